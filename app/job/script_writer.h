@@ -1,0 +1,27 @@
+// The slide-show script writer: turns the photo list and three output settings
+// into the script that the renderer opens.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+// The script's text: 5n + 2 lines, each followed by CRLF. Raises
+// forms::EConvertError for an interval that is not a whole number, and
+// forms::Exception for a photo path that the script cannot carry (a double quote
+// or a line break in it).
+std::string BuildScript(const std::vector<std::string> &photos, int standard, int resolution,
+                        const std::string &intervalText);
+
+// Writes BuildScript's text to win32::FixedScriptPath(), replacing the file.
+// Nothing is written when the text cannot be built; raises forms::EFCreateError
+// when the file cannot be created or written.
+void WriteScript(const std::vector<std::string> &photos, int standard, int resolution,
+                 const std::string &intervalText);
+
+// Whether a path can stand between the script's quotes and on one line of the
+// job's photo list.
+bool PathFitsScript(const std::string &path);
+
+} // namespace quillon

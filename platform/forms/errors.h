@@ -1,0 +1,62 @@
+// The errors that the system raises, each with the text the user sees. An error
+// that a command does not catch reaches the application's error handler, which
+// shows what() in a message box.
+#pragma once
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace forms {
+
+class Exception : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A text that should have been a number.
+class EConvertError : public Exception
+{
+public:
+    using Exception::Exception;
+    static EConvertError invalidInteger(const std::string &text)
+    {
+        return EConvertError("'" + text + "' is not a valid integer value");
+    }
+};
+
+// A file that cannot be created (or written in full).
+class EFCreateError : public Exception
+{
+public:
+    using Exception::Exception;
+    static EFCreateError forFile(const std::string &path, int error)
+    {
+        return EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
+    }
+};
+
+// An INI file that cannot be written.
+class EIniFileException : public Exception
+{
+public:
+    using Exception::Exception;
+    static EIniFileException forFile(const std::string &path)
+    {
+        return EIniFileException("Unable to write to " + path);
+    }
+};
+
+// A worker thread that cannot be started.
+class EThread : public Exception
+{
+public:
+    using Exception::Exception;
+    static EThread creationFailed(int error)
+    {
+        return EThread(std::string("Thread creation error: ") + std::strerror(error));
+    }
+};
+
+} // namespace forms

@@ -1,0 +1,295 @@
+#include "platform/win32/ini.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace win32 {
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    return true;
+}
+
+std::string_view trim(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+struct Line
+{
+    std::size_t begin;      // first byte of the line
+    std::size_t contentEnd; // first byte of the line break (or end of text)
+    std::size_t end;        // first byte after the line break
+};
+
+std::vector<Line> splitLines(const std::string &text)
+{
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t stop = pos;
+        while (stop < text.size() && text[stop] != '\n' && text[stop] != '\r')
+            ++stop;
+        std::size_t next = stop;
+        if (next < text.size()) {
+            if (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n')
+                next += 2;
+            else
+                next += 1;
+        }
+        lines.push_back({pos, stop, next});
+        pos = next;
+    }
+    return lines;
+}
+
+enum class Kind { Other, Section, Key };
+
+struct Parsed
+{
+    Kind kind = Kind::Other;
+    std::string_view name;
+    std::string_view value;
+};
+
+Parsed parseLine(std::string_view content)
+{
+    std::string_view s = trim(content);
+    Parsed p;
+    if (s.empty() || s.front() == ';')
+        return p;
+    if (s.front() == '[') {
+        std::size_t close = s.find(']');
+        p.kind = Kind::Section;
+        p.name = trim(s.substr(1, close == std::string_view::npos ? s.npos : close - 1));
+        return p;
+    }
+    std::size_t eq = s.find('=');
+    if (eq == std::string_view::npos)
+        return p;
+    p.kind = Kind::Key;
+    p.name = trim(s.substr(0, eq));
+    p.value = trim(s.substr(eq + 1));
+    if (p.value.size() >= 2 && (p.value.front() == '"' || p.value.front() == '\'')
+        && p.value.back() == p.value.front())
+        p.value = p.value.substr(1, p.value.size() - 2);
+    return p;
+}
+
+struct Located
+{
+    std::optional<std::size_t> sectionLine; // index of the first matching header
+    std::optional<std::size_t> keyLine;     // index of the first matching key in it
+    std::size_t lastContentLine = 0;        // last non-empty line of that section
+    std::string value;
+};
+
+Located locate(const std::string &text, const std::vector<Line> &lines, const std::string &section,
+               const std::string &key)
+{
+    Located found;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string_view content(text.data() + lines[i].begin,
+                                 lines[i].contentEnd - lines[i].begin);
+        Parsed p = parseLine(content);
+        if (!found.sectionLine) {
+            if (p.kind == Kind::Section && sameName(p.name, section)) {
+                found.sectionLine = i;
+                found.lastContentLine = i;
+            }
+            continue;
+        }
+        if (p.kind == Kind::Section)
+            break;
+        if (!trim(content).empty())
+            found.lastContentLine = i;
+        if (p.kind == Kind::Key && sameName(p.name, key)) {
+            found.keyLine = i;
+            found.value = std::string(p.value);
+            break;
+        }
+    }
+    return found;
+}
+
+// The whole file, or nullopt when it cannot be read (errno says why).
+std::optional<std::string> readFile(const std::string &fileName)
+{
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st
+    {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+bool writeFile(const std::string &fileName, const std::string &text)
+{
+    int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return ::close(fd) == 0;
+}
+
+std::optional<int> parseInteger(std::string_view s)
+{
+    if (s.empty())
+        return std::nullopt;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        std::uint32_t value = 0;
+        std::string_view digits = s.substr(2);
+        auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+        if (ec != std::errc() || ptr != digits.data() + digits.size())
+            return std::nullopt;
+        return static_cast<int>(value); // 0xFFFFFFFF reads as -1, as a 32-bit register would
+    }
+    if (s.front() == '+')
+        s.remove_prefix(1);
+    if (s.empty() || s.front() == '+')
+        return std::nullopt;
+    int value = 0;
+    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
+    if (ec != std::errc() || ptr != s.data() + s.size())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::string GetPrivateProfileStringA(const std::string &section, const std::string &key,
+                                     const std::string &defaultValue, const std::string &fileName,
+                                     std::size_t bufferSize)
+{
+    std::string result = defaultValue;
+    if (auto text = readFile(fileName)) {
+        Located found = locate(*text, splitLines(*text), section, key);
+        if (found.keyLine)
+            result = std::move(found.value);
+    }
+    if (bufferSize > 0 && result.size() > bufferSize - 1)
+        result.resize(bufferSize - 1);
+    return result;
+}
+
+int GetPrivateProfileIntA(const std::string &section, const std::string &key, int defaultValue,
+                          const std::string &fileName)
+{
+    auto text = readFile(fileName);
+    if (!text)
+        return defaultValue;
+    Located found = locate(*text, splitLines(*text), section, key);
+    if (!found.keyLine)
+        return defaultValue;
+    return parseInteger(found.value).value_or(defaultValue);
+}
+
+BOOL WritePrivateProfileStringA(const std::string &section, const std::string &key,
+                                const std::string &value, const std::string &fileName)
+{
+    std::string text;
+    struct stat st
+    {};
+    if (::stat(fileName.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return FALSE;
+        }
+        // A file without any write permission counts as read-only, for root too.
+        if ((st.st_mode & 0222) == 0) {
+            errno = EACCES;
+            return FALSE;
+        }
+        auto existing = readFile(fileName);
+        if (!existing)
+            return FALSE;
+        text = std::move(*existing);
+    } else if (errno != ENOENT) {
+        return FALSE;
+    }
+
+    const std::string entry = key + "=" + value;
+    const std::vector<Line> lines = splitLines(text);
+    Located found = locate(text, lines, section, key);
+    if (found.keyLine) {
+        const Line &line = lines[*found.keyLine];
+        text.replace(line.begin, line.contentEnd - line.begin, entry);
+    } else if (found.sectionLine) {
+        const Line &line = lines[found.lastContentLine];
+        std::string insert = entry + "\r\n";
+        if (line.end == line.contentEnd) // the section's last line has no line break
+            insert = "\r\n" + insert;
+        text.insert(line.end, insert);
+    } else {
+        if (!text.empty() && text.back() != '\n' && text.back() != '\r')
+            text += "\r\n";
+        if (!text.empty())
+            text += "\r\n";
+        text += "[" + section + "]\r\n" + entry + "\r\n";
+    }
+    return writeFile(fileName, text) ? TRUE : FALSE;
+}
+
+} // namespace win32

@@ -1,0 +1,57 @@
+#include "platform/win32/messagebox.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace win32 {
+
+namespace {
+
+std::mutex g_mutex;
+MessageBoxHandler g_handler;
+
+int printToStderr(HWND, const std::string &text, const std::string &caption, UINT type)
+{
+    if (caption.empty())
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    return DefaultButton(type);
+}
+
+} // namespace
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
+{
+    std::lock_guard lock(g_mutex);
+    MessageBoxHandler previous = std::move(g_handler);
+    g_handler = std::move(handler);
+    return previous;
+}
+
+int DefaultButton(UINT type)
+{
+    const bool second = (type & MB_DEFBUTTON2) != 0;
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return second ? IDCANCEL : IDOK;
+    case MB_YESNO:
+        return second ? IDNO : IDYES;
+    default:
+        return IDOK;
+    }
+}
+
+int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type)
+{
+    MessageBoxHandler handler;
+    {
+        std::lock_guard lock(g_mutex);
+        handler = g_handler;
+    }
+    const std::string t = text ? text : "";
+    const std::string c = caption ? caption : "";
+    return handler ? handler(owner, t, c, type) : printToStderr(owner, t, c, type);
+}
+
+} // namespace win32

@@ -1,0 +1,40 @@
+// The message-box service: one MessageBoxA for the whole process, answered by a
+// replaceable handler. The program installs one that shows a real dialog on the
+// GUI thread; headless tools keep the default, which prints the text to stderr.
+#pragma once
+
+#include "platform/win32/types.h"
+
+#include <functional>
+#include <string>
+
+namespace win32 {
+
+constexpr UINT MB_OK = 0x0;
+constexpr UINT MB_OKCANCEL = 0x1;
+constexpr UINT MB_YESNO = 0x4;
+constexpr UINT MB_ICONERROR = 0x10;
+constexpr UINT MB_ICONQUESTION = 0x20;
+constexpr UINT MB_ICONWARNING = 0x30;
+constexpr UINT MB_ICONINFORMATION = 0x40;
+constexpr UINT MB_DEFBUTTON2 = 0x100;
+constexpr UINT MB_TYPEMASK = 0xF;
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+using MessageBoxHandler = std::function<int(HWND owner, const std::string &text,
+                                            const std::string &caption, UINT type)>;
+
+// Installs `handler` (an empty one restores the default) and returns the previous one.
+QUILLON_WIN32_API MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+
+// The button a box of this type answers when nobody can press one.
+QUILLON_WIN32_API int DefaultButton(UINT type);
+
+// Null text or caption count as empty.
+QUILLON_WIN32_API int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type);
+
+} // namespace win32

@@ -1,0 +1,64 @@
+#include "platform/win32/shell.h"
+
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char **environ;
+
+namespace win32 {
+
+namespace {
+
+std::mutex g_mutex;
+ShellHandler g_handler;
+
+constexpr std::intptr_t SE_ERR_NOASSOC = 31;
+constexpr std::intptr_t ERROR_FILE_NOT_FOUND = 2;
+
+std::intptr_t openWithDesktop(const ShellRequest &request)
+{
+    if (request.file.empty())
+        return ERROR_FILE_NOT_FOUND;
+    const char *argv[] = {"xdg-open", request.file.c_str(), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, "xdg-open", nullptr, nullptr, const_cast<char *const *>(argv), environ)
+        != 0)
+        return SE_ERR_NOASSOC;
+    // Reap the child without making the caller wait for the desktop.
+    std::thread([pid] {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }).detach();
+    return 42;
+}
+
+} // namespace
+
+ShellHandler SetShellHandler(ShellHandler handler)
+{
+    std::lock_guard lock(g_mutex);
+    ShellHandler previous = std::move(g_handler);
+    g_handler = std::move(handler);
+    return previous;
+}
+
+std::intptr_t ShellExecuteA(HWND owner, const char *verb, const char *file, const char *parameters,
+                            const char *directory, int show)
+{
+    ShellRequest request{owner,
+                         verb ? verb : "",
+                         file ? file : "",
+                         parameters ? parameters : "",
+                         directory ? directory : "",
+                         show};
+    ShellHandler handler;
+    {
+        std::lock_guard lock(g_mutex);
+        handler = g_handler;
+    }
+    return handler ? handler(request) : openWithDesktop(request);
+}
+
+} // namespace win32

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs every Debian package that the build, the tests, the benchmarks and the
+# tools need. Safe to run again; needs root (or sudo) on a Debian 12 machine.
+set -eu
+
+PACKAGES="
+    build-essential cmake ninja-build pkg-config git
+    clang clang-format libclang-rt-14-dev
+    libgtest-dev libgmock-dev
+    libjpeg62-turbo-dev libjpeg-turbo-progs
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    imagemagick xvfb xauth fonts-dejavu-core
+    time
+"
+
+if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+
+$SUDO apt-get update
+# apt-get install leaves packages that are already there as they are.
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $PACKAGES

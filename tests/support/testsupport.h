@@ -1,0 +1,64 @@
+// Shared set-up for the tests: a private temporary folder that also stands in
+// as the system's temporary folder, file helpers and a message-box recorder.
+#pragma once
+
+#include "platform/win32/messagebox.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder, removed with everything in it at the end of the test. While it
+// lives, $TMPDIR points at it, so job files and the script land inside.
+class TempDir
+{
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; } // ends in '/'
+    std::string file(const std::string &name) const { return path_ + name; }
+
+private:
+    std::string path_;
+    std::string oldTmpdir_;
+    bool hadTmpdir_ = false;
+};
+
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
+bool Exists(const std::string &path);
+void MakeFolder(const std::string &path);
+
+// The folder of the repository's sources (samples, test data).
+std::string SourceDir();
+
+struct RecordedBox
+{
+    std::string text;
+    std::string caption;
+    unsigned type = 0;
+};
+
+// Records every message box instead of showing it, answering `answer` (or the
+// box's default button when answer is 0).
+class MessageBoxRecorder
+{
+public:
+    explicit MessageBoxRecorder(int answer = 0);
+    ~MessageBoxRecorder();
+
+    std::vector<RecordedBox> boxes() const;
+    std::vector<std::string> texts() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<RecordedBox> boxes_;
+    win32::MessageBoxHandler previous_;
+};
+
+} // namespace testsupport

@@ -1,0 +1,117 @@
+#include "platform/win32/files.h"
+
+#include "testsupport.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace win32;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+TEST(Files, TempPathFollowsTmpdirAndEndsInSlash)
+{
+    ::setenv("TMPDIR", "/var/tmp", 1);
+    EXPECT_EQ(GetTempPathA(), "/var/tmp/");
+    ::setenv("TMPDIR", "/var/tmp/", 1);
+    EXPECT_EQ(GetTempPathA(), "/var/tmp/");
+    ::setenv("TMPDIR", "", 1);
+    EXPECT_EQ(GetTempPathA(), "/tmp/");
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(GetTempPathA(), "/tmp/");
+    EXPECT_EQ(FixedScriptPath(), "/tmp/temp.avs");
+    TempDir dir;
+    EXPECT_EQ(FixedScriptPath(), dir.path() + "temp.avs");
+}
+
+TEST(Files, ShortPathIsThePathWhenItExists)
+{
+    TempDir dir;
+    testsupport::MakeFolder(dir.file("My Movie"));
+    EXPECT_EQ(GetShortPathNameA(dir.file("My Movie/")), dir.file("My Movie/"));
+    EXPECT_EQ(GetShortPathNameA(dir.file("Missing/")), "");
+    EXPECT_EQ(GetShortPathNameA(""), "");
+}
+
+TEST(Files, AttributesOfFoldersFilesHiddenAndReadOnly)
+{
+    TempDir dir;
+    testsupport::MakeFolder(dir.file("sub"));
+    testsupport::MakeFolder(dir.file(".hidden"));
+    WriteFile(dir.file("a.jpg"), "x");
+    WriteFile(dir.file(".b.jpg"), "x");
+    WriteFile(dir.file("ro.jpg"), "x");
+    ::chmod(dir.file("ro.jpg").c_str(), 0444);
+
+    EXPECT_EQ(GetFileAttributesA(dir.file("sub")), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesA(dir.file("sub/")), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesA(dir.file(".hidden")),
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(GetFileAttributesA(dir.file("a.jpg")), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(GetFileAttributesA(dir.file(".b.jpg")),
+              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(GetFileAttributesA(dir.file("ro.jpg")),
+              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(GetFileAttributesA(dir.file("missing")), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(dir.file("a.jpg/x")), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Files, ListingHasEveryEntryButDots)
+{
+    TempDir dir;
+    for (const char *name : {"b.jpg", ".hidden", "a folder", "ä.bmp"}) {
+        if (std::string(name) == "a folder")
+            testsupport::MakeFolder(dir.file(name));
+        else
+            WriteFile(dir.file(name), "x");
+    }
+    auto names = ListFolder(dir.path());
+    ASSERT_TRUE(names);
+    std::sort(names->begin(), names->end());
+    EXPECT_EQ(*names, (std::vector<std::string>{".hidden", "a folder", "b.jpg", "ä.bmp"}));
+    EXPECT_FALSE(ListFolder(dir.file("missing")));
+    EXPECT_FALSE(ListFolder(dir.file("b.jpg")));
+}
+
+TEST(Files, IdentityIsSharedThroughLinks)
+{
+    TempDir dir;
+    testsupport::MakeFolder(dir.file("real"));
+    ASSERT_EQ(::symlink(dir.file("real").c_str(), dir.file("link").c_str()), 0);
+    auto real = GetFileIdentity(dir.file("real"));
+    auto link = GetFileIdentity(dir.file("link"));
+    ASSERT_TRUE(real && link);
+    EXPECT_EQ(*real, *link);
+    EXPECT_NE(*real, *GetFileIdentity(dir.path()));
+    EXPECT_FALSE(GetFileIdentity(dir.file("missing")));
+}
+
+TEST(Files, DeleteAndForceDirectories)
+{
+    TempDir dir;
+    WriteFile(dir.file("movie.avi"), "x");
+    EXPECT_TRUE(DeleteFileA(dir.file("movie.avi")));
+    EXPECT_FALSE(FileExists(dir.file("movie.avi")));
+    EXPECT_FALSE(DeleteFileA(dir.file("movie.avi")));
+    testsupport::MakeFolder(dir.file("folder"));
+    EXPECT_FALSE(DeleteFileA(dir.file("folder")));
+    EXPECT_TRUE(DirectoryExists(dir.file("folder")));
+
+    EXPECT_TRUE(ForceDirectories(dir.file("a/b c/d/")));
+    EXPECT_TRUE(DirectoryExists(dir.file("a/b c/d")));
+    EXPECT_TRUE(ForceDirectories(dir.file("a/b c/d")));
+    WriteFile(dir.file("file"), "x");
+    EXPECT_FALSE(ForceDirectories(dir.file("file/sub")));
+    EXPECT_FALSE(ForceDirectories(""));
+}
+
+TEST(Files, ProgramFolderHoldsThisTest)
+{
+    const std::string folder = GetProgramFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.back(), '/');
+    EXPECT_TRUE(DirectoryExists(folder));
+}

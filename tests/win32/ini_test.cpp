@@ -1,0 +1,120 @@
+#include "platform/win32/ini.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace win32;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+class Ini : public ::testing::Test
+{
+protected:
+    TempDir dir;
+    std::string file = dir.file("test.ini");
+};
+
+TEST_F(Ini, ReadsWithWindowsRulesFromCrlfAndLfFiles)
+{
+    for (const char *eol : {"\r\n", "\n"}) {
+        std::string e = eol;
+        WriteFile(file, "; comment=1" + e + "  [ Temp ]  " + e + "  OutputWidth  =  720  " + e
+                            + "quoted=\"  spaced  \"" + e + "single='x'" + e + "Empty=" + e
+                            + "[Other]" + e + "OutputWidth=1" + e + "last=tail");
+        EXPECT_EQ(GetPrivateProfileStringA("temp", "outputwidth", "d", file), "720") << eol;
+        EXPECT_EQ(GetPrivateProfileStringA("TEMP", "Quoted", "d", file), "  spaced  ");
+        EXPECT_EQ(GetPrivateProfileStringA("Temp", "single", "d", file), "x");
+        EXPECT_EQ(GetPrivateProfileStringA("Temp", "Empty", "d", file), "");
+        EXPECT_EQ(GetPrivateProfileStringA("Temp", "missing", "d", file), "d");
+        EXPECT_EQ(GetPrivateProfileStringA("Nope", "OutputWidth", "d", file), "d");
+        EXPECT_EQ(GetPrivateProfileStringA("Other", "OutputWidth", "d", file), "1");
+        EXPECT_EQ(GetPrivateProfileStringA("Other", "last", "d", file), "tail"); // no final break
+        EXPECT_EQ(GetPrivateProfileStringA("Temp", "; comment", "d", file), "d");
+    }
+    EXPECT_EQ(GetPrivateProfileStringA("Temp", "OutputWidth", "dflt", dir.file("none.ini")),
+              "dflt");
+}
+
+TEST_F(Ini, FirstOfDuplicateSectionsAndKeysWins)
+{
+    WriteFile(file, "[A]\nk=1\nk=2\n[a]\nk=3\nonlyInSecond=4\n");
+    EXPECT_EQ(GetPrivateProfileStringA("a", "K", "", file), "1");
+    EXPECT_EQ(GetPrivateProfileStringA("A", "onlyInSecond", "none", file), "none");
+}
+
+TEST_F(Ini, ValuesAreCutToTheCallersBuffer)
+{
+    WriteFile(file, "[ApplicationInfo]\r\nHomepage=" + std::string(3000, 'h') + "\r\n");
+    EXPECT_EQ(GetPrivateProfileStringA("ApplicationInfo", "Homepage", "", file, 2048).size(),
+              2047u);
+    EXPECT_EQ(GetPrivateProfileStringA("ApplicationInfo", "Homepage", "", file).size(), 3000u);
+}
+
+TEST_F(Ini, IntegersAreDecimalOrHexOrTheDefault)
+{
+    WriteFile(file, "[Temp]\r\na=720\r\nb=0x2D0\r\nc=0X10\r\nd=-3\r\ne=12abc\r\nf=\r\ng=0x\r\n"
+                    "h=99999999999\r\ni= +7 \r\nj=0xFFFFFFFF\r\n");
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "a", 1, file), 720);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "b", 1, file), 720);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "c", 1, file), 16);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "d", 1, file), -3);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "e", 1, file), 1);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "f", 1, file), 1);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "g", 1, file), 1);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "h", 1, file), 1);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "i", 1, file), 7);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "j", 1, file), -1);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "missing", 352, file), 352);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "a", 352, dir.file("none.ini")), 352);
+}
+
+TEST_F(Ini, WritingCreatesTheFileWithCrlf)
+{
+    ASSERT_TRUE(WritePrivateProfileStringA("Temp", "OutputWidth", "720", file));
+    ASSERT_TRUE(WritePrivateProfileStringA("Temp", "OutputHeight", "480", file));
+    ASSERT_TRUE(WritePrivateProfileStringA("Temp", "Interval", "2", file));
+    EXPECT_EQ(ReadFile(file), "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=2\r\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("temp", "outputwidth", "352", file));
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "OutputWidth", 0, file), 352);
+    EXPECT_EQ(ReadFile(file), "[Temp]\r\noutputwidth=352\r\nOutputHeight=480\r\nInterval=2\r\n");
+}
+
+TEST_F(Ini, WritingReplacesOnlyItsKeyAndKeepsEveryOtherByte)
+{
+    const std::string before = "; keep me\n[Other]\n  x = 1 \n\n[ Temp ]\r\n"
+                               "Interval = 9   \r\nOutputWidth=1\n\n\n[Tail]\ny=2";
+    WriteFile(file, before);
+    ASSERT_TRUE(WritePrivateProfileStringA("Temp", "Interval", "3", file));
+    EXPECT_EQ(ReadFile(file), "; keep me\n[Other]\n  x = 1 \n\n[ Temp ]\r\n"
+                              "Interval=3\r\nOutputWidth=1\n\n\n[Tail]\ny=2");
+    // A new key goes after the section's last line, before its blank lines.
+    ASSERT_TRUE(WritePrivateProfileStringA("Temp", "OutputHeight", "480", file));
+    EXPECT_EQ(ReadFile(file), "; keep me\n[Other]\n  x = 1 \n\n[ Temp ]\r\n"
+                              "Interval=3\r\nOutputWidth=1\nOutputHeight=480\r\n\n\n[Tail]\ny=2");
+    // A key of a last section without a final line break.
+    ASSERT_TRUE(WritePrivateProfileStringA("Tail", "z", "3", file));
+    EXPECT_TRUE(ReadFile(file).ends_with("[Tail]\ny=2\r\nz=3\r\n"));
+    // A new section is appended.
+    ASSERT_TRUE(WritePrivateProfileStringA("New", "k", "v", file));
+    EXPECT_TRUE(ReadFile(file).ends_with("z=3\r\n\r\n[New]\r\nk=v\r\n"));
+    EXPECT_EQ(GetPrivateProfileStringA("other", "X", "", file), "1");
+}
+
+TEST_F(Ini, WritingFailsForFolderReadOnlyFileAndMissingFolder)
+{
+    testsupport::MakeFolder(dir.file("folder.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("Temp", "k", "v", dir.file("folder.ini")));
+    EXPECT_EQ(GetPrivateProfileStringA("Temp", "k", "d", dir.file("folder.ini")), "d");
+
+    WriteFile(file, "[Temp]\r\nk=old\r\n");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_FALSE(WritePrivateProfileStringA("Temp", "k", "new", file));
+    EXPECT_EQ(ReadFile(file), "[Temp]\r\nk=old\r\n");
+
+    EXPECT_FALSE(WritePrivateProfileStringA("Temp", "k", "v", dir.file("no/such/dir.ini")));
+    WriteFile(dir.file("plain"), "x");
+    EXPECT_FALSE(WritePrivateProfileStringA("Temp", "k", "v", dir.file("plain/param.ini")));
+}

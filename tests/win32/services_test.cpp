@@ -1,0 +1,72 @@
+// Message boxes, shell open and the ANSI/UTF-16 conversions.
+#include "platform/win32/messagebox.h"
+#include "platform/win32/shell.h"
+#include "platform/win32/strings.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace win32;
+
+TEST(MessageBoxes, RecorderSeesEveryBoxFromAnyThread)
+{
+    testsupport::MessageBoxRecorder recorder;
+    EXPECT_EQ(MessageBoxA(nullptr, "Could not create a graph", nullptr, MB_OK), IDOK);
+    std::thread([] {
+        EXPECT_EQ(MessageBoxA(nullptr, "DivX?", "Confirm", MB_YESNO | MB_ICONQUESTION), IDYES);
+    }).join();
+    auto boxes = recorder.boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Could not create a graph");
+    EXPECT_EQ(boxes[0].caption, "");
+    EXPECT_EQ(boxes[1].caption, "Confirm");
+    EXPECT_EQ(boxes[1].type, MB_YESNO | MB_ICONQUESTION);
+}
+
+TEST(MessageBoxes, DefaultHandlerAnswersTheDefaultButton)
+{
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "Please add some photos first.", "Tessary", MB_OK), IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "q", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    std::string printed = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(printed.find("Please add some photos first."), std::string::npos);
+    testsupport::MessageBoxRecorder no(IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "q", "c", MB_YESNO), IDNO);
+}
+
+TEST(Shell, RequestsReachTheInstalledHandler)
+{
+    std::vector<ShellRequest> seen;
+    auto previous = SetShellHandler([&](const ShellRequest &r) -> std::intptr_t {
+        seen.push_back(r);
+        return 42;
+    });
+    HWND owner = reinterpret_cast<HWND>(0x10);
+    EXPECT_GT(ShellExecuteA(owner, "open", "/home/u/My Movie/", nullptr, nullptr, SW_SHOWNORMAL),
+              32);
+    EXPECT_GT(ShellExecuteA(owner, nullptr, "http://example.invalid/", "", "", SW_SHOWMAXIMIZED),
+              32);
+    SetShellHandler(std::move(previous));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].verb, "open");
+    EXPECT_EQ(seen[0].file, "/home/u/My Movie/");
+    EXPECT_EQ(seen[0].show, SW_SHOWNORMAL);
+    EXPECT_EQ(seen[1].verb, "");
+    EXPECT_EQ(seen[1].show, SW_SHOWMAXIMIZED);
+}
+
+TEST(Strings, Utf8AndUtf16RoundTrip)
+{
+    const std::string path = "/home/ü/Fotos 🌊/strand.jpg";
+    std::u16string wide = AnsiToWide(path);
+    EXPECT_EQ(wide, u"/home/ü/Fotos 🌊/strand.jpg");
+    EXPECT_EQ(WideToAnsi(wide), path);
+    EXPECT_EQ(AnsiToWide(std::string("a\xff"
+                                     "b\xc3",
+                                     4)),
+              u"a\uFFFDb\uFFFD");
+    EXPECT_EQ(AnsiToWide(""), u"");
+    EXPECT_EQ(WideToAnsi(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
