@@ -1,0 +1,80 @@
+// JPEG decoding on libjpeg-turbo. Every decoder error becomes a jpeg::Error (the
+// library's default would end the process), memory is bounded so that a file
+// that merely declares a huge size fails instead of allocating for it, and
+// pixels come out as 24-bit BGR rows whatever the file's colour space
+// (YCbCr, greyscale, RGB, CMYK, YCCK).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace jpeg {
+
+class Error : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Header
+{
+    int width = 0;
+    int height = 0;
+    int components = 0;
+    bool progressive = false;
+};
+
+// Pixels of a decoded picture: BGR, top-down, rows `stride` bytes apart.
+struct Image
+{
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
+class Decoder
+{
+public:
+    // Opens the file and reads its header. Raises Error naming the file and the
+    // reason when it cannot be opened or is not a JPEG.
+    explicit Decoder(const std::string &path);
+    ~Decoder();
+    Decoder(const Decoder &) = delete;
+    Decoder &operator=(const Decoder &) = delete;
+
+    const Header &header() const;
+
+    // Asks for the smallest DCT-scaled size (1/8 steps) that is still at least
+    // minWidth × minHeight; 0 × 0 (the default) decodes at full size.
+    void setMinimumOutputSize(int minWidth, int minHeight);
+    // The size that decode() delivers, given the scaling asked for.
+    int outputWidth() const;
+    int outputHeight() const;
+
+    // Decodes, handing each row in BGR to `row` (y from 0, top to bottom). Only a
+    // few rows are held at a time. Raises Error on corrupt or truncated data.
+    void decode(const std::function<void(int y, const std::uint8_t *bgr)> &row);
+
+    // Decodes the whole picture into an image whose rows are padded to `align`
+    // bytes.
+    Image decodeImage(int align = 4);
+
+    // The most memory the decoder may use for one picture (its working buffers,
+    // not the caller's image).
+    static constexpr long kMemoryLimit = 768L * 1024 * 1024;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// Decodes a whole file at full size with rows padded to 4 bytes.
+Image DecodeFile(const std::string &path);
+
+} // namespace jpeg

@@ -1,0 +1,31 @@
+// Pictures made in the tests themselves: JPEG files of every kind the decoders
+// meet, and plain BMP files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+struct Rgb
+{
+    std::uint8_t r, g, b;
+};
+
+// The colour of the pixel at (x, y).
+using PixelFn = std::function<Rgb(int x, int y)>;
+
+enum class JpegKind { Baseline, Progressive, Greyscale, Cmyk };
+
+void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pixel,
+               JpegKind kind = JpegKind::Baseline, int quality = 95);
+
+// 24-bit, bottom-up, rows padded to 4 bytes.
+void WriteBmp24(const std::string &path, int width, int height, const PixelFn &pixel);
+
+// A smooth, photo-like pattern that differs from seed to seed.
+PixelFn Gradient(int seed = 0);
+PixelFn Solid(Rgb colour);
+
+} // namespace testsupport
