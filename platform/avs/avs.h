@@ -1,0 +1,82 @@
+// The slide-show script engine: evaluates a script file into a clip that hands
+// out its frames one by one.
+//
+// Frames are immutable once handed out and shared by reference: a clip that
+// shows the same picture again (Loop, a held slide) hands out the very same
+// Frame object, so later stages can tell a repeat from a new frame by identity.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace avs {
+
+// An error of the script or of a picture it names; what() is the whole message
+// (for a script error with the file name and the line).
+class Error : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class PixelType { BGR24 };
+
+struct VideoInfo
+{
+    int width = 0;
+    int height = 0;
+    std::uint32_t fpsNumerator = 25;
+    std::uint32_t fpsDenominator = 1;
+    std::int64_t frameCount = 0;
+    PixelType pixelType = PixelType::BGR24;
+};
+
+// One picture: 24-bit BGR, top-down, rows `stride` bytes apart (stride is a
+// multiple of 32 so that SIMD code may read whole vectors).
+class Frame
+{
+public:
+    Frame(int width, int height);
+    Frame(const Frame &) = delete;
+    Frame &operator=(const Frame &) = delete;
+    ~Frame();
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int stride() const { return stride_; }
+    const std::uint8_t *data() const { return data_; }
+    const std::uint8_t *row(int y) const { return data_ + static_cast<std::ptrdiff_t>(y) * stride_; }
+
+    // Only for the code that makes the frame, before it is handed out.
+    std::uint8_t *mutableData() { return data_; }
+    std::uint8_t *mutableRow(int y) { return data_ + static_cast<std::ptrdiff_t>(y) * stride_; }
+
+private:
+    int width_;
+    int height_;
+    int stride_;
+    std::uint8_t *data_;
+};
+
+using PFrame = std::shared_ptr<const Frame>;
+
+class Clip
+{
+public:
+    virtual ~Clip();
+    virtual const VideoInfo &GetVideoInfo() const = 0;
+    // Frame n, 0 <= n < frameCount; raises Error when it cannot be made (a
+    // picture that became unreadable). Safe to call from several threads at once.
+    virtual PFrame GetFrame(std::int64_t n) = 0;
+};
+
+using PClip = std::shared_ptr<Clip>;
+
+// Parses and evaluates the script. Raises Error for a missing or unreadable
+// file, a syntax or evaluation error, or a script without a clip. Pictures are
+// not read until their first frame is asked for.
+PClip OpenScript(const std::string &path);
+
+} // namespace avs
