@@ -27,6 +27,12 @@ bool PathFitsScript(const std::string &path)
     return path.find_first_of("\"\r\n") == std::string::npos;
 }
 
+std::string UnusablePhotoMessage(const std::string &path)
+{
+    return "The photo \"" + path
+           + "\" cannot be used: its name contains a double quote or a line break.";
+}
+
 std::string BuildScript(const std::vector<std::string> &photos, int standard, int resolution,
                         const std::string &intervalText)
 {
@@ -37,9 +43,7 @@ std::string BuildScript(const std::vector<std::string> &photos, int standard, in
     std::string script;
     for (std::size_t i = 0; i < n; ++i) {
         if (!PathFitsScript(photos[i]))
-            throw forms::Exception("The photo \"" + photos[i]
-                                   + "\" cannot be used: its name contains a double quote"
-                                     " or a line break.");
+            throw forms::Exception(UnusablePhotoMessage(photos[i]));
         // The slide length is worked out in 32 bits, as the interval box holds it.
         const int frames
             = static_cast<int>(static_cast<unsigned>(forms::StrToInt(intervalText)) * 25u);

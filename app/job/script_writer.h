@@ -24,4 +24,7 @@ void WriteScript(const std::vector<std::string> &photos, int standard, int resol
 // job's photo list.
 bool PathFitsScript(const std::string &path);
 
+// The text of the error raised for a path that PathFitsScript refuses.
+std::string UnusablePhotoMessage(const std::string &path);
+
 } // namespace quillon

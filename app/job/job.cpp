@@ -1,0 +1,91 @@
+#include "app/job/job.h"
+
+#include "app/job/app_define.h"
+#include "app/job/script_writer.h"
+#include "app/job/text_file.h"
+#include "platform/forms/errors.h"
+#include "platform/forms/sysutils.h"
+#include "platform/win32/files.h"
+#include "platform/win32/ini.h"
+
+namespace quillon {
+
+int IntervalValue(const std::string &intervalText)
+{
+    return forms::StrToIntDef(intervalText, 1);
+}
+
+std::int64_t TotalSeconds(std::int64_t photoCount, int interval)
+{
+    return photoCount * (static_cast<std::int64_t>(interval) + 1) - 1;
+}
+
+std::int64_t DurationSeconds(std::int64_t photoCount, int interval)
+{
+    return static_cast<std::int64_t>(interval) * photoCount;
+}
+
+void WritePhotoList(const std::string &tempFolder, const std::vector<std::string> &photos)
+{
+    std::string text;
+    for (const std::string &photo : photos) {
+        text += photo;
+        text += "\r\n";
+    }
+    SaveTextFile(tempFolder + "pelloryfilelist.txt", text);
+}
+
+void WriteParamIni(const std::string &tempFolder, int width, int height, int interval)
+{
+    const std::string file = tempFolder + "param.ini";
+    for (const auto &[key, value] :
+         {std::pair{"OutputWidth", width}, std::pair{"OutputHeight", height},
+          std::pair{"Interval", interval}}) {
+        if (!win32::WritePrivateProfileStringA("Temp", key, std::to_string(value), file))
+            throw forms::EIniFileException::forFile(file);
+    }
+}
+
+std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job)
+{
+    // The job files and the script carry one path a line and between quotes.
+    for (const std::string &photo : settings.photos)
+        if (!PathFitsScript(photo))
+            throw forms::Exception(UnusablePhotoMessage(photo));
+
+    const std::string temp = GetTempDirectory();
+    WritePhotoList(temp, settings.photos);
+    const OutputSize size = OutputSizeFor(settings.standard, settings.resolution);
+    const int interval = IntervalValue(settings.intervalText);
+    WriteParamIni(temp, size.width, size.height, interval);
+    const std::int64_t total
+        = TotalSeconds(static_cast<std::int64_t>(settings.photos.size()), interval);
+    WriteScript(settings.photos, settings.standard, settings.resolution, settings.intervalText);
+
+    job.OutputFolder = settings.outputFolder;
+    job.CompressorIndex = settings.compressorIndex;
+    job.DurationSeconds
+        = DurationSeconds(static_cast<std::int64_t>(settings.photos.size()), interval);
+    if (win32::FileExists(settings.soundFile))
+        job.SoundFile = settings.soundFile;
+
+    // A folder that cannot be created is not reported here: the record then
+    // holds an empty folder and the renderer reports what it cannot write.
+    if (!win32::DirectoryExists(settings.outputFolder))
+        win32::ForceDirectories(settings.outputFolder);
+    return total;
+}
+
+void NormaliseOutputFolder(TWorkThreadInfo &job)
+{
+    if (job.OutputFolder.empty() || job.OutputFolder.back() != '/')
+        job.OutputFolder += '/';
+    job.OutputFolder = win32::GetShortPathNameA(job.OutputFolder);
+}
+
+std::string MoviePath(const TWorkThreadInfo &job)
+{
+    return job.OutputFolder + "photo_video.avi";
+}
+
+} // namespace quillon
