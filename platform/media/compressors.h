@@ -1,0 +1,55 @@
+// The video compressor category: the FFmpeg encoders that go into AVI, in one
+// fixed order, each listed only when the FFmpeg on this machine has it. The
+// system device enumerator (CLSID_VideoCompressorCategory) lists exactly these,
+// so a position means the same compressor for the renderer and for the
+// compressor list.
+//
+// Each entry's settings live in a per-user file, read when the compressor's
+// moniker is bound: $XDG_CONFIG_HOME (else ~/.config), then
+// quillon/compressors.ini, one section per entry named by its `key`, with the
+// keys "Quality" (0..100, 100 best) and "KeyFrameInterval" (frames).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace media {
+
+struct CompressorEntry
+{
+    std::string friendlyName; // unique, at most 254 bytes
+    std::string key;          // the FFmpeg encoder's name; the settings section
+    std::uint32_t fourcc = 0; // as stored in the AVI stream header; 0 for plain RGB
+    bool hasQuality = false;  // lossless entries have none
+    bool hasKeyFrames = false;
+    int defaultQuality = 0;
+    int defaultKeyFrameInterval = 0;
+};
+
+struct CompressorSettings
+{
+    int quality = 0;          // 0..100
+    int keyFrameInterval = 0; // 1..kMaxKeyFrameInterval frames; 1: every frame is a key frame
+};
+
+inline constexpr int kMaxKeyFrameInterval = 600;
+
+// The entries available on this machine, in the category's order.
+const std::vector<CompressorEntry> &VideoCompressorCategory();
+
+// The per-user settings file (the folder may not exist yet).
+std::string CompressorSettingsPath();
+
+// The entry's settings from the file, each missing or unusable value replaced by
+// the entry's default and each value brought into its range.
+CompressorSettings ReadCompressorSettings(const CompressorEntry &entry);
+
+// Writes the entry's settings, creating the folder and the file when missing.
+// False when they cannot be written (errno tells why).
+bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings);
+
+// A FourCC as its four characters ("DX50"); "" for 0.
+std::string FourccText(std::uint32_t fourcc);
+
+} // namespace media

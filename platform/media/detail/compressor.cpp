@@ -1,0 +1,245 @@
+// A video compressor: one FFmpeg encoder behind an input pin that takes the
+// encoder's picture format and an output pin that carries the compressed
+// stream with the entry's FourCC.
+#include "platform/media/detail/filters.h"
+#include "platform/media/detail/recipes.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <mutex>
+#include <thread>
+
+namespace media::detail {
+
+namespace {
+
+int Cores()
+{
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+class VideoCompressor final : public BaseFilter
+{
+public:
+    VideoCompressor(const CompressorEntry &entry, const Recipe &recipe, const AVCodec *codec)
+        : BaseFilter(std::u16string(entry.friendlyName.begin(), entry.friendlyName.end()))
+        , entry_(entry)
+        , recipe_(recipe)
+        , codec_(codec)
+        , settings_(ReadCompressorSettings(entry))
+    {
+        input_ = addInputPin(u"Input", 256, 4);
+        output_ = addOutputPin(u"Output");
+    }
+
+    std::vector<MediaType> inputPreferences(const InputPin &) const override
+    {
+        MediaType wish;
+        wish.major = Major::Video;
+        wish.pixelFormat = recipe_.pixelFormat;
+        return {wish};
+    }
+
+    bool acceptsInput(const InputPin &, const MediaType &type) const override
+    {
+        if (!type.isUncompressedVideo() || type.pixelFormat != recipe_.pixelFormat
+            || type.width <= 0 || type.height <= 0 || type.frameRate.num <= 0
+            || type.frameRate.den <= 0)
+            return false;
+        // Some encoders refuse some sizes (multiples of 4, limits): ask this one.
+        std::string reason;
+        return static_cast<bool>(openEncoder(type, 1, &reason));
+    }
+
+    std::vector<MediaType> outputTypes(const OutputPin &) const override
+    {
+        if (!input_->isConnected())
+            return {};
+        MediaType in = input_->type();
+        MediaType out;
+        out.major = Major::Video;
+        out.codec = codec_->id;
+        out.fourcc = entry_.fourcc;
+        out.width = in.width;
+        out.height = in.height;
+        out.frameRate = in.frameRate;
+        out.frameCount = in.frameCount;
+        return {out};
+    }
+
+    const AVCodecParameters *streamParameters(const OutputPin &,
+                                              AVRational *timeBase) const override
+    {
+        if (!parameters_)
+            return nullptr;
+        if (timeBase)
+            *timeBase = encoder_->time_base;
+        return parameters_.get();
+    }
+
+    HRESULT prepare(std::string *reason) override
+    {
+        encoder_.reset();
+        parameters_.reset();
+        if (!input_->isConnected())
+            return S_OK;
+        encoder_ = openEncoder(input_->type(), Cores(), reason);
+        if (!encoder_)
+            return E_FAIL;
+        parameters_.reset(avcodec_parameters_alloc());
+        if (!parameters_ || avcodec_parameters_from_context(parameters_.get(), encoder_.get()) < 0)
+            return E_OUTOFMEMORY;
+        parameters_->codec_tag = entry_.fourcc;
+        return S_OK;
+    }
+
+    void Start() override
+    {
+        if (encoder_)
+            startThread([this] { stream(); });
+    }
+
+    void Finish() override
+    {
+        encoder_.reset();
+        parameters_.reset();
+    }
+
+private:
+    CodecContextPtr openEncoder(const MediaType &type, int threads, std::string *reason) const
+    {
+        CodecContextPtr c(avcodec_alloc_context3(codec_));
+        if (!c) {
+            *reason = "Out of memory";
+            return nullptr;
+        }
+        c->width = type.width;
+        c->height = type.height;
+        c->pix_fmt = recipe_.pixelFormat;
+        c->framerate = type.frameRate;
+        c->time_base = av_inv_q(type.frameRate);
+        c->thread_count = threads;
+        // AVI has no timestamps, so frames go out in the order they come in.
+        c->max_b_frames = 0;
+
+        switch (recipe_.quality) {
+        case QualityScale::Quantiser:
+            c->flags |= AV_CODEC_FLAG_QSCALE;
+            c->global_quality = QuantiserFor(settings_.quality) * FF_QP2LAMBDA;
+            break;
+        case QualityScale::RateFactor:
+            av_opt_set_double(c->priv_data, "crf", RateFactorFor(settings_.quality), 0);
+            av_opt_set(c->priv_data, "preset", "fast", 0);
+            av_opt_set(c->priv_data, "tune", "stillimage", 0);
+            break;
+        case QualityScale::None:
+            break;
+        }
+        switch (recipe_.keyFrames) {
+        case KeyFrames::GopSize:
+            c->gop_size = settings_.keyFrameInterval;
+            break;
+        case KeyFrames::KeyIntMin:
+            c->keyint_min = settings_.keyFrameInterval;
+            break;
+        case KeyFrames::None:
+            break;
+        }
+        if (codec_->id == AV_CODEC_ID_FFV1) {
+            // Version 3 codes slices in parallel.
+            av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
+            c->level = 3;
+        }
+
+        if (int ret = avcodec_open2(c.get(), codec_, nullptr); ret < 0) {
+            *reason = "Could not open the compressor \"" + entry_.friendlyName + "\" for "
+                      + std::to_string(type.width) + " x " + std::to_string(type.height)
+                      + " pictures: " + AvError(ret);
+            return nullptr;
+        }
+        return c;
+    }
+
+    void stream()
+    {
+        FramePtr shell = NewFrame();
+        while (auto sample = take(*input_)) {
+            if (sample->endOfStream) {
+                if (encode(nullptr, sample->index) && drain())
+                    endOfStream();
+                return;
+            }
+            if (av_frame_ref(shell.get(), &sample->picture->frame()) < 0) {
+                context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
+                return;
+            }
+            shell->pts = sample->index;
+            const bool sent = encode(shell.get(), sample->index);
+            av_frame_unref(shell.get());
+            if (!sent || !drain())
+                return;
+        }
+    }
+
+    bool encode(const AVFrame *frame, std::int64_t index)
+    {
+        const int ret = avcodec_send_frame(encoder_.get(), frame);
+        if (ret < 0 && ret != AVERROR_EOF) {
+            context().ErrorAbort(AvErrorToHresult(ret),
+                                 "The compressor \"" + entry_.friendlyName + "\" failed on frame "
+                                     + std::to_string(index) + ": " + AvError(ret));
+            return false;
+        }
+        return true;
+    }
+
+    // Hands every packet the encoder has ready downstream.
+    bool drain()
+    {
+        for (;;) {
+            PacketPtr packet = NewPacket();
+            const int ret = avcodec_receive_packet(encoder_.get(), packet.get());
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+                return true;
+            if (ret < 0) {
+                context().ErrorAbort(AvErrorToHresult(ret), "The compressor \""
+                                                                + entry_.friendlyName
+                                                                + "\" failed: " + AvError(ret));
+                return false;
+            }
+            Sample sample;
+            sample.timeBase = encoder_->time_base;
+            sample.index = packet->pts;
+            sample.start = ToReferenceTime(packet->pts, sample.timeBase);
+            sample.stop = ToReferenceTime(packet->pts + std::max<std::int64_t>(packet->duration, 1),
+                                          sample.timeBase);
+            sample.packet = std::move(packet);
+            if (!output_->Deliver(std::move(sample)))
+                return false;
+        }
+    }
+
+    const CompressorEntry entry_;
+    const Recipe &recipe_;
+    const AVCodec *codec_;
+    const CompressorSettings settings_;
+    InputPin *input_;
+    OutputPin *output_;
+    CodecContextPtr encoder_;
+    CodecParametersPtr parameters_;
+};
+
+} // namespace
+
+ComPtr<BaseFilter> MakeCompressor(const CompressorEntry &entry)
+{
+    const Recipe *recipe = RecipeFor(entry);
+    const AVCodec *codec = recipe ? avcodec_find_encoder_by_name(recipe->encoder) : nullptr;
+    if (!codec)
+        return nullptr;
+    return MakeCom<VideoCompressor>(entry, *recipe, codec);
+}
+
+} // namespace media::detail

@@ -1,0 +1,169 @@
+#include "platform/media/compressors.h"
+
+#include "platform/media/detail/recipes.h"
+#include "platform/win32/files.h"
+#include "platform/win32/ini.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace media {
+
+namespace detail {
+
+namespace {
+
+constexpr std::uint32_t Fourcc(const char (&text)[5])
+{
+    return std::uint32_t(std::uint8_t(text[0])) | std::uint32_t(std::uint8_t(text[1])) << 8
+           | std::uint32_t(std::uint8_t(text[2])) << 16
+           | std::uint32_t(std::uint8_t(text[3])) << 24;
+}
+
+// The category in its fixed order. The MPEG-4 entry's name carries "DivX? 5",
+// the text by which the program recognises the compressor it prefers.
+const Recipe kRecipes[] = {
+    {"DivX? 5 compatible MPEG-4 Codec", "mpeg4", Fourcc("DX50"), AV_PIX_FMT_YUV420P,
+     QualityScale::Quantiser, KeyFrames::GopSize, 95, 250},
+    {"Xvid MPEG-4 Codec", "libxvid", Fourcc("XVID"), AV_PIX_FMT_YUV420P, QualityScale::Quantiser,
+     KeyFrames::GopSize, 95, 250},
+    {"H.264 Codec (x264)", "libx264", Fourcc("H264"), AV_PIX_FMT_YUV420P, QualityScale::RateFactor,
+     KeyFrames::GopSize, 61, 250},
+    {"Motion JPEG Codec", "mjpeg", Fourcc("MJPG"), AV_PIX_FMT_YUVJ420P, QualityScale::Quantiser,
+     KeyFrames::None, 95, 1},
+    {"Huffyuv Lossless Codec", "huffyuv", Fourcc("HFYU"), AV_PIX_FMT_YUV422P, QualityScale::None,
+     KeyFrames::None, 100, 1},
+    {"FFV1 Lossless Codec", "ffv1", Fourcc("FFV1"), AV_PIX_FMT_YUV420P, QualityScale::None,
+     KeyFrames::GopSize, 100, 250},
+    {"Microsoft Video 1 compatible Codec", "msvideo1", Fourcc("MSVC"), AV_PIX_FMT_RGB555LE,
+     QualityScale::None, KeyFrames::KeyIntMin, 100, 250},
+    {"Cinepak compatible Codec", "cinepak", Fourcc("cvid"), AV_PIX_FMT_RGB24, QualityScale::None,
+     KeyFrames::KeyIntMin, 100, 250},
+    {"Uncompressed RGB (Full Frames)", "rawvideo", 0, AV_PIX_FMT_BGR24, QualityScale::None,
+     KeyFrames::None, 100, 1},
+};
+
+bool EncoderTakes(const AVCodec *codec, AVPixelFormat format)
+{
+    if (!codec)
+        return false;
+    if (!codec->pix_fmts)
+        return true;
+    for (const AVPixelFormat *f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        if (*f == format)
+            return true;
+    return false;
+}
+
+std::string HomeFolder()
+{
+    if (const char *home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/";
+}
+
+} // namespace
+
+const Recipe *RecipeFor(const CompressorEntry &entry)
+{
+    for (const Recipe &r : kRecipes)
+        if (entry.key == r.encoder)
+            return &r;
+    return nullptr;
+}
+
+int QuantiserFor(int quality)
+{
+    quality = std::clamp(quality, 0, 100);
+    return 1 + ((100 - quality) * 30 + 50) / 100;
+}
+
+int RateFactorFor(int quality)
+{
+    quality = std::clamp(quality, 0, 100);
+    return ((100 - quality) * 51 + 50) / 100;
+}
+
+} // namespace detail
+
+const std::vector<CompressorEntry> &VideoCompressorCategory()
+{
+    static const std::vector<CompressorEntry> category = [] {
+        std::vector<CompressorEntry> entries;
+        for (const detail::Recipe &r : detail::kRecipes) {
+            if (!detail::EncoderTakes(avcodec_find_encoder_by_name(r.encoder), r.pixelFormat))
+                continue;
+            CompressorEntry e;
+            e.friendlyName = r.friendlyName;
+            e.key = r.encoder;
+            e.fourcc = r.fourcc;
+            e.hasQuality = r.quality != detail::QualityScale::None;
+            e.hasKeyFrames = r.keyFrames != detail::KeyFrames::None;
+            e.defaultQuality = r.defaultQuality;
+            e.defaultKeyFrameInterval = r.defaultKeyFrameInterval;
+            entries.push_back(std::move(e));
+        }
+        return entries;
+    }();
+    return category;
+}
+
+std::string CompressorSettingsPath()
+{
+    std::string base;
+    // The XDG rule: only an absolute path counts.
+    if (const char *config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
+        base = config;
+    else
+        base = detail::HomeFolder() + "/.config";
+    if (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    return base + "/quillon/compressors.ini";
+}
+
+CompressorSettings ReadCompressorSettings(const CompressorEntry &entry)
+{
+    const std::string path = CompressorSettingsPath();
+    CompressorSettings s;
+    s.quality = entry.defaultQuality;
+    s.keyFrameInterval = entry.defaultKeyFrameInterval;
+    if (entry.hasQuality)
+        s.quality = std::clamp(
+            win32::GetPrivateProfileIntA(entry.key, "Quality", entry.defaultQuality, path), 0, 100);
+    if (entry.hasKeyFrames)
+        s.keyFrameInterval
+            = std::clamp(win32::GetPrivateProfileIntA(entry.key, "KeyFrameInterval",
+                                                      entry.defaultKeyFrameInterval, path),
+                         1, kMaxKeyFrameInterval);
+    return s;
+}
+
+bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings)
+{
+    const std::string path = CompressorSettingsPath();
+    const std::string folder = path.substr(0, path.rfind('/'));
+    if (!win32::ForceDirectories(folder))
+        return false;
+    const std::string quality = std::to_string(std::clamp(settings.quality, 0, 100));
+    const std::string interval
+        = std::to_string(std::clamp(settings.keyFrameInterval, 1, kMaxKeyFrameInterval));
+    return win32::WritePrivateProfileStringA(entry.key, "Quality", quality, path)
+           && win32::WritePrivateProfileStringA(entry.key, "KeyFrameInterval", interval, path);
+}
+
+std::string FourccText(std::uint32_t fourcc)
+{
+    if (!fourcc)
+        return {};
+    std::string text;
+    for (int i = 0; i < 4; ++i)
+        text.push_back(static_cast<char>((fourcc >> (8 * i)) & 0xFF));
+    return text;
+}
+
+} // namespace media

@@ -1,0 +1,168 @@
+// The colour converter that intelligent connect puts between pins that do not
+// agree on a picture format. A picture that is the same object as the one
+// before it is not converted again: the converted picture is handed on once
+// more. Converted pictures live in pooled buffers, reused as the encoder lets
+// them go.
+#include "platform/media/detail/filters.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace media::detail {
+
+namespace {
+
+constexpr int kAlign = 64;
+
+// The layout swscale writes for a full-range ("J") format, and whether the
+// levels are full range.
+AVPixelFormat Layout(AVPixelFormat format, bool *fullRange)
+{
+    *fullRange = true;
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        return AV_PIX_FMT_YUV444P;
+    default:
+        *fullRange = (av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+        return format;
+    }
+}
+
+class ColourConverter final : public BaseFilter
+{
+public:
+    ColourConverter()
+        : BaseFilter(u"Color Space Converter")
+    {
+        input_ = addInputPin(u"Input", 256, 4);
+        output_ = addOutputPin(u"XForm Out");
+    }
+
+    bool acceptsInput(const InputPin &, const MediaType &type) const override
+    {
+        bool full;
+        return type.isUncompressedVideo() && type.width > 0 && type.height > 0
+               && sws_isSupportedInput(Layout(type.pixelFormat, &full));
+    }
+
+    std::optional<MediaType> agreeOutput(const OutputPin &, const MediaType &wish) const override
+    {
+        bool full;
+        if (!input_->isConnected() || !wish.isUncompressedVideo()
+            || !sws_isSupportedOutput(Layout(wish.pixelFormat, &full)))
+            return std::nullopt;
+        MediaType in = input_->type();
+        if ((wish.width && wish.width != in.width) || (wish.height && wish.height != in.height))
+            return std::nullopt;
+        MediaType out = in;
+        out.pixelFormat = wish.pixelFormat;
+        return out;
+    }
+
+    HRESULT prepare(std::string *reason) override
+    {
+        Finish();
+        if (!input_->isConnected() || !output_->isConnected())
+            return S_OK;
+        in_ = input_->type();
+        out_ = output_->type();
+        bool inFull, outFull;
+        const AVPixelFormat from = Layout(in_.pixelFormat, &inFull);
+        const AVPixelFormat to = Layout(out_.pixelFormat, &outFull);
+        scaler_.reset(sws_getContext(in_.width, in_.height, from, out_.width, out_.height, to,
+                                     SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+        if (!scaler_) {
+            *reason = "Could not convert pictures from " + Name(in_.pixelFormat) + " to "
+                      + Name(out_.pixelFormat);
+            return E_FAIL;
+        }
+        const int *coefficients = sws_getCoefficients(SWS_CS_ITU601);
+        sws_setColorspaceDetails(scaler_.get(), coefficients, inFull, coefficients, outFull, 0,
+                                 1 << 16, 1 << 16);
+        bytes_ = av_image_get_buffer_size(out_.pixelFormat, out_.width, out_.height, kAlign);
+        pool_.reset(av_buffer_pool_init(bytes_, nullptr));
+        if (bytes_ <= 0 || !pool_)
+            return E_OUTOFMEMORY;
+        return S_OK;
+    }
+
+    void Start() override
+    {
+        if (scaler_)
+            startThread([this] { stream(); });
+    }
+
+    void Finish() override
+    {
+        scaler_.reset();
+        // The pool goes for good once the last picture made from it is gone.
+        pool_.reset();
+    }
+
+private:
+    static std::string Name(AVPixelFormat format)
+    {
+        const char *name = av_get_pix_fmt_name(format);
+        return name ? name : "an unknown format";
+    }
+
+    PPicture convert(const AVFrame &source)
+    {
+        FramePtr frame = NewFrame();
+        frame->buf[0] = av_buffer_pool_get(pool_.get());
+        if (!frame->buf[0])
+            return nullptr;
+        av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, out_.pixelFormat,
+                             out_.width, out_.height, kAlign);
+        frame->format = out_.pixelFormat;
+        frame->width = out_.width;
+        frame->height = out_.height;
+        sws_scale(scaler_.get(), source.data, source.linesize, 0, in_.height, frame->data,
+                  frame->linesize);
+        return std::make_shared<Picture>(std::move(frame));
+    }
+
+    void stream()
+    {
+        PPicture lastIn, lastOut;
+        while (auto sample = take(*input_)) {
+            if (sample->endOfStream) {
+                endOfStream();
+                return;
+            }
+            if (sample->picture != lastIn) {
+                lastIn = sample->picture;
+                lastOut = convert(lastIn->frame());
+                if (!lastOut) {
+                    context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
+                    return;
+                }
+            }
+            sample->picture = lastOut;
+            if (!output_->Deliver(std::move(*sample)))
+                return;
+        }
+    }
+
+    InputPin *input_;
+    OutputPin *output_;
+    MediaType in_, out_;
+    SwsPtr scaler_;
+    BufferPoolPtr pool_;
+    int bytes_ = 0;
+};
+
+} // namespace
+
+ComPtr<BaseFilter> MakeColourConverter()
+{
+    return MakeCom<ColourConverter>();
+}
+
+} // namespace media::detail

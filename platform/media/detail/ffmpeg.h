@@ -1,0 +1,78 @@
+// Owning holders for FFmpeg's C objects and the small conversions the filters
+// share.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/media/com.h"
+
+#include <memory>
+#include <string>
+
+namespace media::detail {
+
+struct FrameDeleter
+{
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketDeleter
+{
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct CodecContextDeleter
+{
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct CodecParametersDeleter
+{
+    void operator()(AVCodecParameters *p) const { avcodec_parameters_free(&p); }
+};
+struct InputContextDeleter
+{
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+struct SwsDeleter
+{
+    void operator()(SwsContext *c) const { sws_freeContext(c); }
+};
+struct BufferPoolDeleter
+{
+    void operator()(AVBufferPool *p) const { av_buffer_pool_uninit(&p); }
+};
+
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using CodecParametersPtr = std::unique_ptr<AVCodecParameters, CodecParametersDeleter>;
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
+
+FramePtr NewFrame();   // raises std::bad_alloc
+PacketPtr NewPacket(); // raises std::bad_alloc
+
+// FFmpeg's text for an error code.
+std::string AvError(int code);
+
+// An FFmpeg error as an HRESULT: out of memory, a file error by its errno, else
+// E_FAIL.
+HRESULT AvErrorToHresult(int code);
+
+// An errno value as an HRESULT of the matching Win32 error.
+HRESULT ErrnoToHresult(int error);
+
+constexpr AVRational kReferenceTimeBase{1, 10000000};
+
+// A timestamp in `base` as 100-nanosecond units.
+inline REFERENCE_TIME ToReferenceTime(std::int64_t ts, AVRational base)
+{
+    return av_rescale_q(ts, base, kReferenceTimeBase);
+}
+
+} // namespace media::detail

@@ -1,0 +1,33 @@
+// The filters the graph and the builders make.
+#pragma once
+
+#include "platform/avs/avs.h"
+#include "platform/media/compressors.h"
+#include "platform/media/detail/filter.h"
+
+#include <string>
+
+namespace media::detail {
+
+// The source that fits the file: the script engine for ".avs", else an audio
+// source when libavformat finds an audio stream in it.
+HRESULT OpenSourceFilter(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason);
+
+// The source of an open clip (what a ".avs" file becomes): one video output
+// pin, 24-bit RGB at the clip's size and rate.
+ComPtr<BaseFilter> MakeClipSource(avs::PClip clip);
+
+// Converts pictures between formats; pin 0 is its input, pin 1 its output.
+ComPtr<BaseFilter> MakeColourConverter();
+
+// The AVI multiplexer: pin 0 is its output, then its inputs.
+ComPtr<BaseFilter> MakeAviMux();
+
+// Writes what the multiplexer makes to `path` (UTF-16); implements
+// IFileSinkFilter. Pin 0 is its input.
+ComPtr<BaseFilter> MakeFileWriter(const std::u16string &path);
+
+// The compressor of a category entry, with the entry's settings as they are now.
+ComPtr<BaseFilter> MakeCompressor(const CompressorEntry &entry);
+
+} // namespace media::detail

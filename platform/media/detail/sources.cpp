@@ -1,0 +1,336 @@
+// The two sources: a slide-show script evaluated by the script engine, and an
+// audio file read by libavformat.
+#include "platform/media/detail/filters.h"
+
+#include "platform/avs/avs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+#include <thread>
+
+namespace media::detail {
+
+namespace {
+
+bool EndsWithNoCase(const std::string &text, const std::string &suffix)
+{
+    return text.size() >= suffix.size()
+           && std::equal(suffix.rbegin(), suffix.rend(), text.rbegin(), [](char a, char b) {
+                  return std::tolower(static_cast<unsigned char>(a))
+                         == std::tolower(static_cast<unsigned char>(b));
+              });
+}
+
+// The script's frames are wrapped, not copied: the frame's buffer keeps the
+// engine's frame alive for as long as any later stage holds it.
+void ReleaseEngineFrame(void *opaque, std::uint8_t *)
+{
+    delete static_cast<avs::PFrame *>(opaque);
+}
+
+PPicture WrapEngineFrame(const avs::PFrame &frame)
+{
+    FramePtr wrapped = NewFrame();
+    const std::size_t bytes = std::size_t(frame->stride()) * frame->height();
+    auto *holder = new avs::PFrame(frame);
+    wrapped->buf[0] = av_buffer_create(const_cast<std::uint8_t *>(frame->data()), bytes,
+                                       ReleaseEngineFrame, holder, AV_BUFFER_FLAG_READONLY);
+    if (!wrapped->buf[0]) {
+        delete holder;
+        throw std::bad_alloc();
+    }
+    wrapped->data[0] = const_cast<std::uint8_t *>(frame->data());
+    wrapped->linesize[0] = frame->stride();
+    wrapped->format = AV_PIX_FMT_BGR24;
+    wrapped->width = frame->width();
+    wrapped->height = frame->height();
+    return std::make_shared<Picture>(std::move(wrapped));
+}
+
+class ScriptSource final : public BaseFilter
+{
+public:
+    explicit ScriptSource(avs::PClip clip)
+        : BaseFilter(u"Script source")
+        , clip_(std::move(clip))
+        , info_(clip_->GetVideoInfo())
+    {
+        output_ = addOutputPin(u"Video");
+    }
+
+    std::vector<MediaType> outputTypes(const OutputPin &) const override
+    {
+        MediaType t;
+        t.major = Major::Video;
+        t.pixelFormat = AV_PIX_FMT_BGR24;
+        t.width = info_.width;
+        t.height = info_.height;
+        t.frameRate = rate();
+        t.frameCount = info_.frameCount;
+        return {t};
+    }
+
+    REFERENCE_TIME duration() const override
+    {
+        return ToReferenceTime(info_.frameCount, av_inv_q(rate()));
+    }
+
+    void Start() override
+    {
+        if (output_->isConnected())
+            startThread([this] { stream(); });
+    }
+
+private:
+    AVRational rate() const
+    {
+        return AVRational{static_cast<int>(info_.fpsNumerator),
+                          static_cast<int>(info_.fpsDenominator)};
+    }
+
+    // With a clock the script plays in real time; without one it goes as fast
+    // as the filters downstream take its frames.
+    bool waitUntil(REFERENCE_TIME streamTime)
+    {
+        IReferenceClock *clock = context().Clock();
+        if (!clock)
+            return true;
+        const REFERENCE_TIME due = context().ClockStart() + streamTime;
+        for (;;) {
+            if (isAborted())
+                return false;
+            REFERENCE_TIME now = 0;
+            if (FAILED(clock->GetTime(&now)) || now >= due)
+                return true;
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(std::min<REFERENCE_TIME>((due - now) / 10, 10000)));
+        }
+    }
+
+    void stream()
+    {
+        const AVRational base = av_inv_q(rate());
+        const avs::Frame *lastFrame = nullptr;
+        PPicture picture;
+        for (std::int64_t n = 0; n < info_.frameCount; ++n) {
+            if (isAborted())
+                return;
+            try {
+                avs::PFrame frame = clip_->GetFrame(n);
+                if (frame.get() != lastFrame) {
+                    picture = WrapEngineFrame(frame);
+                    lastFrame = frame.get();
+                }
+            } catch (const std::bad_alloc &) {
+                context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
+                return;
+            } catch (const std::exception &e) {
+                context().ErrorAbort(E_FAIL, e.what());
+                return;
+            }
+            Sample sample;
+            sample.picture = picture;
+            sample.index = n;
+            sample.start = ToReferenceTime(n, base);
+            sample.stop = ToReferenceTime(n + 1, base);
+            if (!waitUntil(sample.start) || !output_->Deliver(std::move(sample)))
+                return;
+        }
+        endOfStream();
+    }
+
+    const avs::PClip clip_;
+    const avs::VideoInfo info_;
+    OutputPin *output_;
+};
+
+class AudioSource final : public BaseFilter
+{
+public:
+    AudioSource(std::string path, const AVStream &stream)
+        : BaseFilter(u"Audio source")
+        , path_(std::move(path))
+        , timeBase_(stream.time_base)
+    {
+        AVCodecParameters *copy = avcodec_parameters_alloc();
+        if (!copy || avcodec_parameters_copy(copy, stream.codecpar) < 0) {
+            avcodec_parameters_free(&copy);
+            throw std::bad_alloc();
+        }
+        parameters_.reset(copy, [](AVCodecParameters *p) { avcodec_parameters_free(&p); });
+        if (stream.duration != AV_NOPTS_VALUE)
+            duration_ = ToReferenceTime(stream.duration, stream.time_base);
+        output_ = addOutputPin(u"Output");
+    }
+
+    std::vector<MediaType> outputTypes(const OutputPin &) const override
+    {
+        MediaType t;
+        t.major = Major::Audio;
+        t.codec = parameters_->codec_id;
+        t.audio = parameters_;
+        return {t};
+    }
+
+    const AVCodecParameters *streamParameters(const OutputPin &,
+                                              AVRational *timeBase) const override
+    {
+        if (timeBase)
+            *timeBase = timeBase_;
+        return parameters_.get();
+    }
+
+    REFERENCE_TIME duration() const override { return duration_; }
+
+    HRESULT prepare(std::string *reason) override
+    {
+        input_.reset();
+        if (!output_->isConnected())
+            return S_OK;
+        // Opened afresh for every run, so that every run reads from the start.
+        AVFormatContext *raw = nullptr;
+        int ret = avformat_open_input(&raw, path_.c_str(), nullptr, nullptr);
+        if (ret >= 0) {
+            input_.reset(raw);
+            ret = avformat_find_stream_info(raw, nullptr);
+        }
+        if (ret >= 0)
+            ret = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (ret < 0) {
+            input_.reset();
+            *reason = "Cannot read the sound file \"" + path_ + "\": " + AvError(ret);
+            return AvErrorToHresult(ret);
+        }
+        streamIndex_ = ret;
+        return S_OK;
+    }
+
+    void Start() override
+    {
+        if (input_)
+            startThread([this] { stream(); });
+    }
+
+    void Finish() override { input_.reset(); }
+
+private:
+    void stream()
+    {
+        const AVStream *stream = input_->streams[streamIndex_];
+        const AVRational base = stream->time_base;
+        const std::int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        std::int64_t next = 0;
+        for (;;) {
+            if (isAborted())
+                return;
+            PacketPtr packet = NewPacket();
+            const int ret = av_read_frame(input_.get(), packet.get());
+            if (ret == AVERROR_EOF)
+                break;
+            if (ret < 0) {
+                context().ErrorAbort(AvErrorToHresult(ret), "Cannot read the sound file \"" + path_
+                                                                + "\": " + AvError(ret));
+                return;
+            }
+            if (packet->stream_index != streamIndex_)
+                continue;
+            std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts - first : next;
+            packet->pts = packet->dts = ts;
+            next = ts + packet->duration;
+            Sample sample;
+            sample.timeBase = base;
+            sample.start = ToReferenceTime(ts, base);
+            sample.stop = ToReferenceTime(ts + packet->duration, base);
+            sample.packet = std::move(packet);
+            if (!output_->Deliver(std::move(sample)))
+                return;
+        }
+        endOfStream();
+    }
+
+    const std::string path_;
+    const AVRational timeBase_;
+    std::shared_ptr<const AVCodecParameters> parameters_;
+    REFERENCE_TIME duration_ = 0;
+    OutputPin *output_;
+    InputContextPtr input_;
+    int streamIndex_ = -1;
+};
+
+HRESULT OpenScriptSource(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
+{
+    try {
+        avs::PClip clip = avs::OpenScript(path);
+        const avs::VideoInfo &info = clip->GetVideoInfo();
+        if (info.width <= 0 || info.height <= 0 || info.fpsNumerator == 0
+            || info.fpsDenominator == 0 || info.fpsNumerator > INT32_MAX
+            || info.fpsDenominator > INT32_MAX || info.frameCount < 0) {
+            *reason = "The script \"" + path + "\" does not describe a video clip";
+            return VFW_E_INVALIDMEDIATYPE;
+        }
+        *filter = MakeClipSource(std::move(clip));
+        return S_OK;
+    } catch (const std::bad_alloc &) {
+        *reason = "Out of memory";
+        return E_OUTOFMEMORY;
+    } catch (const std::exception &e) {
+        *reason = e.what();
+        return E_FAIL;
+    }
+}
+
+HRESULT OpenAudioSource(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
+{
+    AVFormatContext *raw = nullptr;
+    int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (ret < 0) {
+        *reason = "Cannot open \"" + path + "\": " + AvError(ret);
+        return VFW_E_UNKNOWN_FILE_TYPE;
+    }
+    InputContextPtr input(raw);
+    if ((ret = avformat_find_stream_info(raw, nullptr)) < 0) {
+        *reason = "Cannot read \"" + path + "\": " + AvError(ret);
+        return VFW_E_UNKNOWN_FILE_TYPE;
+    }
+    ret = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (ret < 0) {
+        *reason = "\"" + path + "\" has no sound";
+        return VFW_E_UNSUPPORTED_STREAM;
+    }
+    try {
+        *filter = MakeCom<AudioSource>(path, *raw->streams[ret]);
+    } catch (const std::bad_alloc &) {
+        *reason = "Out of memory";
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+} // namespace
+
+ComPtr<BaseFilter> MakeClipSource(avs::PClip clip)
+{
+    return MakeCom<ScriptSource>(std::move(clip));
+}
+
+HRESULT OpenSourceFilter(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
+{
+    struct stat st;
+    const bool found = ::stat(path.c_str(), &st) == 0;
+    if (!found || S_ISDIR(st.st_mode)) {
+        const int error = found ? EISDIR : errno;
+        *reason = "Cannot open \"" + path + "\": " + std::strerror(error);
+        return error == ENOENT ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : ErrnoToHresult(error);
+    }
+    if (EndsWithNoCase(path, ".avs"))
+        return OpenScriptSource(path, filter, reason);
+    return OpenAudioSource(path, filter, reason);
+}
+
+} // namespace media::detail

@@ -1,0 +1,389 @@
+#include "media_support.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+namespace mediatest {
+
+namespace {
+
+void Put16(std::ofstream &out, std::uint16_t v)
+{
+    const char b[2] = {char(v & 0xFF), char(v >> 8)};
+    out.write(b, 2);
+}
+
+void Put32(std::ofstream &out, std::uint32_t v)
+{
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+struct InputCloser
+{
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+
+Input OpenInput(const std::string &path)
+{
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        throw std::runtime_error("cannot open " + path);
+    Input input(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0)
+        throw std::runtime_error("cannot read " + path);
+    return input;
+}
+
+std::string TagText(std::uint32_t tag)
+{
+    if (!tag)
+        return {};
+    std::string text;
+    for (int i = 0; i < 4; ++i)
+        text.push_back(char((tag >> (8 * i)) & 0xFF));
+    return text;
+}
+
+} // namespace
+
+void WriteWav(const std::string &path, int sampleRate, int channels, double seconds)
+{
+    const std::uint32_t frames = static_cast<std::uint32_t>(std::lround(sampleRate * seconds));
+    const std::uint32_t bytes = frames * channels * 2;
+    std::ofstream out(path, std::ios::binary);
+    out.write("RIFF", 4);
+    Put32(out, 36 + bytes);
+    out.write("WAVEfmt ", 8);
+    Put32(out, 16);
+    Put16(out, 1); // PCM
+    Put16(out, channels);
+    Put32(out, sampleRate);
+    Put32(out, sampleRate * channels * 2);
+    Put16(out, channels * 2);
+    Put16(out, 16);
+    out.write("data", 4);
+    Put32(out, bytes);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            Put16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(
+                           8000 * std::sin(2 * M_PI * 440.0 * (c + 1) * i / sampleRate))));
+}
+
+const StreamInfo *AviInfo::video() const
+{
+    for (const auto &s : streams)
+        if (s.type == AVMEDIA_TYPE_VIDEO)
+            return &s;
+    return nullptr;
+}
+
+const StreamInfo *AviInfo::audio() const
+{
+    for (const auto &s : streams)
+        if (s.type == AVMEDIA_TYPE_AUDIO)
+            return &s;
+    return nullptr;
+}
+
+AviInfo ProbeAvi(const std::string &path)
+{
+    Input input = OpenInput(path);
+    AviInfo info;
+    info.format = input->iformat->name;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream *st = input->streams[i];
+        StreamInfo s;
+        s.type = st->codecpar->codec_type;
+        s.codec = st->codecpar->codec_id;
+        s.tag = TagText(st->codecpar->codec_tag);
+        s.width = st->codecpar->width;
+        s.height = st->codecpar->height;
+        s.frameRate = st->avg_frame_rate;
+        s.sampleRate = st->codecpar->sample_rate;
+        s.channels = st->codecpar->ch_layout.nb_channels;
+        s.bitsPerSample = st->codecpar->bits_per_coded_sample;
+        if (st->duration != AV_NOPTS_VALUE)
+            s.seconds = st->duration * av_q2d(st->time_base);
+        info.streams.push_back(s);
+    }
+    AVPacket *packet = av_packet_alloc();
+    while (av_read_frame(input.get(), packet) >= 0) {
+        StreamInfo &s = info.streams[packet->stream_index];
+        ++s.packets;
+        if (packet->flags & AV_PKT_FLAG_KEY)
+            ++s.keyPackets;
+        const AVCodecParameters *par = input->streams[packet->stream_index]->codecpar;
+        if (s.type == AVMEDIA_TYPE_AUDIO && par->block_align > 0)
+            s.audioSamples += packet->size / par->block_align;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    return info;
+}
+
+std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n)
+{
+    Input input = OpenInput(path);
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0)
+        throw std::runtime_error("no video in " + path);
+    const AVCodecParameters *par = input->streams[index]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> decoder(
+        avcodec_alloc_context3(codec), [](AVCodecContext *c) { avcodec_free_context(&c); });
+    avcodec_parameters_to_context(decoder.get(), par);
+    decoder->thread_count = 1;
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw std::runtime_error("cannot decode " + path);
+
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    std::int64_t seen = 0;
+    std::vector<std::uint8_t> result;
+    auto take = [&]() {
+        while (avcodec_receive_frame(decoder.get(), frame) >= 0) {
+            if (seen++ == n && result.empty()) {
+                const int w = frame->width, h = frame->height;
+                result.resize(std::size_t(w) * h * 3);
+                SwsContext *sws
+                    = sws_getContext(w, h, AVPixelFormat(frame->format), w, h, AV_PIX_FMT_BGR24,
+                                     SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+                std::uint8_t *dst[4] = {result.data()};
+                int lines[4] = {w * 3};
+                sws_scale(sws, frame->data, frame->linesize, 0, h, dst, lines);
+                sws_freeContext(sws);
+            }
+            av_frame_unref(frame);
+        }
+    };
+    while (result.empty() && av_read_frame(input.get(), packet) >= 0) {
+        if (packet->stream_index == index) {
+            avcodec_send_packet(decoder.get(), packet);
+            take();
+        }
+        av_packet_unref(packet);
+    }
+    if (result.empty()) {
+        avcodec_send_packet(decoder.get(), nullptr);
+        take();
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    if (result.empty())
+        throw std::runtime_error("no frame " + std::to_string(n) + " in " + path);
+    return result;
+}
+
+double MeanDifference(const std::vector<std::uint8_t> &a, const std::vector<std::uint8_t> &b)
+{
+    if (a.size() != b.size() || a.empty())
+        return 1e9;
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(int(a[i]) - int(b[i]));
+    return sum / double(a.size());
+}
+
+std::vector<std::uint8_t> Packed(const avs::Frame &frame)
+{
+    std::vector<std::uint8_t> result(std::size_t(frame.width()) * frame.height() * 3);
+    for (int y = 0; y < frame.height(); ++y)
+        std::copy_n(frame.row(y), frame.width() * 3,
+                    result.data() + std::size_t(y) * frame.width() * 3);
+    return result;
+}
+
+ComPtr<IPin> PinOf(IBaseFilter *filter, PIN_DIRECTION direction, int index)
+{
+    ComPtr<IPin> found;
+    if (!filter)
+        return found;
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(pins.Put())))
+        return found;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, pin.Put(), nullptr) == S_OK) {
+        PIN_DIRECTION d = PIN_DIRECTION(3);
+        pin->QueryDirection(&d);
+        if (d == direction && index-- == 0)
+            return pin;
+    }
+    return found;
+}
+
+ComPtr<IBaseFilter> CompressorAt(int index)
+{
+    ComPtr<IBaseFilter> filter;
+    ComPtr<ICreateDevEnum> devices;
+    if (FAILED(media::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_ICreateDevEnum, devices.PutVoid())))
+        return filter;
+    ComPtr<IEnumMoniker> monikers;
+    if (FAILED(devices->CreateClassEnumerator(CLSID_VideoCompressorCategory, monikers.Put(), 0))
+        || !monikers)
+        return filter;
+    monikers->Reset();
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
+        if (index-- != 0)
+            continue;
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid());
+        break;
+    }
+    return filter;
+}
+
+std::vector<std::u16string> FilterNames(IGraphBuilder *graph)
+{
+    std::vector<std::u16string> names;
+    ComPtr<IEnumFilters> filters;
+    graph->EnumFilters(filters.Put());
+    ComPtr<IBaseFilter> f;
+    while (filters->Next(1, f.Put(), nullptr) == S_OK) {
+        FILTER_INFO info;
+        f->QueryFilterInfo(&info);
+        if (info.pGraph)
+            info.pGraph->Release();
+        names.emplace_back(info.achName);
+    }
+    return names;
+}
+
+RenderGraph::RenderGraph()
+{
+    media::CoInitialize(nullptr);
+    media::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
+                            graph.PutVoid());
+}
+
+RenderGraph::~RenderGraph()
+{
+    if (control)
+        control->Stop();
+}
+
+HRESULT RenderGraph::addSource(const std::u16string &path)
+{
+    return graph->AddSourceFilter(path.c_str(), u"Source", source.Put());
+}
+
+HRESULT RenderGraph::addSource(IBaseFilter *filter)
+{
+    source = ComPtr<IBaseFilter>(filter);
+    return graph->AddFilter(filter, u"Source");
+}
+
+bool RenderGraph::addCompressor(int index)
+{
+    compressor = CompressorAt(index);
+    if (!compressor)
+        return false;
+    graph->AddFilter(compressor.Get(), u"Compressor");
+    return true;
+}
+
+HRESULT RenderGraph::setOutput(const std::u16string &path)
+{
+    HRESULT hr = media::CoCreateInstance(CLSID_CaptureGraphBuilder, nullptr, CLSCTX_ALL,
+                                         IID_ICaptureGraphBuilder, builder.PutVoid());
+    if (SUCCEEDED(hr))
+        hr = builder->SetFiltergraph(graph.Get());
+    if (SUCCEEDED(hr))
+        hr = builder->SetOutputFileName(&MEDIASUBTYPE_Avi, path.c_str(), mux.Put(), sink.Put());
+    return hr;
+}
+
+HRESULT RenderGraph::connectSourceToCompressor()
+{
+    return graph->Connect(PinOf(source.Get(), PINDIR_OUTPUT).Get(),
+                          PinOf(compressor.Get(), PINDIR_INPUT).Get());
+}
+
+HRESULT RenderGraph::connectCompressorToMux()
+{
+    return graph->Connect(PinOf(compressor.Get(), PINDIR_OUTPUT).Get(),
+                          PinOf(mux.Get(), PINDIR_INPUT).Get());
+}
+
+HRESULT RenderGraph::addSound(const std::u16string &path)
+{
+    ComPtr<IBaseFilter> music;
+    HRESULT hr = graph->AddSourceFilter(path.c_str(), u"Music source", music.Put());
+    if (!music)
+        return FAILED(hr) ? hr : E_FAIL;
+    return graph->Render(PinOf(music.Get(), PINDIR_OUTPUT).Get());
+}
+
+HRESULT RenderGraph::run(bool withoutClock)
+{
+    graph.As(&control);
+    graph.As(&events);
+    graph.As(&seeking);
+    if (withoutClock) {
+        ComPtr<IMediaFilter> filter;
+        graph.As(&filter);
+        filter->SetSyncSource(nullptr);
+    }
+    return control->Run();
+}
+
+LONG RenderGraph::waitForEnd(std::vector<LONGLONG> *positions, LONG stepMs)
+{
+    LONG code = 0;
+    while (code == 0) {
+        code = 0;
+        events->WaitForCompletion(stepMs, &code);
+        LONGLONG position = 0;
+        seeking->GetCurrentPosition(&position);
+        if (positions)
+            positions->push_back(position);
+    }
+    return code;
+}
+
+HRESULT RenderGraph::stop()
+{
+    return control->Stop();
+}
+
+std::string RenderGraph::errorReason()
+{
+    ComPtr<IGraphErrorInfo> info;
+    std::string text;
+    HRESULT code;
+    if (SUCCEEDED(graph.As(&info)))
+        info->GetErrorReason(&code, &text);
+    return text;
+}
+
+HRESULT RenderGraph::render(const std::u16string &script, int compressorIndex,
+                            const std::u16string &output, const std::u16string &sound)
+{
+    HRESULT hr = addSource(script);
+    if (FAILED(hr))
+        return hr;
+    if (!addCompressor(compressorIndex))
+        return E_FAIL;
+    if (FAILED(hr = setOutput(output)) || FAILED(hr = connectSourceToCompressor())
+        || FAILED(hr = connectCompressorToMux()))
+        return hr;
+    if (!sound.empty() && FAILED(hr = addSound(sound)))
+        return hr;
+    if (FAILED(hr = run()))
+        return hr;
+    waitForEnd();
+    return stop();
+}
+
+} // namespace mediatest

@@ -1,0 +1,106 @@
+// What the media tests share: a graph built step by step the way the renderer
+// builds it, a WAV writer, and an AVI prober and decoder on libavformat.
+#pragma once
+
+#include "platform/avs/avs.h"
+#include "platform/media/dshow.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/pixfmt.h>
+}
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace mediatest {
+
+// A PCM WAV file of a sine tone.
+void WriteWav(const std::string &path, int sampleRate, int channels, double seconds);
+
+struct StreamInfo
+{
+    AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    std::string tag; // the FourCC as text; "" for 0
+    int width = 0;
+    int height = 0;
+    AVRational frameRate{0, 1};
+    int sampleRate = 0;
+    int channels = 0;
+    int bitsPerSample = 0;
+    std::int64_t packets = 0; // every packet read from the file
+    std::int64_t keyPackets = 0;
+    double seconds = 0;            // the stream's duration as the header says
+    std::int64_t audioSamples = 0; // PCM audio: samples per channel in the file
+};
+
+struct AviInfo
+{
+    std::string format;
+    std::vector<StreamInfo> streams;
+    const StreamInfo *video() const;
+    const StreamInfo *audio() const;
+};
+
+// Opens and reads the whole file; raises std::runtime_error when libavformat
+// cannot.
+AviInfo ProbeAvi(const std::string &path);
+
+// Frame `n` of the file's video stream as 24-bit BGR, width × 3 bytes a row.
+std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n);
+
+// Mean absolute difference per channel between two BGR pictures of one size.
+double MeanDifference(const std::vector<std::uint8_t> &a, const std::vector<std::uint8_t> &b);
+
+// A picture of the engine as tightly packed BGR rows.
+std::vector<std::uint8_t> Packed(const avs::Frame &frame);
+
+// The steps of the render, by hand, with the calls the renderer makes. Each
+// step returns the HRESULT that the renderer looks at.
+class RenderGraph
+{
+public:
+    RenderGraph();
+    ~RenderGraph();
+
+    HRESULT addSource(const std::u16string &path); // "Source"
+    HRESULT addSource(IBaseFilter *filter);        // a source made elsewhere
+    bool addCompressor(int index);                 // "Compressor"; false when none
+    HRESULT setOutput(const std::u16string &path); // builder + SetOutputFileName
+    HRESULT connectSourceToCompressor();
+    HRESULT connectCompressorToMux();
+    HRESULT addSound(const std::u16string &path); // "Music source" + Render
+    HRESULT run(bool withoutClock = true);
+    // Waits in steps of `stepMs` until the event code is not 0; returns it and
+    // the positions read after every wait.
+    LONG waitForEnd(std::vector<LONGLONG> *positions = nullptr, LONG stepMs = 100);
+    HRESULT stop();
+    std::string errorReason();
+
+    // Everything above in order, as a normal render does; the first failure ends it.
+    HRESULT render(const std::u16string &script, int compressor, const std::u16string &output,
+                   const std::u16string &sound = u"");
+
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IBaseFilter> source, compressor, mux;
+    ComPtr<ICaptureGraphBuilder> builder;
+    ComPtr<IFileSinkFilter> sink;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    ComPtr<IMediaSeeking> seeking;
+};
+
+// The n-th pin of `filter` with `direction`, as the renderer's lookup finds it.
+ComPtr<IPin> PinOf(IBaseFilter *filter, PIN_DIRECTION direction, int index = 0);
+
+// The compressor at `index` of the category, found the way the renderer walks
+// the monikers; null when there is none.
+ComPtr<IBaseFilter> CompressorAt(int index);
+
+// The names of the filters in the graph, in its order.
+std::vector<std::u16string> FilterNames(IGraphBuilder *graph);
+
+} // namespace mediatest
