@@ -30,7 +30,7 @@ NOTO = "/usr/share/fonts/truetype/noto/"
 # the light sheet carries the views, the commands and the status line.
 FRAME_TOP = (22, 30, 50)
 FRAME_MID = (28, 39, 64)
-FRAME_BOTTOM = (17, 23, 39)
+FRAME_BOTTOM = (12, 17, 29)
 SHEET_TOP = (238, 242, 248)
 SHEET_BOTTOM = (226, 232, 241)
 CARD = (255, 255, 255)
@@ -79,15 +79,11 @@ def mix(a, b, t):
     return tuple(round(a[i] + (b[i] - a[i]) * t) for i in range(3))
 
 
-def with_alpha(colour, alpha):
-    return tuple(colour[:3]) + (round(255 * alpha),)
-
-
-def gradient(size, stops, horizontal=False):
-    """An opaque RGBA picture shaded along its height (or width) through the stops."""
+def gradient(size, stops):
+    """An opaque RGBA picture shaded down its height through the stops (fraction, colour)."""
     w, h = size
-    n = w if horizontal else h
-    strip = Image.new("RGBA", (n, 1) if horizontal else (1, n))
+    n = h
+    strip = Image.new("RGBA", (1, n))
     for i in range(n):
         t = i / (n - 1) if n > 1 else 0.0
         colour = stops[-1][1]
@@ -96,7 +92,7 @@ def gradient(size, stops, horizontal=False):
                 u = 0.0 if t1 == t0 else min(max((t - t0) / (t1 - t0), 0.0), 1.0)
                 colour = mix(c0, c1, u)
                 break
-        strip.putpixel((i, 0) if horizontal else (0, i), colour + (255,))
+        strip.putpixel((0, i), colour + (255,))
     return strip.resize((w, h), Image.NEAREST)
 
 
@@ -391,9 +387,10 @@ APP_ICON_SVG = """<?xml version="1.0" encoding="UTF-8"?>
 # --- the main window's background ---
 
 def draw_background():
-    img = gradient((W, H), [(0, FRAME_TOP), (0.16, FRAME_MID), (1, FRAME_BOTTOM)])
+    # The footer is kept darkest: pure red on it must still read (contrast 4.5 and more).
+    img = gradient((W, H), [(0, FRAME_TOP), (0.16, FRAME_MID), (SHEET[3] / H, FRAME_BOTTOM),
+                            (1, FRAME_BOTTOM)])
     img.alpha_composite(radial((W, H), (520, -40), 300, ACCENT, 0.30))
-    img.alpha_composite(radial((W, H), (60, 560), 260, ACCENT, 0.10))
 
     # title row: small icon and wordmark at the left, the two glyphs sit at the right
     icon = draw_app_icon(64).resize((18, 18), Image.LANCZOS)
