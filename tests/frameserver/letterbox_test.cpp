@@ -22,12 +22,9 @@ void ExpectPlacement(const Placement &at, std::int64_t x, std::int64_t y, std::i
 
 } // namespace
 
+// The cases a frame can show are checked on served pixels (brindle_test.cpp).
 TEST(Letterbox, FollowsTheCrossMultiplicationRule)
 {
-    ExpectPlacement(Letterbox(704, 480, 352, 240), 0, 0, 352, 240);
-    ExpectPlacement(Letterbox(1000, 500, 352, 240), 0, 32, 352, 176);
-    ExpectPlacement(Letterbox(300, 200, 352, 240), 26, 20, 300, 200);
-    ExpectPlacement(Letterbox(200, 400, 352, 240), 116, 0, 120, 240);
     // Larger in one direction only still shrinks, the other side truncated.
     ExpectPlacement(Letterbox(400, 100, 352, 240), 0, 76, 352, 88);
     ExpectPlacement(Letterbox(100, 300, 352, 240), 136, 0, 80, 240);
