@@ -82,10 +82,7 @@ void Release() noexcept
 {
     delete state.photoList;
     state.photoList = nullptr;
-    try {
-        delete state.frameBitmap;
-    } catch (...) {
-    }
+    delete state.frameBitmap;
     state.frameBitmap = nullptr;
     state.initialised = false;
 }

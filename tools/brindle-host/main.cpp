@@ -158,8 +158,9 @@ int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &out
     return status;
 }
 
-// By name, through the normal search path: this program's RUNPATH holds the
-// build's and the install's library folder. dlmopen into the base namespace is
+// By name, through the normal search path, in which this program's RUNPATH
+// names the library folder (the build's in the build tree, the installed one
+// once installed). dlmopen into the base namespace is
 // dlopen, but for one thing: a sanitizer runtime wraps dlopen, and the loader
 // would then search the wrapper's RUNPATH instead of this program's.
 void *LoadByName(const char *name)
