@@ -141,8 +141,8 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
 
     // An aborted graph is a failed render, not a finished movie.
     if (code != EC_COMPLETE) {
-        const std::string message =
-            "Could not complete compression graph\r\n\r\n" + GraphReason(graph);
+        const std::string message
+            = "Could not complete compression graph\r\n\r\n" + GraphReason(graph);
         ShowMessage(message.c_str());
         return -1;
     }
@@ -153,9 +153,8 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
 
 } // namespace mureline
 
-extern "C" int photo2Avi(HWND notifyWindow, const char *outputFile, int frameWidth,
-                         int frameHeight, int compressorIndex, int durationSeconds,
-                         const char *soundFile)
+extern "C" int photo2Avi(HWND notifyWindow, const char *outputFile, int frameWidth, int frameHeight,
+                         int compressorIndex, int durationSeconds, const char *soundFile)
 {
     (void)frameWidth;
     (void)frameHeight;
@@ -163,8 +162,8 @@ extern "C" int photo2Avi(HWND notifyWindow, const char *outputFile, int frameWid
     try {
         return mureline::Render(notifyWindow, outputFile, compressorIndex, soundFile);
     } catch (const std::exception &e) {
-        const std::string message = std::string("Could not complete compression graph\r\n\r\n")
-                                    + e.what();
+        const std::string message
+            = std::string("Could not complete compression graph\r\n\r\n") + e.what();
         mureline::ShowMessage(message.c_str());
     } catch (...) {
         mureline::ShowMessage("Could not complete compression graph");
