@@ -94,36 +94,37 @@ TControl<QtBase>::TControl(QWidget *parent)
 template <class QtBase>
 void TControl<QtBase>::Click()
 {
-    if (OnClick)
-        OnClick(this);
+    // Called through a copy: a handler may replace the control's handler.
+    if (const TNotifyEvent handler = OnClick)
+        handler(this);
 }
 
 template <class QtBase>
 void TControl<QtBase>::DblClick()
 {
-    if (OnDblClick)
-        OnDblClick(this);
+    if (const TNotifyEvent handler = OnDblClick)
+        handler(this);
 }
 
 template <class QtBase>
 void TControl<QtBase>::MouseDown(TMouseButton button, TShiftState shift, int x, int y)
 {
-    if (OnMouseDown)
-        OnMouseDown(this, button, shift, x, y);
+    if (const TMouseEvent handler = OnMouseDown)
+        handler(this, button, shift, x, y);
 }
 
 template <class QtBase>
 void TControl<QtBase>::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
 {
-    if (OnMouseUp)
-        OnMouseUp(this, button, shift, x, y);
+    if (const TMouseEvent handler = OnMouseUp)
+        handler(this, button, shift, x, y);
 }
 
 template <class QtBase>
 void TControl<QtBase>::MouseMove(TShiftState shift, int x, int y)
 {
-    if (OnMouseMove)
-        OnMouseMove(this, shift, x, y);
+    if (const TMouseMoveEvent handler = OnMouseMove)
+        handler(this, shift, x, y);
 }
 
 template <class QtBase>
@@ -154,15 +155,15 @@ void TControl<QtBase>::WMLButtonUp(const TWMMouse &message)
 template <class QtBase>
 void TControl<QtBase>::CMMouseEnter()
 {
-    if (OnMouseEnter)
-        OnMouseEnter(this);
+    if (const TNotifyEvent handler = OnMouseEnter)
+        handler(this);
 }
 
 template <class QtBase>
 void TControl<QtBase>::CMMouseLeave()
 {
-    if (OnMouseLeave)
-        OnMouseLeave(this);
+    if (const TNotifyEvent handler = OnMouseLeave)
+        handler(this);
 }
 
 namespace {
@@ -421,8 +422,8 @@ void TCustomPanel::SetBevelOuter(TBevelCut bevel)
 
 void TCustomPanel::KeyUp(WORD &key, TShiftState shift)
 {
-    if (OnKeyUp)
-        OnKeyUp(this, key, shift);
+    if (const TKeyEvent handler = OnKeyUp)
+        handler(this, key, shift);
 }
 
 void TCustomPanel::paintEvent(QPaintEvent *)
