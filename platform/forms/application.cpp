@@ -102,11 +102,7 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
-        try {
-            HandleException(std::current_exception());
-        } catch (...) {
-            // The handler's own failure (out of memory, say) must not end the program.
-        }
+        forms::HandleException(std::current_exception());
         return false;
     }
 }
@@ -128,6 +124,18 @@ void TApplication::ShowException(const std::string &message)
     win32::MessageBoxA(owner, message.c_str(), title_.c_str(), win32::MB_OK | win32::MB_ICONERROR);
 }
 
+void HandleException(const std::exception_ptr &error)
+{
+    try {
+        if (TApplication *app = Application())
+            app->HandleException(error);
+        else
+            std::fprintf(stderr, "%s\n", messageOf(error).c_str());
+    } catch (...) {
+        // The handler's own failure (out of memory, say) must not end the program.
+    }
+}
+
 TApplication *Application()
 {
     std::lock_guard lock(g_appMutex);
@@ -147,7 +155,15 @@ void PostToGuiThread(std::function<void()> task)
     if (!receiver)
         return; // `task` dies here, which completes whatever waits on it
     QMetaObject::invokeMethod(
-        receiver, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+        receiver,
+        [task = std::move(task)] {
+            try {
+                task();
+            } catch (...) {
+                HandleException(std::current_exception());
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 bool RunOnGuiThread(const std::function<void()> &task)

@@ -54,6 +54,11 @@ private:
 // The application object, or null while there is none.
 TApplication *Application();
 
+// Hands an error to the application's error handler (stderr without one). Event
+// handlers of the framework's controls catch their errors and come here, so that
+// no error unwinds through Qt's own event delivery. GUI thread only.
+void HandleException(const std::exception_ptr &error);
+
 // True on the thread of the Qt application object.
 bool IsGuiThread();
 

@@ -69,6 +69,8 @@ public:
     TCollectionItemClass ItemClass() const { return itemClass_; }
 
 protected:
+    // cnAdded comes from the item's base constructor and cnExtracting from its
+    // base destructor: at those two the item is no more than a TCollectionItem.
     virtual void Notify(TCollectionItem *item, TCollectionNotification action);
 
 private:

@@ -1,5 +1,7 @@
 #include "platform/forms/controls.h"
 
+#include "platform/forms/application.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -168,6 +170,18 @@ void TControl<QtBase>::CMMouseLeave()
 
 namespace {
 
+// An error of an event handler ends that handler only; it is shown and must not
+// unwind through Qt's event delivery, which does not expect it.
+template <class Work>
+void Guarded(Work &&work)
+{
+    try {
+        work();
+    } catch (...) {
+        HandleException(std::current_exception());
+    }
+}
+
 TWMMouse messageOf(const QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
@@ -181,20 +195,22 @@ void TControl<QtBase>::mousePressEvent(QMouseEvent *event)
 {
     const TWMMouse message = messageOf(event);
     event->accept();
-    switch (event->button()) {
-    case Qt::LeftButton:
-        WMLButtonDown(message);
-        break;
-    case Qt::RightButton:
-        MouseDown(mbRight, message.Keys, message.XPos, message.YPos);
-        break;
-    case Qt::MiddleButton:
-        MouseDown(mbMiddle, message.Keys, message.XPos, message.YPos);
-        break;
-    default:
-        event->ignore();
-        break;
-    }
+    Guarded([&] {
+        switch (event->button()) {
+        case Qt::LeftButton:
+            WMLButtonDown(message);
+            break;
+        case Qt::RightButton:
+            MouseDown(mbRight, message.Keys, message.XPos, message.YPos);
+            break;
+        case Qt::MiddleButton:
+            MouseDown(mbMiddle, message.Keys, message.XPos, message.YPos);
+            break;
+        default:
+            event->ignore();
+            break;
+        }
+    });
 }
 
 template <class QtBase>
@@ -202,20 +218,22 @@ void TControl<QtBase>::mouseDoubleClickEvent(QMouseEvent *event)
 {
     const TWMMouse message = messageOf(event);
     event->accept();
-    switch (event->button()) {
-    case Qt::LeftButton:
-        WMLButtonDblClk(message);
-        break;
-    case Qt::RightButton:
-        MouseDown(mbRight, message.Keys | ssDouble, message.XPos, message.YPos);
-        break;
-    case Qt::MiddleButton:
-        MouseDown(mbMiddle, message.Keys | ssDouble, message.XPos, message.YPos);
-        break;
-    default:
-        event->ignore();
-        break;
-    }
+    Guarded([&] {
+        switch (event->button()) {
+        case Qt::LeftButton:
+            WMLButtonDblClk(message);
+            break;
+        case Qt::RightButton:
+            MouseDown(mbRight, message.Keys | ssDouble, message.XPos, message.YPos);
+            break;
+        case Qt::MiddleButton:
+            MouseDown(mbMiddle, message.Keys | ssDouble, message.XPos, message.YPos);
+            break;
+        default:
+            event->ignore();
+            break;
+        }
+    });
 }
 
 template <class QtBase>
@@ -223,20 +241,22 @@ void TControl<QtBase>::mouseReleaseEvent(QMouseEvent *event)
 {
     const TWMMouse message = messageOf(event);
     event->accept();
-    switch (event->button()) {
-    case Qt::LeftButton:
-        WMLButtonUp(message);
-        break;
-    case Qt::RightButton:
-        MouseUp(mbRight, message.Keys, message.XPos, message.YPos);
-        break;
-    case Qt::MiddleButton:
-        MouseUp(mbMiddle, message.Keys, message.XPos, message.YPos);
-        break;
-    default:
-        event->ignore();
-        break;
-    }
+    Guarded([&] {
+        switch (event->button()) {
+        case Qt::LeftButton:
+            WMLButtonUp(message);
+            break;
+        case Qt::RightButton:
+            MouseUp(mbRight, message.Keys, message.XPos, message.YPos);
+            break;
+        case Qt::MiddleButton:
+            MouseUp(mbMiddle, message.Keys, message.XPos, message.YPos);
+            break;
+        default:
+            event->ignore();
+            break;
+        }
+    });
 }
 
 template <class QtBase>
@@ -244,19 +264,19 @@ void TControl<QtBase>::mouseMoveEvent(QMouseEvent *event)
 {
     const TWMMouse message = messageOf(event);
     event->accept();
-    MouseMove(message.Keys, message.XPos, message.YPos);
+    Guarded([&] { MouseMove(message.Keys, message.XPos, message.YPos); });
 }
 
 template <class QtBase>
 void TControl<QtBase>::enterEvent(QEnterEvent *)
 {
-    CMMouseEnter();
+    Guarded([&] { CMMouseEnter(); });
 }
 
 template <class QtBase>
 void TControl<QtBase>::leaveEvent(QEvent *)
 {
-    CMMouseLeave();
+    Guarded([&] { CMMouseLeave(); });
 }
 
 template class TControl<QWidget>;
@@ -447,8 +467,8 @@ void TCustomPanel::paintEvent(QPaintEvent *)
 void TCustomPanel::keyReleaseEvent(QKeyEvent *event)
 {
     WORD key = VirtualKeyOf(event->key());
-    KeyUp(key, ShiftStateOf(event->modifiers()));
     event->accept();
+    Guarded([&] { KeyUp(key, ShiftStateOf(event->modifiers())); });
 }
 
 // Window handles

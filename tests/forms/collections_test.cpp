@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,18 +44,22 @@ public:
     {
         auto *item = static_cast<NamedItem *>(Add());
         item->name = name;
+        names[item] = name;
         return item;
     }
     std::vector<Event> events;
 
 protected:
+    // Added comes before the derived constructor has run, extracting after the
+    // derived destructor: the item is only a TCollectionItem then, so its name
+    // is looked up rather than read.
     void Notify(TCollectionItem *item, TCollectionNotification action) override
     {
-        // Added comes before the derived constructor has run: no name yet.
-        const std::string name
-            = action == cnAdded ? std::string("?") : static_cast<NamedItem *>(item)->name;
-        events.push_back({name, action, Count(), item->Index()});
+        events.push_back({names[item], action, Count(), item->Index()});
     }
+
+private:
+    std::map<TCollectionItem *, std::string> names;
 };
 
 class Collections : public ::testing::Test
