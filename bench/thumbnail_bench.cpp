@@ -52,18 +52,18 @@ std::size_t DecodeFullSize(const std::string &path)
     return pixels.size();
 }
 
-double MedianMs(int runs, const std::function<void()> &work)
+double Median(std::vector<double> times)
 {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        times.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
-    }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+double TimeMs(const std::function<void()> &work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 } // namespace
@@ -80,10 +80,9 @@ int main(int argc, char **argv)
                            testsupport::JpegKind::Baseline, 90);
 
     volatile std::size_t sink = 0;
-    const double baseline = MedianMs(runs, [&] { sink = sink + DecodeFullSize(path); });
-    const double strips
-        = MedianMs(runs, [&] { sink = sink + quillon::MakeJpegThumbnail(path, 100, 75).Width(); });
-    const double whole = MedianMs(runs, [&] {
+    auto baselineRun = [&] { sink = sink + DecodeFullSize(path); };
+    auto stripsRun = [&] { sink = sink + quillon::MakeJpegThumbnail(path, 100, 75).Width(); };
+    auto wholeRun = [&] {
         const jpeg::Image image = jpeg::DecodeFile(path);
         forms::TBitmap full(image.width, image.height);
         for (int y = 0; y < image.height; ++y)
@@ -92,7 +91,19 @@ int main(int argc, char **argv)
         forms::TBitmap thumb;
         quillon::MakeThumbnail(full, thumb, 100, 75);
         sink = sink + thumb.Width();
-    });
+    };
+    // Interleaved, so that a busy moment of the machine hits all three alike.
+    std::vector<double> baselineTimes, stripsTimes, wholeTimes;
+    baselineRun();
+    stripsRun();
+    for (int i = 0; i < runs; ++i) {
+        baselineTimes.push_back(TimeMs(baselineRun));
+        stripsTimes.push_back(TimeMs(stripsRun));
+        wholeTimes.push_back(TimeMs(wholeRun));
+    }
+    const double baseline = Median(baselineTimes);
+    const double strips = Median(stripsTimes);
+    const double whole = Median(wholeTimes);
 
     std::printf("photo %d x %d, median of %d runs\n", width, height, runs);
     std::printf("  libjpeg-turbo full-size decode (baseline)  %8.2f ms\n", baseline);

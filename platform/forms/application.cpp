@@ -190,9 +190,13 @@ bool RunOnGuiThread(const std::function<void()> &task)
 
     std::unique_lock lock(call->mutex);
     call->cv.wait(lock, [&] { return call->done; });
-    if (call->error)
-        std::rethrow_exception(call->error);
-    return call->ran;
+    // Taken out under the lock, so that the error is let go of on this thread.
+    const std::exception_ptr error = std::move(call->error);
+    const bool ran = call->ran;
+    lock.unlock();
+    if (error)
+        std::rethrow_exception(error);
+    return ran;
 }
 
 void ProcessGuiTasks()
