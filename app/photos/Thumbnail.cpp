@@ -27,8 +27,8 @@ struct Spans
     {
         start.resize(static_cast<std::size_t>(target));
         size.resize(static_cast<std::size_t>(target));
-        // The factor is kept in single precision; the products come from it in
-        // extended precision, as the spans were first worked out.
+        // The factor is held in single precision and the products are formed
+        // from it in extended precision: the span widths depend on both.
         const float factor = static_cast<float>(1.0L / (static_cast<long double>(target) / source));
         auto edge = [factor](int i) {
             return static_cast<long long>(static_cast<long double>(i) * factor);
