@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 using namespace testsupport;
 using avstest::Bgr;
@@ -341,4 +342,8 @@ TEST_F(Pictures, AllFramesOfAPictureAreOneObject)
     ASSERT_EQ(clip->GetVideoInfo().frameCount, 10);
     EXPECT_EQ(clip->GetFrame(0), clip->GetFrame(9));
     EXPECT_THROW(avs::MakeImageSource(env, dir.file("p.bmp"), 5, 4, {25, 1}), avs::Error);
+    EXPECT_THROW(avs::MakeImageSource(env, dir.file("p.bmp"),
+                                      std::numeric_limits<std::int64_t>::min(),
+                                      std::numeric_limits<std::int64_t>::max(), {25, 1}),
+                 avs::Error);
 }
