@@ -218,7 +218,7 @@ void MakeTopDown(const std::string &from, const std::string &to)
 TEST_F(Pictures, EveryJpegKindComesOutInColour)
 {
     const Rgb colour{200, 120, 40};
-    for (auto kind : {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Cmyk}) {
+    for (auto kind : {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Cmyk, JpegKind::Ycck}) {
         WriteJpeg(dir.file("p.jpg"), 48, 32, Solid(colour), kind);
         const avs::PFrame f = source("p.jpg")->GetFrame(0);
         const Bgr c = PixelAt(*f, 20, 20);
