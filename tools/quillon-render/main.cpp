@@ -1,0 +1,273 @@
+// quillon-render: makes the movie that the program's Go command makes, without a
+// display. The render runs on a worker thread while the main thread owns the
+// window handle that receives the renderer's progress messages, as in the
+// program.
+#include "app/job/app_define.h"
+#include "app/job/job.h"
+#include "app/job/render.h"
+#include "app/photos/folder_scan.h"
+#include "platform/forms/errors.h"
+#include "platform/forms/sysutils.h"
+#include "platform/win32/files.h"
+#include "platform/win32/messagebox.h"
+#include "platform/win32/window.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr const char *kUsage =
+    "usage: quillon-render [options] PHOTO_OR_FOLDER...\n"
+    "  --interval N                    slide interval in whole seconds, 1..65536 (default 2)\n"
+    "  --standard ntsc|pal             (default ntsc)\n"
+    "  --resolution high|medium|low    (default high)\n"
+    "  --compressor INDEX|TEXT         position in the video compressor category, or the first\n"
+    "                                  entry whose name contains TEXT (default: the entry\n"
+    "                                  containing \"DivX? 5\", else 0)\n"
+    "  --sound FILE                    WAV sound track (default none)\n"
+    "  --output-folder DIR             (default \"$HOME/My Movie\"; created when missing)\n"
+    "  --list-compressors              print the category, one \"INDEX<TAB>NAME\" a line, and "
+    "exit\n";
+
+struct UsageError
+{
+    std::string reason;
+};
+
+struct Options
+{
+    int interval = 2;
+    int standard = 0;
+    int resolution = 0;
+    std::optional<std::string> compressor;
+    std::string sound;
+    std::string outputFolder;
+    bool listCompressors = false;
+    std::vector<std::string> inputs;
+};
+
+std::string absolute(const std::string &path)
+{
+    if (path.empty() || path.front() == '/')
+        return path;
+    std::string cwd(256, '\0');
+    while (!::getcwd(cwd.data(), cwd.size())) {
+        if (errno != ERANGE)
+            return path;
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(std::strlen(cwd.c_str()));
+    return cwd + (cwd.back() == '/' ? "" : "/") + path;
+}
+
+Options parse(int argc, char **argv)
+{
+    Options options;
+    const char *home = std::getenv("HOME");
+    options.outputFolder = std::string(home && *home ? home : "") + "/My Movie";
+    auto value = [&](int &i, const std::string &name) -> std::string {
+        if (i + 1 >= argc)
+            throw UsageError{name + " needs a value"};
+        return argv[++i];
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--interval") {
+            const std::string text = value(i, arg);
+            auto n = forms::TryStrToInt(text);
+            if (!n || *n < 1 || *n > 65536)
+                throw UsageError{"--interval must be a whole number from 1 to 65536, not '" + text
+                                 + "'"};
+            options.interval = *n;
+        } else if (arg == "--standard") {
+            const std::string text = value(i, arg);
+            if (text != "ntsc" && text != "pal")
+                throw UsageError{"--standard must be ntsc or pal, not '" + text + "'"};
+            options.standard = text == "pal" ? 1 : 0;
+        } else if (arg == "--resolution") {
+            const std::string text = value(i, arg);
+            if (text == "high")
+                options.resolution = 0;
+            else if (text == "medium")
+                options.resolution = 1;
+            else if (text == "low")
+                options.resolution = 2;
+            else
+                throw UsageError{"--resolution must be high, medium or low, not '" + text + "'"};
+        } else if (arg == "--compressor") {
+            options.compressor = value(i, arg);
+        } else if (arg == "--sound") {
+            options.sound = absolute(value(i, arg));
+        } else if (arg == "--output-folder") {
+            options.outputFolder = absolute(value(i, arg));
+        } else if (arg == "--list-compressors") {
+            options.listCompressors = true;
+        } else if (arg.starts_with("--")) {
+            throw UsageError{"unknown option " + arg};
+        } else {
+            options.inputs.push_back(arg);
+        }
+    }
+    return options;
+}
+
+// The compressor position: a number as it stands, else the first name holding
+// the text; by default the "DivX? 5" entry or the first.
+int chooseCompressor(const std::optional<std::string> &wanted,
+                     const std::vector<std::string> &names)
+{
+    if (wanted) {
+        if (auto index = forms::TryStrToInt(*wanted))
+            return *index;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i].find(*wanted) != std::string::npos)
+                return static_cast<int>(i);
+        throw UsageError{"no video compressor's name contains '" + *wanted + "'"};
+    }
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i].find("DivX? 5") != std::string::npos)
+            return static_cast<int>(i);
+    return names.empty() ? -1 : 0;
+}
+
+// Draws "Time: 1.50s/11s [#####-----]" on one line of stderr.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(std::int64_t totalSeconds) : total_(totalSeconds) {}
+
+    void show(std::int32_t milliseconds)
+    {
+        std::lock_guard lock(mutex_);
+        const double seconds = milliseconds / 1000.0;
+        constexpr int kWidth = 30;
+        const double share = total_ > 0 ? std::clamp(seconds / total_, 0.0, 1.0) : 0.0;
+        const int filled = static_cast<int>(share * kWidth);
+        std::string bar(filled, '#');
+        bar.append(kWidth - filled, '-');
+        std::fprintf(stderr, "\rTime: %.2fs/%llds [%s]", seconds,
+                     static_cast<long long>(total_), bar.c_str());
+        std::fflush(stderr);
+        open_ = true;
+    }
+
+    // Ends the bar's line so that other text starts on a line of its own.
+    void breakLine()
+    {
+        std::lock_guard lock(mutex_);
+        if (open_)
+            std::fputc('\n', stderr);
+        open_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::int64_t total_;
+    bool open_ = false;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    try {
+        options = parse(argc, argv);
+    } catch (const UsageError &e) {
+        std::fprintf(stderr, "quillon-render: %s\n", e.reason.c_str());
+        return 2;
+    }
+
+    const std::vector<std::string> compressors = quillon::VideoCompressorNames();
+    if (options.listCompressors) {
+        for (std::size_t i = 0; i < compressors.size(); ++i)
+            std::printf("%zu\t%s\n", i, compressors[i].c_str());
+        return 0;
+    }
+
+    quillon::JobSettings settings;
+    try {
+        settings.compressorIndex = chooseCompressor(options.compressor, compressors);
+    } catch (const UsageError &e) {
+        std::fprintf(stderr, "quillon-render: %s\n", e.reason.c_str());
+        return 2;
+    }
+    for (const std::string &input : options.inputs) {
+        const std::string path = absolute(input);
+        if (win32::DirectoryExists(path))
+            // As the folder chooser hands it over: ending in '/'.
+            quillon::ScanPictureFolder(settings.photos, path.back() == '/' ? path : path + "/");
+        else
+            settings.photos.push_back(path);
+    }
+    if (settings.photos.empty()) {
+        std::fprintf(stderr, "Please add some photos first.\n");
+        return 1;
+    }
+    settings.standard = options.standard;
+    settings.resolution = options.resolution;
+    settings.intervalText = std::to_string(options.interval);
+    settings.outputFolder = options.outputFolder;
+    settings.soundFile = options.sound;
+
+    quillon::TWorkThreadInfo job;
+    std::int64_t totalSeconds = 0;
+    try {
+        totalSeconds = quillon::PrepareConversion(settings, job);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    quillon::NormaliseOutputFolder(job);
+
+    ProgressLine progress(totalSeconds);
+    win32::SetMessageBoxHandler(
+        [&](HWND, const std::string &text, const std::string &, UINT type) {
+            progress.breakLine();
+            std::fprintf(stderr, "%s\n", text.c_str());
+            return win32::DefaultButton(type);
+        });
+
+    const UINT progressMessage = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");
+    HWND window = win32::CreateWindowHandle([&](HWND, UINT msg, WPARAM wParam,
+                                                LPARAM lParam) -> LRESULT {
+        if (msg == progressMessage && lParam == 0)
+            progress.show(static_cast<std::int32_t>(wParam));
+        return 0;
+    });
+
+    std::fprintf(stderr, "Converting photo to video stream ... \n");
+    std::atomic<bool> done{false};
+    int result = -1;
+    std::thread worker([&] {
+        result = quillon::RenderMovie(window, job);
+        done = true;
+        win32::PostMessageA(window, 0, 0, 0); // wakes the loop at once
+    });
+    win32::CurrentThreadQueue()->runUntil([&] { return done.load(); });
+    worker.join();
+    win32::DestroyWindowHandle(window);
+    progress.breakLine();
+
+    if (result < 0) {
+        std::fprintf(stderr, "An error occured when convert photo to video stream.\n");
+        return 1;
+    }
+    std::fprintf(stderr, "Video File Generation Compeleted.\n");
+    std::printf("%s\n", quillon::MoviePath(job).c_str());
+    return 0;
+}
