@@ -199,9 +199,10 @@ private:
             return located(node.where, [&] { return negate(eval(*node.first)); });
         case Node::Kind::Chain: {
             Value v = eval(*node.first);
-            for (const auto &[op, operand] : node.rest) {
-                Value rhs = eval(*operand);
-                v = located(operand->where, [&] { return apply(op, v, rhs); });
+            for (const auto &part : node.rest) {
+                const Operator op = part.first;
+                Value rhs = eval(*part.second);
+                v = located(part.second->where, [&] { return apply(op, v, rhs); });
             }
             return v;
         }

@@ -24,7 +24,8 @@ public:
     void row(const std::uint8_t *a, const std::uint8_t *b, std::uint8_t *out, int bytes) const;
 
 private:
-    std::uint32_t wa_, wb_, sum_, magic_;
+    std::uint32_t wa_, wb_, sum_, magic_ = 0;
+    int shift_ = 0;
 };
 
 } // namespace avs::kernels

@@ -253,7 +253,8 @@ struct SwsDeleter
 
 // Decodes the first picture of the file with whichever FFmpeg image decoder its
 // content asks for. The file name plays no part, so a '%' in it is only a '%'.
-void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink)
+// With `sizeOnly` the sink is told the size and gets no rows.
+void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool sizeOnly = false)
 {
     const std::vector<std::uint8_t> bytes = file.readAll();
     MemoryInput input{bytes.data(), static_cast<std::int64_t>(bytes.size())};
@@ -342,6 +343,8 @@ void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink)
     const int height = frame->height;
     checkSize(path, width, height);
     sink.begin(width, height);
+    if (sizeOnly)
+        return;
 
     if (frame->format == AV_PIX_FMT_BGR24) {
         for (int y = 0; y < height; ++y)
@@ -424,7 +427,7 @@ Info ReadInfo(const std::string &path)
     // Decoding is the only sure way to learn the size of the other types.
     info.format = Format::Other;
     SizeOnly size;
-    decodeWithFfmpeg(path, file, size);
+    decodeWithFfmpeg(path, file, size, true);
     info.width = size.width;
     info.height = size.height;
     return info;
