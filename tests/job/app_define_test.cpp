@@ -10,36 +10,12 @@
 
 #include <cstdint>
 #include <cstring>
-#include <deque>
 
 using namespace quillon;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-// Answers the folder chooser from a queue; nullopt is a cancel.
-class ChooserAnswers
-{
-public:
-    explicit ChooserAnswers(std::deque<std::optional<std::string>> answers)
-        : answers_(std::move(answers))
-    {
-        previous_ = win32::SetFolderChooser([this](const win32::BROWSEINFOA &info) {
-            requests.push_back(info);
-            std::optional<std::string> next = answers_.front();
-            answers_.pop_front();
-            return next;
-        });
-    }
-    ~ChooserAnswers() { win32::SetFolderChooser(std::move(previous_)); }
-
-    std::vector<win32::BROWSEINFOA> requests;
-
-private:
-    std::deque<std::optional<std::string>> answers_;
-    win32::FolderChooser previous_;
-};
 
 std::vector<unsigned char> Block(std::int32_t count, const std::vector<std::string> &names)
 {
@@ -55,7 +31,8 @@ std::vector<unsigned char> Block(std::int32_t count, const std::vector<std::stri
 
 TEST(BrowseForFolder, ChosenFolderEndsInOneSlashAndCancelKeepsTheVariable)
 {
-    ChooserAnswers chooser({"/srv/Movies", "/", "/srv/Movies/", std::nullopt, std::nullopt, ""});
+    testsupport::FolderChooserAnswers chooser(
+        {"/srv/Movies", "/", "/srv/Movies/", std::nullopt, std::nullopt, ""});
     const HWND owner = reinterpret_cast<HWND>(0x30);
 
     std::string folder;
@@ -76,10 +53,10 @@ TEST(BrowseForFolder, ChosenFolderEndsInOneSlashAndCancelKeepsTheVariable)
     BrowseForFolder(owner, folder);
     EXPECT_EQ(folder, "/srv/Movies/");
 
-    ASSERT_EQ(chooser.requests.size(), 6u);
-    EXPECT_EQ(chooser.requests[0].hwndOwner, owner);
-    EXPECT_EQ(chooser.requests[0].lpszTitle, "Please specify a directory");
-    EXPECT_EQ(chooser.requests[0].ulFlags, win32::BIF_RETURNONLYFSDIRS);
+    ASSERT_EQ(chooser.requests().size(), 6u);
+    EXPECT_EQ(chooser.requests()[0].hwndOwner, owner);
+    EXPECT_EQ(chooser.requests()[0].lpszTitle, "Please specify a directory");
+    EXPECT_EQ(chooser.requests()[0].ulFlags, win32::BIF_RETURNONLYFSDIRS);
 }
 
 TEST(ApplicationInformation, ConfigFileValuesDefaultsAndTheCut)
