@@ -90,6 +90,10 @@ void ChooseFiles(QFileDialog *dialog, const std::vector<std::string> &files)
                       std::filesystem::path(files.front()).filename().string())
                                     : typed.trimmed());
     static_cast<QDialog *>(dialog)->accept();
+    if (dialog->isVisible()) {
+        ADD_FAILURE() << "the dialog did not take " << edit->text().toStdString();
+        dialog->reject();
+    }
 }
 
 LRESULT SendCompressorList(HWND window, const std::vector<std::string> &names,
