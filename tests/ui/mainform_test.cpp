@@ -278,7 +278,7 @@ TEST_F(MainForm, AboutBoxShowsAndOpensTheHomepage)
             seen.size = about->size();
             seen.modal = about->isModal();
             EXPECT_LE((about->geometry().center() - form->geometry().center()).manhattanLength(),
-                      2);
+                      4);
             EXPECT_EQ(about->lblUrl->FontColor(), forms::clWhite);
             EXPECT_EQ(about->btnContinue->text(), "Continue");
             EXPECT_TRUE(about->btnContinue->isFlat());
