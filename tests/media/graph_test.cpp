@@ -23,9 +23,9 @@ std::u16string Wide(const std::string &text)
 }
 
 // Frames 0..24 grey, 25..49 white: two held pictures.
-std::shared_ptr<ColourClip> TwoSlides(std::int64_t frames = 50, std::int64_t failAt = -1)
+std::shared_ptr<PatternClip> TwoSlides(std::int64_t frames = 50, std::int64_t failAt = -1)
 {
-    return std::make_shared<ColourClip>(
+    return ColourClip(
         64, 48, frames,
         [](std::int64_t n) {
             return n < 25 ? Rgb{100, 100, 100} : Rgb{240, 240, 240};

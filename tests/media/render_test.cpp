@@ -1,0 +1,116 @@
+// Movies rendered through every compressor of the category, probed and decoded.
+#include "media_support.h"
+#include "test_clip.h"
+#include "testsupport.h"
+
+#include "platform/win32/strings.h"
+
+#include <gtest/gtest.h>
+
+using namespace mediatest;
+using testsupport::Rgb;
+
+namespace {
+
+constexpr int kWidth = 176;
+constexpr int kHeight = 144;
+
+// Two pictures held for two and one seconds with a one-second cross-fade
+// between them: frames 0..49 picture A, 50..74 the fade, 75..99 picture B.
+// The pictures are gradients, so a flipped or mirrored movie does not pass.
+Rgb SlidePixel(std::int64_t picture, int x, int y)
+{
+    const int gx = x * 255 / (kWidth - 1);
+    const int gy = y * 255 / (kHeight - 1);
+    const Rgb a{std::uint8_t(gx), std::uint8_t(gy), 60};
+    const Rgb b{40, std::uint8_t(255 - gy), std::uint8_t(gx)};
+    if (picture == 0)
+        return a;
+    if (picture == 100)
+        return b;
+    auto mix = [&](int p, int q) {
+        return std::uint8_t((p * (26 - picture) + q * picture + 13) / 26);
+    };
+    return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
+}
+
+std::int64_t SlidePicture(std::int64_t n)
+{
+    return n < 50 ? 0 : n < 75 ? n - 49 : 100;
+}
+
+std::shared_ptr<PatternClip> SlideShow()
+{
+    return std::make_shared<PatternClip>(kWidth, kHeight, 100, SlidePicture, SlidePixel);
+}
+
+// How far a decoded picture may be from the original, on average per channel:
+// lossy coding at the default quality, and the 15-bit colour of Video 1.
+double Tolerance(const std::string &key)
+{
+    if (key == "msvideo1" || key == "cinepak")
+        return 8;
+    return 3;
+}
+
+class Render : public ::testing::TestWithParam<std::size_t>
+{
+protected:
+    void TearDown() override { EXPECT_EQ(media::LiveComObjects(), 0); }
+    testsupport::TempDir dir;
+};
+
+std::string EntryName(const ::testing::TestParamInfo<std::size_t> &info)
+{
+    return media::VideoCompressorCategory()[info.param].key;
+}
+
+} // namespace
+
+TEST_P(Render, EveryCompressorMakesAPlayableMovie)
+{
+    const media::CompressorEntry &entry = media::VideoCompressorCategory()[GetParam()];
+    const std::string movie = dir.file("photo_video.avi");
+    auto clip = SlideShow();
+    {
+        RenderGraph g;
+        ASSERT_EQ(g.addSource(ClipSource(clip).Get()), S_OK);
+        ASSERT_TRUE(g.addCompressor(static_cast<int>(GetParam())));
+        ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie)), S_OK);
+        ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
+        ASSERT_EQ(g.connectCompressorToMux(), S_OK);
+        ASSERT_EQ(g.run(), S_OK);
+        std::vector<LONGLONG> positions;
+        ASSERT_EQ(g.waitForEnd(&positions), EC_COMPLETE) << g.errorReason();
+        EXPECT_EQ(positions.back(), 40000000);
+        EXPECT_EQ(g.stop(), S_OK);
+    }
+    // Each distinct picture was made once: held frames are one object.
+    EXPECT_EQ(clip->picturesMade(), 27);
+
+    const AviInfo avi = ProbeAvi(movie);
+    EXPECT_EQ(avi.format, "avi");
+    ASSERT_EQ(avi.streams.size(), 1u);
+    const StreamInfo &video = *avi.video();
+    EXPECT_EQ(video.codec, avcodec_find_encoder_by_name(entry.key.c_str())->id);
+    EXPECT_EQ(video.tag, media::FourccText(entry.fourcc));
+    EXPECT_EQ(video.width, kWidth);
+    EXPECT_EQ(video.height, kHeight);
+    EXPECT_EQ(video.frameRate.num, 25);
+    EXPECT_EQ(video.frameRate.den, 1);
+    EXPECT_EQ(video.packets, 100);
+    EXPECT_NEAR(video.seconds, 4.0, 1e-9);
+
+    const double held = MeanDifference(DecodeFrame(movie, 20), Packed(*clip->Make(0)));
+    const double fade = MeanDifference(DecodeFrame(movie, 62), Packed(*clip->Make(13)));
+    const double last = MeanDifference(DecodeFrame(movie, 99), Packed(*clip->Make(100)));
+    EXPECT_LE(held, Tolerance(entry.key)) << entry.key;
+    EXPECT_LE(fade, Tolerance(entry.key)) << entry.key;
+    EXPECT_LE(last, Tolerance(entry.key)) << entry.key;
+    std::printf("%-10s held %.2f fade %.2f last %.2f bytes %lld\n", entry.key.c_str(), held, fade,
+                last, static_cast<long long>(testsupport::ReadFile(movie).size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Category, Render,
+                         ::testing::Range<std::size_t>(0, media::VideoCompressorCategory().size()),
+                         EntryName);
