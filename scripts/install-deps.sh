@@ -10,6 +10,7 @@ PACKAGES="
     libjpeg62-turbo-dev libjpeg-turbo-progs
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    libpng-dev
     imagemagick xvfb xauth fonts-dejavu-core
     time
 "

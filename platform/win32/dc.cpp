@@ -47,12 +47,12 @@ std::shared_ptr<Bitmap> lookup(HDC hdc)
 HDC CreateMemoryDC(int width, int height)
 {
     constexpr long long kMaxBytes = 1LL << 31;
-    if (width < 0 || height < 0 || static_cast<long long>(DibStride(width)) * height > kMaxBytes)
+    if (width < 0 || height < 0 || DibStride(width) * height > kMaxBytes)
         return nullptr;
     auto bitmap = std::make_shared<Bitmap>();
     bitmap->width = width;
     bitmap->height = height;
-    bitmap->stride = DibStride(width);
+    bitmap->stride = static_cast<int>(DibStride(width));
     bitmap->pixels.assign(static_cast<std::size_t>(bitmap->stride) * height, 0);
 
     auto &reg = registry();

@@ -29,9 +29,9 @@ QUILLON_WIN32_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, in
                               DWORD rop);
 
 // Bytes per row of a 24-bit bitmap `width` pixels wide.
-constexpr int DibStride(int width)
+constexpr long long DibStride(long long width)
 {
-    return ((width * 3) + 3) & ~3;
+    return ((width * 3) + 3) & ~3LL;
 }
 
 } // namespace win32

@@ -47,6 +47,7 @@ TEST(DeviceContext, RowsArePaddedToFourBytesAndStartBlack)
     EXPECT_FALSE(GetDCBits(dc, &bits));
     EXPECT_EQ(CreateMemoryDC(-1, 4), nullptr);
     EXPECT_EQ(CreateMemoryDC(100000, 100000), nullptr);
+    EXPECT_EQ(CreateMemoryDC(2000000000, 1), nullptr); // a stride beyond 32 bits
 }
 
 TEST(DeviceContext, BitBltCopiesAndClipsToBoth)

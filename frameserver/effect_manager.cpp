@@ -1,0 +1,213 @@
+// The three exports and the one set of state they share.
+
+#include "frameserver/brindle.h"
+#include "frameserver/letterbox.h"
+#include "frameserver/photo_list.h"
+#include "platform/jpeg/jpeg.h"
+#include "platform/win32/dc.h"
+#include "platform/win32/files.h"
+#include "platform/win32/ini.h"
+
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+namespace {
+
+constexpr int kDefaultWidth = 352;
+constexpr int kDefaultHeight = 240;
+constexpr int kDefaultInterval = 2;
+
+// CreateMemoryDC works the row size out in int; wider bitmaps could not be
+// made anyway (2 GB at most), so they are not asked for.
+constexpr int kWidestDC = (std::numeric_limits<int>::max() - 3) / 3;
+
+// The fitted picture of one photo, in a memory device context so that serving
+// a frame is one BitBlt to the host's.
+class FrameBitmap
+{
+public:
+    FrameBitmap(int width, int height)
+        : dc_(width <= kWidestDC ? win32::CreateMemoryDC(width, height) : nullptr)
+    {}
+    ~FrameBitmap() { win32::DeleteDC(dc_); }
+    FrameBitmap(const FrameBitmap &) = delete;
+    FrameBitmap &operator=(const FrameBitmap &) = delete;
+
+    // Null when the job's size cannot be made (negative, or too large).
+    HDC dc() const { return dc_; }
+
+    BgrView view() const
+    {
+        win32::DCBits bits;
+        if (!win32::GetDCBits(dc_, &bits))
+            return {};
+        return {bits.width, bits.height, bits.stride, bits.bits};
+    }
+
+    void fillBlack() const
+    {
+        const BgrView v = view();
+        if (v.bits)
+            std::memset(v.bits, 0, static_cast<std::size_t>(v.stride) * v.height);
+    }
+
+private:
+    HDC dc_;
+};
+
+// Plain pointers and values only: the state has no destructor, so loading or
+// unloading the library runs nothing. A host that exits without
+// FreeEffectManager must not have the frame bitmap freed after the device
+// context registry it lives in has already gone.
+struct State
+{
+    bool initialised = false;
+    std::vector<std::string> *photoList = nullptr;
+    int outputWidth = 0;
+    int outputHeight = 0;
+    int interval = 0;
+    std::int64_t frameCounter = 0;
+    std::int64_t cachedPhotoIndex = -1;
+    FrameBitmap *frameBitmap = nullptr;
+};
+
+constinit State state;
+
+void Release() noexcept
+{
+    delete state.photoList;
+    state.photoList = nullptr;
+    delete state.frameBitmap;
+    state.frameBitmap = nullptr;
+    state.initialised = false;
+}
+
+bool IsRegularFile(const std::string &path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+// Decodes the photo and letterboxes it into the frame bitmap. A photo that
+// cannot be shown (missing, not a JPEG, damaged) leaves the frame black, so the
+// host still gets every frame of its slot.
+void FitPhoto(const std::string &path, const FrameBitmap &frame)
+{
+    frame.fillBlack();
+    const BgrView canvas = frame.view();
+    if (!canvas.bits || !IsRegularFile(path))
+        return;
+    try {
+        jpeg::Decoder decoder(path);
+        const Placement at = Letterbox(decoder.header().width, decoder.header().height,
+                                       state.outputWidth, state.outputHeight);
+        if (at.width <= 0 || at.height <= 0)
+            return;
+        // libjpeg's DCT scaling shrinks a big photo by up to 8 while it decodes,
+        // at a fraction of the cost; the scaler does the rest from a picture
+        // still at least as large as the placement.
+        decoder.setMinimumOutputSize(static_cast<int>(at.width), static_cast<int>(at.height));
+        jpeg::Image picture = decoder.decodeImage(16);
+        StretchDraw({picture.width, picture.height, picture.stride, picture.pixels.data()}, canvas,
+                    at);
+    } catch (...) {
+        frame.fillBlack();
+    }
+}
+
+void Start()
+{
+    Release();
+    // Counting comes first so that whatever fails below leaves an empty show
+    // (GetEffectBitmap returns 0) instead of an uninitialised library, which
+    // would answer 1 for ever.
+    state.initialised = true;
+    state.frameCounter = 0;
+    state.cachedPhotoIndex = -1;
+
+    const std::string temp = win32::GetTempPathA();
+    const std::string ini = temp + "param.ini";
+    state.outputWidth = win32::GetPrivateProfileIntA("Temp", "OutputWidth", kDefaultWidth, ini);
+    state.outputHeight = win32::GetPrivateProfileIntA("Temp", "OutputHeight", kDefaultHeight, ini);
+    state.interval = win32::GetPrivateProfileIntA("Temp", "Interval", kDefaultInterval, ini);
+
+    state.frameBitmap = new FrameBitmap(state.outputWidth, state.outputHeight);
+    state.photoList = new std::vector<std::string>();
+    try {
+        *state.photoList = LoadPhotoList(temp + "pelloryfilelist.txt");
+    } catch (...) {
+        state.photoList->clear();
+    }
+}
+
+// Frame counts in 64 bits: interval × 30 alone can pass 2^31, and a total
+// that wrapped would end the show early or never.
+std::int64_t TotalFrames(std::int64_t framesPerPhoto)
+{
+    const std::int64_t photos
+        = state.photoList ? static_cast<std::int64_t>(state.photoList->size()) : 0;
+    if (photos <= 0 || framesPerPhoto <= 0)
+        return 0;
+    if (photos > std::numeric_limits<std::int64_t>::max() / framesPerPhoto)
+        return std::numeric_limits<std::int64_t>::max();
+    return photos * framesPerPhoto;
+}
+
+std::int32_t ServeFrame(HDC hdc)
+{
+    if (!state.initialised)
+        return 1;
+    const std::int64_t framesPerPhoto = std::int64_t{state.interval} * kFramesPerSecond;
+    if (state.frameCounter >= TotalFrames(framesPerPhoto)) {
+        state.frameCounter = 0;
+        return 0;
+    }
+    const std::int64_t photoIndex = state.frameCounter / framesPerPhoto;
+    if (photoIndex != state.cachedPhotoIndex) {
+        if (state.frameBitmap)
+            FitPhoto((*state.photoList)[static_cast<std::size_t>(photoIndex)], *state.frameBitmap);
+        state.cachedPhotoIndex = photoIndex;
+    }
+    // A null or unknown host context is refused by BitBlt, never touched.
+    if (state.frameBitmap)
+        win32::BitBlt(hdc, 0, 0, state.outputWidth, state.outputHeight, state.frameBitmap->dc(), 0,
+                      0, win32::SRCCOPY);
+    ++state.frameCounter;
+    return 1;
+}
+
+} // namespace
+
+} // namespace brindle
+
+std::int32_t InitEffectManager()
+{
+    try {
+        brindle::Start();
+    } catch (...) {
+    }
+    return -1;
+}
+
+std::int32_t GetEffectBitmap(HDC hdc)
+{
+    try {
+        return brindle::ServeFrame(hdc);
+    } catch (...) {
+        // Only the device context registry's lock can fail here; count the
+        // frame so that a host looping until 0 still reaches the end.
+        ++brindle::state.frameCounter;
+        return 1;
+    }
+}
+
+std::int32_t FreeEffectManager()
+{
+    brindle::Release();
+    return -1;
+}

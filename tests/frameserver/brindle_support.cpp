@@ -1,0 +1,153 @@
+#include "brindle_support.h"
+
+#include "platform/win32/ini.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace brindletest {
+
+BrindleLibrary::BrindleLibrary()
+{
+    // As brindle-host loads it: dlmopen into the base namespace searches this
+    // program's RUNPATH even when a sanitizer wraps dlopen.
+    handle_ = dlmopen(LM_ID_BASE, brindle::kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (!handle_)
+        throw std::runtime_error(std::string("dlopen: ") + dlerror());
+    init_ = reinterpret_cast<brindle::InitEffectManagerProc>(dlsym(handle_, "InitEffectManager"));
+    getBitmap_ = reinterpret_cast<brindle::GetEffectBitmapProc>(dlsym(handle_, "GetEffectBitmap"));
+    free_ = reinterpret_cast<brindle::FreeEffectManagerProc>(dlsym(handle_, "FreeEffectManager"));
+    if (!init_ || !getBitmap_ || !free_) {
+        dlclose(handle_);
+        throw std::runtime_error("libbrindle.so lacks an export");
+    }
+}
+
+BrindleLibrary::~BrindleLibrary()
+{
+    free_();
+    dlclose(handle_);
+}
+
+Canvas::Canvas(int width, int height)
+    : dc_(win32::CreateMemoryDC(width, height))
+{
+    if (!dc_ || !win32::GetDCBits(dc_, &bits_))
+        throw std::runtime_error("cannot make a device context");
+}
+
+Canvas::~Canvas()
+{
+    win32::DeleteDC(dc_);
+}
+
+Rgb Canvas::at(int x, int y) const
+{
+    const BYTE *p = bits_.bits + static_cast<std::size_t>(y) * bits_.stride + x * 3;
+    return {p[2], p[1], p[0]};
+}
+
+void Canvas::fill(Rgb colour)
+{
+    for (int y = 0; y < bits_.height; ++y)
+        for (int x = 0; x < bits_.width; ++x) {
+            BYTE *p = bits_.bits + static_cast<std::size_t>(y) * bits_.stride + x * 3;
+            p[0] = colour.b;
+            p[1] = colour.g;
+            p[2] = colour.r;
+        }
+}
+
+void Job::writeParams(int width, int height, int interval) const
+{
+    const std::string ini = temp_.file("param.ini");
+    ASSERT_TRUE(
+        win32::WritePrivateProfileStringA("Temp", "OutputWidth", std::to_string(width), ini));
+    ASSERT_TRUE(
+        win32::WritePrivateProfileStringA("Temp", "OutputHeight", std::to_string(height), ini));
+    ASSERT_TRUE(
+        win32::WritePrivateProfileStringA("Temp", "Interval", std::to_string(interval), ini));
+}
+
+void Job::writeParamText(const std::string &text) const
+{
+    testsupport::WriteFile(temp_.file("param.ini"), text);
+}
+
+void Job::writeList(const std::vector<std::string> &paths) const
+{
+    std::string text;
+    for (const auto &path : paths)
+        text += path + "\r\n";
+    writeListText(text);
+}
+
+void Job::writeListText(const std::string &bytes) const
+{
+    testsupport::WriteFile(temp_.file("pelloryfilelist.txt"), bytes);
+}
+
+std::string Job::photo(const std::string &name, int width, int height,
+                       const testsupport::PixelFn &pixel) const
+{
+    const std::string path = temp_.file(name);
+    testsupport::WriteJpeg(path, width, height, pixel);
+    return path;
+}
+
+std::string Job::solidPhoto(const std::string &name, int width, int height, Rgb colour) const
+{
+    return photo(name, width, height, testsupport::Solid(colour));
+}
+
+int ExitStatus(int waitStatus)
+{
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    return 128 + WTERMSIG(waitStatus);
+}
+
+Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &scratch)
+{
+    const std::string outFile = scratch + "run.out", errFile = scratch + "run.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        throw std::runtime_error("cannot start " + program);
+    int waitStatus = 0;
+    waitpid(pid, &waitStatus, 0);
+    Outcome outcome;
+    outcome.status = ExitStatus(waitStatus);
+    outcome.out = testsupport::ReadFile(outFile);
+    outcome.err = testsupport::ReadFile(errFile);
+    return outcome;
+}
+
+int Distance(Rgb a, Rgb b)
+{
+    return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+}
+
+} // namespace brindletest

@@ -1,0 +1,338 @@
+// brindle-host as a process: the stream it writes, its stills, its failures.
+
+#include "brindle_support.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace brindletest;
+
+namespace {
+
+// The frames of a YUV4MPEG2 stream, checked for shape on the way.
+struct Stream
+{
+    std::string header;
+    int width = 0;
+    int height = 0;
+    std::vector<std::string_view> frames; // planes Y, Cb, Cr of each frame
+
+    std::size_t chromaWidth() const { return (width + 1) / 2; }
+    std::size_t chromaHeight() const { return (height + 1) / 2; }
+    int luma(std::size_t frame, int x, int y) const
+    {
+        return static_cast<unsigned char>(frames[frame][static_cast<std::size_t>(y) * width + x]);
+    }
+    // Cb and Cr of the 2 × 2 block that holds (x, y).
+    std::pair<int, int> chroma(std::size_t frame, int x, int y) const
+    {
+        const std::size_t plane = chromaWidth() * chromaHeight();
+        const std::size_t at
+            = static_cast<std::size_t>(width) * height + (y / 2) * chromaWidth() + x / 2;
+        return {static_cast<unsigned char>(frames[frame][at]),
+                static_cast<unsigned char>(frames[frame][at + plane])};
+    }
+};
+
+::testing::AssertionResult Parse(const std::string &bytes, Stream &stream)
+{
+    const std::size_t eol = bytes.find('\n');
+    if (eol == std::string::npos)
+        return ::testing::AssertionFailure() << "no header line";
+    stream.header = bytes.substr(0, eol + 1);
+    if (std::sscanf(stream.header.c_str(), "YUV4MPEG2 W%d H%d", &stream.width, &stream.height) != 2)
+        return ::testing::AssertionFailure() << "header " << stream.header;
+    const std::size_t frameBytes = static_cast<std::size_t>(stream.width) * stream.height
+                                   + 2 * stream.chromaWidth() * stream.chromaHeight();
+    std::size_t at = eol + 1;
+    while (at < bytes.size()) {
+        if (bytes.compare(at, 6, "FRAME\n") != 0)
+            return ::testing::AssertionFailure() << "no FRAME at byte " << at;
+        at += 6;
+        if (bytes.size() - at < frameBytes)
+            return ::testing::AssertionFailure() << "frame " << stream.frames.size() << " is cut";
+        stream.frames.emplace_back(bytes.data() + at, frameBytes);
+        at += frameBytes;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct Png
+{
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+    Rgb at(int x, int y) const
+    {
+        const std::uint8_t *p = rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+        return {p[0], p[1], p[2]};
+    }
+};
+
+Png ReadPng(const std::string &path)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        throw std::runtime_error(path + ": " + image.message);
+    image.format = PNG_FORMAT_RGB;
+    Png png;
+    png.width = static_cast<int>(image.width);
+    png.height = static_cast<int>(image.height);
+    png.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr))
+        throw std::runtime_error(path + ": " + image.message);
+    return png;
+}
+
+constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kRed{220, 30, 30};
+
+class Host : public ::testing::Test
+{
+protected:
+    // 60 frames: a wide white photo with black bands, then a red one.
+    void writeTwoPhotoJob()
+    {
+        job.writeParams(352, 240, 1);
+        job.writeList({job.solidPhoto("white.jpg", 1000, 500, kWhite),
+                       job.solidPhoto("red.jpg", 352, 240, kRed)});
+    }
+    Outcome host(const std::vector<std::string> &args)
+    {
+        return RunProgram(BRINDLE_HOST, args, job.folder());
+    }
+
+    Job job;
+};
+
+} // namespace
+
+TEST_F(Host, StreamHasTheHeaderTheSizeAndEveryFrame)
+{
+    writeTwoPhotoJob();
+    const std::string file = job.folder() + "show.y4m";
+    const Outcome run = host({file});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+
+    const std::string bytes = testsupport::ReadFile(file);
+    Stream stream;
+    ASSERT_TRUE(Parse(bytes, stream));
+    EXPECT_EQ(stream.header, "YUV4MPEG2 W352 H240 F30:1 Ip A1:1 C420jpeg\n");
+    ASSERT_EQ(stream.frames.size(), 60u);
+    EXPECT_EQ(bytes.size(), stream.header.size() + 60 * (6 + 352 * 240 * 3 / 2));
+
+    // Frame 0: studio-range black in the bands, white in the picture (rows 32 to 207).
+    EXPECT_EQ(stream.luma(0, 10, 10), 16);
+    EXPECT_EQ(stream.luma(0, 351, 31), 16);
+    EXPECT_EQ(stream.chroma(0, 10, 10), std::make_pair(128, 128));
+    EXPECT_NEAR(stream.luma(0, 0, 32), 235, 3);
+    EXPECT_NEAR(stream.luma(0, 176, 120), 235, 3);
+    EXPECT_EQ(stream.luma(0, 176, 208), 16);
+    // Frame 30 is the red photo: Y 91, Cb 98, Cr 211 in BT.601.
+    EXPECT_NEAR(stream.luma(30, 176, 120), 91, 4);
+    EXPECT_NEAR(stream.chroma(30, 176, 120).first, 98, 4);
+    EXPECT_NEAR(stream.chroma(30, 176, 120).second, 211, 4);
+    EXPECT_EQ(stream.frames[31], stream.frames[59]);
+}
+
+TEST_F(Host, WritesToStandardOutputByDefault)
+{
+    writeTwoPhotoJob();
+    const std::string file = job.folder() + "show.y4m";
+    ASSERT_EQ(host({file}).status, 0);
+    const std::string expected = testsupport::ReadFile(file);
+
+    const Outcome bare = host({});
+    ASSERT_EQ(bare.status, 0) << bare.err;
+    EXPECT_TRUE(bare.out == expected) << "brindle-host with no OUTPUT";
+    const Outcome dash = host({"-"});
+    ASSERT_EQ(dash.status, 0) << dash.err;
+    EXPECT_TRUE(dash.out == expected) << "brindle-host -";
+}
+
+TEST_F(Host, SavesEveryKthFrameAsAPngStill)
+{
+    writeTwoPhotoJob();
+    const std::string stills = job.folder() + "stills/new";
+    const Outcome run = host({job.folder() + "show.y4m", "--png", stills, "--every", "25"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(stills))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"frame-000000.png", "frame-000025.png",
+                                               "frame-000050.png"}));
+
+    const Png first = ReadPng(stills + "/frame-000000.png");
+    ASSERT_EQ(first.width, 352);
+    ASSERT_EQ(first.height, 240);
+    EXPECT_EQ(Distance(first.at(10, 10), kBlack), 0);
+    EXPECT_LE(Distance(first.at(176, 120), kWhite), 6);
+    EXPECT_EQ(Distance(first.at(176, 208), kBlack), 0);
+    const Png last = ReadPng(stills + "/frame-000050.png");
+    EXPECT_LE(Distance(last.at(176, 120), kRed), 10);
+}
+
+TEST_F(Host, OddFrameSizesRoundTheChromaPlanesUp)
+{
+    job.writeParams(351, 241, 1);
+    job.writeList({job.solidPhoto("white.jpg", 351, 241, kWhite)});
+    const Outcome run = host({});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Stream stream;
+    ASSERT_TRUE(Parse(run.out, stream));
+    EXPECT_EQ(stream.header, "YUV4MPEG2 W351 H241 F30:1 Ip A1:1 C420jpeg\n");
+    EXPECT_EQ(stream.frames.size(), 30u);
+    EXPECT_EQ(stream.frames[0].size(), 351u * 241 + 2 * 176 * 121);
+    EXPECT_EQ(stream.chroma(0, 350, 240), std::make_pair(128, 128));
+    EXPECT_NEAR(stream.luma(0, 350, 240), 235, 3);
+}
+
+TEST_F(Host, AShowWithoutPhotosIsAStreamWithoutFrames)
+{
+    const Outcome run = host({});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "YUV4MPEG2 W352 H240 F30:1 Ip A1:1 C420jpeg\n");
+}
+
+TEST_F(Host, APlayerReadsTheStream)
+{
+    const char *ffprobe = "/usr/bin/ffprobe";
+    if (::access(ffprobe, X_OK) != 0)
+        GTEST_SKIP() << "ffprobe is not installed";
+    writeTwoPhotoJob();
+    const std::string file = job.folder() + "show.y4m";
+    ASSERT_EQ(host({file}).status, 0);
+    const Outcome probe
+        = RunProgram(ffprobe,
+                     {"-v", "error", "-count_frames", "-show_entries",
+                      "stream=width,height,r_frame_rate,nb_read_frames", "-of", "csv=p=0", file},
+                     job.folder());
+    ASSERT_EQ(probe.status, 0) << probe.err;
+    EXPECT_EQ(probe.out, "352,240,30/1,60\n");
+}
+
+TEST_F(Host, AReaderThatStopsEndsTheHostQuietly)
+{
+    job.writeParams(352, 240, 100);
+    job.writeList({job.solidPhoto("white.jpg", 352, 240, kWhite)});
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::string errFile = job.folder() + "host.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    char program[] = BRINDLE_HOST;
+    char *argv[] = {program, nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+
+    std::string start(64, '\0');
+    std::size_t got = 0;
+    while (got < start.size()) {
+        const ssize_t n = ::read(fds[0], start.data() + got, start.size() - got);
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fds[0]); // 3000 frames were due; the reader goes after 64 bytes
+    int waitStatus = 0;
+    waitpid(pid, &waitStatus, 0);
+    EXPECT_EQ(start.substr(0, 10), "YUV4MPEG2 ");
+    EXPECT_EQ(ExitStatus(waitStatus), 0);
+    EXPECT_EQ(testsupport::ReadFile(errFile), "");
+}
+
+TEST_F(Host, FailuresAreClearAndNotZero)
+{
+    writeTwoPhotoJob();
+    Outcome run = host({job.folder() + "no/such/folder/show.y4m"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot create " + job.folder() + "no/such/folder/show.y4m"),
+              std::string::npos)
+        << run.err;
+
+    testsupport::WriteFile(job.folder() + "stills", "a file where the folder should go");
+    run = host({job.folder() + "show.y4m", "--png", job.folder() + "stills"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot create the folder"), std::string::npos) << run.err;
+
+    for (auto [w, h] : {std::pair{0, 240}, std::pair{2000000000, 2000000000}}) {
+        job.writeParams(w, h, 1);
+        run = host({});
+        EXPECT_EQ(run.status, 1);
+        const std::string size = std::to_string(w) + " x " + std::to_string(h);
+        EXPECT_NE(run.err.find("frames of " + size + " pixels"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(Host, WrongArgumentsShowTheUsage)
+{
+    for (const auto &args : std::vector<std::vector<std::string>>{{"--every", "0", "--png", "x"},
+                                                                  {"--every", "3"},
+                                                                  {"--png"},
+                                                                  {"--frames", "3"},
+                                                                  {"a.y4m", "b.y4m"}}) {
+        const Outcome run = host(args);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
+        EXPECT_NE(run.err.find("Usage: brindle-host"), std::string::npos);
+        EXPECT_EQ(run.out, "");
+    }
+    const Outcome help = host({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("brindle-host | ffplay -"), std::string::npos);
+}
+
+// A copy of the host in a folder of its own finds its libraries through
+// $ORIGIN/../lib: there we take libbrindle.so away or put in a lame one.
+class LoneHost : public ::testing::Test
+{
+protected:
+    LoneHost()
+    {
+        namespace fs = std::filesystem;
+        fs::create_directories(root + "bin");
+        fs::create_directories(root + "lib");
+        fs::copy_file(BRINDLE_HOST, root + "bin/brindle-host");
+        fs::create_symlink(fs::canonical(WIN32_LIBRARY), root + "lib/libquillon-win32.so");
+    }
+
+    Job job;
+    const std::string root = job.folder() + "alone/";
+};
+
+TEST_F(LoneHost, WithoutTheLibraryItSaysSo)
+{
+    const Outcome run = RunProgram(root + "bin/brindle-host", {}, job.folder());
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("brindle-host: cannot load libbrindle.so"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_F(LoneHost, WithoutAnExportItNamesIt)
+{
+    std::filesystem::copy_file(MISSING_EXPORT_LIBRARY, root + "lib/libbrindle.so");
+    const Outcome run = RunProgram(root + "bin/brindle-host", {}, job.folder());
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.err, "brindle-host: libbrindle.so has no export FreeEffectManager\n");
+    EXPECT_EQ(run.out, "");
+}

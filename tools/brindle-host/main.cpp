@@ -1,0 +1,257 @@
+// brindle-host: a host for Brindle. Loads libbrindle.so by name, serves the
+// slide show of the last movie job frame by frame into a memory device context
+// of the job's size and writes the frames as a YUV4MPEG2 stream.
+
+#include "frameserver/brindle.h"
+#include "platform/win32/dc.h"
+#include "platform/win32/files.h"
+#include "platform/win32/ini.h"
+#include "y4m.h"
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <limits>
+#include <png.h>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoLibrary = 3;
+
+constexpr const char *kUsage
+    = "Usage: brindle-host [OUTPUT] [--png DIR [--every K]]\n"
+      "Serves the slide show of the last movie job through libbrindle.so and writes it\n"
+      "as a YUV4MPEG2 stream at 30 frames per second to OUTPUT, a file, or standard\n"
+      "output when OUTPUT is - or missing:  brindle-host | ffplay -\n"
+      "  --png DIR   also save frames as PNG stills DIR/frame-NNNNNN.png\n"
+      "  --every K   save every K-th frame only (frames 0, K, 2K, ...; default 1)\n"
+      "Exit status: 0 done, 1 failure, 2 wrong arguments, 3 libbrindle.so or one of\n"
+      "its exports not found.\n";
+
+struct Options
+{
+    std::string output = "-";
+    std::string pngFolder;
+    long long every = 1;
+    bool help = false;
+};
+
+bool ParseCount(std::string_view text, long long &value)
+{
+    const char *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && value >= 1;
+}
+
+// An empty message means the arguments are fine.
+std::string ParseArguments(int argc, char **argv, Options &options)
+{
+    bool haveOutput = false;
+    bool haveEvery = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--png" || arg == "--every") {
+            if (i + 1 >= argc)
+                return std::string(arg) + " needs a value";
+            const std::string_view value = argv[++i];
+            if (arg == "--png") {
+                if (value.empty())
+                    return "--png needs a folder";
+                options.pngFolder = value;
+            } else {
+                if (!ParseCount(value, options.every))
+                    return "--every needs a whole number of at least 1, not \"" + std::string(value)
+                           + "\"";
+                haveEvery = true;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option " + std::string(arg);
+        } else if (haveOutput) {
+            return "only one OUTPUT may be given";
+        } else {
+            options.output = arg;
+            haveOutput = true;
+        }
+    }
+    if (haveEvery && options.pngFolder.empty())
+        return "--every goes with --png";
+    return {};
+}
+
+struct Exports
+{
+    brindle::InitEffectManagerProc init = nullptr;
+    brindle::GetEffectBitmapProc getBitmap = nullptr;
+    brindle::FreeEffectManagerProc free = nullptr;
+};
+
+template <typename Proc>
+bool Bind(void *library, const char *name, Proc &proc)
+{
+    proc = reinterpret_cast<Proc>(dlsym(library, name));
+    if (!proc)
+        std::fprintf(stderr, "brindle-host: %s has no export %s\n", brindle::kLibraryName, name);
+    return proc != nullptr;
+}
+
+bool WritePng(const std::string &path, const win32::DCBits &frame)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(frame.width);
+    image.height = static_cast<png_uint_32>(frame.height);
+    image.format = PNG_FORMAT_BGR;
+    if (png_image_write_to_file(&image, path.c_str(), 0, frame.bits, frame.stride, nullptr))
+        return true;
+    std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", path.c_str(), image.message);
+    png_image_free(&image);
+    return false;
+}
+
+std::string PngName(const std::string &folder, long long frame)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%06lld.png", frame);
+    return folder + name;
+}
+
+// Serves every frame of one pass. A reader that closes the pipe early (the
+// player was shut) ends the show quietly; any other write failure is an error.
+int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &outputName,
+          const Options &options)
+{
+    win32::DCBits frame;
+    win32::GetDCBits(dc, &frame);
+    brindlehost::Y4mWriter stream(out, frame.width, frame.height, brindle::kFramesPerSecond);
+    auto failed = [&] {
+        if (errno == EPIPE)
+            return 0;
+        std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", outputName.c_str(),
+                     std::strerror(errno));
+        return kExitFailure;
+    };
+    if (!stream.writeHeader())
+        return failed();
+    int status = 0;
+    brindle.init();
+    for (long long n = 0; brindle.getBitmap(dc) != 0; ++n) {
+        if (!stream.writeFrame(frame.bits, frame.stride)) {
+            status = failed();
+            break;
+        }
+        if (!options.pngFolder.empty() && n % options.every == 0
+            && !WritePng(PngName(options.pngFolder, n), frame)) {
+            status = kExitFailure;
+            break;
+        }
+    }
+    brindle.free();
+    return status;
+}
+
+// By name, through the normal search path, in which this program's RUNPATH
+// names the library folder (the build's in the build tree, the installed one
+// once installed). dlmopen into the base namespace is
+// dlopen, but for one thing: a sanitizer runtime wraps dlopen, and the loader
+// would then search the wrapper's RUNPATH instead of this program's.
+void *LoadByName(const char *name)
+{
+    return dlmopen(LM_ID_BASE, name, RTLD_NOW | RTLD_LOCAL);
+}
+
+int Run(const Options &options)
+{
+    void *library = LoadByName(brindle::kLibraryName);
+    if (!library) {
+        std::fprintf(stderr, "brindle-host: cannot load %s: %s\n", brindle::kLibraryName,
+                     dlerror());
+        return kExitNoLibrary;
+    }
+    Exports brindle;
+    if (!Bind(library, "InitEffectManager", brindle.init)
+        || !Bind(library, "GetEffectBitmap", brindle.getBitmap)
+        || !Bind(library, "FreeEffectManager", brindle.free)) {
+        dlclose(library);
+        return kExitNoLibrary;
+    }
+
+    // The library reads the same file with the same defaults, so its frames
+    // fill this context exactly.
+    const std::string ini = win32::GetTempPathA() + "param.ini";
+    const int width = win32::GetPrivateProfileIntA("Temp", "OutputWidth", 352, ini);
+    const int height = win32::GetPrivateProfileIntA("Temp", "OutputHeight", 240, ini);
+    // CreateMemoryDC works the row size out in int; wider ones could not be
+    // made anyway (2 GB at most).
+    const bool possible
+        = width > 0 && height > 0 && width <= (std::numeric_limits<int>::max() - 3) / 3;
+    HDC dc = possible ? win32::CreateMemoryDC(width, height) : nullptr;
+    if (!dc) {
+        std::fprintf(stderr,
+                     "brindle-host: frames of %d x %d pixels (OutputWidth and OutputHeight in "
+                     "%s) cannot be shown\n",
+                     width, height, ini.c_str());
+        dlclose(library);
+        return kExitFailure;
+    }
+
+    Options resolved = options;
+    if (!resolved.pngFolder.empty()) {
+        if (resolved.pngFolder.back() != '/')
+            resolved.pngFolder += '/';
+        if (!win32::ForceDirectories(resolved.pngFolder)) {
+            std::fprintf(stderr, "brindle-host: cannot create the folder %s\n",
+                         resolved.pngFolder.c_str());
+            win32::DeleteDC(dc);
+            dlclose(library);
+            return kExitFailure;
+        }
+    }
+
+    const bool toStdout = options.output == "-";
+    const std::string outputName = toStdout ? "standard output" : options.output;
+    std::FILE *out = toStdout ? stdout : std::fopen(options.output.c_str(), "wb");
+    int status = kExitFailure;
+    if (!out) {
+        std::fprintf(stderr, "brindle-host: cannot create %s: %s\n", outputName.c_str(),
+                     std::strerror(errno));
+    } else {
+        status = Serve(brindle, dc, out, outputName, resolved);
+        const bool closed = toStdout ? std::fflush(out) == 0 : std::fclose(out) == 0;
+        if (!closed && status == 0 && errno != EPIPE) {
+            std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", outputName.c_str(),
+                         std::strerror(errno));
+            status = kExitFailure;
+        }
+    }
+    win32::DeleteDC(dc);
+    dlclose(library);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (const std::string error = ParseArguments(argc, argv, options); !error.empty()) {
+        std::fprintf(stderr, "brindle-host: %s\n%s", error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // A closed pipe shows up as EPIPE from the write instead of killing the
+    // host before it could free the library's state.
+    std::signal(SIGPIPE, SIG_IGN);
+    return Run(options);
+}

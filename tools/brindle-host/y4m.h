@@ -1,0 +1,37 @@
+// A YUV4MPEG2 stream: the plainest form of raw video that players and encoders
+// read from a pipe. 4:2:0, BT.601 studio range, square pixels, progressive.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace brindlehost {
+
+class Y4mWriter
+{
+public:
+    // Writes nothing yet; `out` stays the caller's.
+    Y4mWriter(std::FILE *out, int width, int height, int framesPerSecond);
+
+    // The stream header, e.g. "YUV4MPEG2 W352 H240 F30:1 Ip A1:1 C420jpeg\n".
+    std::string header() const;
+
+    // Written before any frame, so that even a show without frames is a
+    // stream a reader accepts. False when the write fails (errno tells why).
+    bool writeHeader();
+
+    // Converts one BGR frame (rows `stride` bytes apart, top-down) and writes
+    // it. False when the write fails.
+    bool writeFrame(const std::uint8_t *bgr, int stride);
+
+private:
+    std::FILE *out_;
+    int width_;
+    int height_;
+    int framesPerSecond_;
+    std::vector<std::uint8_t> planes_;
+};
+
+} // namespace brindlehost
