@@ -115,6 +115,7 @@ AviInfo ProbeAvi(const std::string &path)
         s.bitsPerSample = st->codecpar->bits_per_coded_sample;
         if (st->duration != AV_NOPTS_VALUE)
             s.seconds = st->duration * av_q2d(st->time_base);
+        s.headerLength = st->nb_frames;
         info.streams.push_back(s);
     }
     AVPacket *packet = av_packet_alloc();

@@ -28,9 +28,8 @@ Rgb SlidePixel(std::int64_t picture, int x, int y)
         return a;
     if (picture == 100)
         return b;
-    auto mix = [&](int p, int q) {
-        return std::uint8_t((p * (26 - picture) + q * picture + 13) / 26);
-    };
+    auto mix
+        = [&](int p, int q) { return std::uint8_t((p * (26 - picture) + q * picture + 13) / 26); };
     return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
 }
 
@@ -114,3 +113,85 @@ TEST_P(Render, EveryCompressorMakesAPlayableMovie)
 INSTANTIATE_TEST_SUITE_P(Category, Render,
                          ::testing::Range<std::size_t>(0, media::VideoCompressorCategory().size()),
                          EntryName);
+
+namespace {
+
+class Movie : public ::testing::Test
+{
+protected:
+    void TearDown() override { EXPECT_EQ(media::LiveComObjects(), 0); }
+
+    // The slide show through the first compressor, with `sound` when given.
+    void render(const std::string &movie, const std::string &sound = "")
+    {
+        RenderGraph g;
+        ASSERT_EQ(g.addSource(ClipSource(SlideShow()).Get()), S_OK);
+        ASSERT_TRUE(g.addCompressor(0));
+        ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie)), S_OK);
+        ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
+        ASSERT_EQ(g.connectCompressorToMux(), S_OK);
+        if (!sound.empty())
+            ASSERT_EQ(g.addSound(win32::AnsiToWide(sound)), S_OK);
+        ASSERT_EQ(g.run(), S_OK);
+        std::vector<LONGLONG> positions;
+        ASSERT_EQ(g.waitForEnd(&positions), EC_COMPLETE) << g.errorReason();
+        // The position follows the video, whatever the sound's length.
+        EXPECT_EQ(positions.back(), 40000000);
+        ASSERT_EQ(g.stop(), S_OK);
+    }
+
+    testsupport::TempDir dir;
+};
+
+} // namespace
+
+TEST_F(Movie, TheSoundTrackKeepsTheWavsFormatAndLength)
+{
+    struct Case
+    {
+        int rate, channels;
+        double seconds; // the video lasts 4 s
+    };
+    for (const Case c : {Case{44100, 2, 2.5}, Case{22050, 1, 6.0}}) {
+        WriteWav(dir.file("tune.wav"), c.rate, c.channels, c.seconds);
+        const std::string movie = dir.file("with sound.avi");
+        render(movie, dir.file("tune.wav"));
+        const AviInfo avi = ProbeAvi(movie);
+        ASSERT_EQ(avi.streams.size(), 2u);
+        ASSERT_TRUE(avi.video() && avi.audio());
+        EXPECT_EQ(avi.video()->packets, 100);
+        const StreamInfo &audio = *avi.audio();
+        EXPECT_EQ(audio.codec, AV_CODEC_ID_PCM_S16LE);
+        EXPECT_EQ(audio.sampleRate, c.rate);
+        EXPECT_EQ(audio.channels, c.channels);
+        // All of it, as the header says and as the file holds it.
+        EXPECT_EQ(audio.headerLength, std::lround(c.rate * c.seconds));
+        EXPECT_EQ(audio.audioSamples, std::lround(c.rate * c.seconds));
+    }
+}
+
+TEST_F(Movie, TheCompressorsSettingsReachTheEncoder)
+{
+    const std::string plain = dir.file("plain.avi");
+    render(plain);
+    EXPECT_LT(ProbeAvi(plain).video()->keyPackets, 5);
+
+    // The settings are read when the compressor is bound, so the next render
+    // has them.
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    const media::CompressorEntry &entry = media::VideoCompressorCategory()[0];
+    const std::string fine = dir.file("fine.avi");
+    ASSERT_TRUE(media::WriteCompressorSettings(entry, {95, 1}));
+    render(fine);
+    const std::string rough = dir.file("rough.avi");
+    ASSERT_TRUE(media::WriteCompressorSettings(entry, {20, 1}));
+    render(rough);
+    unsetenv("XDG_CONFIG_HOME");
+
+    EXPECT_EQ(ProbeAvi(fine).video()->keyPackets, 100);
+    EXPECT_EQ(ProbeAvi(rough).video()->keyPackets, 100);
+    EXPECT_LT(testsupport::ReadFile(rough).size(), testsupport::ReadFile(fine).size() / 2);
+    const auto original = Packed(*SlideShow()->Make(0));
+    EXPECT_GT(MeanDifference(DecodeFrame(rough, 20), original),
+              MeanDifference(DecodeFrame(fine, 20), original) + 1);
+}

@@ -183,6 +183,9 @@ private:
                 return;
             }
             shell->pts = sample->index;
+            // A fixed quantiser is read from each frame, not from the context.
+            if (recipe_.quality == QualityScale::Quantiser)
+                shell->quality = encoder_->global_quality;
             const bool sent = encode(shell.get(), sample->index);
             av_frame_unref(shell.get());
             if (!sent || !drain())

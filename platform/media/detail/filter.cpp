@@ -4,6 +4,7 @@
 #include "platform/media/detail/graph.h"
 
 #include <algorithm>
+#include <pthread.h>
 
 namespace media::detail {
 
@@ -290,6 +291,15 @@ void BaseFilter::Abort()
     }
     streamCv_.notify_all();
     aborted();
+}
+
+void BaseFilter::nameThread() const
+{
+    std::string name;
+    for (char16_t c : defaultName_)
+        if (name.size() < 15) // the kernel's limit
+            name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    pthread_setname_np(pthread_self(), name.c_str());
 }
 
 void BaseFilter::Join()
