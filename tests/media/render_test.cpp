@@ -130,8 +130,9 @@ protected:
         ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie)), S_OK);
         ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
         ASSERT_EQ(g.connectCompressorToMux(), S_OK);
-        if (!sound.empty())
+        if (!sound.empty()) {
             ASSERT_EQ(g.addSound(win32::AnsiToWide(sound)), S_OK);
+        }
         ASSERT_EQ(g.run(), S_OK);
         std::vector<LONGLONG> positions;
         ASSERT_EQ(g.waitForEnd(&positions), EC_COMPLETE) << g.errorReason();
