@@ -47,7 +47,10 @@ public:
     int height() const { return height_; }
     int stride() const { return stride_; }
     const std::uint8_t *data() const { return data_; }
-    const std::uint8_t *row(int y) const { return data_ + static_cast<std::ptrdiff_t>(y) * stride_; }
+    const std::uint8_t *row(int y) const
+    {
+        return data_ + static_cast<std::ptrdiff_t>(y) * stride_;
+    }
 
     // Only for the code that makes the frame, before it is handed out.
     std::uint8_t *mutableData() { return data_; }
@@ -78,5 +81,9 @@ using PClip = std::shared_ptr<Clip>;
 // file, a syntax or evaluation error, or a script without a clip. Pictures are
 // not read until their first frame is asked for.
 PClip OpenScript(const std::string &path);
+
+// Like OpenScript, for a script already in memory. `fileName` is the name that
+// errors give, and relative picture paths are taken from its folder.
+PClip OpenScriptText(const std::string &text, const std::string &fileName);
 
 } // namespace avs

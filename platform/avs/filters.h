@@ -1,0 +1,88 @@
+// The clips that scripts are made of, and what the clips of one script share.
+// Each Make function checks its arguments as the script function does and
+// raises Error with the function's name and what is wrong.
+#pragma once
+
+#include "platform/avs/avs.h"
+#include "platform/avs/cache.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace avs {
+
+// The frame cache, the scalers and the scratch buffers of one script.
+class Environment
+{
+public:
+    explicit Environment(std::size_t cacheBudget = FrameCache::kDefaultBudget);
+    ~Environment();
+    Environment(const Environment &) = delete;
+    Environment &operator=(const Environment &) = delete;
+
+    FrameCache &cache() { return cache_; }
+
+    struct Pools;
+    Pools &pools() { return *pools_; }
+
+private:
+    FrameCache cache_;
+    std::unique_ptr<Pools> pools_;
+};
+
+using PEnvironment = std::shared_ptr<Environment>;
+
+// Clips are at most this long: frame numbers stay within a signed 32-bit
+// integer, as the script language's own numbers do.
+constexpr std::int64_t kMaxFrames = 2147483647;
+// How many clips a frame request may pass through on its way down; deeper
+// chains would need more stack than a streaming thread has.
+constexpr int kMaxDepth = 2000;
+
+struct Rational
+{
+    std::uint32_t num = 25;
+    std::uint32_t den = 1;
+};
+
+// The rate of `fps` frames per second as a fraction; raises Error for a rate
+// that is not a positive number.
+Rational RateFromFps(const std::string &function, double fps);
+
+// A still picture shown for end − start + 1 frames, every frame the same Frame.
+// The file's header is read now; its pixels when the first frame is asked for.
+PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int64_t start,
+                      std::int64_t end, Rational fps);
+
+struct Crop
+{
+    double left = 0;
+    double top = 0;
+    double width = 0; // 0 or less: measured from the right edge
+    double height = 0;
+};
+
+// Exactly width × height, with libswscale's bicubic filter (b, c). A picture
+// straight from ImageSource that is made smaller is decoded at the smallest
+// DCT-scaled size that still covers the target. Same size and no cropping
+// gives the clip itself.
+PClip MakeBicubicResize(const PEnvironment &env, const PClip &child, std::int64_t width,
+                        std::int64_t height, double b = 1.0 / 3, double c = 1.0 / 3,
+                        Crop crop = {});
+
+// Frames start to end played `times` times (a negative count: as often as a clip
+// may be long), the rest as they are.
+PClip MakeLoop(const PClip &child, std::int64_t times, std::int64_t start, std::int64_t end);
+
+// The clips one after the other, each pair overlapping by `overlap` frames in a
+// linear cross-fade. The k-th frame of an overlap (from 0) is
+// (overlap − k)/(overlap + 1) of the first clip and (k + 1)/(overlap + 1) of
+// the second, so neither end of the fade is a plain copy.
+PClip MakeDissolve(const PEnvironment &env, const std::vector<PClip> &clips, std::int64_t overlap);
+
+// The clips end to end. `name` is the function that the error messages name.
+PClip MakeSplice(const std::vector<PClip> &clips, const std::string &name = "Splice");
+
+} // namespace avs

@@ -1,0 +1,468 @@
+#include "platform/avs/picture.h"
+
+#include "platform/avs/avs.h"
+#include "platform/jpeg/jpeg.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+namespace avs::picture {
+
+namespace {
+
+// Pictures are read into memory whole before FFmpeg sees them; nothing that
+// large is a photo.
+constexpr long long kMaxFileBytes = 1LL << 30;
+
+[[noreturn]] void fail(const std::string &path, const std::string &reason)
+{
+    throw Error("Cannot read the picture \"" + path + "\": " + reason);
+}
+
+std::string avError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+void checkSize(const std::string &path, long long width, long long height)
+{
+    if (width <= 0 || height <= 0)
+        fail(path, "it has no pixels");
+    if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
+        fail(path, "it is too large (" + std::to_string(width) + " x " + std::to_string(height)
+                       + " pixels)");
+}
+
+// An open file descriptor that is closed on every way out.
+class File
+{
+public:
+    explicit File(const std::string &path)
+        : path_(path)
+    {
+        // A FIFO or a device could block or never end; only plain files are pictures.
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0)
+            fail(path, std::strerror(errno));
+        struct stat st
+        {};
+        if (::fstat(fd_, &st) != 0) {
+            const int e = errno;
+            ::close(fd_);
+            fail(path, std::strerror(e));
+        }
+        if (S_ISDIR(st.st_mode)) {
+            ::close(fd_);
+            fail(path, std::strerror(EISDIR));
+        }
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd_);
+            fail(path, "it is not a regular file");
+        }
+        size_ = st.st_size;
+    }
+    ~File() { ::close(fd_); }
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+
+    long long size() const { return size_; }
+
+    // Up to `count` bytes from the start; fewer only when the file is shorter.
+    std::vector<std::uint8_t> readPrefix(std::size_t count)
+    {
+        std::vector<std::uint8_t> bytes(count);
+        std::size_t got = 0;
+        while (got < count) {
+            const ssize_t n
+                = ::pread(fd_, bytes.data() + got, count - got, static_cast<off_t>(got));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail(path_, std::strerror(errno));
+            }
+            if (n == 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+
+    std::vector<std::uint8_t> readAll()
+    {
+        if (size_ > kMaxFileBytes)
+            fail(path_, "the file is too large");
+        return readPrefix(static_cast<std::size_t>(size_));
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    long long size_ = 0;
+};
+
+std::uint32_t le16(const std::uint8_t *p)
+{
+    return p[0] | (p[1] << 8);
+}
+
+std::uint32_t le32(const std::uint8_t *p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint32_t be32(const std::uint8_t *p)
+{
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+Format sniff(const std::vector<std::uint8_t> &head)
+{
+    static const std::uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
+        return Format::Jpeg;
+    if (head.size() >= 2 && head[0] == 'B' && head[1] == 'M')
+        return Format::Bmp;
+    if (head.size() >= 8 && std::memcmp(head.data(), png, 8) == 0)
+        return Format::Png;
+    return Format::Other;
+}
+
+// The size from a BMP or PNG header, or false when the header is not one that
+// can be trusted without decoding (the decoder then says what is wrong).
+bool headerSize(Format format, const std::vector<std::uint8_t> &h, long long &w, long long &ht)
+{
+    if (format == Format::Bmp && h.size() >= 26) {
+        const std::uint32_t dib = le32(&h[14]);
+        if (dib == 12) {
+            w = le16(&h[18]);
+            ht = le16(&h[20]);
+        } else if (dib >= 40 && dib <= 124) {
+            w = static_cast<std::int32_t>(le32(&h[18]));
+            ht = static_cast<std::int32_t>(le32(&h[22]));
+            if (ht < 0)
+                ht = -ht; // rows stored top-down
+        } else {
+            return false;
+        }
+        return w > 0 && ht > 0;
+    }
+    if (format == Format::Png && h.size() >= 24 && std::memcmp(&h[12], "IHDR", 4) == 0) {
+        w = be32(&h[16]);
+        ht = be32(&h[20]);
+        return w > 0 && ht > 0;
+    }
+    return false;
+}
+
+// --- FFmpeg -------------------------------------------------------------------
+
+struct MemoryInput
+{
+    const std::uint8_t *data;
+    std::int64_t size;
+    std::int64_t pos = 0;
+};
+
+int readPacket(void *opaque, std::uint8_t *buf, int bufSize)
+{
+    auto *in = static_cast<MemoryInput *>(opaque);
+    const std::int64_t left = in->size - in->pos;
+    if (left <= 0)
+        return AVERROR_EOF;
+    const int n = static_cast<int>(std::min<std::int64_t>(left, bufSize));
+    std::memcpy(buf, in->data + in->pos, static_cast<std::size_t>(n));
+    in->pos += n;
+    return n;
+}
+
+std::int64_t seekPacket(void *opaque, std::int64_t offset, int whence)
+{
+    auto *in = static_cast<MemoryInput *>(opaque);
+    std::int64_t to;
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+        return in->size;
+    case SEEK_SET:
+        to = offset;
+        break;
+    case SEEK_CUR:
+        to = in->pos + offset;
+        break;
+    case SEEK_END:
+        to = in->size + offset;
+        break;
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (to < 0 || to > in->size)
+        return AVERROR(EINVAL);
+    in->pos = to;
+    return to;
+}
+
+struct IoDeleter
+{
+    void operator()(AVIOContext *io) const
+    {
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+    }
+};
+struct FormatDeleter
+{
+    void operator()(AVFormatContext *f) const { avformat_close_input(&f); }
+};
+struct CodecDeleter
+{
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter
+{
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketDeleter
+{
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct SwsDeleter
+{
+    void operator()(SwsContext *s) const { sws_freeContext(s); }
+};
+
+// Decodes the first picture of the file with whichever FFmpeg image decoder its
+// content asks for. The file name plays no part, so a '%' in it is only a '%'.
+// With `sizeOnly` the sink is told the size and gets no rows.
+void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool sizeOnly = false)
+{
+    const std::vector<std::uint8_t> bytes = file.readAll();
+    MemoryInput input{bytes.data(), static_cast<std::int64_t>(bytes.size())};
+
+    constexpr int kIoBuffer = 64 * 1024;
+    auto *ioBuffer = static_cast<std::uint8_t *>(av_malloc(kIoBuffer));
+    if (!ioBuffer)
+        fail(path, "out of memory");
+    std::unique_ptr<AVIOContext, IoDeleter> io(
+        avio_alloc_context(ioBuffer, kIoBuffer, 0, &input, readPacket, nullptr, seekPacket));
+    if (!io) {
+        av_free(ioBuffer);
+        fail(path, "out of memory");
+    }
+
+    AVFormatContext *rawFormat = avformat_alloc_context();
+    if (!rawFormat)
+        fail(path, "out of memory");
+    rawFormat->pb = io.get();
+    rawFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (int rc = avformat_open_input(&rawFormat, "", nullptr, nullptr); rc < 0)
+        fail(path, avError(rc)); // avformat_open_input has freed the context
+    std::unique_ptr<AVFormatContext, FormatDeleter> format(rawFormat);
+
+    int streamIndex = -1;
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            streamIndex = static_cast<int>(i);
+            break;
+        }
+    if (streamIndex < 0)
+        fail(path, "it is not a picture");
+    const AVCodecParameters *par = format->streams[streamIndex]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    if (!codec)
+        fail(path, "there is no decoder for its type");
+    std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
+    if (!ctx)
+        fail(path, "out of memory");
+    if (int rc = avcodec_parameters_to_context(ctx.get(), par); rc < 0)
+        fail(path, avError(rc));
+    ctx->max_pixels = kMaxPixels;
+    ctx->thread_count = 1;
+    if (int rc = avcodec_open2(ctx.get(), codec, nullptr); rc < 0)
+        fail(path, avError(rc));
+
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    if (!packet || !frame)
+        fail(path, "out of memory");
+
+    bool got = false;
+    bool flushed = false;
+    int lastError = 0;
+    while (!got) {
+        int rc = avcodec_receive_frame(ctx.get(), frame.get());
+        if (rc == 0) {
+            got = true;
+            break;
+        }
+        if (rc == AVERROR_EOF)
+            break;
+        if (rc != AVERROR(EAGAIN))
+            fail(path, avError(rc));
+        if (flushed)
+            break;
+        rc = av_read_frame(format.get(), packet.get());
+        if (rc == AVERROR_EOF) {
+            avcodec_send_packet(ctx.get(), nullptr);
+            flushed = true;
+            continue;
+        }
+        if (rc < 0)
+            fail(path, avError(rc));
+        if (packet->stream_index == streamIndex) {
+            rc = avcodec_send_packet(ctx.get(), packet.get());
+            if (rc < 0 && rc != AVERROR(EAGAIN))
+                lastError = rc;
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!got)
+        fail(path, lastError ? avError(lastError) : "it holds no picture");
+
+    const int width = frame->width;
+    const int height = frame->height;
+    checkSize(path, width, height);
+    sink.begin(width, height);
+    if (sizeOnly)
+        return;
+
+    if (frame->format == AV_PIX_FMT_BGR24) {
+        for (int y = 0; y < height; ++y)
+            sink.row(y, frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0]);
+        return;
+    }
+    std::unique_ptr<SwsContext, SwsDeleter> convert(sws_getContext(
+        width, height, static_cast<AVPixelFormat>(frame->format), width, height, AV_PIX_FMT_BGR24,
+        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+    if (!convert)
+        fail(path, "its pixel format cannot be converted");
+    const int stride = FFALIGN(width * 3, 32);
+    std::vector<std::uint8_t> bgr(static_cast<std::size_t>(stride) * height + 32);
+    std::uint8_t *dst[4] = {bgr.data(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {stride, 0, 0, 0};
+    sws_scale(convert.get(), frame->data, frame->linesize, 0, height, dst, dstStride);
+    for (int y = 0; y < height; ++y)
+        sink.row(y, bgr.data() + static_cast<std::size_t>(y) * stride);
+}
+
+// A sink that only wants the size.
+class SizeOnly : public Sink
+{
+public:
+    void begin(int w, int h) override
+    {
+        width = w;
+        height = h;
+    }
+    void row(int, const std::uint8_t *) override {}
+    int width = 0;
+    int height = 0;
+};
+
+void decodeJpeg(const std::string &path, const Info &info, int minWidth, int minHeight, Sink &sink)
+{
+    try {
+        jpeg::Decoder decoder(path);
+        if (decoder.header().width != info.width || decoder.header().height != info.height)
+            fail(path, "the picture changed since the script was opened");
+        if (minWidth > 0 || minHeight > 0)
+            decoder.setMinimumOutputSize(minWidth, minHeight);
+        sink.begin(decoder.outputWidth(), decoder.outputHeight());
+        decoder.decode([&](int y, const std::uint8_t *bgr) { sink.row(y, bgr); });
+    } catch (const jpeg::Error &e) {
+        throw Error(e.what());
+    }
+}
+
+} // namespace
+
+Sink::~Sink() = default;
+
+Info ReadInfo(const std::string &path)
+{
+    File file(path);
+    const std::vector<std::uint8_t> head = file.readPrefix(32);
+    Info info;
+    info.format = sniff(head);
+    if (info.format == Format::Jpeg) {
+        try {
+            jpeg::Decoder decoder(path);
+            info.width = decoder.header().width;
+            info.height = decoder.header().height;
+        } catch (const jpeg::Error &e) {
+            throw Error(e.what());
+        }
+        checkSize(path, info.width, info.height);
+        return info;
+    }
+    long long w = 0, h = 0;
+    if (headerSize(info.format, head, w, h)) {
+        checkSize(path, w, h);
+        info.width = static_cast<int>(w);
+        info.height = static_cast<int>(h);
+        return info;
+    }
+    if (head.empty())
+        fail(path, "the file is empty");
+    // Decoding is the only sure way to learn the size of the other types.
+    info.format = Format::Other;
+    SizeOnly size;
+    decodeWithFfmpeg(path, file, size, true);
+    info.width = size.width;
+    info.height = size.height;
+    return info;
+}
+
+void Decode(const std::string &path, const Info &info, int minWidth, int minHeight, Sink &sink)
+{
+    File file(path);
+    if (info.format == Format::Jpeg) {
+        decodeJpeg(path, info, minWidth, minHeight, sink);
+        return;
+    }
+    // Checks the size before any row reaches the sink, which was sized for it.
+    class Checked : public Sink
+    {
+    public:
+        Checked(const std::string &path, const Info &info, Sink &inner)
+            : path_(path)
+            , info_(info)
+            , inner_(inner)
+        {}
+        void begin(int w, int h) override
+        {
+            if (w != info_.width || h != info_.height)
+                fail(path_, "the picture changed since the script was opened");
+            inner_.begin(w, h);
+        }
+        void row(int y, const std::uint8_t *bgr) override { inner_.row(y, bgr); }
+
+    private:
+        const std::string &path_;
+        const Info &info_;
+        Sink &inner_;
+    } checked(path, info, sink);
+    decodeWithFfmpeg(path, file, checked);
+}
+
+} // namespace avs::picture

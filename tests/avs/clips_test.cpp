@@ -1,0 +1,315 @@
+// The clips on their own: frame arithmetic of Loop, Dissolve and splicing, the
+// blend weights, resizing against a reference, the shared frame cache, and
+// frame requests from several threads.
+#include "platform/avs/cache.h"
+#include "platform/avs/filters.h"
+
+#include "avs_helpers.h"
+#include "pictures.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace testsupport;
+using avstest::NumberedClip;
+using avstest::NumberOf;
+
+namespace {
+
+// A clip of one grey level that hands out one Frame object for all its frames.
+class SolidClip : public avs::Clip
+{
+public:
+    SolidClip(std::int64_t frames, int level, int width = 6, int height = 3)
+        : frame_(std::make_shared<avs::Frame>(width, height))
+    {
+        vi_.width = width;
+        vi_.height = height;
+        vi_.frameCount = frames;
+        for (int y = 0; y < height; ++y)
+            std::fill_n(frame_->mutableRow(y), width * 3, static_cast<std::uint8_t>(level));
+    }
+    const avs::VideoInfo &GetVideoInfo() const override { return vi_; }
+    avs::PFrame GetFrame(std::int64_t) override { return frame_; }
+
+private:
+    avs::VideoInfo vi_;
+    std::shared_ptr<avs::Frame> frame_;
+};
+
+std::vector<int> numbers(const avs::PClip &clip)
+{
+    std::vector<int> out;
+    for (std::int64_t n = 0; n < clip->GetVideoInfo().frameCount; ++n)
+        out.push_back(NumberOf(clip->GetFrame(n)));
+    return out;
+}
+
+avs::PEnvironment env()
+{
+    return std::make_shared<avs::Environment>();
+}
+
+} // namespace
+
+TEST(Loop, LengthsAndFrameOrderFollowTheDocumentation)
+{
+    const avs::PClip ten = std::make_shared<NumberedClip>(10);
+    // Whole clip, three times.
+    const avs::PClip thrice = avs::MakeLoop(ten, 3, 0, 9);
+    EXPECT_EQ(thrice->GetVideoInfo().frameCount, 30);
+    EXPECT_EQ(NumberOf(thrice->GetFrame(25)), 5);
+    // Play to 1, frames 2–4 twice, then on to the end.
+    EXPECT_EQ(numbers(avs::MakeLoop(ten, 2, 2, 4)),
+              (std::vector<int>{0, 1, 2, 3, 4, 2, 3, 4, 5, 6, 7, 8, 9}));
+    // Zero times deletes the segment.
+    EXPECT_EQ(numbers(avs::MakeLoop(ten, 0, 2, 4)), (std::vector<int>{0, 1, 5, 6, 7, 8, 9}));
+    // Once is the clip itself; an end past the clip is its last frame.
+    EXPECT_EQ(avs::MakeLoop(ten, 1, 0, 9), ten);
+    EXPECT_EQ(avs::MakeLoop(ten, 2, 8, 50)->GetVideoInfo().frameCount, 12);
+    // -1: "very many" times.
+    const avs::PClip endless = avs::MakeLoop(ten, -1, 0, 9);
+    EXPECT_EQ(endless->GetVideoInfo().frameCount, 100000000);
+    EXPECT_EQ(NumberOf(endless->GetFrame(99999999)), 9);
+    // A segment that is empty leaves the clip as it is.
+    EXPECT_EQ(avs::MakeLoop(ten, 5, 6, 3), ten);
+    EXPECT_THROW(avs::MakeLoop(ten, 1000000000, 0, 9), avs::Error);
+}
+
+TEST(Loop, RepeatsOfOneFrameAreOneObject)
+{
+    const avs::PClip one = std::make_shared<SolidClip>(1, 7);
+    const avs::PClip held = avs::MakeLoop(one, 75, 0, 0);
+    ASSERT_EQ(held->GetVideoInfo().frameCount, 75);
+    const avs::PFrame first = held->GetFrame(0);
+    for (int n = 1; n < 75; ++n)
+        EXPECT_EQ(held->GetFrame(n), first);
+}
+
+TEST(Dissolve, LengthAndTheFramesAroundTheFade)
+{
+    const avs::PClip a = std::make_shared<SolidClip>(30, 10);
+    const avs::PClip b = std::make_shared<SolidClip>(20, 250);
+    const avs::PClip d = avs::MakeDissolve(env(), {a, b}, 5);
+    EXPECT_EQ(d->GetVideoInfo().frameCount, 30 + 20 - 5);
+    // Outside the overlap frames are passed on, not copied.
+    EXPECT_EQ(d->GetFrame(24), a->GetFrame(0));
+    EXPECT_EQ(d->GetFrame(30), b->GetFrame(0));
+    EXPECT_NE(d->GetFrame(25), a->GetFrame(0));
+    // A fade frame asked for twice is the same object.
+    EXPECT_EQ(d->GetFrame(27), d->GetFrame(27));
+    // Three clips: two overlaps.
+    EXPECT_EQ(avs::MakeDissolve(env(), {a, b, a}, 5)->GetVideoInfo().frameCount, 30 + 20 + 30 - 10);
+    // No overlap is a plain splice.
+    EXPECT_EQ(avs::MakeDissolve(env(), {a, b}, 0)->GetVideoInfo().frameCount, 50);
+    EXPECT_THROW(avs::MakeDissolve(env(), {a, b}, -1), avs::Error);
+    EXPECT_THROW(avs::MakeDissolve(env(), {a, b}, 21), avs::Error);
+}
+
+TEST(Dissolve, BlendWeightsAreExact)
+{
+    // Frame k of an overlap of n is (n − k)/(n + 1) of the first clip and
+    // (k + 1)/(n + 1) of the second, rounded to nearest with halves up.
+    for (const int overlap : {1, 3, 25, 255, 256, 300}) {
+        for (const auto &[from, to] : {std::pair{200, 0}, std::pair{0, 255}, std::pair{13, 14}}) {
+            const avs::PClip a = std::make_shared<SolidClip>(overlap, from);
+            const avs::PClip b = std::make_shared<SolidClip>(overlap, to);
+            const avs::PClip d = avs::MakeDissolve(env(), {a, b}, overlap);
+            for (int k = 0; k < overlap; ++k) {
+                const std::int64_t sum = static_cast<std::int64_t>(from) * (overlap - k)
+                                         + static_cast<std::int64_t>(to) * (k + 1);
+                const int expected
+                    = static_cast<int>((2 * sum + overlap + 1) / (2 * (overlap + 1)));
+                const avs::PFrame f = d->GetFrame(k);
+                ASSERT_EQ(f->row(2)[17], expected)
+                    << "overlap " << overlap << " frame " << k << " from " << from << " to " << to;
+                ASSERT_EQ(f->row(0)[0], expected);
+            }
+        }
+    }
+}
+
+TEST(Splice, JoinsEndToEndAndFlattens)
+{
+    const avs::PClip a = std::make_shared<NumberedClip>(3);
+    const avs::PClip b = std::make_shared<NumberedClip>(2);
+    const avs::PClip empty = avs::MakeLoop(a, 0, 0, 2);
+    ASSERT_EQ(empty->GetVideoInfo().frameCount, 0);
+    EXPECT_EQ(numbers(avs::MakeSplice({a, empty, b, a})),
+              (std::vector<int>{0, 1, 2, 0, 1, 0, 1, 2}));
+
+    // A thousand joins, one at a time as `+` makes them, stay one level deep.
+    avs::PClip all = a;
+    for (int i = 0; i < 1000; ++i)
+        all = avs::MakeSplice({all, b});
+    EXPECT_EQ(all->GetVideoInfo().frameCount, 3 + 2000);
+    EXPECT_EQ(NumberOf(all->GetFrame(2002)), 1);
+    EXPECT_EQ(NumberOf(all->GetFrame(3)), 0);
+
+    const avs::PClip wide = std::make_shared<NumberedClip>(3, 9, 4);
+    EXPECT_THROW(avs::MakeSplice({a, wide}), avs::Error);
+    const avs::PClip fast = std::make_shared<NumberedClip>(3, 8, 4, 50);
+    EXPECT_THROW(avs::MakeSplice({a, fast}), avs::Error);
+}
+
+TEST(Clips, FramesOutsideTheClipAreRefused)
+{
+    const avs::PClip a = std::make_shared<NumberedClip>(3);
+    const avs::PClip l = avs::MakeLoop(a, 2, 0, 2);
+    EXPECT_THROW(l->GetFrame(6), avs::Error);
+    EXPECT_THROW(l->GetFrame(-1), avs::Error);
+}
+
+TEST(Clips, ChainsTooDeepForTheStackAreRefused)
+{
+    avs::PClip c = std::make_shared<NumberedClip>(2);
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < avs::kMaxDepth + 1; ++i)
+                c = avs::MakeLoop(c, 2, 0, 0);
+        },
+        avs::Error);
+}
+
+class Resize : public ::testing::Test
+{
+protected:
+    TempDir dir;
+};
+
+TEST_F(Resize, MatchesTheMitchellNetravaliReference)
+{
+    const int w = 301, h = 207;
+    WriteBmp24(dir.file("p.bmp"), w, h, avstest::Photo());
+    const auto source = avstest::Render(avstest::Photo(), w, h);
+    const avs::PEnvironment e = env();
+    const avs::PClip picture = avs::MakeImageSource(e, dir.file("p.bmp"), 0, 0, {25, 1});
+    struct Case
+    {
+        int w, h;
+        double b, c;
+    };
+    for (const Case &k : {Case{200, 120, 1.0 / 3, 1.0 / 3}, Case{640, 400, 1.0 / 3, 1.0 / 3},
+                          Case{97, 300, 0, 0.75}, Case{301, 100, 1, 0}}) {
+        const avs::PFrame f = avs::MakeBicubicResize(e, picture, k.w, k.h, k.b, k.c)->GetFrame(0);
+        ASSERT_EQ(f->width(), k.w);
+        ASSERT_EQ(f->height(), k.h);
+        const avstest::Difference d
+            = avstest::Compare(*f, avstest::ReferenceResize(k.b, k.c).run(source, w, h, k.w, k.h));
+        EXPECT_LE(d.worst, 2.5) << k.w << "x" << k.h << " b=" << k.b << " c=" << k.c;
+        EXPECT_LE(d.mean, 0.6) << k.w << "x" << k.h;
+    }
+}
+
+TEST_F(Resize, ShrinkingAJpegWhileDecodingStaysCloseToTheFullPicture)
+{
+    const int w = 1600, h = 1200;
+    WriteJpeg(dir.file("big.jpg"), w, h, avstest::Photo(3), JpegKind::Baseline, 98);
+    const avs::PEnvironment e = env();
+    const avs::PClip picture = avs::MakeImageSource(e, dir.file("big.jpg"), 0, 0, {25, 1});
+    const avs::PFrame f = avs::MakeBicubicResize(e, picture, 352, 288)->GetFrame(0);
+    const auto ref = avstest::ReferenceResize(1.0 / 3, 1.0 / 3)
+                         .run(avstest::Render(avstest::Photo(3), w, h), w, h, 352, 288);
+    const avstest::Difference d = avstest::Compare(*f, ref);
+    EXPECT_LE(d.mean, 1.5);
+    EXPECT_LE(d.worst, 12);
+}
+
+TEST_F(Resize, SameSizeIsTheClipAndCroppingCuts)
+{
+    const avs::PEnvironment e = env();
+    const avs::PClip grey = std::make_shared<SolidClip>(4, 90, 40, 20);
+    EXPECT_EQ(avs::MakeBicubicResize(e, grey, 40, 20), grey);
+    EXPECT_THROW(avs::MakeBicubicResize(e, grey, 0, 20), avs::Error);
+    EXPECT_THROW(avs::MakeBicubicResize(e, grey, 40, -3), avs::Error);
+
+    // Left half of a picture that is black left and white right, shown at the
+    // same size: still black.
+    WriteBmp24(dir.file("two.bmp"), 40, 20, [](int x, int) {
+        return x < 20 ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
+    });
+    const avs::PClip two = avs::MakeImageSource(e, dir.file("two.bmp"), 0, 0, {25, 1});
+    avs::Crop left{0, 0, 16, 0};
+    const avs::PFrame f
+        = avs::MakeBicubicResize(e, two, 16, 20, 1.0 / 3, 1.0 / 3, left)->GetFrame(0);
+    EXPECT_EQ(avstest::PixelAt(*f, 15, 10).g, 0);
+    avs::Crop right{24, 0, -0.0, 0};
+    const avs::PFrame g
+        = avs::MakeBicubicResize(e, two, 16, 20, 1.0 / 3, 1.0 / 3, right)->GetFrame(0);
+    EXPECT_EQ(avstest::PixelAt(*g, 0, 10).g, 255);
+    EXPECT_THROW(avs::MakeBicubicResize(e, two, 16, 20, 1.0 / 3, 1.0 / 3, avs::Crop{0.5, 0, 0, 0}),
+                 avs::Error);
+    EXPECT_THROW(avs::MakeBicubicResize(e, two, 16, 20, 1.0 / 3, 1.0 / 3, avs::Crop{30, 0, 20, 0}),
+                 avs::Error);
+}
+
+TEST_F(Resize, AHeldFrameIsResizedOnce)
+{
+    const avs::PEnvironment e = env();
+    const auto one = std::make_shared<NumberedClip>(1, 16, 16);
+    const avs::PClip held = avs::MakeLoop(one, 50, 0, 0);
+    const avs::PClip big = avs::MakeBicubicResize(e, held, 32, 32);
+    // NumberedClip makes a new frame for every request, so only the cache of
+    // the resize keeps its output one object for frame 0.
+    EXPECT_EQ(big->GetFrame(0), big->GetFrame(0));
+    EXPECT_EQ(NumberOf(big->GetFrame(10)), 0);
+}
+
+TEST(FrameCache, StaysWithinItsBudgetAndKeepsHeldFramesOneObject)
+{
+    const std::size_t frameBytes = avs::Frame(100, 100).stride() * 100u;
+    avs::FrameCache cache(frameBytes * 4);
+    const std::uint64_t owner = cache.newOwner();
+    int made = 0;
+    auto make = [&] {
+        ++made;
+        return std::make_shared<avs::Frame>(100, 100);
+    };
+    const avs::PFrame kept = cache.get(owner, 0, make);
+    for (int n = 1; n < 50; ++n) {
+        cache.get(owner, n, make);
+        EXPECT_LE(cache.bytes(), cache.budget());
+    }
+    EXPECT_EQ(made, 50);
+    // Frame 0 left the cache long ago, but it is still held here: it is handed
+    // out again rather than made anew.
+    EXPECT_EQ(cache.get(owner, 0, make), kept);
+    EXPECT_EQ(made, 50);
+    // Frame 1 is held by nobody and is made again.
+    cache.get(owner, 1, make);
+    EXPECT_EQ(made, 51);
+    // Owners do not see each other's frames.
+    EXPECT_NE(cache.get(cache.newOwner(), 0, make), kept);
+}
+
+TEST(FrameCache, AFailureIsNotCachedAndOthersMayTryAgain)
+{
+    avs::FrameCache cache;
+    const std::uint64_t owner = cache.newOwner();
+    EXPECT_THROW(cache.get(owner, 0, []() -> avs::PFrame { throw avs::Error("no"); }), avs::Error);
+    EXPECT_NE(cache.get(owner, 0, [] { return std::make_shared<avs::Frame>(1, 1); }), nullptr);
+}
+
+TEST(FrameCache, ThreadsAskingForTheSameFrameGetOneObject)
+{
+    avs::FrameCache cache;
+    const std::uint64_t owner = cache.newOwner();
+    std::atomic<int> made{0};
+    std::vector<avs::PFrame> got(8);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            got[t] = cache.get(owner, 42, [&] {
+                made.fetch_add(1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return std::make_shared<avs::Frame>(8, 8);
+            });
+        });
+    for (auto &th : threads)
+        th.join();
+    EXPECT_EQ(made.load(), 1);
+    for (const auto &f : got)
+        EXPECT_EQ(f, got[0]);
+}

@@ -1,0 +1,344 @@
+// Pictures as ImageSource reads them: every JPEG kind, the BMP variants, other
+// FFmpeg types, broken and missing files, and when the file is read.
+#include "platform/avs/avs.h"
+#include "platform/avs/filters.h"
+
+#include "avs_helpers.h"
+#include "pictures.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+using namespace testsupport;
+using avstest::Bgr;
+using avstest::PixelAt;
+
+namespace {
+
+// Four blocks of colours that every palette and bit depth holds exactly.
+Rgb blocks(int x, int y)
+{
+    if (y < 4)
+        return x < 6 ? Rgb{0, 0, 255} : Rgb{255, 0, 0};
+    return x < 6 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+}
+
+class Pictures : public ::testing::Test
+{
+protected:
+    avs::PClip source(const std::string &file)
+    {
+        return avs::MakeImageSource(env, dir.file(file), 0, 0, {25, 1});
+    }
+
+    // Runs a command line tool of the test set-up.
+    void run(const std::string &command)
+    {
+        ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+    }
+
+    std::string errorOfFrame(const avs::PClip &clip)
+    {
+        try {
+            clip->GetFrame(0);
+        } catch (const avs::Error &e) {
+            return e.what();
+        }
+        ADD_FAILURE() << "no error";
+        return {};
+    }
+
+    std::string errorOfOpen(const std::string &file)
+    {
+        try {
+            source(file);
+        } catch (const avs::Error &e) {
+            return e.what();
+        }
+        ADD_FAILURE() << "no error for " << file;
+        return {};
+    }
+
+    void expectBlocks(const std::string &file, bool twoColours = false)
+    {
+        SCOPED_TRACE(file);
+        const avs::PClip clip = source(file);
+        ASSERT_EQ(clip->GetVideoInfo().width, 13);
+        ASSERT_EQ(clip->GetVideoInfo().height, 7);
+        const avs::PFrame f = clip->GetFrame(0);
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 13; ++x) {
+                Rgb want = blocks(x, y);
+                if (twoColours) // only white stays white
+                    want = want.g == 255 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+                const Bgr got = PixelAt(*f, x, y);
+                ASSERT_EQ(got.r, want.r) << x << "," << y;
+                ASSERT_EQ(got.g, want.g) << x << "," << y;
+                ASSERT_EQ(got.b, want.b) << x << "," << y;
+            }
+    }
+
+    TempDir dir;
+    avs::PEnvironment env = std::make_shared<avs::Environment>();
+};
+
+const Rgb kPalette[4] = {{0, 0, 255}, {255, 0, 0}, {255, 255, 255}, {0, 0, 0}};
+
+int paletteIndex(int x, int y)
+{
+    const Rgb c = blocks(x, y);
+    for (int i = 0; i < 4; ++i)
+        if (c.r == kPalette[i].r && c.g == kPalette[i].g && c.b == kPalette[i].b)
+            return i;
+    return 0;
+}
+
+// A 13 × 7 BMP written by hand: the header, `extra` (palette or bit masks),
+// then the pixel data.
+void WriteBmp(const std::string &path, int bits, int compression,
+              const std::vector<std::uint8_t> &extra, int colours,
+              const std::vector<std::uint8_t> &data)
+{
+    const std::uint32_t offset = 14 + 40 + static_cast<std::uint32_t>(extra.size());
+    std::vector<std::uint8_t> out(offset, 0);
+    auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    put(2, offset + static_cast<std::uint32_t>(data.size()), 4);
+    put(10, offset, 4);
+    put(14, 40, 4);
+    put(18, 13, 4);
+    put(22, 7, 4);
+    put(26, 1, 2);
+    put(28, static_cast<std::uint32_t>(bits), 2);
+    put(30, static_cast<std::uint32_t>(compression), 4);
+    put(34, static_cast<std::uint32_t>(data.size()), 4);
+    put(46, static_cast<std::uint32_t>(colours), 4);
+    std::copy(extra.begin(), extra.end(), out.begin() + 54);
+    out.insert(out.end(), data.begin(), data.end());
+    WriteFile(path, std::string(out.begin(), out.end()));
+}
+
+std::vector<std::uint8_t> palette(int entries)
+{
+    std::vector<std::uint8_t> p;
+    for (int i = 0; i < entries; ++i) {
+        const Rgb c = i < 4 ? kPalette[i] : Rgb{0, 0, 0};
+        p.insert(p.end(), {c.b, c.g, c.r, 0});
+    }
+    return p;
+}
+
+// 1, 4 or 8 bits an index, rows bottom-up and padded to 4 bytes. With one bit
+// only the first two colours of the palette exist, so the blocks are made of
+// those (`twoColours` in expectBlocks maps them the same way).
+void WritePalettedBmp(const std::string &path, int bits)
+{
+    const int stride = ((13 * bits + 31) / 32) * 4;
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(stride) * 7, 0);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 13; ++x) {
+            int index = paletteIndex(x, y);
+            if (bits == 1)
+                index = (index == 2) ? 1 : 0; // white, else black
+            const std::size_t bit = static_cast<std::size_t>(x) * bits;
+            std::uint8_t &byte = data[static_cast<std::size_t>(6 - y) * stride + bit / 8];
+            byte |= static_cast<std::uint8_t>(index << (8 - bits - bit % 8));
+        }
+    std::vector<std::uint8_t> pal;
+    if (bits == 1)
+        pal = {0, 0, 0, 0, 255, 255, 255, 0};
+    else
+        pal = palette(1 << bits);
+    WriteBmp(path, bits, 0, pal, 1 << bits, data);
+}
+
+// 16 bits a pixel: 5-5-5 plain, or 5-6-5 with bit masks.
+void Write16BitBmp(const std::string &path, bool rgb565)
+{
+    const int stride = (13 * 2 + 3) & ~3;
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(stride) * 7, 0);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 13; ++x) {
+            const Rgb c = blocks(x, y);
+            const std::uint16_t v
+                = rgb565
+                      ? static_cast<std::uint16_t>((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3)
+                      : static_cast<std::uint16_t>((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+            std::uint8_t *p = &data[static_cast<std::size_t>(6 - y) * stride + x * 2];
+            p[0] = static_cast<std::uint8_t>(v);
+            p[1] = static_cast<std::uint8_t>(v >> 8);
+        }
+    std::vector<std::uint8_t> masks;
+    if (rgb565)
+        masks = {0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
+    WriteBmp(path, 16, rgb565 ? 3 : 0, masks, 0, data);
+}
+
+// Palette of the four colours, RLE4 runs of two pixels.
+void WriteBmpRle4(const std::string &path)
+{
+    std::vector<std::uint8_t> data;
+    for (int y = 6; y >= 0; --y) { // bottom-up
+        for (int x = 0; x < 13; x += 2) {
+            const int count = std::min(2, 13 - x);
+            const int hi = paletteIndex(x, y), lo = count == 2 ? paletteIndex(x + 1, y) : 0;
+            data.push_back(static_cast<std::uint8_t>(count));
+            data.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+        }
+        data.push_back(0);
+        data.push_back(y > 0 ? 0 : 1); // end of line, or of the bitmap after the last
+    }
+    WriteBmp(path, 4, 2, palette(16), 16, data);
+}
+
+// The 24-bit BMP turned top-down: rows in reading order and a negative height.
+void MakeTopDown(const std::string &from, const std::string &to)
+{
+    std::string bmp = ReadFile(from);
+    const int stride = (13 * 3 + 3) & ~3;
+    std::string flipped = bmp.substr(0, 54);
+    for (int y = 6; y >= 0; --y)
+        flipped += bmp.substr(54 + static_cast<std::size_t>(y) * stride, stride);
+    const std::int32_t negative = -7;
+    std::memcpy(&flipped[22], &negative, 4);
+    WriteFile(to, flipped);
+}
+
+} // namespace
+
+TEST_F(Pictures, EveryJpegKindComesOutInColour)
+{
+    const Rgb colour{200, 120, 40};
+    for (auto kind : {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Cmyk}) {
+        WriteJpeg(dir.file("p.jpg"), 48, 32, Solid(colour), kind);
+        const avs::PFrame f = source("p.jpg")->GetFrame(0);
+        const Bgr c = PixelAt(*f, 20, 20);
+        EXPECT_NEAR(c.r, colour.r, 3) << static_cast<int>(kind);
+        EXPECT_NEAR(c.g, colour.g, 3) << static_cast<int>(kind);
+        EXPECT_NEAR(c.b, colour.b, 3) << static_cast<int>(kind);
+    }
+    WriteJpeg(dir.file("g.jpg"), 48, 32, Solid({90, 90, 90}), JpegKind::Greyscale);
+    const Bgr g = PixelAt(*source("g.jpg")->GetFrame(0), 5, 5);
+    EXPECT_NEAR(g.r, 90, 2);
+    EXPECT_EQ(g.r, g.g);
+    EXPECT_EQ(g.g, g.b);
+}
+
+TEST_F(Pictures, BmpOfEveryBitDepthAndLayout)
+{
+    WriteBmp24(dir.file("24.bmp"), 13, 7, blocks);
+    expectBlocks("24.bmp");
+    MakeTopDown(dir.file("24.bmp"), dir.file("topdown.bmp"));
+    expectBlocks("topdown.bmp");
+    WritePalettedBmp(dir.file("1.bmp"), 1);
+    expectBlocks("1.bmp", true);
+    WritePalettedBmp(dir.file("4.bmp"), 4);
+    expectBlocks("4.bmp");
+    WritePalettedBmp(dir.file("8.bmp"), 8);
+    expectBlocks("8.bmp");
+    Write16BitBmp(dir.file("555.bmp"), false);
+    expectBlocks("555.bmp");
+    Write16BitBmp(dir.file("565.bmp"), true);
+    expectBlocks("565.bmp");
+    WriteBmpRle4(dir.file("rle4.bmp"));
+    expectBlocks("rle4.bmp");
+
+    // What other programs write: RLE8, 32 bits with alpha in a version 5
+    // header, 32 bits plain.
+    const std::string in = dir.file("24.bmp");
+    run("convert " + in + " -type palette -compress RLE BMP3:" + dir.file("rle8.bmp"));
+    expectBlocks("rle8.bmp");
+    run("convert " + in + " -type TrueColorAlpha BMP:" + dir.file("32v5.bmp"));
+    expectBlocks("32v5.bmp");
+    run("ffmpeg -v error -y -i " + in + " -pix_fmt bgra " + dir.file("32.bmp"));
+    expectBlocks("32.bmp");
+}
+
+TEST_F(Pictures, OtherTypesThroughFfmpegWhateverTheName)
+{
+    WriteBmp24(dir.file("24.bmp"), 13, 7, blocks);
+    run("ffmpeg -v error -y -i " + dir.file("24.bmp") + " " + dir.file("blocks.png"));
+    // The type is read from the content; '%' and blanks are only characters.
+    std::filesystem::rename(dir.file("blocks.png"), dir.file("100% sure ünïcode.jpg"));
+    expectBlocks("100% sure ünïcode.jpg");
+    run("convert " + dir.file("24.bmp") + " -compress none " + dir.file("blocks.tif"));
+    expectBlocks("blocks.tif");
+}
+
+TEST_F(Pictures, ThePictureIsReadWhenItsFirstFrameIsAskedFor)
+{
+    WriteBmp24(dir.file("p.bmp"), 20, 10, Solid({10, 10, 10}));
+    const avs::PClip clip = source("p.bmp");
+    // Changed after the script was opened but before the first frame: the
+    // frame shows the new picture.
+    WriteBmp24(dir.file("p.bmp"), 20, 10, Solid({250, 250, 250}));
+    EXPECT_EQ(PixelAt(*clip->GetFrame(0), 3, 3).r, 250);
+
+    // A picture that cannot be read any more fails the frame request that needs
+    // it, naming the file.
+    WriteJpeg(dir.file("q.jpg"), 20, 10, Solid({1, 2, 3}));
+    const avs::PClip later = source("q.jpg");
+    std::filesystem::remove(dir.file("q.jpg"));
+    EXPECT_EQ(errorOfFrame(later), "ImageSource: Cannot read the picture \"" + dir.file("q.jpg")
+                                       + "\": No such file or directory");
+
+    WriteBmp24(dir.file("r.bmp"), 20, 10, Solid({1, 2, 3}));
+    const avs::PClip resized = source("r.bmp");
+    WriteBmp24(dir.file("r.bmp"), 21, 10, Solid({1, 2, 3}));
+    EXPECT_NE(errorOfFrame(resized).find("the picture changed since the script was opened"),
+              std::string::npos);
+}
+
+TEST_F(Pictures, BrokenFilesGiveClearErrors)
+{
+    WriteJpeg(dir.file("whole.jpg"), 200, 150, avstest::Photo());
+    const std::string whole = ReadFile(dir.file("whole.jpg"));
+    // Cut in the middle of the picture data: the header reads, the frame fails.
+    WriteFile(dir.file("cut.jpg"), whole.substr(0, whole.size() / 2));
+    const avs::PClip cut = source("cut.jpg");
+    const std::string cutError = errorOfFrame(cut);
+    EXPECT_EQ(
+        cutError.rfind("ImageSource: Cannot read the picture \"" + dir.file("cut.jpg") + "\": ", 0),
+        0u)
+        << cutError;
+    // Cut inside the header: the script does not open.
+    WriteFile(dir.file("stub.jpg"), whole.substr(0, 40));
+    EXPECT_NE(errorOfOpen("stub.jpg").find(dir.file("stub.jpg")), std::string::npos);
+
+    WriteFile(dir.file("text.jpg"), "this is not a picture at all");
+    EXPECT_EQ(
+        errorOfOpen("text.jpg")
+            .rfind("ImageSource: Cannot read the picture \"" + dir.file("text.jpg") + "\": ", 0),
+        0u);
+    WriteFile(dir.file("empty.bmp"), "");
+    EXPECT_EQ(errorOfOpen("empty.bmp"), "ImageSource: Cannot read the picture \""
+                                            + dir.file("empty.bmp") + "\": the file is empty");
+    MakeFolder(dir.file("folder.jpg"));
+    EXPECT_EQ(errorOfOpen("folder.jpg"), "ImageSource: Cannot read the picture \""
+                                             + dir.file("folder.jpg") + "\": Is a directory");
+    // A BMP that claims a size no photo has is refused before anything is made.
+    WriteBmp24(dir.file("huge.bmp"), 2, 2, Solid({0, 0, 0}));
+    std::string huge = ReadFile(dir.file("huge.bmp"));
+    const std::int32_t side = 100000;
+    std::memcpy(&huge[18], &side, 4);
+    std::memcpy(&huge[22], &side, 4);
+    WriteFile(dir.file("huge.bmp"), huge);
+    EXPECT_NE(errorOfOpen("huge.bmp").find("too large"), std::string::npos);
+}
+
+TEST_F(Pictures, AllFramesOfAPictureAreOneObject)
+{
+    WriteBmp24(dir.file("p.bmp"), 20, 10, Solid({10, 10, 10}));
+    const avs::PClip clip = avs::MakeImageSource(env, dir.file("p.bmp"), 3, 12, {25, 1});
+    ASSERT_EQ(clip->GetVideoInfo().frameCount, 10);
+    EXPECT_EQ(clip->GetFrame(0), clip->GetFrame(9));
+    EXPECT_THROW(avs::MakeImageSource(env, dir.file("p.bmp"), 5, 4, {25, 1}), avs::Error);
+}
