@@ -390,3 +390,25 @@ TEST_F(Graph, AGraphCanRunAgainAfterStopping)
         EXPECT_EQ(ProbeAvi(dir.file("movie.avi")).video()->packets, 50);
     }
 }
+
+TEST_F(Graph, AStreamThatLeadsNowhereStillEnds)
+{
+    // The converter's compressor is taken out again: the pictures have nowhere
+    // to go, and the run ends all the same.
+    g = std::make_unique<RenderGraph>();
+    ASSERT_EQ(g->addSource(ClipSource(TwoSlides()).Get()), S_OK);
+    ASSERT_TRUE(g->addCompressor(IndexOf("mpeg4")));
+    ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g->graph->RemoveFilter(g->compressor.Get()), S_OK);
+    ASSERT_EQ(FilterNames(g->graph.Get()),
+              (std::vector<std::u16string>{u"Source", u"Color Space Converter"}));
+    ASSERT_EQ(g->run(), S_OK);
+    EXPECT_EQ(g->waitForEnd(), EC_COMPLETE);
+    EXPECT_EQ(g->stop(), S_OK);
+
+    // A multiplexer without inputs cannot make a file.
+    g = std::make_unique<RenderGraph>();
+    ASSERT_EQ(g->setOutput(Wide(dir.file("empty.avi"))), S_OK);
+    EXPECT_EQ(g->run(), VFW_E_NOT_CONNECTED);
+    EXPECT_FALSE(testsupport::Exists(dir.file("empty.avi")));
+}

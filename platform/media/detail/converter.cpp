@@ -100,7 +100,7 @@ public:
 
     void Start() override
     {
-        if (scaler_)
+        if (input_->isConnected())
             startThread([this] { stream(); });
     }
 
@@ -142,6 +142,8 @@ private:
                 endOfStream();
                 return;
             }
+            if (!scaler_) // nothing downstream: the pictures go nowhere
+                continue;
             if (sample->picture != lastIn) {
                 lastIn = sample->picture;
                 lastOut = convert(lastIn->frame());
