@@ -1,10 +1,12 @@
 // What the media graph adds to the encoder, as a ratio against the encoder
 // alone, measured in the same run:
-//   - graph: a slide show of the benchmark job's shape (24 pictures of
-//     720 × 480, each held 75 frames, 25-frame cross-fades between them: 2375
-//     frames) from a clip that has every picture ready in memory, through the
-//     DX50 compressor (colour converter, encoder, AVI multiplexer, file writer)
-//     into a file;
+//   - graph: a slide show through the DX50 compressor (colour converter,
+//     encoder, AVI multiplexer, file writer) into a file. Without an argument,
+//     one of the benchmark job's shape (24 pictures of 720 × 480, each held 75
+//     frames, 25-frame cross-fades between them: 2375 frames) from a clip that
+//     has every picture ready in memory, so that only the graph is measured;
+//     with a script's path as argument, that script as the script engine
+//     evaluates it, so that the engine's work is in the figure too;
 //   - encode-only: the same frames, already converted to the encoder's format
 //     (each distinct picture once, not timed), fed to the same encoder with the
 //     same settings and threads, packets dropped.
@@ -112,12 +114,22 @@ private:
     std::vector<int> order_;
 };
 
-double RenderGraph(std::shared_ptr<ReadyClip> clip, const std::string &output)
+// Renders through the DX50 compressor from `clip`, or from the script when
+// `clip` is null.
+double RenderGraph(std::shared_ptr<avs::Clip> clip, const std::string &script,
+                   const std::string &output)
 {
     ComPtr<IGraphBuilder> graph;
     media::CoCreateInstance(CLSID_FilterGraph, nullptr, 7, IID_IGraphBuilder, graph.PutVoid());
-    ComPtr<IBaseFilter> source(media::detail::MakeClipSource(clip).Get());
-    graph->AddFilter(source.Get(), u"Source");
+    ComPtr<IBaseFilter> source;
+    if (clip) {
+        source = ComPtr<IBaseFilter>(media::detail::MakeClipSource(clip).Get());
+        graph->AddFilter(source.Get(), u"Source");
+    } else if (FAILED(graph->AddSourceFilter(win32::AnsiToWide(script).c_str(), u"Source",
+                                             source.Put()))) {
+        std::fprintf(stderr, "cannot open %s\n", script.c_str());
+        std::exit(1);
+    }
     ComPtr<IBaseFilter> compressor(
         media::detail::MakeCompressor(media::VideoCompressorCategory()[0]).Get());
     graph->AddFilter(compressor.Get(), u"Compressor");
@@ -164,7 +176,27 @@ double RenderGraph(std::shared_ptr<ReadyClip> clip, const std::string &output)
     return seconds;
 }
 
-double EncodeOnly(const ReadyClip &clip)
+// The frames of a clip as its distinct pictures and, for each frame, which
+// picture it shows.
+struct Frames
+{
+    std::vector<avs::PFrame> pictures;
+    std::vector<int> order;
+};
+
+Frames AllFrames(avs::Clip &clip)
+{
+    Frames f;
+    for (std::int64_t n = 0; n < clip.GetVideoInfo().frameCount; ++n) {
+        avs::PFrame frame = clip.GetFrame(n);
+        if (f.pictures.empty() || f.pictures.back() != frame)
+            f.pictures.push_back(frame);
+        f.order.push_back(static_cast<int>(f.pictures.size()) - 1);
+    }
+    return f;
+}
+
+double EncodeOnly(const Frames &clip)
 {
     const media::CompressorEntry &entry = media::VideoCompressorCategory()[0];
     const media::CompressorSettings settings = media::ReadCompressorSettings(entry);
@@ -172,7 +204,7 @@ double EncodeOnly(const ReadyClip &clip)
     SwsContext *sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight,
                                      AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
     std::vector<AVFrame *> converted;
-    for (const auto &p : clip.pictures()) {
+    for (const auto &p : clip.pictures) {
         AVFrame *f = av_frame_alloc();
         f->format = AV_PIX_FMT_YUV420P;
         f->width = kWidth;
@@ -205,8 +237,8 @@ double EncodeOnly(const ReadyClip &clip)
             while (avcodec_receive_packet(c, packet) >= 0)
                 av_packet_unref(packet);
         };
-        for (std::size_t n = 0; n < clip.order().size(); ++n) {
-            av_frame_ref(shell, converted[clip.order()[n]]);
+        for (std::size_t n = 0; n < clip.order.size(); ++n) {
+            av_frame_ref(shell, converted[clip.order[n]]);
             shell->pts = static_cast<std::int64_t>(n);
             shell->quality = c->global_quality;
             avcodec_send_frame(c, shell);
@@ -224,6 +256,14 @@ double EncodeOnly(const ReadyClip &clip)
     return seconds;
 }
 
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 long PeakKilobytes()
 {
     rusage usage{};
@@ -233,26 +273,44 @@ long PeakKilobytes()
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
     testsupport::TempDir dir;
-    auto clip = std::make_shared<ReadyClip>();
-    std::printf("%zu frames of %d x %d, %zu distinct pictures, DX50 at quality %d\n",
-                clip->order().size(), kWidth, kHeight, clip->pictures().size(),
+    const std::string script = argc > 1 ? argv[1] : "";
+    std::shared_ptr<avs::Clip> clip;
+    Frames frames;
+    if (script.empty()) {
+        auto ready = std::make_shared<ReadyClip>();
+        frames.pictures = ready->pictures();
+        frames.order = ready->order();
+        clip = ready;
+        std::printf("a clip with its pictures ready in memory: ");
+    } else {
+        const double engine = Seconds([&] { frames = AllFrames(*avs::OpenScript(script)); });
+        std::printf("%s (the script engine makes the pictures, %.2f s for all frames on one "
+                    "thread): ",
+                    script.c_str(), engine);
+    }
+    std::printf("%zu frames, %zu distinct pictures, DX50 at quality %d\n", frames.order.size(),
+                frames.pictures.size(),
                 media::ReadCompressorSettings(media::VideoCompressorCategory()[0]).quality);
     const long before = PeakKilobytes();
     std::vector<double> graph, encode;
+    const double cpuBefore = CpuSeconds();
     for (int round = 0; round < 3; ++round)
-        graph.push_back(RenderGraph(clip, dir.file("movie.avi")));
+        graph.push_back(RenderGraph(clip, script, dir.file("movie.avi")));
+    const double graphCpu = (CpuSeconds() - cpuBefore) / 3;
     const long afterGraph = PeakKilobytes();
     for (int round = 0; round < 3; ++round)
-        encode.push_back(EncodeOnly(*clip));
+        encode.push_back(EncodeOnly(frames));
     std::sort(graph.begin(), graph.end());
     std::sort(encode.begin(), encode.end());
     std::printf("encode-only %.2f s, graph %.2f s (medians of 3): graph / encode-only = %.2f\n",
                 encode[1], graph[1], graph[1] / encode[1]);
-    std::printf("peak resident memory: %ld MB with the clip's pictures, %ld MB after the graph "
-                "runs (the graph's own share: %ld MB)\n",
-                before / 1024, afterGraph / 1024, (afterGraph - before) / 1024);
+    std::printf("the graph kept %.2f cores busy on average (%u here)\n", graphCpu / graph[1],
+                std::thread::hardware_concurrency());
+    std::printf("peak resident memory: %ld MB before the graph runs (the pictures held for "
+                "the baseline included), %ld MB after them\n",
+                before / 1024, afterGraph / 1024);
     return 0;
 }

@@ -388,3 +388,10 @@ HRESULT RenderGraph::render(const std::u16string &script, int compressorIndex,
 }
 
 } // namespace mediatest
+
+// Read by ThreadSanitizer at start-up; the same list as tsan-suppressions.txt
+// beside this file, which other programs of the render path can be run with.
+extern "C" __attribute__((visibility("default"))) const char *__tsan_default_suppressions()
+{
+    return "race:av_image_copy_to_buffer\nrace:av_image_copy_plane\n";
+}

@@ -7,8 +7,10 @@
 #include "platform/avs/avs.h"
 #include "platform/media/detail/filters.h"
 
+#include <chrono>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace mediatest {
 
@@ -33,8 +35,17 @@ public:
 
     const avs::VideoInfo &GetVideoInfo() const override { return info_; }
 
+    // Makes GetFrame(n) take `delay(n)` first, so that frames made at once
+    // finish out of order.
+    void setDelay(std::function<std::chrono::milliseconds(std::int64_t)> delay)
+    {
+        delay_ = std::move(delay);
+    }
+
     avs::PFrame GetFrame(std::int64_t n) override
     {
+        if (delay_)
+            std::this_thread::sleep_for(delay_(n));
         if (n == failAt_)
             throw avs::Error("Cannot open \"/photos/gone.jpg\": No such file or directory");
         const std::int64_t id = picture_(n);
@@ -74,6 +85,7 @@ private:
     PictureFn picture_;
     PixelFn pixel_;
     std::int64_t failAt_;
+    std::function<std::chrono::milliseconds(std::int64_t)> delay_;
     mutable std::mutex mutex_;
     avs::PFrame last_;
     std::int64_t lastId_ = -1;
