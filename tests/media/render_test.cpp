@@ -281,31 +281,3 @@ TEST_F(Script, AScriptThatDoesNotEvaluateYieldsNoSource)
                                            u"Source", source.Put()),
               HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
-
-TEST_F(Script, TheSamplesSoundTrackGoesInAsItIs)
-{
-    const std::string tune = testsupport::SourceDir() + "/samples/tune.wav";
-    quillon::WriteScript({dir.file("a.jpg"), dir.file("b.jpg")}, 1, 2, "1");
-    ASSERT_NO_FATAL_FAILURE(build());
-    ASSERT_EQ(g->addSound(win32::AnsiToWide(tune)), S_OK);
-    ComPtr<IBaseFilter> music;
-    EXPECT_EQ(g->graph->FindFilterByName(u"Music source", music.Put()), S_OK);
-    ASSERT_EQ(g->run(), S_OK);
-    std::vector<LONGLONG> positions;
-    ASSERT_EQ(g->waitForEnd(&positions), EC_COMPLETE) << g->errorReason();
-    EXPECT_EQ(positions.back(), 30000000); // 25 × (2 × 2 − 1) frames
-    ASSERT_EQ(g->stop(), S_OK);
-
-    const AviInfo wav = ProbeAvi(tune);
-    const AviInfo avi = ProbeAvi(dir.file("photo_video.avi"));
-    ASSERT_TRUE(wav.audio() && avi.audio() && avi.video());
-    EXPECT_EQ(avi.video()->packets, 75);
-    EXPECT_EQ(avi.video()->width, 352);
-    EXPECT_EQ(avi.video()->height, 288);
-    EXPECT_EQ(avi.audio()->codec, wav.audio()->codec);
-    EXPECT_EQ(avi.audio()->sampleRate, wav.audio()->sampleRate);
-    EXPECT_EQ(avi.audio()->channels, wav.audio()->channels);
-    EXPECT_GT(wav.audio()->audioSamples, 0);
-    EXPECT_EQ(avi.audio()->audioSamples, wav.audio()->audioSamples);
-    EXPECT_EQ(avi.audio()->headerLength, wav.audio()->audioSamples);
-}

@@ -337,12 +337,6 @@ void BaseFilter::endOfStream()
         context().EndpointComplete();
 }
 
-ComPtr<IPin> PinAt(BaseFilter &filter, std::size_t index)
-{
-    const auto all = filter.pins();
-    return index < all.size() ? ComPtr<IPin>(all[index]) : ComPtr<IPin>();
-}
-
 BaseFilter *AsOurFilter(IBaseFilter *filter)
 {
     return dynamic_cast<BaseFilter *>(filter);

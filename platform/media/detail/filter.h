@@ -276,9 +276,6 @@ private:
     std::thread thread_;
 };
 
-// A new reference to the pin `index` of `filter`'s pins in enumeration order.
-ComPtr<IPin> PinAt(BaseFilter &filter, std::size_t index);
-
 // The filter behind an interface pointer, when it is one of ours.
 BaseFilter *AsOurFilter(IBaseFilter *filter);
 Pin *AsOurPin(IPin *pin);
