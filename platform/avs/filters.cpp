@@ -563,7 +563,8 @@ PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int
 {
     if (end < start)
         throw Error("ImageSource: the end frame comes before the start frame");
-    if (end - start >= kMaxFrames)
+    std::int64_t span = 0;
+    if (__builtin_sub_overflow(end, start, &span) || span >= kMaxFrames)
         throw Error("ImageSource: the clip would be too long");
     picture::Info info;
     try {
@@ -576,7 +577,7 @@ PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int
     vi.height = info.height;
     vi.fpsNumerator = fps.num;
     vi.fpsDenominator = fps.den;
-    vi.frameCount = end - start + 1;
+    vi.frameCount = span + 1;
     vi.pixelType = PixelType::BGR24;
     return std::make_shared<ImageSource>(env, path, info, vi);
 }

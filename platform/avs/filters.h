@@ -28,6 +28,7 @@ public:
     Pools &pools() { return *pools_; }
 
 private:
+    FrameMemoryUser memoryUser_;
     FrameCache cache_;
     std::unique_ptr<Pools> pools_;
 };

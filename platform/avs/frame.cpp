@@ -1,4 +1,5 @@
 #include "platform/avs/avs.h"
+#include "platform/avs/cache.h"
 
 #include <cstdlib>
 #include <limits>
@@ -17,8 +18,9 @@ constexpr int kRowAlign = 32;
 // Frame memory. Large frames are mapped pages of their own and go back to the
 // system when the frame dies: out of the heap, frames of one size made and
 // dropped in cache order fragment it until the process holds far more than the
-// frames do. A few freed buffers are kept for the next frames of the same size,
-// which saves the system calls and page faults of mapping them anew.
+// frames do. While a script is open a few freed buffers are kept for the next
+// frames of the same size, which saves the system calls and page faults of
+// mapping them anew.
 class FrameMemory
 {
 public:
@@ -59,13 +61,33 @@ public:
         const std::size_t size = pages(bytes);
         {
             std::lock_guard lock(mutex_);
-            if (keptBytes_ + size <= kKeptBytes) {
+            if (users_ > 0 && keptBytes_ + size <= kKeptBytes) {
                 kept_.push_back({data, size});
                 keptBytes_ += size;
                 return;
             }
         }
         ::munmap(data, size);
+    }
+
+    void attach()
+    {
+        std::lock_guard lock(mutex_);
+        ++users_;
+    }
+
+    void detach()
+    {
+        std::vector<Buffer> freed;
+        {
+            std::lock_guard lock(mutex_);
+            if (--users_ > 0)
+                return;
+            freed.swap(kept_);
+            keptBytes_ = 0;
+        }
+        for (const Buffer &b : freed)
+            ::munmap(b.data, b.size);
     }
 
 private:
@@ -79,6 +101,7 @@ private:
     std::mutex mutex_;
     std::vector<Buffer> kept_;
     std::size_t keptBytes_ = 0;
+    int users_ = 0;
 };
 
 FrameMemory &memory()
@@ -114,5 +137,15 @@ Frame::~Frame()
 }
 
 Clip::~Clip() = default;
+
+FrameMemoryUser::FrameMemoryUser()
+{
+    memory().attach();
+}
+
+FrameMemoryUser::~FrameMemoryUser()
+{
+    memory().detach();
+}
 
 } // namespace avs

@@ -59,4 +59,24 @@ public:
     }
 };
 
+// A control handed over as a kind it is not.
+class EInvalidCast : public Exception
+{
+public:
+    EInvalidCast()
+        : Exception("Invalid class typecast")
+    {}
+};
+
+// A picture file that cannot be opened or decoded.
+class EInvalidGraphic : public Exception
+{
+public:
+    using Exception::Exception;
+    static EInvalidGraphic forFile(const std::string &path, const std::string &reason)
+    {
+        return EInvalidGraphic("Cannot read the picture \"" + path + "\": " + reason);
+    }
+};
+
 } // namespace forms

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 using namespace testsupport;
 using avstest::Bgr;
@@ -217,7 +218,7 @@ void MakeTopDown(const std::string &from, const std::string &to)
 TEST_F(Pictures, EveryJpegKindComesOutInColour)
 {
     const Rgb colour{200, 120, 40};
-    for (auto kind : {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Cmyk}) {
+    for (auto kind : {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Cmyk, JpegKind::Ycck}) {
         WriteJpeg(dir.file("p.jpg"), 48, 32, Solid(colour), kind);
         const avs::PFrame f = source("p.jpg")->GetFrame(0);
         const Bgr c = PixelAt(*f, 20, 20);
@@ -341,4 +342,8 @@ TEST_F(Pictures, AllFramesOfAPictureAreOneObject)
     ASSERT_EQ(clip->GetVideoInfo().frameCount, 10);
     EXPECT_EQ(clip->GetFrame(0), clip->GetFrame(9));
     EXPECT_THROW(avs::MakeImageSource(env, dir.file("p.bmp"), 5, 4, {25, 1}), avs::Error);
+    EXPECT_THROW(avs::MakeImageSource(env, dir.file("p.bmp"),
+                                      std::numeric_limits<std::int64_t>::min(),
+                                      std::numeric_limits<std::int64_t>::max(), {25, 1}),
+                 avs::Error);
 }

@@ -27,6 +27,7 @@ void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pi
         cinfo.in_color_space = JCS_GRAYSCALE;
         break;
     case JpegKind::Cmyk:
+    case JpegKind::Ycck:
         cinfo.input_components = 4;
         cinfo.in_color_space = JCS_CMYK;
         break;
@@ -41,6 +42,8 @@ void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pi
         jpeg_simple_progression(&cinfo);
     if (kind == JpegKind::Cmyk)
         cinfo.write_Adobe_marker = TRUE; // stored inverted, as Adobe does
+    if (kind == JpegKind::Ycck)
+        jpeg_set_colorspace(&cinfo, JCS_YCCK); // writes the Adobe marker too
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * cinfo.input_components);
     for (int y = 0; y < height; ++y) {
@@ -51,6 +54,7 @@ void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pi
                 row[x] = static_cast<JSAMPLE>((c.r * 299 + c.g * 587 + c.b * 114) / 1000);
                 break;
             case JpegKind::Cmyk:
+            case JpegKind::Ycck:
                 // K = 255 (inverted: no black ink), C/M/Y inverted = R/G/B.
                 row[x * 4 + 0] = c.r;
                 row[x * 4 + 1] = c.g;

@@ -16,7 +16,8 @@ struct Rgb
 // The colour of the pixel at (x, y).
 using PixelFn = std::function<Rgb(int x, int y)>;
 
-enum class JpegKind { Baseline, Progressive, Greyscale, Cmyk };
+// Ycck: CMYK pixels stored as YCCK, as Photoshop saves CMYK photos.
+enum class JpegKind { Baseline, Progressive, Greyscale, Cmyk, Ycck };
 
 void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pixel,
                JpegKind kind = JpegKind::Baseline, int quality = 95);

@@ -5,7 +5,7 @@
 # not grow with the number of photos: the frame cache has a fixed budget.
 #   BUILD_DIR  build folder holding bin/avs_memory (default: build)
 set -eu
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 BUILD_DIR=${BUILD_DIR:-build}
 BIN="$BUILD_DIR/bin/avs_memory"
 [ -x "$BIN" ] || { echo "build $BIN first: cmake --build $BUILD_DIR --target avs_memory" >&2; exit 1; }

@@ -1,0 +1,301 @@
+#include "platform/forms/application.h"
+
+#include "platform/forms/controls.h"
+
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+namespace forms {
+
+namespace {
+
+std::mutex g_appMutex;
+TApplication *g_application = nullptr;
+// Receives the tasks posted for the GUI thread; deleting it drops the tasks
+// that have not run yet.
+QObject *g_taskReceiver = nullptr;
+
+// A task that runs on the GUI thread while another thread waits for it. The
+// waiter is released when the task object dies, whether it ran or was dropped.
+struct WaitedCall
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    bool ran = false;
+    std::exception_ptr error;
+};
+
+struct CallRelease
+{
+    explicit CallRelease(std::shared_ptr<WaitedCall> c)
+        : call(std::move(c))
+    {}
+    CallRelease(const CallRelease &) = delete;
+    CallRelease &operator=(const CallRelease &) = delete;
+    std::shared_ptr<WaitedCall> call;
+    ~CallRelease()
+    {
+        {
+            std::lock_guard lock(call->mutex);
+            call->done = true;
+        }
+        call->cv.notify_all();
+    }
+};
+
+class GuiDispatcher : public win32::MessageDispatcher
+{
+public:
+    void post(std::function<void()> task) override { PostToGuiThread(std::move(task)); }
+};
+
+std::string messageOf(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception";
+    }
+}
+
+} // namespace
+
+TApplication::TApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+    , title_(QCoreApplication::applicationName().toStdString())
+{
+    {
+        std::lock_guard lock(g_appMutex);
+        g_application = this;
+        g_taskReceiver = new QObject;
+    }
+    previousHandler_ = win32::SetMessageBoxHandler(ShowMessageBox);
+    previousDispatcher_ = win32::ThreadDispatcher();
+    win32::SetThreadDispatcher(MakeGuiDispatcher());
+}
+
+TApplication::~TApplication()
+{
+    win32::SetMessageBoxHandler(std::move(previousHandler_));
+    QObject *receiver = nullptr;
+    {
+        std::lock_guard lock(g_appMutex);
+        g_application = nullptr;
+        receiver = g_taskReceiver;
+        g_taskReceiver = nullptr;
+    }
+    // Drops what is still queued, which releases every waiting worker.
+    delete receiver;
+    win32::SetThreadDispatcher(std::move(previousDispatcher_));
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        forms::HandleException(std::current_exception());
+        return false;
+    }
+}
+
+void TApplication::HandleException(const std::exception_ptr &error)
+{
+    const std::string message = messageOf(error);
+    if (OnException)
+        OnException(message);
+    else
+        ShowException(message);
+}
+
+void TApplication::ShowException(const std::string &message)
+{
+    HWND owner = nullptr;
+    if (QWidget *active = QApplication::activeWindow())
+        owner = HandleOf(active);
+    win32::MessageBoxA(owner, message.c_str(), title_.c_str(), win32::MB_OK | win32::MB_ICONERROR);
+}
+
+void HandleException(const std::exception_ptr &error)
+{
+    try {
+        if (TApplication *app = Application())
+            app->HandleException(error);
+        else
+            std::fprintf(stderr, "%s\n", messageOf(error).c_str());
+    } catch (...) {
+        // The handler's own failure (out of memory, say) must not end the program.
+    }
+}
+
+TApplication *Application()
+{
+    std::lock_guard lock(g_appMutex);
+    return g_application;
+}
+
+bool IsGuiThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+void PostToGuiThread(std::function<void()> task)
+{
+    std::lock_guard lock(g_appMutex);
+    QObject *receiver = g_taskReceiver ? g_taskReceiver : QCoreApplication::instance();
+    if (!receiver)
+        return; // `task` dies here, which completes whatever waits on it
+    QMetaObject::invokeMethod(
+        receiver,
+        [task = std::move(task)] {
+            try {
+                task();
+            } catch (...) {
+                HandleException(std::current_exception());
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+bool RunOnGuiThread(const std::function<void()> &task)
+{
+    if (IsGuiThread() || !QCoreApplication::instance()) {
+        task();
+        return true;
+    }
+    auto call = std::make_shared<WaitedCall>();
+    auto release = std::make_shared<CallRelease>(call);
+    PostToGuiThread([release, &task] {
+        WaitedCall &c = *release->call;
+        std::exception_ptr error;
+        try {
+            task();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(c.mutex);
+        c.ran = true;
+        c.error = error;
+    });
+    release.reset();
+
+    std::unique_lock lock(call->mutex);
+    call->cv.wait(lock, [&] { return call->done; });
+    // Taken out under the lock, so that the error is let go of on this thread.
+    const std::exception_ptr error = std::move(call->error);
+    const bool ran = call->ran;
+    lock.unlock();
+    if (error)
+        std::rethrow_exception(error);
+    return ran;
+}
+
+void ProcessGuiTasks()
+{
+    QObject *receiver = nullptr;
+    {
+        std::lock_guard lock(g_appMutex);
+        receiver = g_taskReceiver ? g_taskReceiver : QCoreApplication::instance();
+    }
+    if (receiver && IsGuiThread())
+        QCoreApplication::sendPostedEvents(receiver, QEvent::MetaCall);
+}
+
+std::shared_ptr<win32::MessageDispatcher> MakeGuiDispatcher()
+{
+    return std::make_shared<GuiDispatcher>();
+}
+
+namespace {
+
+int showBoxHere(HWND owner, const std::string &text, const std::string &caption, UINT type)
+{
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton first = QMessageBox::Ok;
+    QMessageBox::StandardButton second = QMessageBox::NoButton;
+    switch (type & win32::MB_TYPEMASK) {
+    case win32::MB_OKCANCEL:
+        buttons = QMessageBox::Ok | QMessageBox::Cancel;
+        second = QMessageBox::Cancel;
+        break;
+    case win32::MB_YESNO:
+        buttons = QMessageBox::Yes | QMessageBox::No;
+        first = QMessageBox::Yes;
+        second = QMessageBox::No;
+        break;
+    default:
+        buttons = QMessageBox::Ok;
+        break;
+    }
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (type & 0xF0) {
+    case win32::MB_ICONERROR:
+        icon = QMessageBox::Critical;
+        break;
+    case win32::MB_ICONQUESTION:
+        icon = QMessageBox::Question;
+        break;
+    case win32::MB_ICONWARNING:
+        icon = QMessageBox::Warning;
+        break;
+    case win32::MB_ICONINFORMATION:
+        icon = QMessageBox::Information;
+        break;
+    default:
+        break;
+    }
+    QWidget *parent = FindControl(owner);
+    if (!parent)
+        parent = QApplication::activeWindow();
+    QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), buttons,
+                    parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setDefaultButton((type & win32::MB_DEFBUTTON2) && second != QMessageBox::NoButton ? second
+                                                                                          : first);
+    const int answer = box.exec();
+    switch (answer) {
+    case QMessageBox::Ok:
+        return win32::IDOK;
+    case QMessageBox::Cancel:
+        return win32::IDCANCEL;
+    case QMessageBox::Yes:
+        return win32::IDYES;
+    case QMessageBox::No:
+        return win32::IDNO;
+    default:
+        // Closed without a button: what Escape would answer.
+        switch (type & win32::MB_TYPEMASK) {
+        case win32::MB_OKCANCEL:
+            return win32::IDCANCEL;
+        case win32::MB_YESNO:
+            return win32::IDNO;
+        default:
+            return win32::IDOK;
+        }
+    }
+}
+
+} // namespace
+
+int ShowMessageBox(HWND owner, const std::string &text, const std::string &caption, UINT type)
+{
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return win32::DefaultButton(type);
+    }
+    int answer = win32::DefaultButton(type);
+    RunOnGuiThread([&] { answer = showBoxHere(owner, text, caption, type); });
+    return answer;
+}
+
+} // namespace forms

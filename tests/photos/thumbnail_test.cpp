@@ -1,0 +1,303 @@
+#include "app/photos/Thumbnail.h"
+
+#include "pictures.h"
+#include "testsupport.h"
+
+#include "platform/forms/errors.h"
+#include "platform/jpeg/jpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <cstring>
+#include <functional>
+#include <set>
+#include <vector>
+
+using namespace quillon;
+using forms::TBitmap;
+using testsupport::Rgb;
+
+namespace {
+
+// A 24-bit bitmap whose blue, green and red come from `pixel`.
+TBitmap Make24(int w, int h, const std::function<Rgb(int x, int y)> &pixel)
+{
+    TBitmap bitmap(w, h);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t *row = bitmap.ScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const Rgb c = pixel(x, y);
+            row[x * 3 + 0] = c.b;
+            row[x * 3 + 1] = c.g;
+            row[x * 3 + 2] = c.r;
+        }
+    }
+    return bitmap;
+}
+
+int Blue(const TBitmap &b, int x, int y)
+{
+    return b.ScanLine(y)[x * 3 + 0];
+}
+int Green(const TBitmap &b, int x, int y)
+{
+    return b.ScanLine(y)[x * 3 + 1];
+}
+int Red(const TBitmap &b, int x, int y)
+{
+    return b.ScanLine(y)[x * 3 + 2];
+}
+
+TBitmap Shrink(const TBitmap &source)
+{
+    TBitmap thumb;
+    MakeThumbnail(source, thumb, 100, 75);
+    return thumb;
+}
+
+} // namespace
+
+TEST(MakeThumbnail, PicturesThatFitTheBoxAreCopiedUnchanged)
+{
+    const TBitmap exact = Make24(100, 75, testsupport::Gradient(1));
+    const TBitmap thumb = Shrink(exact);
+    EXPECT_EQ(thumb.Width(), 100);
+    EXPECT_EQ(thumb.Height(), 75);
+    EXPECT_TRUE(thumb == exact); // neither averaged nor sharpened
+
+    QImage indexed(30, 20, QImage::Format_Indexed8);
+    indexed.setColorCount(2);
+    indexed.setColor(0, qRgb(0, 0, 0));
+    indexed.setColor(1, qRgb(255, 0, 0));
+    indexed.fill(1);
+    const TBitmap small(indexed);
+    const TBitmap copy = Shrink(small);
+    EXPECT_EQ(copy.PixelFormat(), forms::TPixelFormat::pf8bit); // the same layout
+    EXPECT_TRUE(copy == small);
+
+    EXPECT_TRUE(Shrink(TBitmap()).Empty());
+}
+
+TEST(MakeThumbnail, SixHundredFortyByFourEightyUsesBlocksOfSixOrSeven)
+{
+    // One bright blue column at the start of each expected span and one bright
+    // red row at the start of each expected row span: a block that holds one of
+    // them shows 255 / width (or height), so each span's width can be read off,
+    // and a misplaced boundary would show 0 or a double value.
+    const std::set<int> starts = {0, 6, 12, 19, 25, 32, 38, 44, 51, 57};
+    const TBitmap source = Make24(640, 480, [&](int x, int y) {
+        return Rgb{static_cast<std::uint8_t>(starts.count(y) ? 255 : 0), 100,
+                   static_cast<std::uint8_t>(starts.count(x) ? 255 : 0)};
+    });
+    const TBitmap thumb = Shrink(source);
+    ASSERT_EQ(thumb.Width(), 100);
+    ASSERT_EQ(thumb.Height(), 75);
+    ASSERT_EQ(thumb.PixelFormat(), forms::TPixelFormat::pf24bit);
+    // Row 0 is 6 high: a 6-wide block gives (255*6 * (65535 div 36)) >> 16 = 42,
+    // a 7-wide one (255*6 * (65535 div 42)) >> 16 = 36.
+    const std::vector<int> expected = {42, 42, 36, 42, 36, 42, 42, 36, 42, 36};
+    for (int c = 0; c < 10; ++c)
+        EXPECT_EQ(Blue(thumb, c, 0), expected[static_cast<std::size_t>(c)]) << "column " << c;
+    // Column 0 is 6 wide, so the rows read the same way.
+    for (int r = 0; r < 10; ++r)
+        EXPECT_EQ(Red(thumb, 0, r), expected[static_cast<std::size_t>(r)]) << "row " << r;
+    // A uniform 100 comes out as 99 (slightly below the mean) and sharpening a
+    // flat area keeps it.
+    EXPECT_EQ(Green(thumb, 0, 0), 99);
+    EXPECT_EQ(Green(thumb, 50, 40), 99);
+    EXPECT_EQ(Green(thumb, 99, 74), 99);
+}
+
+TEST(MakeThumbnail, OneHundredOneByVentyFiveIsSharpenedInPlaceTopToBottom)
+{
+    // 101 columns into 100 gives spans of 1 (the last source column unused), so
+    // the average of a pixel v is v - 1. A dark dot at (50, 40) in a field of
+    // 200 then sharpens as worked out by hand; the dot itself reads its upper
+    // neighbours already sharpened (212), which gives 47 rather than 50.
+    const TBitmap source = Make24(101, 75, [](int x, int y) {
+        const std::uint8_t v = (x == 50 && y == 40) ? 101 : 201;
+        return Rgb{v, v, v};
+    });
+    const TBitmap thumb = Shrink(source);
+    ASSERT_EQ(thumb.Width(), 100);
+    ASSERT_EQ(thumb.Height(), 75);
+    EXPECT_EQ(Blue(thumb, 0, 0), 200);
+    EXPECT_EQ(Blue(thumb, 10, 10), 200);
+    EXPECT_EQ(Blue(thumb, 49, 39), 212);
+    EXPECT_EQ(Blue(thumb, 51, 39), 212);
+    EXPECT_EQ(Blue(thumb, 50, 39), 200);
+    EXPECT_EQ(Blue(thumb, 50, 40), 47);
+    EXPECT_EQ(Blue(thumb, 48, 40), 198);
+    EXPECT_EQ(Blue(thumb, 52, 40), 198);
+    EXPECT_EQ(Blue(thumb, 49, 41), 219);
+    EXPECT_EQ(Blue(thumb, 51, 41), 219);
+    EXPECT_EQ(Blue(thumb, 50, 41), 200);
+    EXPECT_EQ(Red(thumb, 50, 40), 47);
+}
+
+TEST(MakeThumbnail, SharpeningClampsAndKeepsTheBorder)
+{
+    // A bright dot on black: the dot overshoots to 255, its diagonal neighbours
+    // would go negative and stay 0; a dot on the border is left alone.
+    const TBitmap source = Make24(101, 75, [](int x, int y) {
+        const std::uint8_t v = ((x == 20 && y == 20) || (x == 0 && y == 30)) ? 201 : 0;
+        return Rgb{v, v, v};
+    });
+    const TBitmap thumb = Shrink(source);
+    EXPECT_EQ(Green(thumb, 20, 20), 255);
+    EXPECT_EQ(Green(thumb, 19, 19), 0);
+    EXPECT_EQ(Green(thumb, 21, 21), 0);
+    EXPECT_EQ(Green(thumb, 0, 30), 200);
+}
+
+TEST(MakeThumbnail, FourThousandByOneHundredHasRowSpansOneOneTwo)
+{
+    // Blocks are 40 columns wide. Bright red rows at 0, 1, 2, 4, 5, 6, ...: a
+    // block one row high reads (255*40 * (65535 div 40)) >> 16 = 254, a block two
+    // rows high with one bright row (255*40 * (65535 div 80)) >> 16 = 127.
+    const TBitmap source = Make24(4000, 100, [](int, int y) {
+        return Rgb{static_cast<std::uint8_t>(y % 4 == 3 ? 0 : 255), 0, 0};
+    });
+    const TBitmap thumb = Shrink(source);
+    ASSERT_EQ(thumb.Width(), 100);
+    ASSERT_EQ(thumb.Height(), 75);
+    const std::vector<int> expected = {254, 254, 127, 254, 254, 127, 254, 254, 127};
+    for (int r = 0; r < 9; ++r)
+        EXPECT_EQ(Red(thumb, 0, r), expected[static_cast<std::size_t>(r)]) << "row " << r;
+    EXPECT_EQ(Red(thumb, 0, 74), 127); // the last span ends at row 100
+}
+
+TEST(MakeThumbnail, SpansOfZeroWidthTakeTheColumnAtTheirPosition)
+{
+    // 60 × 200: columns go 0.6 source columns per target column, so some spans
+    // are 0 wide; each of those takes the one source column where it stands.
+    // Each column holds 4x + 1, and a single column averaged over 2 or 3 rows is
+    // v - 1.
+    const TBitmap source = Make24(60, 200, [](int x, int) {
+        return Rgb{0, 0, static_cast<std::uint8_t>(4 * x + 1)};
+    });
+    const TBitmap thumb = Shrink(source);
+    ASSERT_EQ(thumb.Width(), 100);
+    ASSERT_EQ(thumb.Height(), 75);
+    const std::vector<int> expected = {0, 0, 4, 4, 8, 12, 12, 16, 16, 20};
+    for (int c = 0; c < 10; ++c)
+        EXPECT_EQ(Blue(thumb, c, 0), expected[static_cast<std::size_t>(c)]) << "column " << c;
+    EXPECT_EQ(Blue(thumb, 99, 0), 4 * 59);
+
+    // 400 × 50 has rows of height 0 instead.
+    const TBitmap wide = Make24(400, 50, [](int, int y) {
+        return Rgb{static_cast<std::uint8_t>(4 * y + 1), 0, 0};
+    });
+    const TBitmap flat = Shrink(wide);
+    ASSERT_EQ(flat.Height(), 75);
+    // Rows: 50/75 = 0.6667 per target row; row 0 takes source row 0, row 1 too.
+    EXPECT_EQ(Red(flat, 0, 0), 0);
+    EXPECT_EQ(Red(flat, 0, 1), 0);
+    EXPECT_EQ(Red(flat, 0, 74), 4 * 49);
+}
+
+TEST(MakeThumbnail, ThirtyTwoBitSourcesGiveTheSameThumbnailAsTwentyFourBit)
+{
+    const TBitmap bgr = Make24(333, 211, testsupport::Gradient(3));
+    TBitmap bgra = bgr;
+    bgra.SetPixelFormat(forms::TPixelFormat::pf32bit);
+    ASSERT_EQ(bgra.PixelFormat(), forms::TPixelFormat::pf32bit);
+    EXPECT_TRUE(Shrink(bgra) == Shrink(bgr));
+
+    QImage rgb = bgr.Image().convertToFormat(QImage::Format_RGB888);
+    EXPECT_TRUE(Shrink(TBitmap(rgb)) == Shrink(bgr));
+}
+
+namespace {
+
+class JpegThumbnails : public ::testing::Test
+{
+protected:
+    testsupport::TempDir dir;
+};
+
+// What the strips must equal: the whole picture decoded, then shrunk.
+TBitmap FullDecodeThenShrink(const std::string &path)
+{
+    const jpeg::Image image = jpeg::DecodeFile(path);
+    TBitmap full(image.width, image.height);
+    for (int y = 0; y < image.height; ++y)
+        std::memcpy(full.ScanLine(y),
+                    image.pixels.data() + static_cast<std::size_t>(y) * image.stride,
+                    static_cast<std::size_t>(image.width) * 3);
+    return Shrink(full);
+}
+
+} // namespace
+
+TEST_F(JpegThumbnails, StripsGiveExactlyTheThumbnailOfTheWholePicture)
+{
+    struct Case
+    {
+        int w, h;
+        testsupport::JpegKind kind;
+    };
+    const std::vector<Case> cases = {
+        {640, 480, testsupport::JpegKind::Baseline},    {101, 75, testsupport::JpegKind::Baseline},
+        {333, 777, testsupport::JpegKind::Progressive}, {60, 200, testsupport::JpegKind::Greyscale},
+        {4000, 100, testsupport::JpegKind::Baseline},   {250, 90, testsupport::JpegKind::Cmyk},
+        {80, 60, testsupport::JpegKind::Baseline},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        const std::string path = dir.file("p" + std::to_string(n++) + ".jpg");
+        testsupport::WriteJpeg(path, c.w, c.h, testsupport::Gradient(n), c.kind);
+        const TBitmap strips = MakeJpegThumbnail(path, 100, 75);
+        const TBitmap expected = FullDecodeThenShrink(path);
+        EXPECT_EQ(strips.Width(), std::min(c.w, 100) == c.w && c.h <= 75 ? c.w : 100);
+        EXPECT_TRUE(strips == expected) << c.w << " x " << c.h;
+        EXPECT_EQ(strips.PixelFormat(), forms::TPixelFormat::pf24bit);
+    }
+}
+
+TEST_F(JpegThumbnails, DamagedAndMissingFilesRaiseClearErrors)
+{
+    const std::string good = dir.file("good.jpg");
+    testsupport::WriteJpeg(good, 300, 200, testsupport::Gradient());
+    const std::string bytes = testsupport::ReadFile(good);
+
+    const std::string cut = dir.file("cut.jpg");
+    testsupport::WriteFile(cut, bytes.substr(0, bytes.size() / 2));
+    const std::string text = dir.file("text.jpg");
+    testsupport::WriteFile(text, "not a picture at all");
+
+    for (const std::string &path : {cut, text, dir.file("missing.jpg")}) {
+        try {
+            MakeJpegThumbnail(path, 100, 75);
+            ADD_FAILURE() << path << " was accepted";
+        } catch (const forms::EInvalidGraphic &e) {
+            EXPECT_NE(std::string(e.what()).find("\"" + path + "\""), std::string::npos)
+                << e.what();
+        }
+    }
+    try {
+        MakeJpegThumbnail(dir.file("missing.jpg"), 100, 75);
+    } catch (const forms::EInvalidGraphic &e) {
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
+    }
+}
+
+TEST_F(JpegThumbnails, AVeryLargePhotoIsShrunkWithoutHoldingItWhole)
+{
+    // 48 megapixels: 144 MB as a 24-bit bitmap, a few rows in strips.
+    const std::string path = dir.file("large.jpg");
+    testsupport::WriteJpeg(path, 8000, 6000, testsupport::Solid({10, 120, 230}),
+                           testsupport::JpegKind::Baseline, 75);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const TBitmap thumb = MakeJpegThumbnail(path, 100, 75);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    ASSERT_EQ(thumb.Width(), 100);
+    EXPECT_NEAR(Red(thumb, 50, 40), 10, 8); // JPEG colour error
+    EXPECT_NEAR(Blue(thumb, 50, 40), 230, 8);
+    const long grownKb = after.ru_maxrss - before.ru_maxrss;
+    EXPECT_LT(grownKb, 48 * 1024) << "peak memory grew by " << grownKb << " kB";
+}
