@@ -5,19 +5,22 @@
 //     one of the benchmark job's shape (24 pictures of 720 × 480, each held 75
 //     frames, 25-frame cross-fades between them: 2375 frames) from a clip that
 //     has every picture ready in memory, so that only the graph is measured;
-//     with a script's path as argument, that script as the script engine
-//     evaluates it, so that the engine's work is in the figure too;
+//     with a folder of JPEG photos as argument, the slide show of those photos
+//     (NTSC High, interval 3) as the script writer writes it and the script
+//     engine evaluates it, so that the engine's work is in the figure too;
 //   - encode-only: the same frames, already converted to the encoder's format
 //     (each distinct picture once, not timed), fed to the same encoder with the
 //     same settings and threads, packets dropped.
 // The ratio is the cost of everything around the encoder; 1.0 is the floor.
 
+#include "app/job/script_writer.h"
 #include "pictures.h"
 #include "platform/avs/avs.h"
 #include "platform/media/compressors.h"
 #include "platform/media/detail/filters.h"
 #include "platform/media/detail/recipes.h"
 #include "platform/media/dshow.h"
+#include "platform/win32/files.h"
 #include "platform/win32/strings.h"
 #include "testsupport.h"
 
@@ -30,6 +33,7 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <sys/resource.h>
 #include <thread>
@@ -276,7 +280,20 @@ long PeakKilobytes()
 int main(int argc, char **argv)
 {
     testsupport::TempDir dir;
-    const std::string script = argc > 1 ? argv[1] : "";
+    std::string script;
+    if (argc > 1) {
+        std::vector<std::string> photos;
+        for (const auto &entry : std::filesystem::directory_iterator(argv[1]))
+            if (entry.path().extension() == ".jpg")
+                photos.push_back(std::filesystem::absolute(entry.path()).string());
+        std::sort(photos.begin(), photos.end());
+        if (photos.empty()) {
+            std::fprintf(stderr, "no .jpg photos in %s\n", argv[1]);
+            return 1;
+        }
+        quillon::WriteScript(photos, 0, 0, "3");
+        script = win32::FixedScriptPath();
+    }
     std::shared_ptr<avs::Clip> clip;
     Frames frames;
     if (script.empty()) {
@@ -287,9 +304,9 @@ int main(int argc, char **argv)
         std::printf("a clip with its pictures ready in memory: ");
     } else {
         const double engine = Seconds([&] { frames = AllFrames(*avs::OpenScript(script)); });
-        std::printf("%s (the script engine makes the pictures, %.2f s for all frames on one "
-                    "thread): ",
-                    script.c_str(), engine);
+        std::printf("the photos of %s (the script engine makes the pictures, %.2f s for all "
+                    "frames on one thread): ",
+                    argv[1], engine);
     }
     std::printf("%zu frames, %zu distinct pictures, DX50 at quality %d\n", frames.order.size(),
                 frames.pictures.size(),
