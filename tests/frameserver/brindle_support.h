@@ -79,21 +79,8 @@ private:
     testsupport::TempDir temp_;
 };
 
-struct Outcome
-{
-    int status = -1; // the exit status; 128 + the signal when killed
-    std::string out;
-    std::string err;
-};
-
-// 128 + the signal for a process that was killed, as a shell says.
-int ExitStatus(int waitStatus);
-
-// Runs `program` with `args` and waits for it; standard output and error are
-// caught in files of the folder `scratch`. The environment (with the test's
-// TMPDIR) is passed on.
-Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
-                   const std::string &scratch);
+using testsupport::Outcome;
+using testsupport::RunProgram;
 
 // The largest difference of any channel.
 int Distance(Rgb a, Rgb b);

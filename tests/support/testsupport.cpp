@@ -1,9 +1,14 @@
 #include "testsupport.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <spawn.h>
 #include <sstream>
+#include <sys/wait.h>
+
+extern char **environ;
 
 namespace testsupport {
 
@@ -58,6 +63,48 @@ bool Exists(const std::string &path)
 void MakeFolder(const std::string &path)
 {
     std::filesystem::create_directories(path);
+}
+
+namespace {
+
+// 128 + the signal for a process that was killed, as a shell says.
+int exitStatus(int waitStatus)
+{
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    return 128 + WTERMSIG(waitStatus);
+}
+
+} // namespace
+
+Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &scratch)
+{
+    const std::string outFile = scratch + "run.out", errFile = scratch + "run.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        throw std::runtime_error("cannot start " + program);
+    int waitStatus = 0;
+    waitpid(pid, &waitStatus, 0);
+    Outcome outcome;
+    outcome.status = exitStatus(waitStatus);
+    outcome.out = testsupport::ReadFile(outFile);
+    outcome.err = testsupport::ReadFile(errFile);
+    return outcome;
 }
 
 std::string SourceDir()

@@ -34,6 +34,19 @@ void WriteFile(const std::string &path, const std::string &bytes);
 bool Exists(const std::string &path);
 void MakeFolder(const std::string &path);
 
+struct Outcome
+{
+    int status = -1; // the exit status; 128 + the signal when killed
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args` and waits for it; standard output and error are
+// caught in files of the folder `scratch`. The environment (with the test's
+// TMPDIR) is passed on.
+Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &scratch);
+
 // The folder of the repository's sources (samples, test data).
 std::string SourceDir();
 

@@ -27,18 +27,18 @@
 
 namespace {
 
-constexpr const char *kUsage =
-    "usage: quillon-render [options] PHOTO_OR_FOLDER...\n"
-    "  --interval N                    slide interval in whole seconds, 1..65536 (default 2)\n"
-    "  --standard ntsc|pal             (default ntsc)\n"
-    "  --resolution high|medium|low    (default high)\n"
-    "  --compressor INDEX|TEXT         position in the video compressor category, or the first\n"
-    "                                  entry whose name contains TEXT (default: the entry\n"
-    "                                  containing \"DivX? 5\", else 0)\n"
-    "  --sound FILE                    WAV sound track (default none)\n"
-    "  --output-folder DIR             (default \"$HOME/My Movie\"; created when missing)\n"
-    "  --list-compressors              print the category, one \"INDEX<TAB>NAME\" a line, and "
-    "exit\n";
+constexpr const char *kUsage
+    = "usage: quillon-render [options] PHOTO_OR_FOLDER...\n"
+      "  --interval N                    slide interval in whole seconds, 1..65536 (default 2)\n"
+      "  --standard ntsc|pal             (default ntsc)\n"
+      "  --resolution high|medium|low    (default high)\n"
+      "  --compressor INDEX|TEXT         position in the video compressor category, or the first\n"
+      "                                  entry whose name contains TEXT (default: the entry\n"
+      "                                  containing \"DivX? 5\", else 0)\n"
+      "  --sound FILE                    WAV sound track (default none)\n"
+      "  --output-folder DIR             (default \"$HOME/My Movie\"; created when missing)\n"
+      "  --list-compressors              print the category, one \"INDEX<TAB>NAME\" a line, and "
+      "exit\n";
 
 struct UsageError
 {
@@ -148,7 +148,9 @@ int chooseCompressor(const std::optional<std::string> &wanted,
 class ProgressLine
 {
 public:
-    explicit ProgressLine(std::int64_t totalSeconds) : total_(totalSeconds) {}
+    explicit ProgressLine(std::int64_t totalSeconds)
+        : total_(totalSeconds)
+    {}
 
     void show(std::int32_t milliseconds)
     {
@@ -159,8 +161,8 @@ public:
         const int filled = static_cast<int>(share * kWidth);
         std::string bar(filled, '#');
         bar.append(kWidth - filled, '-');
-        std::fprintf(stderr, "\rTime: %.2fs/%llds [%s]", seconds,
-                     static_cast<long long>(total_), bar.c_str());
+        std::fprintf(stderr, "\rTime: %.2fs/%llds [%s]", seconds, static_cast<long long>(total_),
+                     bar.c_str());
         std::fflush(stderr);
         open_ = true;
     }
@@ -235,20 +237,19 @@ int main(int argc, char **argv)
     quillon::NormaliseOutputFolder(job);
 
     ProgressLine progress(totalSeconds);
-    win32::SetMessageBoxHandler(
-        [&](HWND, const std::string &text, const std::string &, UINT type) {
-            progress.breakLine();
-            std::fprintf(stderr, "%s\n", text.c_str());
-            return win32::DefaultButton(type);
-        });
+    win32::SetMessageBoxHandler([&](HWND, const std::string &text, const std::string &, UINT type) {
+        progress.breakLine();
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return win32::DefaultButton(type);
+    });
 
     const UINT progressMessage = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");
-    HWND window = win32::CreateWindowHandle([&](HWND, UINT msg, WPARAM wParam,
-                                                LPARAM lParam) -> LRESULT {
-        if (msg == progressMessage && lParam == 0)
-            progress.show(static_cast<std::int32_t>(wParam));
-        return 0;
-    });
+    HWND window
+        = win32::CreateWindowHandle([&](HWND, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+              if (msg == progressMessage && lParam == 0)
+                  progress.show(static_cast<std::int32_t>(wParam));
+              return 0;
+          });
 
     std::fprintf(stderr, "Converting photo to video stream ... \n");
     std::atomic<bool> done{false};

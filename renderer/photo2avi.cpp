@@ -1,0 +1,172 @@
+#include "renderer/mureline.h"
+
+#include "renderer/lookup.h"
+
+#include "platform/media/dshow.h"
+#include "platform/win32/files.h"
+#include "platform/win32/strings.h"
+#include "platform/win32/window.h"
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace mureline {
+
+namespace {
+
+constexpr DWORD kContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
+
+// The reason the graph gave for ending early, for the user.
+std::string GraphReason(const ComPtr<IGraphBuilder> &graph)
+{
+    ComPtr<IGraphErrorInfo> info;
+    std::string text;
+    HRESULT code = S_OK;
+    if (SUCCEEDED(graph.As(&info)) && info)
+        info->GetErrorReason(&code, &text);
+    return text;
+}
+
+int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const char *soundFile)
+{
+    win32::DeleteFileA(outputFile ? outputFile : "");
+    media::CoInitialize(nullptr);
+    const UINT progressMessage = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");
+
+    // Declared so that leaving the scope releases them in the order the
+    // teardown wants: the control interfaces, the pins, the builder, the file
+    // sink, the multiplexer, the compressor, the source, the graph.
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IBaseFilter> source;
+    ComPtr<IBaseFilter> compressor;
+    ComPtr<IBaseFilter> mux;
+    ComPtr<IFileSinkFilter> sink;
+    ComPtr<ICaptureGraphBuilder> builder;
+    ComPtr<IPin> sourceOut;
+    ComPtr<IPin> compressorIn;
+    ComPtr<IPin> compressorOut;
+    ComPtr<IPin> muxIn;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaFilter> mediaFilter;
+    ComPtr<IMediaEvent> events;
+    ComPtr<IMediaSeeking> seeking;
+
+    media::CoCreateInstance(CLSID_FilterGraph, nullptr, kContext, IID_IGraphBuilder,
+                            graph.PutVoid());
+    if (!graph) {
+        ShowMessage("Could not create a graph");
+        return -1;
+    }
+
+    const std::u16string script = win32::AnsiToWide(win32::FixedScriptPath());
+    graph->AddSourceFilter(script.c_str(), u"Source", source.Put());
+    if (!source) {
+        ShowMessage("Could not load source filter for file");
+        return -1;
+    }
+
+    GetCompressor(compressorIndex, compressor.Put());
+    if (compressor)
+        graph->AddFilter(compressor.Get(), u"Compressor");
+
+    media::CoCreateInstance(CLSID_CaptureGraphBuilder, nullptr, kContext, IID_ICaptureGraphBuilder,
+                            builder.PutVoid());
+    if (!builder || FAILED(builder->SetFiltergraph(graph.Get()))) {
+        ShowMessage("Could not setup capture graph");
+        return -1;
+    }
+
+    const std::u16string output = win32::AnsiToWide(outputFile ? outputFile : "");
+    if (FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, outputFile ? output.c_str() : nullptr,
+                                          mux.Put(), sink.Put()))) {
+        ShowMessage("Cannot set up MUX and File Writer");
+        return -1;
+    }
+
+    sourceOut = ComPtr<IPin>::Attach(OutputPinAt(source.Get(), 0));
+    compressorIn = ComPtr<IPin>::Attach(InputPinAt(compressor.Get(), 0));
+    compressorOut = ComPtr<IPin>::Attach(OutputPinAt(compressor.Get(), 0));
+    muxIn = ComPtr<IPin>::Attach(InputPinAt(mux.Get(), 0));
+
+    if (FAILED(graph->Connect(sourceOut.Get(), compressorIn.Get()))) {
+        ShowMessage("Could not connect photo source to compressor.\r\n\r\n");
+        return -1;
+    }
+    if (FAILED(graph->Connect(compressorOut.Get(), muxIn.Get()))) {
+        ShowMessage("Could not connect compressor to mux.\r\n\r\n");
+        return -1;
+    }
+
+    if (soundFile && *soundFile) {
+        const std::u16string sound = win32::AnsiToWide(soundFile);
+        ComPtr<IBaseFilter> music;
+        graph->AddSourceFilter(sound.c_str(), u"Music source", music.Put());
+        if (!music) {
+            ShowMessage("Could not load Music Source filter for file");
+            return -1;
+        }
+        ComPtr<IPin> musicOut = ComPtr<IPin>::Attach(OutputPinAt(music.Get(), 0));
+        graph->Render(musicOut.Get());
+    }
+
+    graph.As(&control);
+    graph.As(&mediaFilter);
+    graph.As(&events);
+    graph.As(&seeking);
+    if (!control || !mediaFilter || !events || !seeking) {
+        ShowMessage("Could not run compression graph");
+        return -1;
+    }
+
+    if (FAILED(mediaFilter->SetSyncSource(nullptr)))
+        ShowMessage("Could not SetSyncSource NULL on the graph");
+
+    if (FAILED(control->Run())) {
+        ShowMessage("Could not run compression graph");
+        return -1;
+    }
+
+    LONG code = 0;
+    do {
+        code = 0;
+        events->WaitForCompletion(100, &code);
+        LONGLONG position = 0;
+        seeking->GetCurrentPosition(&position);
+        const auto milliseconds = static_cast<std::uint32_t>(position / 10000);
+        win32::SendMessageA(notifyWindow, progressMessage, static_cast<WPARAM>(milliseconds), 0);
+    } while (code == 0);
+
+    control->Stop();
+
+    // An aborted graph is a failed render, not a finished movie.
+    if (code != EC_COMPLETE) {
+        const std::string message
+            = "Could not complete compression graph\r\n\r\n" + GraphReason(graph);
+        ShowMessage(message.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+} // namespace mureline
+
+extern "C" int photo2Avi(HWND notifyWindow, const char *outputFile, int frameWidth, int frameHeight,
+                         int compressorIndex, int durationSeconds, const char *soundFile)
+{
+    (void)frameWidth;
+    (void)frameHeight;
+    (void)durationSeconds;
+    try {
+        return mureline::Render(notifyWindow, outputFile, compressorIndex, soundFile);
+    } catch (const std::exception &e) {
+        const std::string message
+            = std::string("Could not complete compression graph\r\n\r\n") + e.what();
+        mureline::ShowMessage(message.c_str());
+    } catch (...) {
+        mureline::ShowMessage("Could not complete compression graph");
+    }
+    return -1;
+}

@@ -1,0 +1,215 @@
+#include "renderer/lookup.h"
+#include "renderer/mureline.h"
+
+#include "app/job/script_writer.h"
+#include "media_support.h"
+#include "pictures.h"
+#include "platform/media/compressors.h"
+#include "render_support.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+using rendertest::RunPhoto2Avi;
+
+namespace {
+
+const Rgb kRed{220, 30, 30}, kGreen{30, 200, 60}, kBlue{40, 60, 210};
+
+// Mean of each channel (B, G, R) of a packed BGR picture.
+std::array<double, 3> meanColour(const std::vector<std::uint8_t> &bgr)
+{
+    std::array<double, 3> sum{};
+    for (std::size_t i = 0; i < bgr.size(); i += 3)
+        for (int c = 0; c < 3; ++c)
+            sum[c] += bgr[i + c];
+    const double n = static_cast<double>(bgr.size() / 3);
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+void expectColour(const std::vector<std::uint8_t> &bgr, double r, double g, double b,
+                  double tolerance, const std::string &what)
+{
+    auto m = meanColour(bgr);
+    EXPECT_NEAR(m[2], r, tolerance) << what;
+    EXPECT_NEAR(m[1], g, tolerance) << what;
+    EXPECT_NEAR(m[0], b, tolerance) << what;
+}
+
+} // namespace
+
+class Photo2Avi : public ::testing::Test
+{
+protected:
+    TempDir dir;
+    std::string movie = dir.file("out/photo_video.avi");
+
+    void SetUp() override
+    {
+        MakeFolder(dir.file("out"));
+        WriteJpeg(dir.file("red.jpg"), 320, 200, Solid(kRed));
+        WriteBmp24(dir.file("green.bmp"), 200, 300, Solid(kGreen));
+        WriteJpeg(dir.file("blue.jpg"), 640, 480, Solid(kBlue));
+        // NTSC Low, interval 1: 25 × (3 × 2 − 1) = 125 frames of 352 × 240.
+        quillon::WriteScript({dir.file("red.jpg"), dir.file("green.bmp"), dir.file("blue.jpg")}, 0,
+                             2, "1");
+    }
+};
+
+TEST_F(Photo2Avi, EveryCompressorMakesTheMovie)
+{
+    const auto &category = media::VideoCompressorCategory();
+    ASSERT_FALSE(category.empty());
+    for (std::size_t i = 0; i < category.size(); ++i) {
+        SCOPED_TRACE(category[i].friendlyName);
+        auto run = RunPhoto2Avi(movie, static_cast<int>(i));
+        ASSERT_EQ(run.result, 0);
+        EXPECT_TRUE(run.messages.empty());
+        auto info = mediatest::ProbeAvi(movie);
+        const auto *video = info.video();
+        ASSERT_NE(video, nullptr);
+        EXPECT_EQ(info.audio(), nullptr);
+        EXPECT_EQ(video->tag, media::FourccText(category[i].fourcc));
+        EXPECT_EQ(video->width, 352);
+        EXPECT_EQ(video->height, 240);
+        EXPECT_EQ(video->frameRate.num, 25);
+        EXPECT_EQ(video->frameRate.den, 1);
+        EXPECT_EQ(video->packets, 125);
+
+        // Held slides, and the middle of the fade from red to green.
+        const double tolerance = 14;
+        expectColour(mediatest::DecodeFrame(movie, 10), kRed.r, kRed.g, kRed.b, tolerance, "red");
+        expectColour(mediatest::DecodeFrame(movie, 60), kGreen.r, kGreen.g, kGreen.b, tolerance,
+                     "green");
+        expectColour(mediatest::DecodeFrame(movie, 124), kBlue.r, kBlue.g, kBlue.b, tolerance,
+                     "blue");
+        expectColour(mediatest::DecodeFrame(movie, 37), (kRed.r + kGreen.r) / 2.0,
+                     (kRed.g + kGreen.g) / 2.0, (kRed.b + kGreen.b) / 2.0, tolerance + 10, "fade");
+    }
+}
+
+TEST_F(Photo2Avi, ProgressIsSentToTheWindowUntilTheEnd)
+{
+    auto run = RunPhoto2Avi(movie, 0);
+    ASSERT_EQ(run.result, 0);
+    ASSERT_FALSE(run.progress.empty());
+    WPARAM last = 0;
+    for (auto [w, l] : run.progress) {
+        EXPECT_EQ(l, 0);
+        EXPECT_GE(w, last);
+        last = w;
+    }
+    EXPECT_EQ(run.progress.back().first, 5000u); // 125 frames at 25 per second
+}
+
+TEST_F(Photo2Avi, SoundTrackBecomesAnAudioStream)
+{
+    mediatest::WriteWav(dir.file("tune.wav"), 22050, 2, 3.0);
+    auto run = RunPhoto2Avi(movie, 0, dir.file("tune.wav"));
+    ASSERT_EQ(run.result, 0);
+    auto info = mediatest::ProbeAvi(movie);
+    ASSERT_NE(info.audio(), nullptr);
+    EXPECT_EQ(info.audio()->sampleRate, 22050);
+    EXPECT_EQ(info.audio()->channels, 2);
+    EXPECT_EQ(info.audio()->audioSamples, 3 * 22050);
+    EXPECT_EQ(info.video()->packets, 125);
+}
+
+TEST_F(Photo2Avi, FailuresShowTheirMessageAndReturnMinusOne)
+{
+    struct Case
+    {
+        int compressor;
+        std::string sound;
+        std::string message;
+    };
+    const int count = static_cast<int>(media::VideoCompressorCategory().size());
+    for (const Case &c :
+         {Case{-1, "", "Could not connect photo source to compressor.\r\n\r\n"},
+          Case{count, "", "Could not connect photo source to compressor.\r\n\r\n"},
+          Case{0, dir.file("missing.wav"), "Could not load Music Source filter for file"}}) {
+        WriteFile(movie, "an earlier movie");
+        auto run = RunPhoto2Avi(movie, c.compressor, c.sound);
+        EXPECT_EQ(run.result, -1);
+        EXPECT_EQ(run.messages, std::vector<std::string>{c.message});
+        EXPECT_FALSE(Exists(movie)) << "the old movie is deleted first";
+        EXPECT_TRUE(run.progress.empty());
+    }
+}
+
+TEST_F(Photo2Avi, MissingScriptAndUnwritableOutput)
+{
+    std::remove(dir.file("temp.avs").c_str());
+    auto run = RunPhoto2Avi(movie, 0);
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.messages, std::vector<std::string>{"Could not load source filter for file"});
+
+    quillon::WriteScript({dir.file("red.jpg")}, 0, 2, "1");
+    WriteFile(dir.file("file"), "x"); // a file where the movie's folder should be
+    run = RunPhoto2Avi(dir.file("file/photo_video.avi"), 0);
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.messages, std::vector<std::string>{"Could not run compression graph"});
+}
+
+TEST_F(Photo2Avi, APhotoThatVanishesDuringTheRenderEndsInAnErrorNotASuccess)
+{
+    // Long slides, so that the last photo is far ahead when the first progress
+    // message arrives and deletes it.
+    quillon::WriteScript({dir.file("red.jpg"), dir.file("green.bmp"), dir.file("blue.jpg")}, 0, 2,
+                         "20");
+    auto run = RunPhoto2Avi(movie, 0, "", [&] { std::remove(dir.file("blue.jpg").c_str()); });
+    EXPECT_EQ(run.result, -1);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_TRUE(run.messages[0].starts_with("Could not complete compression graph\r\n\r\n"));
+    EXPECT_NE(run.messages[0].find("blue.jpg"), std::string::npos) << run.messages[0];
+    ASSERT_FALSE(run.progress.empty()); // the final position still reaches the window
+}
+
+TEST(PinLookup, ByDirectionAndIndex)
+{
+    // The multiplexer lists its output first, then its free input.
+    TempDir dir;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<ICaptureGraphBuilder> builder;
+    ASSERT_EQ(media::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IGraphBuilder, graph.PutVoid()),
+              S_OK);
+    ASSERT_EQ(media::CoCreateInstance(CLSID_CaptureGraphBuilder, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_ICaptureGraphBuilder, builder.PutVoid()),
+              S_OK);
+    builder->SetFiltergraph(graph.Get());
+    ComPtr<IBaseFilter> mux;
+    const std::u16string path = u"/tmp/unused.avi";
+    ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, path.c_str(), mux.Put(), nullptr),
+              S_OK);
+
+    ComPtr<IPin> pin;
+    EXPECT_EQ(mureline::PinByDirection(mux.Get(), PINDIR_INPUT, 0, pin.Put()), S_OK);
+    PIN_DIRECTION d = PINDIR_OUTPUT;
+    pin->QueryDirection(&d);
+    EXPECT_EQ(d, PINDIR_INPUT);
+    EXPECT_EQ(mureline::PinByDirection(mux.Get(), PINDIR_INPUT, 1, pin.Put()), E_FAIL);
+    EXPECT_FALSE(pin);
+    EXPECT_EQ(mureline::PinByDirection(nullptr, PINDIR_INPUT, 0, pin.Put()), E_POINTER);
+    EXPECT_FALSE(pin);
+    EXPECT_EQ(mureline::InputPinAt(nullptr, 0), nullptr);
+}
+
+TEST(CompressorLookup, PositionsOfTheCategory)
+{
+    testsupport::MessageBoxRecorder boxes;
+    const int count = static_cast<int>(media::VideoCompressorCategory().size());
+    for (int index : {0, count - 1}) {
+        ComPtr<IBaseFilter> filter;
+        mureline::GetCompressor(index, filter.Put());
+        EXPECT_TRUE(filter) << index;
+    }
+    for (int index : {-1, -100, count, count + 5}) {
+        ComPtr<IBaseFilter> filter;
+        mureline::GetCompressor(index, filter.Put());
+        EXPECT_FALSE(filter) << index;
+    }
+    mureline::GetCompressor(0, nullptr);
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{"GetCompressor received invalid pointer"});
+}

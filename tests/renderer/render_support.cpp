@@ -1,0 +1,39 @@
+#include "render_support.h"
+
+#include "renderer/mureline.h"
+#include "testsupport.h"
+
+#include "platform/win32/window.h"
+
+#include <atomic>
+#include <thread>
+
+namespace rendertest {
+
+RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::string &sound,
+                       std::function<void()> onProgress)
+{
+    RenderRun run;
+    testsupport::MessageBoxRecorder boxes;
+    const UINT progress = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");
+    HWND window = win32::CreateWindowHandle([&](HWND, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        if (msg == progress) {
+            run.progress.emplace_back(w, l);
+            if (onProgress)
+                onProgress();
+        }
+        return 0;
+    });
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        run.result = photo2Avi(window, movie.c_str(), 720, 480, compressor, 0, sound.c_str());
+        done = true;
+    });
+    win32::CurrentThreadQueue()->runUntil([&] { return done.load(); });
+    worker.join();
+    win32::DestroyWindowHandle(window);
+    run.messages = boxes.texts();
+    return run;
+}
+
+} // namespace rendertest

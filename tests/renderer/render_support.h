@@ -1,0 +1,25 @@
+// Running photo2Avi the way the program does: on a worker thread, while this
+// thread owns the window that the progress messages go to.
+#pragma once
+
+#include "platform/win32/types.h"
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace rendertest {
+
+struct RenderRun
+{
+    int result = 0;
+    std::vector<std::pair<WPARAM, LPARAM>> progress; // every WM_COMPRESS_POSITION
+    std::vector<std::string> messages;               // every message box, in order
+};
+
+// `onProgress`, when given, runs on this thread at every progress message.
+RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::string &sound = "",
+                       std::function<void()> onProgress = {});
+
+} // namespace rendertest

@@ -1,0 +1,123 @@
+// quillon-render as a user runs it: a process with arguments, exit codes, the
+// job files it leaves in the temporary folder and the movie.
+#include "app/job/script_writer.h"
+#include "media_support.h"
+#include "pictures.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+class QuillonRender : public ::testing::Test
+{
+protected:
+    TempDir dir;
+
+    Outcome render(std::vector<std::string> args)
+    {
+        return RunProgram(QUILLON_RENDER, args, dir.path());
+    }
+};
+
+TEST_F(QuillonRender, UsageErrorsExitWithTwoAndOneLine)
+{
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"--interval", "0", "x.jpg"},
+          {"--interval", "65537", "x.jpg"},
+          {"--interval", "two", "x.jpg"},
+          {"--standard", "secam", "x.jpg"},
+          {"--resolution", "huge", "x.jpg"},
+          {"--bogus", "x.jpg"},
+          {"x.jpg", "--interval"},
+          {"--compressor", "NoSuchCodecName", "x.jpg"}}) {
+        Outcome run = render(args);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(run.err.starts_with("quillon-render: ")) << run.err;
+    }
+}
+
+TEST_F(QuillonRender, ListsTheCompressorCategory)
+{
+    Outcome run = render({"--list-compressors"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.starts_with("0\t")) << run.out;
+    EXPECT_NE(run.out.find("DivX? 5"), std::string::npos);
+}
+
+TEST_F(QuillonRender, EmptyListIsRefused)
+{
+    MakeFolder(dir.file("nothing here"));
+    WriteFile(dir.file("nothing here/notes.txt"), "x");
+    Outcome run = render({dir.file("nothing here")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Please add some photos first.\n");
+    EXPECT_FALSE(Exists(dir.file("pelloryfilelist.txt")));
+}
+
+TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
+{
+    MakeFolder(dir.file("photos/sub"));
+    WriteJpeg(dir.file("photos/a.jpg"), 300, 200, Gradient(1));
+    WriteBmp24(dir.file("photos/sub/b.bmp"), 120, 160, Gradient(2));
+    WriteFile(dir.file("photos/skip.png"), "x");
+    WriteJpeg(dir.file("extra.jpeg"), 200, 200, Gradient(3));
+    mediatest::WriteWav(dir.file("tune.wav"), 11025, 1, 2.0);
+
+    // A relative file argument is made absolute against the current folder.
+    Outcome run = RunProgram("/bin/sh",
+                             {"-c", "cd '" + dir.path() + "' && exec '" + QUILLON_RENDER
+                                        + "' --interval 1 --standard pal --resolution low"
+                                          " --sound tune.wav --output-folder out/movies photos "
+                                          "extra.jpeg"},
+                             dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.starts_with("Converting photo to video stream ... \n")) << run.err;
+    EXPECT_TRUE(run.err.ends_with("\nVideo File Generation Compeleted.\n")) << run.err;
+    EXPECT_NE(run.err.find("Time: 5.00s/5s"), std::string::npos) << run.err;
+
+    // The folder's own pictures carry the doubled separator of the folder chooser.
+    const std::string list = ReadFile(dir.file("pelloryfilelist.txt"));
+    std::vector<std::string> photos;
+    for (std::size_t at = 0; at < list.size();) {
+        std::size_t end = list.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        photos.push_back(list.substr(at, end - at));
+        at = end + 2;
+    }
+    ASSERT_EQ(photos.size(), 3u);
+    EXPECT_EQ(photos.back(), dir.file("extra.jpeg"));
+    EXPECT_NE(std::find(photos.begin(), photos.end(), dir.file("photos//a.jpg")), photos.end());
+    EXPECT_NE(std::find(photos.begin(), photos.end(), dir.file("photos//sub/b.bmp")), photos.end());
+    EXPECT_EQ(ReadFile(dir.file("param.ini")),
+              "[Temp]\r\nOutputWidth=352\r\nOutputHeight=288\r\nInterval=1\r\n");
+    EXPECT_EQ(ReadFile(dir.file("temp.avs")), quillon::BuildScript(photos, 1, 2, "1"));
+
+    const std::string movie = dir.file("out/movies/photo_video.avi");
+    EXPECT_EQ(run.out, movie + "\n");
+    auto info = mediatest::ProbeAvi(movie);
+    ASSERT_NE(info.video(), nullptr);
+    EXPECT_EQ(info.video()->tag, "DX50");
+    EXPECT_EQ(info.video()->width, 352);
+    EXPECT_EQ(info.video()->height, 288);
+    EXPECT_EQ(info.video()->packets, 25 * (3 * 2 - 1));
+    ASSERT_NE(info.audio(), nullptr);
+    EXPECT_EQ(info.audio()->sampleRate, 11025);
+}
+
+TEST_F(QuillonRender, ARendererFailureEndsWithItsMessageAndStatusOne)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient());
+    Outcome run
+        = render({"--compressor", "99", "--output-folder", dir.file("out"), dir.file("a.jpg")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Could not connect photo source to compressor."), std::string::npos);
+    EXPECT_TRUE(run.err.ends_with("An error occured when convert photo to video stream.\n"))
+        << run.err;
+
+    run = render(
+        {"--compressor", "Motion JPEG", "--output-folder", dir.file("out"), dir.file("a.jpg")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->tag, "MJPG");
+}
