@@ -12,7 +12,7 @@ PACKAGES="
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libpng-dev
     imagemagick xvfb xauth fonts-dejavu-core
-    time bc
+    time bc dpkg-dev file
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

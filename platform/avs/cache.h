@@ -31,7 +31,7 @@ public:
 class FrameCache
 {
 public:
-    static constexpr std::size_t kDefaultBudget = 256u << 20;
+    static constexpr std::size_t kDefaultBudget = 32u << 20;
 
     explicit FrameCache(std::size_t budgetBytes = kDefaultBudget);
     FrameCache(const FrameCache &) = delete;

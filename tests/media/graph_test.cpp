@@ -23,9 +23,9 @@ std::u16string Wide(const std::string &text)
 }
 
 // Frames 0..24 grey, 25..49 white: two held pictures.
-std::shared_ptr<ColourClip> TwoSlides(std::int64_t frames = 50, std::int64_t failAt = -1)
+std::shared_ptr<PatternClip> TwoSlides(std::int64_t frames = 50, std::int64_t failAt = -1)
 {
-    return std::make_shared<ColourClip>(
+    return ColourClip(
         64, 48, frames,
         [](std::int64_t n) {
             return n < 25 ? Rgb{100, 100, 100} : Rgb{240, 240, 240};
@@ -389,4 +389,71 @@ TEST_F(Graph, AGraphCanRunAgainAfterStopping)
         EXPECT_EQ(g->stop(), S_OK);
         EXPECT_EQ(ProbeAvi(dir.file("movie.avi")).video()->packets, 50);
     }
+}
+
+TEST_F(Graph, AStreamThatLeadsNowhereStillEnds)
+{
+    // The converter's compressor is taken out again: the pictures have nowhere
+    // to go, and the run ends all the same.
+    g = std::make_unique<RenderGraph>();
+    ASSERT_EQ(g->addSource(ClipSource(TwoSlides()).Get()), S_OK);
+    ASSERT_TRUE(g->addCompressor(IndexOf("mpeg4")));
+    ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g->graph->RemoveFilter(g->compressor.Get()), S_OK);
+    ASSERT_EQ(FilterNames(g->graph.Get()),
+              (std::vector<std::u16string>{u"Source", u"Color Space Converter"}));
+    ASSERT_EQ(g->run(), S_OK);
+    EXPECT_EQ(g->waitForEnd(), EC_COMPLETE);
+    EXPECT_EQ(g->stop(), S_OK);
+
+    // A multiplexer without inputs cannot make a file.
+    g = std::make_unique<RenderGraph>();
+    ASSERT_EQ(g->setOutput(Wide(dir.file("empty.avi"))), S_OK);
+    EXPECT_EQ(g->run(), VFW_E_NOT_CONNECTED);
+    EXPECT_FALSE(testsupport::Exists(dir.file("empty.avi")));
+}
+
+TEST_F(Graph, FramesMadeAtOnceAreHandedOnInOrder)
+{
+    const int raw = IndexOf("rawvideo");
+    if (raw < 0)
+        GTEST_SKIP() << "no uncompressed entry here";
+    // Every frame its own picture, its number in its colour; some take longer,
+    // so that frames made at once are finished out of order.
+    auto numbered = [](std::int64_t failAt) {
+        auto clip = std::make_shared<PatternClip>(
+            32, 16, 60, [](std::int64_t n) { return n; },
+            [](std::int64_t n, int, int) {
+                return Rgb{std::uint8_t(n * 4), 0, std::uint8_t(255 - n)};
+            },
+            failAt);
+        clip->setDelay(
+            [](std::int64_t n) { return std::chrono::milliseconds(n % 5 == 0 ? 30 : 0); });
+        return clip;
+    };
+
+    auto clip = numbered(-1);
+    build(clip, raw, dir.file("movie.avi"));
+    ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g->connectCompressorToMux(), S_OK);
+    ASSERT_EQ(g->run(), S_OK);
+    EXPECT_EQ(g->waitForEnd(), EC_COMPLETE);
+    EXPECT_EQ(g->stop(), S_OK);
+    const AviInfo avi = ProbeAvi(dir.file("movie.avi"));
+    ASSERT_EQ(avi.video()->packets, 60);
+    for (std::int64_t n = 0; n < 60; ++n)
+        EXPECT_EQ(DecodeFrame(dir.file("movie.avi"), n), Packed(*clip->Make(n))) << n;
+
+    // Frame 45 fails; later frames may be made already, but the run ends with
+    // that frame's reason.
+    build(numbered(45), raw, dir.file("failed.avi"));
+    ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g->connectCompressorToMux(), S_OK);
+    ASSERT_EQ(g->run(), S_OK);
+    EXPECT_EQ(g->waitForEnd(), EC_ERRORABORT);
+    EXPECT_EQ(g->errorReason(), "Cannot open \"/photos/gone.jpg\": No such file or directory");
+    LONGLONG position = 0;
+    g->seeking->GetCurrentPosition(&position);
+    EXPECT_LT(position, 45 * 400000LL);
+    EXPECT_EQ(g->stop(), S_OK);
 }

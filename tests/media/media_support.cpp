@@ -115,6 +115,7 @@ AviInfo ProbeAvi(const std::string &path)
         s.bitsPerSample = st->codecpar->bits_per_coded_sample;
         if (st->duration != AV_NOPTS_VALUE)
             s.seconds = st->duration * av_q2d(st->time_base);
+        s.headerLength = st->nb_frames;
         info.streams.push_back(s);
     }
     AVPacket *packet = av_packet_alloc();
@@ -387,3 +388,10 @@ HRESULT RenderGraph::render(const std::u16string &script, int compressorIndex,
 }
 
 } // namespace mediatest
+
+// Read by ThreadSanitizer at start-up; the same list as tsan-suppressions.txt
+// beside this file, which other programs of the render path can be run with.
+extern "C" __attribute__((visibility("default"))) const char *__tsan_default_suppressions()
+{
+    return "race:av_image_copy_to_buffer\nrace:av_image_copy_plane\n";
+}

@@ -33,7 +33,8 @@ struct StreamInfo
     int bitsPerSample = 0;
     std::int64_t packets = 0; // every packet read from the file
     std::int64_t keyPackets = 0;
-    double seconds = 0;            // the stream's duration as the header says
+    double seconds = 0;            // the stream's duration as the header says, when it does
+    std::int64_t headerLength = 0; // the stream header's length, in frames or audio blocks
     std::int64_t audioSamples = 0; // PCM audio: samples per channel in the file
 };
 

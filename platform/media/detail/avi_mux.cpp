@@ -58,7 +58,6 @@ public:
 
     HRESULT prepare(std::string *reason) override
     {
-        Finish();
         writer_ = output_->isConnected() ? dynamic_cast<FileWriter *>(&output_->peer()->filter())
                                          : nullptr;
         inputs_.clear();
@@ -96,6 +95,7 @@ public:
         closeFile();
         if (writer_)
             writer_->Close();
+        writer_ = nullptr;
     }
 
 private:

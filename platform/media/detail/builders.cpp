@@ -7,6 +7,7 @@
 #include "platform/media/detail/graph.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace media::detail {
 
@@ -169,6 +170,14 @@ public:
 
 HRESULT CreateObject(REFCLSID clsid, REFIID riid, void **object)
 {
+    // The graph reports its failures itself; FFmpeg's own chatter (encoder
+    // statistics, decoder warnings) would only clutter the terminal. A host that
+    // chose a log level of its own keeps it.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        if (av_log_get_level() == AV_LOG_INFO)
+            av_log_set_level(AV_LOG_QUIET);
+    });
     ComPtr<IUnknown> created;
     if (clsid == CLSID_FilterGraph)
         created = ComPtr<IUnknown>::Attach(static_cast<IGraphBuilder *>(new Graph()));

@@ -4,6 +4,7 @@
 #include "platform/media/detail/graph.h"
 
 #include <algorithm>
+#include <pthread.h>
 
 namespace media::detail {
 
@@ -292,6 +293,15 @@ void BaseFilter::Abort()
     aborted();
 }
 
+void BaseFilter::nameThread() const
+{
+    std::string name;
+    for (char16_t c : defaultName_)
+        if (name.size() < 15) // the kernel's limit
+            name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    pthread_setname_np(pthread_self(), name.c_str());
+}
+
 void BaseFilter::Join()
 {
     if (thread_.joinable())
@@ -325,12 +335,6 @@ void BaseFilter::endOfStream()
         }
     if (!handedOn)
         context().EndpointComplete();
-}
-
-ComPtr<IPin> PinAt(BaseFilter &filter, std::size_t index)
-{
-    const auto all = filter.pins();
-    return index < all.size() ? ComPtr<IPin>(all[index]) : ComPtr<IPin>();
 }
 
 BaseFilter *AsOurFilter(IBaseFilter *filter)

@@ -245,7 +245,10 @@ protected:
     template <class F>
     void startThread(F body)
     {
-        thread_ = std::thread(std::move(body));
+        thread_ = std::thread([this, body = std::move(body)]() mutable {
+            nameThread();
+            body();
+        });
     }
     // The next sample of `pin`, or nothing when the run was aborted.
     std::optional<Sample> take(InputPin &pin);
@@ -253,6 +256,8 @@ protected:
     // filter at the end of a stream.
     void endOfStream();
     RunContext &context() const { return *context_; }
+    // Names the calling thread after the filter, for debuggers and profilers.
+    void nameThread() const;
     bool isAborted() const;
 
     std::mutex streamMutex_;
@@ -270,9 +275,6 @@ private:
     RunContext *context_ = nullptr;
     std::thread thread_;
 };
-
-// A new reference to the pin `index` of `filter`'s pins in enumeration order.
-ComPtr<IPin> PinAt(BaseFilter &filter, std::size_t index);
 
 // The filter behind an interface pointer, when it is one of ours.
 BaseFilter *AsOurFilter(IBaseFilter *filter);

@@ -8,8 +8,11 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <new>
 #include <sys/stat.h>
 #include <thread>
@@ -53,6 +56,10 @@ PPicture WrapEngineFrame(const avs::PFrame &frame)
     return std::make_shared<Picture>(std::move(wrapped));
 }
 
+// The frames of the clip are made by several threads at once (the engine
+// allows it, and a photo change or a cross-fade frame is real work), a bounded
+// window ahead of the frame being delivered; they are handed on strictly in
+// order by the filter's own thread.
 class ScriptSource final : public BaseFilter
 {
 public:
@@ -83,11 +90,42 @@ public:
 
     void Start() override
     {
-        if (output_->isConnected())
-            startThread([this] { stream(); });
+        if (!output_->isConnected())
+            return;
+        {
+            std::lock_guard lock(fetchMutex_);
+            window_.clear();
+            first_ = 0;
+            next_ = 0;
+            stopped_ = false;
+        }
+        startThread([this] { stream(); });
     }
 
 private:
+    // Frames made ahead of the one being delivered, at most. Held frames cost
+    // nothing and flow on into the converter's long queue, so the fetchers
+    // reach the next photo while the encoder still works on the held ones; the
+    // window only bounds the cross-fade frames in flight.
+    static constexpr std::int64_t kWindow = 16;
+
+    struct Slot
+    {
+        bool ready = false;
+        avs::PFrame frame;
+        HRESULT error = S_OK;
+        std::string reason;
+    };
+
+    void aborted() override
+    {
+        {
+            std::lock_guard lock(fetchMutex_);
+            stopped_ = true;
+        }
+        fetchCv_.notify_all();
+    }
+
     AVRational rate() const
     {
         return AVRational{static_cast<int>(info_.fpsNumerator),
@@ -113,26 +151,94 @@ private:
         }
     }
 
+    // A fetching thread: takes the next frame number inside the window, makes
+    // the frame and leaves it (or why it could not be made) in its slot.
+    void fetch()
+    {
+        std::unique_lock lock(fetchMutex_);
+        for (;;) {
+            fetchCv_.wait(lock, [&] {
+                return stopped_ || next_ >= info_.frameCount || next_ < first_ + kWindow;
+            });
+            if (stopped_ || next_ >= info_.frameCount)
+                return;
+            const std::int64_t n = next_++;
+            lock.unlock();
+            Slot made;
+            try {
+                made.frame = clip_->GetFrame(n);
+            } catch (const std::bad_alloc &) {
+                made.error = E_OUTOFMEMORY;
+                made.reason = "Out of memory";
+            } catch (const std::exception &e) {
+                made.error = E_FAIL;
+                made.reason = e.what();
+            }
+            made.ready = true;
+            lock.lock();
+            if (n >= first_)
+                window_[static_cast<std::size_t>(n - first_)] = std::move(made);
+            fetchCv_.notify_all();
+        }
+    }
+
+    // Frame n once it is made; false when the run stops first.
+    bool await(std::int64_t n, Slot *slot)
+    {
+        std::unique_lock lock(fetchMutex_);
+        fetchCv_.wait(lock, [&] { return stopped_ || window_.front().ready; });
+        if (stopped_)
+            return false;
+        *slot = std::move(window_.front());
+        window_.pop_front();
+        window_.emplace_back();
+        first_ = n + 1;
+        lock.unlock();
+        fetchCv_.notify_all();
+        return true;
+    }
+
     void stream()
+    {
+        {
+            std::lock_guard lock(fetchMutex_);
+            window_.resize(kWindow);
+        }
+        const int workers
+            = static_cast<int>(std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 4));
+        std::vector<std::thread> fetchers;
+        for (int i = 0; i < workers; ++i)
+            fetchers.emplace_back([this] {
+                nameThread();
+                fetch();
+            });
+        deliver();
+        aborted(); // lets the fetchers go, whichever way delivering ended
+        for (auto &t : fetchers)
+            t.join();
+    }
+
+    void deliver()
     {
         const AVRational base = av_inv_q(rate());
         const avs::Frame *lastFrame = nullptr;
         PPicture picture;
         for (std::int64_t n = 0; n < info_.frameCount; ++n) {
-            if (isAborted())
+            Slot slot;
+            if (isAborted() || !await(n, &slot))
                 return;
-            try {
-                avs::PFrame frame = clip_->GetFrame(n);
-                if (frame.get() != lastFrame) {
-                    picture = WrapEngineFrame(frame);
-                    lastFrame = frame.get();
+            if (FAILED(slot.error)) {
+                context().ErrorAbort(slot.error, slot.reason);
+                return;
+            }
+            if (slot.frame.get() != lastFrame) {
+                try {
+                    picture = WrapEngineFrame(slot.frame);
+                } catch (const std::bad_alloc &) {
+                    context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
+                    return;
                 }
-            } catch (const std::bad_alloc &) {
-                context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
-                return;
-            } catch (const std::exception &e) {
-                context().ErrorAbort(E_FAIL, e.what());
-                return;
+                lastFrame = slot.frame.get();
             }
             Sample sample;
             sample.picture = picture;
@@ -148,6 +254,13 @@ private:
     const avs::PClip clip_;
     const avs::VideoInfo info_;
     OutputPin *output_;
+
+    std::mutex fetchMutex_;
+    std::condition_variable fetchCv_;
+    std::deque<Slot> window_; // frames first_ .. first_ + kWindow - 1
+    std::int64_t first_ = 0;
+    std::int64_t next_ = 0;
+    bool stopped_ = false;
 };
 
 class AudioSource final : public BaseFilter
