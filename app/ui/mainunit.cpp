@@ -11,6 +11,7 @@
 #include "platform/win32/messagebox.h"
 #include "platform/win32/shell.h"
 
+#include <QChildEvent>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QIcon>
@@ -507,6 +508,20 @@ void TMainForm::pnl1_btnAddFolderClick(QObject *)
     sb_status->SetCaption(PhotoCountText(PhotoThumbPanel1->ThumbItems()->Count()));
 }
 
+void TMainForm::SelectThumbnail(QObject *image)
+{
+    // The single-row panel gives its thumbnails no click handler of its own; a
+    // click selects the photo, so that Remove can reach any of them.
+    const TThumbItems *items = PhotoThumbPanel1->ThumbItems();
+    for (int i = 0; i < items->Count(); ++i) {
+        if (items->Items(i)->Image() == image) {
+            if (PhotoThumbPanel1->SelectedIndex() != i)
+                PhotoThumbPanel1->SetSelectedIndex(i);
+            return;
+        }
+    }
+}
+
 void TMainForm::pnl1_btnDeleteClick(QObject *)
 {
     DeleteSelectedPhoto(*PhotoThumbPanel1);
@@ -731,9 +746,21 @@ bool TMainForm::event(QEvent *event)
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == PhotoThumbPanel1 && event->type() == QEvent::Resize) {
-        FPanelHost->resize(PhotoThumbPanel1->x() + PhotoThumbPanel1->width(),
-                           PhotoThumbPanel1->y() + PhotoThumbPanel1->height());
+    if (watched == PhotoThumbPanel1) {
+        if (event->type() == QEvent::Resize)
+            FPanelHost->resize(PhotoThumbPanel1->x() + PhotoThumbPanel1->width(),
+                               PhotoThumbPanel1->y() + PhotoThumbPanel1->height());
+        // Thumbnails reach the panel at their first layout pass.
+        if (event->type() == QEvent::ChildAdded)
+            if (auto *image
+                = dynamic_cast<forms::TImage *>(static_cast<QChildEvent *>(event)->child()))
+                image->installEventFilter(this);
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton
+        && static_cast<QWidget *>(watched)->parentWidget() == PhotoThumbPanel1) {
+        SelectThumbnail(watched);
         return false;
     }
     if (watched == windowHandle()) {

@@ -156,6 +156,7 @@ private:
     void WMProgress(WPARAM wParam);
     void StartWindowMove();
     void WorkerEnded();
+    void SelectThumbnail(QObject *image);
 
     bool FConverting = false;
     TView FActiveView = PhotoView;

@@ -169,7 +169,9 @@ TEST_F(PhotoCommands, RemovingTheSelectedPhoto)
         photos.push_back(Jpeg("p" + std::to_string(i) + ".jpg", 32, 24, i));
     AddFiles(photos);
 
-    form->PhotoThumbPanel1->SetSelectedIndex(3);
+    // A click on a thumbnail selects its photo.
+    Click(form->PhotoThumbPanel1->ThumbItems()->Items(3)->Image(), {10, 10});
+    ASSERT_EQ(Selected(), 3);
     form->sb_status->SetCaption("kept");
     Click(form->pnl1_btnDelete, {10, 10});
     EXPECT_EQ(List(), (std::vector<std::string>{photos[0], photos[1], photos[2], photos[4]}));
