@@ -15,6 +15,7 @@
 #include "testsupport.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QEnterEvent>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -103,6 +104,17 @@ int main(int argc, char **argv)
         {400,
          [&] {
              shoot("output");
+             return true;
+         }},
+        {100,
+         [&] {
+             // The compressor settings of Tamsik, over the window.
+             QTimer::singleShot(400, &app, [&] {
+                 shoot("config");
+                 if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                     dialog->reject();
+             });
+             form.Button3Click(nullptr);
              return true;
          }},
         {100,
