@@ -10,7 +10,13 @@ TWorkThread::TWorkThread(TWorkThreadInfo &JobInfo)
     : JobInfo(JobInfo)
 {
     SetFreeOnTerminate(true);
+    RequestedOutputFolder = JobInfo.OutputFolder;
     NormaliseOutputFolder(JobInfo);
+}
+
+std::string MissingOutputFolderMessage(const std::string &folder)
+{
+    return "Cannot create the output folder \"" + folder + "\".";
 }
 
 TPhoto2VideoThread::TPhoto2VideoThread(TWorkThreadInfo &JobInfo, TConversionWindow &Window)
@@ -23,7 +29,13 @@ void TPhoto2VideoThread::Execute()
     MessageText = ConvertingText;
     Synchronize([this] { ShowStatusText(); });
 
-    const int result = RenderMovie(Window.Handle(), JobInfo);
+    int result = -1;
+    if (JobInfo.OutputFolder.empty()) {
+        MessageText = MissingOutputFolderMessage(RequestedOutputFolder);
+        Synchronize([this] { ShowMessageText(); });
+    } else {
+        result = RenderMovie(Window.Handle(), JobInfo);
+    }
 
     Synchronize([this] { Window.ConversionFinished(); });
     MessageText = result < 0 ? ConversionFailedText : ConversionCompletedText;

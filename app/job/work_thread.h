@@ -43,12 +43,18 @@ protected:
 
     std::string MessageText;
     TWorkThreadInfo &JobInfo;
+    // The output folder as the record held it before its short form replaced
+    // it, for a message that names it.
+    std::string RequestedOutputFolder;
 };
 
 inline constexpr const char *ConvertingText = "Converting photo to video stream ... ";
 inline constexpr const char *ConversionFailedText
     = "An error occured when convert photo to video stream.";
 inline constexpr const char *ConversionCompletedText = "Video File Generation Compeleted.";
+
+// The message for an output folder that could not be made.
+std::string MissingOutputFolderMessage(const std::string &folder);
 
 class TPhoto2VideoThread : public TWorkThread
 {
@@ -57,7 +63,9 @@ public:
 
 protected:
     // Status "Converting photo to video stream ... ", the render, the end-of-run
-    // step, then the outcome in the status line and in a message box.
+    // step, then the outcome in the status line and in a message box. Without an
+    // output folder there is no render: the renderer would otherwise get the bare
+    // file name and write the movie wherever the program happens to run.
     void Execute() override;
     // A modal message box with MessageText; run synchronised.
     void ShowMessageText() override;

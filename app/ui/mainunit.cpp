@@ -14,6 +14,7 @@
 #include <QChildEvent>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -330,10 +331,7 @@ void TMainForm::CreateOutputControls()
     edtOutputPath = new QLineEdit(pnl3_pnlOutput);
     edtOutputPath->setGeometry(96, 36, 177, 21);
     edtOutputPath->setReadOnly(true);
-    {
-        const char *home = std::getenv("HOME");
-        edtOutputPath->setText(QString::fromStdString(std::string(home ? home : "") + "/My Movie"));
-    }
+    edtOutputPath->setText(QDir::homePath() + QStringLiteral("/My Movie"));
     SpeedButton3 = new QToolButton(pnl3_pnlOutput);
     SpeedButton3->setGeometry(279, 33, 23, 22);
     SpeedButton3->setText(QStringLiteral("..."));

@@ -361,3 +361,21 @@ TEST_F(Conversion, ASecondRunWritesOverEverything)
                                         "An error occured when convert photo to video stream."}));
     EXPECT_FALSE(Exists(movie));
 }
+
+TEST_F(Conversion, AnOutputFolderThatCannotBeMadeEndsTheRunWithoutAMovieElsewhere)
+{
+    testsupport::WriteFile(dir.file("plain"), "a file, not a folder");
+    const std::string folder = dir.file("plain/movies");
+    form->edtOutputPath->setText(QString::fromStdString(folder));
+    AddFiles({Jpeg("a.jpg")});
+    const std::string strayMovie = std::filesystem::current_path() / "photo_video.avi";
+    const bool strayBefore = Exists(strayMovie);
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(form->JobInfo().OutputFolder, "");
+    EXPECT_EQ(boxes.texts(),
+              (std::vector<std::string>{MissingOutputFolderMessage(folder),
+                                        "An error occured when convert photo to video stream."}));
+    EXPECT_EQ(form->sb_status->Caption(), "An error occured when convert photo to video stream.");
+    EXPECT_EQ(Exists(strayMovie), strayBefore);
+}
