@@ -756,10 +756,12 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     if (event->type() == QEvent::MouseButtonPress
-        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton
-        && static_cast<QWidget *>(watched)->parentWidget() == PhotoThumbPanel1) {
-        SelectThumbnail(watched);
-        return false;
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (const auto *widget = qobject_cast<QWidget *>(watched);
+            widget && widget->parentWidget() == PhotoThumbPanel1) {
+            SelectThumbnail(watched);
+            return false;
+        }
     }
     if (watched == windowHandle()) {
         if (event->type() == QEvent::MouseButtonPress)
