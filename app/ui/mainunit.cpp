@@ -131,11 +131,10 @@ TMainForm::TMainForm(QWidget *parent)
 TMainForm::~TMainForm()
 {
     // The worker still reaches the job record and this window: let it finish,
-    // serving its synchronised calls and messages meanwhile.
-    while (FRunningWorkers > 0) {
-        forms::ProcessGuiTasks();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    // serving its synchronised calls and messages meanwhile. Its last call, the
+    // end of its thread, wakes this loop.
+    while (FRunningWorkers > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     FormDestroy(this);
 }
 

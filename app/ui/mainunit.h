@@ -51,7 +51,8 @@ class TMainForm : public QWidget, public TConversionWindow
 public:
     // Creates the components from the window's design, then runs FormCreate.
     explicit TMainForm(QWidget *parent = nullptr);
-    // Waits for a run's worker to end, then FormDestroy.
+    // Waits for a run's worker to end, then FormDestroy. The application object
+    // must still exist: it serves the worker's last calls.
     ~TMainForm() override;
 
     // Components, in creation order.

@@ -379,3 +379,15 @@ TEST_F(Conversion, AnOutputFolderThatCannotBeMadeEndsTheRunWithoutAMovieElsewher
     EXPECT_EQ(form->sb_status->Caption(), "An error occured when convert photo to video stream.");
     EXPECT_EQ(Exists(strayMovie), strayBefore);
 }
+
+TEST_F(Conversion, DestroyingTheWindowWaitsForTheRunsWorker)
+{
+    AddFiles({Jpeg("a.jpg")});
+    form->edtInterval->SetText("1");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    form->pnl3_btnGoClick(nullptr);
+    ASSERT_TRUE(form->RunActive());
+    form.reset();
+    EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
+    EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->packets, 25);
+}
