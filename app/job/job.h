@@ -59,6 +59,16 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
 // output folder, then its short form ("" when the folder does not exist).
 void NormaliseOutputFolder(TWorkThreadInfo &job);
 
+// The texts of a run: its status while it renders and its two outcomes.
+inline constexpr const char *ConvertingText = "Converting photo to video stream ... ";
+inline constexpr const char *ConversionFailedText
+    = "An error occured when convert photo to video stream.";
+inline constexpr const char *ConversionCompletedText = "Video File Generation Compeleted.";
+
+// What a run says instead of rendering when its output folder could not be
+// made (the movie would otherwise land in whatever folder the program runs in).
+std::string MissingOutputFolderMessage(const std::string &folder);
+
 // The movie file of a record: the output folder followed by "photo_video.avi".
 std::string MoviePath(const TWorkThreadInfo &job);
 

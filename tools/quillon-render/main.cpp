@@ -235,6 +235,12 @@ int main(int argc, char **argv)
         return 1;
     }
     quillon::NormaliseOutputFolder(job);
+    if (job.OutputFolder.empty()) {
+        std::fprintf(stderr, "%s\n%s\n",
+                     quillon::MissingOutputFolderMessage(settings.outputFolder).c_str(),
+                     quillon::ConversionFailedText);
+        return 1;
+    }
 
     ProgressLine progress(totalSeconds);
     win32::SetMessageBoxHandler([&](HWND, const std::string &text, const std::string &, UINT type) {
@@ -251,7 +257,7 @@ int main(int argc, char **argv)
               return 0;
           });
 
-    std::fprintf(stderr, "Converting photo to video stream ... \n");
+    std::fprintf(stderr, "%s\n", quillon::ConvertingText);
     std::atomic<bool> done{false};
     int result = -1;
     std::thread worker([&] {
@@ -265,10 +271,10 @@ int main(int argc, char **argv)
     progress.breakLine();
 
     if (result < 0) {
-        std::fprintf(stderr, "An error occured when convert photo to video stream.\n");
+        std::fprintf(stderr, "%s\n", quillon::ConversionFailedText);
         return 1;
     }
-    std::fprintf(stderr, "Video File Generation Compeleted.\n");
+    std::fprintf(stderr, "%s\n", quillon::ConversionCompletedText);
     std::printf("%s\n", quillon::MoviePath(job).c_str());
     return 0;
 }
