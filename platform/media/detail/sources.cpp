@@ -30,32 +30,6 @@ bool EndsWithNoCase(const std::string &text, const std::string &suffix)
               });
 }
 
-// The script's frames are wrapped, not copied: the frame's buffer keeps the
-// engine's frame alive for as long as any later stage holds it.
-void ReleaseEngineFrame(void *opaque, std::uint8_t *)
-{
-    delete static_cast<avs::PFrame *>(opaque);
-}
-
-PPicture WrapEngineFrame(const avs::PFrame &frame)
-{
-    FramePtr wrapped = NewFrame();
-    const std::size_t bytes = std::size_t(frame->stride()) * frame->height();
-    auto *holder = new avs::PFrame(frame);
-    wrapped->buf[0] = av_buffer_create(const_cast<std::uint8_t *>(frame->data()), bytes,
-                                       ReleaseEngineFrame, holder, AV_BUFFER_FLAG_READONLY);
-    if (!wrapped->buf[0]) {
-        delete holder;
-        throw std::bad_alloc();
-    }
-    wrapped->data[0] = const_cast<std::uint8_t *>(frame->data());
-    wrapped->linesize[0] = frame->stride();
-    wrapped->format = AV_PIX_FMT_BGR24;
-    wrapped->width = frame->width();
-    wrapped->height = frame->height();
-    return std::make_shared<Picture>(std::move(wrapped));
-}
-
 // The frames of the clip are made by several threads at once (the engine
 // allows it, and a photo change or a cross-fade frame is real work), a bounded
 // window ahead of the frame being delivered; they are handed on strictly in
@@ -233,7 +207,7 @@ private:
             }
             if (slot.frame.get() != lastFrame) {
                 try {
-                    picture = WrapEngineFrame(slot.frame);
+                    picture = std::make_shared<const Picture>(slot.frame);
                 } catch (const std::bad_alloc &) {
                     context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
                     return;
