@@ -16,6 +16,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <thread>
+#include <unordered_map>
 
 namespace media::detail {
 
@@ -69,6 +70,8 @@ public:
         {
             std::lock_guard lock(fetchMutex_);
             window_.clear();
+            ahead_.clear();
+            pictures_ = 0;
             first_ = 0;
             next_ = 0;
             stopped_ = false;
@@ -77,11 +80,22 @@ public:
     }
 
 private:
-    // Frames made ahead of the one being delivered, at most. Held frames cost
-    // nothing and flow on into the converter's long queue, so the fetchers
-    // reach the next photo while the encoder still works on the held ones; the
-    // window only bounds the cross-fade frames in flight.
+    // Frames are made up to kWindow ahead of the one being delivered, and on up
+    // to kFarWindow while the frames made ahead hold at most kPicturesAhead
+    // pictures of their own. Held frames are one picture however many they are,
+    // and a cross-fade frame has no pixels of its own until somebody reads them,
+    // so the fetchers reach the next photos and decode them while the encoder
+    // still works on the current slide and its fade, and memory stays bounded
+    // for any script.
     static constexpr std::int64_t kWindow = 16;
+    static constexpr std::int64_t kFarWindow = 256;
+    static constexpr int kPicturesAhead = 3;
+
+    struct Ahead
+    {
+        int slots = 0;        // slots of the window that hold the frame
+        bool picture = false; // it has pixels of its own
+    };
 
     struct Slot
     {
@@ -132,7 +146,8 @@ private:
         std::unique_lock lock(fetchMutex_);
         for (;;) {
             fetchCv_.wait(lock, [&] {
-                return stopped_ || next_ >= info_.frameCount || next_ < first_ + kWindow;
+                return stopped_ || next_ >= info_.frameCount || next_ < first_ + kWindow
+                       || (next_ < first_ + kFarWindow && pictures_ < kPicturesAhead);
             });
             if (stopped_ || next_ >= info_.frameCount)
                 return;
@@ -150,10 +165,35 @@ private:
             }
             made.ready = true;
             lock.lock();
-            if (n >= first_)
+            if (n >= first_) {
+                enterLocked(made.frame);
                 window_[static_cast<std::size_t>(n - first_)] = std::move(made);
+            }
             fetchCv_.notify_all();
         }
+    }
+
+    void enterLocked(const avs::PFrame &frame)
+    {
+        if (!frame)
+            return;
+        Ahead &a = ahead_[frame.get()];
+        if (a.slots++ == 0 && frame->hasPixels()) {
+            a.picture = true;
+            ++pictures_;
+        }
+    }
+
+    void leaveLocked(const avs::PFrame &frame)
+    {
+        if (!frame)
+            return;
+        auto it = ahead_.find(frame.get());
+        if (it == ahead_.end() || --it->second.slots > 0)
+            return;
+        if (it->second.picture)
+            --pictures_;
+        ahead_.erase(it);
     }
 
     // Frame n once it is made; false when the run stops first.
@@ -164,6 +204,7 @@ private:
         if (stopped_)
             return false;
         *slot = std::move(window_.front());
+        leaveLocked(slot->frame);
         window_.pop_front();
         window_.emplace_back();
         first_ = n + 1;
@@ -176,7 +217,7 @@ private:
     {
         {
             std::lock_guard lock(fetchMutex_);
-            window_.resize(kWindow);
+            window_.resize(kFarWindow);
         }
         const int workers
             = static_cast<int>(std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 4));
@@ -231,7 +272,9 @@ private:
 
     std::mutex fetchMutex_;
     std::condition_variable fetchCv_;
-    std::deque<Slot> window_; // frames first_ .. first_ + kWindow - 1
+    std::deque<Slot> window_; // frames first_ .. first_ + kFarWindow - 1
+    std::unordered_map<const avs::Frame *, Ahead> ahead_; // the frames in the window
+    int pictures_ = 0;                                    // of them, those with pixels of their own
     std::int64_t first_ = 0;
     std::int64_t next_ = 0;
     bool stopped_ = false;
