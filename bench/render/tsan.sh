@@ -5,6 +5,7 @@
 # report of a data race ends the script with a failure.
 #
 #   bench/render/tsan.sh [BUILD_DIR]     (default: build-tsan)
+#   BENCH_WORK=/tmp/quillon-bench        where run.sh keeps the benchmark photos
 #
 # FFmpeg's libraries are not instrumented, so the reference counts of its
 # picture buffers are invisible to the sanitizer; tests/media/tsan-suppressions.txt
@@ -34,4 +35,16 @@ TMPDIR="$work" "$dir/bin/quillon-render" --interval 1 --sound samples/tune.wav \
     exit 1
 }
 tail -n 1 "$work/stderr.txt"
+# The benchmark job's photos too, when they are there (bench/render/run.sh makes
+# them): large pictures keep every thread busy for longer.
+photos=${BENCH_WORK:-/tmp/quillon-bench}/photos24
+if [ -s "$photos/p0023.jpg" ]; then
+    echo "== quillon-render of the benchmark job"
+    TMPDIR="$work" "$dir/bin/quillon-render" --interval 3 --output-folder "$work/job" \
+        "$photos"/p*.jpg 2> "$work/stderr.txt" || {
+        cat "$work/stderr.txt" >&2
+        exit 1
+    }
+    tail -n 1 "$work/stderr.txt"
+fi
 echo "no data race reported"
