@@ -102,6 +102,32 @@ private:
     mutable std::once_flag made_;
 };
 
+// Raised by a frame request made on a thread that holds a NoWait when the frame
+// needs one that another thread is making at that moment. Nothing is made or
+// kept for the request; asked again later, it may succeed.
+class Busy : public std::exception
+{
+public:
+    const char *what() const noexcept override;
+};
+
+// While one lives, frame requests on its thread raise Busy rather than wait for
+// a frame that another thread is making, so that a thread fetching frames ahead
+// can go on to a frame that needs other work instead.
+class NoWait
+{
+public:
+    NoWait();
+    ~NoWait();
+    NoWait(const NoWait &) = delete;
+    NoWait &operator=(const NoWait &) = delete;
+
+    static bool active();
+
+private:
+    bool outer_;
+};
+
 class Clip
 {
 public:

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 using namespace testsupport;
@@ -346,4 +347,44 @@ TEST(FrameCache, ThreadsAskingForTheSameFrameGetOneObject)
     EXPECT_EQ(made.load(), 1);
     for (const auto &f : got)
         EXPECT_EQ(f, got[0]);
+}
+
+TEST(FrameCache, UnderNoWaitAFrameBeingMadeElsewhereIsBusy)
+{
+    avs::FrameCache cache;
+    const std::uint64_t owner = cache.newOwner();
+    std::promise<void> started, release;
+    std::shared_future<void> go = release.get_future().share();
+    std::thread maker([&] {
+        cache.get(owner, 7, [&] {
+            started.set_value();
+            go.wait();
+            return std::make_shared<avs::Frame>(4, 4);
+        });
+    });
+    started.get_future().wait();
+    {
+        const avs::NoWait noWait;
+        EXPECT_TRUE(avs::NoWait::active());
+        EXPECT_THROW(cache.get(owner, 7, [] { return std::make_shared<avs::Frame>(4, 4); }),
+                     avs::Busy);
+        // Another frame is made at once, and scopes nest.
+        {
+            const avs::NoWait inner;
+        }
+        EXPECT_TRUE(avs::NoWait::active());
+        EXPECT_NE(cache.get(owner, 8, [] { return std::make_shared<avs::Frame>(4, 4); }), nullptr);
+    }
+    EXPECT_FALSE(avs::NoWait::active());
+    release.set_value();
+    maker.join();
+    // Once made, the frame is there for everybody, with or without waiting.
+    const avs::NoWait noWait;
+    int made = 0;
+    const avs::PFrame f = cache.get(owner, 7, [&] {
+        ++made;
+        return std::make_shared<avs::Frame>(4, 4);
+    });
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(f->width(), 4);
 }

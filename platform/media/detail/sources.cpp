@@ -73,7 +73,8 @@ public:
             ahead_.clear();
             pictures_ = 0;
             first_ = 0;
-            next_ = 0;
+            epoch_ = 1;
+            working_ = 0;
             stopped_ = false;
         }
         startThread([this] { stream(); });
@@ -87,6 +88,11 @@ private:
     // so the fetchers reach the next photos and decode them while the encoder
     // still works on the current slide and its fade, and memory stays bounded
     // for any script.
+    //
+    // Fetchers do not wait for one another: a frame that needs a photo another
+    // fetcher is decoding is skipped for now (the engine says Busy), so the
+    // next fetcher goes on to the photo after it, and two photos are decoded at
+    // once. A skipped frame is tried again once some fetch has finished.
     static constexpr std::int64_t kWindow = 16;
     static constexpr std::int64_t kFarWindow = 256;
     static constexpr int kPicturesAhead = 3;
@@ -99,7 +105,8 @@ private:
 
     struct Slot
     {
-        bool ready = false;
+        enum class State { Empty, Taken, Ready } state = State::Empty;
+        std::uint64_t skipped = 0; // the epoch in which the frame was found busy
         avs::PFrame frame;
         HRESULT error = S_OK;
         std::string reason;
@@ -139,23 +146,61 @@ private:
         }
     }
 
-    // A fetching thread: takes the next frame number inside the window, makes
-    // the frame and leaves it (or why it could not be made) in its slot.
+    // The frame a fetcher should make next: the first one of the window that
+    // nobody has and that was not found busy since the last fetch finished, to
+    // be made without waiting for other fetchers. When there is none and no
+    // fetcher is at work, the frame to deliver next, waiting for whoever makes
+    // what it needs. False when there is nothing to do now.
+    bool pickLocked(std::int64_t *n, bool *wait)
+    {
+        for (std::size_t i = 0; i < window_.size(); ++i) {
+            const std::int64_t frame = first_ + static_cast<std::int64_t>(i);
+            if (frame >= info_.frameCount
+                || (static_cast<std::int64_t>(i) >= kWindow && pictures_ >= kPicturesAhead))
+                break;
+            Slot &slot = window_[i];
+            if (slot.state != Slot::State::Empty || slot.skipped == epoch_)
+                continue;
+            slot.state = Slot::State::Taken;
+            *n = frame;
+            *wait = false;
+            return true;
+        }
+        if (working_ == 0 && first_ < info_.frameCount
+            && window_.front().state == Slot::State::Empty) {
+            window_.front().state = Slot::State::Taken;
+            *n = first_;
+            *wait = true;
+            return true;
+        }
+        return false;
+    }
+
+    // A fetching thread: makes frames of the window and leaves each (or why it
+    // could not be made) in its slot.
     void fetch()
     {
         std::unique_lock lock(fetchMutex_);
         for (;;) {
-            fetchCv_.wait(lock, [&] {
-                return stopped_ || next_ >= info_.frameCount || next_ < first_ + kWindow
-                       || (next_ < first_ + kFarWindow && pictures_ < kPicturesAhead);
-            });
-            if (stopped_ || next_ >= info_.frameCount)
+            std::int64_t n = 0;
+            bool wait = false;
+            fetchCv_.wait(lock, [&] { return stopped_ || pickLocked(&n, &wait); });
+            if (stopped_)
                 return;
-            const std::int64_t n = next_++;
+            const std::uint64_t epoch = epoch_;
+            ++working_;
             lock.unlock();
             Slot made;
+            bool busy = false;
             try {
-                made.frame = clip_->GetFrame(n);
+                if (wait) {
+                    made.frame = clip_->GetFrame(n);
+                } else {
+                    avs::NoWait noWait;
+                    made.frame = clip_->GetFrame(n);
+                }
+            } catch (const avs::Busy &) {
+                busy = true;
             } catch (const std::bad_alloc &) {
                 made.error = E_OUTOFMEMORY;
                 made.reason = "Out of memory";
@@ -163,11 +208,20 @@ private:
                 made.error = E_FAIL;
                 made.reason = e.what();
             }
-            made.ready = true;
             lock.lock();
-            if (n >= first_) {
+            --working_;
+            if (!busy)
+                ++epoch_;
+            // The slot is still there: only a ready frame is delivered, and Start
+            // waits for the fetchers of an earlier run.
+            Slot &slot = window_[static_cast<std::size_t>(n - first_)];
+            if (busy) {
+                slot.state = Slot::State::Empty;
+                slot.skipped = epoch;
+            } else {
                 enterLocked(made.frame);
-                window_[static_cast<std::size_t>(n - first_)] = std::move(made);
+                made.state = Slot::State::Ready;
+                slot = std::move(made);
             }
             fetchCv_.notify_all();
         }
@@ -200,7 +254,8 @@ private:
     bool await(std::int64_t n, Slot *slot)
     {
         std::unique_lock lock(fetchMutex_);
-        fetchCv_.wait(lock, [&] { return stopped_ || window_.front().ready; });
+        fetchCv_.wait(lock,
+                      [&] { return stopped_ || window_.front().state == Slot::State::Ready; });
         if (stopped_)
             return false;
         *slot = std::move(window_.front());
@@ -276,7 +331,8 @@ private:
     std::unordered_map<const avs::Frame *, Ahead> ahead_; // the frames in the window
     int pictures_ = 0;                                    // of them, those with pixels of their own
     std::int64_t first_ = 0;
-    std::int64_t next_ = 0;
+    std::uint64_t epoch_ = 1; // counts the fetches that finished
+    int working_ = 0;         // fetchers making a frame
     bool stopped_ = false;
 };
 
