@@ -92,7 +92,7 @@ private:
     // Fetchers do not wait for one another: a frame that needs a photo another
     // fetcher is decoding is skipped for now (the engine says Busy), so the
     // next fetcher goes on to the photo after it, and two photos are decoded at
-    // once. A skipped frame is tried again once some fetch has finished.
+    // once. A skipped frame is tried again once a fetch has made something new.
     static constexpr std::int64_t kWindow = 16;
     static constexpr std::int64_t kFarWindow = 256;
     static constexpr int kPicturesAhead = 3;
@@ -210,7 +210,10 @@ private:
             }
             lock.lock();
             --working_;
-            if (!busy)
+            // Only a frame not in the window yet (a photo decoded, a fade made)
+            // or an error can be what a skipped frame was waiting for; another
+            // of the held frames around it cannot.
+            if (!busy && (!made.frame || !ahead_.count(made.frame.get())))
                 ++epoch_;
             // The slot is still there: only a ready frame is delivered, and Start
             // waits for the fetchers of an earlier run.
@@ -331,7 +334,7 @@ private:
     std::unordered_map<const avs::Frame *, Ahead> ahead_; // the frames in the window
     int pictures_ = 0;                                    // of them, those with pixels of their own
     std::int64_t first_ = 0;
-    std::uint64_t epoch_ = 1; // counts the fetches that finished
+    std::uint64_t epoch_ = 1; // counts the fetches that made something new
     int working_ = 0;         // fetchers making a frame
     bool stopped_ = false;
 };
