@@ -147,8 +147,8 @@ private:
     }
 
     // The frame a fetcher should make next: the first one of the window that
-    // nobody has and that was not found busy since the last fetch finished, to
-    // be made without waiting for other fetchers. When there is none and no
+    // nobody has and that was not found busy since a fetch last made something
+    // new, to be made without waiting for other fetchers. When there is none and no
     // fetcher is at work, the frame to deliver next, waiting for whoever makes
     // what it needs. False when there is nothing to do now.
     bool pickLocked(std::int64_t *n, bool *wait)
