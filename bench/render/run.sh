@@ -13,6 +13,12 @@
 #
 #   bench/render/run.sh [BUILD_DIR]     (default: build; needs quillon-render and media_bench)
 #   RUNS=3 QUANTISERS="3 4" BENCH_WORK=/tmp/quillon-bench MANY=1000 (0: no memory check)
+#
+# On a machine shared with other work, each login session's processes share the
+# cores as one group (the kernel's autogroups), so `nice` does not help. As root,
+# the benchmark can be given its own group ahead of the others:
+#   setsid sh -c 'echo -20 > /proc/$$/autogroup; exec bench/render/run.sh build'
+# The "cores busy" figures show how much of the machine each command had.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
