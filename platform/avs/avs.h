@@ -6,8 +6,10 @@
 // Frame object, so later stages can tell a repeat from a new frame by identity.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -33,12 +35,23 @@ struct VideoInfo
     PixelType pixelType = PixelType::BGR24;
 };
 
+class Frame;
+using PFrame = std::shared_ptr<const Frame>;
+
 // One picture: 24-bit BGR, top-down, rows `stride` bytes apart (stride is a
 // multiple of 32 so that SIMD code may read whole vectors).
+//
+// A cross-fade frame is made as a description, the blend of two frames with
+// two weights, and its pixels only when somebody first reads them: a consumer
+// that works in another colour format may blend the two frames it already has
+// in that format and never need these pixels at all.
 class Frame
 {
 public:
     Frame(int width, int height);
+    // (a × weightA + b × weightB) / (weightA + weightB) for every byte, rounded
+    // to nearest with halves up; a and b have the frame's size.
+    Frame(PFrame a, PFrame b, std::uint32_t weightA, std::uint32_t weightB);
     Frame(const Frame &) = delete;
     Frame &operator=(const Frame &) = delete;
     ~Frame();
@@ -46,24 +59,74 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     int stride() const { return stride_; }
-    const std::uint8_t *data() const { return data_; }
+    // The first read of a blend frame makes its pixels (once, whichever thread
+    // asks first) and may raise std::bad_alloc.
+    const std::uint8_t *data() const
+    {
+        if (const std::uint8_t *p = data_.load(std::memory_order_acquire))
+            return p;
+        return materialise();
+    }
     const std::uint8_t *row(int y) const
     {
-        return data_ + static_cast<std::ptrdiff_t>(y) * stride_;
+        return data() + static_cast<std::ptrdiff_t>(y) * stride_;
     }
 
-    // Only for the code that makes the frame, before it is handed out.
-    std::uint8_t *mutableData() { return data_; }
-    std::uint8_t *mutableRow(int y) { return data_ + static_cast<std::ptrdiff_t>(y) * stride_; }
+    struct Blend
+    {
+        PFrame a;
+        PFrame b;
+        std::uint32_t weightA;
+        std::uint32_t weightB;
+    };
+    // What a blend frame is made of; null for any other frame.
+    const Blend *blend() const { return blend_.get(); }
+    // False for a blend frame whose pixels nobody has read yet.
+    bool hasPixels() const { return data_.load(std::memory_order_acquire) != nullptr; }
+
+    // Only for the code that makes a plain frame, before it is handed out.
+    std::uint8_t *mutableData() { return data_.load(std::memory_order_relaxed); }
+    std::uint8_t *mutableRow(int y)
+    {
+        return mutableData() + static_cast<std::ptrdiff_t>(y) * stride_;
+    }
 
 private:
+    const std::uint8_t *materialise() const;
+
     int width_;
     int height_;
     int stride_;
-    std::uint8_t *data_;
+    mutable std::atomic<std::uint8_t *> data_{nullptr};
+    std::unique_ptr<const Blend> blend_;
+    mutable std::once_flag made_;
 };
 
-using PFrame = std::shared_ptr<const Frame>;
+// Raised by a frame request made on a thread that holds a NoWait when the frame
+// needs one that another thread is making at that moment. Nothing is made or
+// kept for the request; asked again later, it may succeed.
+class Busy : public std::exception
+{
+public:
+    const char *what() const noexcept override;
+};
+
+// While one lives, frame requests on its thread raise Busy rather than wait for
+// a frame that another thread is making, so that a thread fetching frames ahead
+// can go on to a frame that needs other work instead.
+class NoWait
+{
+public:
+    NoWait();
+    ~NoWait();
+    NoWait(const NoWait &) = delete;
+    NoWait &operator=(const NoWait &) = delete;
+
+    static bool active();
+
+private:
+    bool outer_;
+};
 
 class Clip
 {

@@ -12,7 +12,30 @@ std::size_t frameBytes(const Frame &frame)
     return static_cast<std::size_t>(frame.stride()) * static_cast<std::size_t>(frame.height());
 }
 
+thread_local bool tNoWait = false;
+
 } // namespace
+
+const char *Busy::what() const noexcept
+{
+    return "The frame is being made by another thread";
+}
+
+NoWait::NoWait()
+    : outer_(tNoWait)
+{
+    tNoWait = true;
+}
+
+NoWait::~NoWait()
+{
+    tNoWait = outer_;
+}
+
+bool NoWait::active()
+{
+    return tNoWait;
+}
 
 FrameCache::FrameCache(std::size_t budgetBytes)
     : budget_(budgetBytes)
@@ -75,6 +98,8 @@ PFrame FrameCache::get(std::uint64_t owner, std::int64_t n, const std::function<
             return hit;
         if (!making_.count(key))
             break;
+        if (tNoWait)
+            throw Busy();
         made_.wait(lock);
     }
     making_.insert(key);

@@ -42,7 +42,8 @@ public:
 
     // The owner's frame under `key`: the cached one, or else what `make` returns,
     // which is then cached. When several threads ask for the same frame at once,
-    // one makes it and the others wait for it, so they all get the same object.
+    // one makes it and the others wait for it, so they all get the same object
+    // (a thread under NoWait raises Busy instead of waiting).
     // A frame that was pushed out of the cache but is still held somewhere is
     // handed out again rather than made anew.
     PFrame get(std::uint64_t owner, std::int64_t key, const std::function<PFrame()> &make);

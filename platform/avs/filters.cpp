@@ -490,16 +490,13 @@ public:
         const std::int64_t k = n - fadeStart_;
         if (k >= overlap_)
             return b_->GetFrame(k);
+        // The fade frame is only described here; its pixels are blended when
+        // somebody reads them (see Frame), so a consumer that has both frames
+        // in its own format can blend there instead.
         return env_->cache().get(owner_, n, [&] {
-            const PFrame fa = a_->GetFrame(n);
-            const PFrame fb = b_->GetFrame(k);
-            const kernels::Blend blend(static_cast<std::uint32_t>(overlap_ - k),
-                                       static_cast<std::uint32_t>(k + 1));
-            auto out = std::make_shared<Frame>(vi_.width, vi_.height);
-            const int bytes = vi_.width * 3;
-            for (int y = 0; y < vi_.height; ++y)
-                blend.row(fa->row(y), fb->row(y), out->mutableRow(y), bytes);
-            return PFrame(std::move(out));
+            return std::make_shared<const Frame>(a_->GetFrame(n), b_->GetFrame(k),
+                                                 static_cast<std::uint32_t>(overlap_ - k),
+                                                 static_cast<std::uint32_t>(k + 1));
         });
     }
 

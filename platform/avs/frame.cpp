@@ -1,5 +1,6 @@
 #include "platform/avs/avs.h"
 #include "platform/avs/cache.h"
+#include "platform/avs/kernels.h"
 
 #include <cstdlib>
 #include <limits>
@@ -113,11 +114,9 @@ FrameMemory &memory()
 
 } // namespace
 
-Frame::Frame(int width, int height)
-    : width_(width)
-    , height_(height)
-    , stride_(0)
-    , data_(nullptr)
+namespace {
+
+int StrideFor(int width, int height)
 {
     if (width <= 0 || height <= 0)
         throw Error("A frame must be at least one pixel wide and high");
@@ -127,13 +126,56 @@ Frame::Frame(int width, int height)
         || stride * height > std::numeric_limits<std::ptrdiff_t>::max() / 2)
         throw Error("A frame of " + std::to_string(width) + " x " + std::to_string(height)
                     + " pixels is too large");
-    stride_ = static_cast<int>(stride);
-    data_ = memory().take(static_cast<std::size_t>(stride) * height);
+    return static_cast<int>(stride);
+}
+
+} // namespace
+
+Frame::Frame(int width, int height)
+    : width_(width)
+    , height_(height)
+    , stride_(StrideFor(width, height))
+{
+    data_.store(memory().take(static_cast<std::size_t>(stride_) * height_),
+                std::memory_order_relaxed);
+}
+
+Frame::Frame(PFrame a, PFrame b, std::uint32_t weightA, std::uint32_t weightB)
+    : width_(a ? a->width() : 0)
+    , height_(a ? a->height() : 0)
+    , stride_(StrideFor(width_, height_))
+{
+    if (!b || b->width() != width_ || b->height() != height_)
+        throw Error("Frames of different sizes cannot be blended");
+    if (std::uint64_t{weightA} + weightB == 0 || std::uint64_t{weightA} + weightB > 0xFFFFFFFFu)
+        throw Error("A blend needs weights that add up to a positive number");
+    blend_ = std::make_unique<const Blend>(Blend{std::move(a), std::move(b), weightA, weightB});
+}
+
+const std::uint8_t *Frame::materialise() const
+{
+    // Only a blend frame comes here: a plain frame has its pixels from the start.
+    std::call_once(made_, [this] {
+        std::uint8_t *out = memory().take(static_cast<std::size_t>(stride_) * height_);
+        try {
+            const kernels::Blend weights(blend_->weightA, blend_->weightB);
+            const int bytes = width_ * 3;
+            for (int y = 0; y < height_; ++y)
+                weights.row(blend_->a->row(y), blend_->b->row(y),
+                            out + static_cast<std::ptrdiff_t>(y) * stride_, bytes);
+        } catch (...) {
+            memory().give(out, static_cast<std::size_t>(stride_) * height_);
+            throw;
+        }
+        data_.store(out, std::memory_order_release);
+    });
+    return data_.load(std::memory_order_acquire);
 }
 
 Frame::~Frame()
 {
-    memory().give(data_, static_cast<std::size_t>(stride_) * height_);
+    if (std::uint8_t *p = data_.load(std::memory_order_relaxed))
+        memory().give(p, static_cast<std::size_t>(stride_) * height_);
 }
 
 Clip::~Clip() = default;

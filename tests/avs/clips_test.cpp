@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 using namespace testsupport;
@@ -129,6 +130,40 @@ TEST(Dissolve, BlendWeightsAreExact)
             }
         }
     }
+}
+
+TEST(Dissolve, AFadeFrameIsMadeOfItsTwoFramesAndBlendedWhenFirstRead)
+{
+    const avs::PClip a = std::make_shared<SolidClip>(10, 40, 64, 9);
+    const avs::PClip b = std::make_shared<SolidClip>(10, 201, 64, 9);
+    const avs::PClip d = avs::MakeDissolve(env(), {a, b}, 4);
+    const avs::PFrame f = d->GetFrame(7); // the fade's frame k = 1: weights 3 and 2
+    const avs::Frame::Blend *blend = f->blend();
+    ASSERT_NE(blend, nullptr);
+    EXPECT_EQ(blend->a, a->GetFrame(7));
+    EXPECT_EQ(blend->b, b->GetFrame(1));
+    EXPECT_EQ(blend->weightA, 3u);
+    EXPECT_EQ(blend->weightB, 2u);
+    EXPECT_FALSE(f->hasPixels());
+    EXPECT_EQ(d->GetFrame(5)->blend(), nullptr); // before the fade: a's own frame
+
+    // Threads reading it at once all see one set of pixels, made once.
+    std::vector<const std::uint8_t *> seen(4);
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i)
+        readers.emplace_back([&, i] { seen[static_cast<std::size_t>(i)] = f->row(8); });
+    for (auto &t : readers)
+        t.join();
+    EXPECT_TRUE(f->hasPixels());
+    for (const std::uint8_t *row : seen)
+        EXPECT_EQ(row, f->row(8));
+    const int expected = (40 * 3 + 201 * 2 + 2) / 5;
+    for (int x = 0; x < 64 * 3; ++x)
+        ASSERT_EQ(f->row(8)[x], expected) << x;
+    // Frames that do not agree in size are not blended.
+    const avs::PFrame small = std::make_shared<avs::Frame>(8, 9);
+    EXPECT_THROW(avs::Frame(a->GetFrame(0), small, 1, 1), avs::Error);
+    EXPECT_THROW(avs::Frame(a->GetFrame(0), b->GetFrame(0), 0, 0), avs::Error);
 }
 
 TEST(Splice, JoinsEndToEndAndFlattens)
@@ -312,4 +347,44 @@ TEST(FrameCache, ThreadsAskingForTheSameFrameGetOneObject)
     EXPECT_EQ(made.load(), 1);
     for (const auto &f : got)
         EXPECT_EQ(f, got[0]);
+}
+
+TEST(FrameCache, UnderNoWaitAFrameBeingMadeElsewhereIsBusy)
+{
+    avs::FrameCache cache;
+    const std::uint64_t owner = cache.newOwner();
+    std::promise<void> started, release;
+    std::shared_future<void> go = release.get_future().share();
+    std::thread maker([&] {
+        cache.get(owner, 7, [&] {
+            started.set_value();
+            go.wait();
+            return std::make_shared<avs::Frame>(4, 4);
+        });
+    });
+    started.get_future().wait();
+    {
+        const avs::NoWait noWait;
+        EXPECT_TRUE(avs::NoWait::active());
+        EXPECT_THROW(cache.get(owner, 7, [] { return std::make_shared<avs::Frame>(4, 4); }),
+                     avs::Busy);
+        // Another frame is made at once, and scopes nest.
+        {
+            const avs::NoWait inner;
+        }
+        EXPECT_TRUE(avs::NoWait::active());
+        EXPECT_NE(cache.get(owner, 8, [] { return std::make_shared<avs::Frame>(4, 4); }), nullptr);
+    }
+    EXPECT_FALSE(avs::NoWait::active());
+    release.set_value();
+    maker.join();
+    // Once made, the frame is there for everybody, with or without waiting.
+    const avs::NoWait noWait;
+    int made = 0;
+    const avs::PFrame f = cache.get(owner, 7, [&] {
+        ++made;
+        return std::make_shared<avs::Frame>(4, 4);
+    });
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(f->width(), 4);
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 using namespace testsupport;
 using avstest::PixelAt;
@@ -63,6 +64,15 @@ TEST_F(SlideShow, TheWorkedExample)
             ASSERT_EQ(movie->GetFrame(n), held) << n;
     }
     EXPECT_NE(movie->GetFrame(74), movie->GetFrame(75));
+    // The splices and the final resize to the size the slides already have
+    // hand the frames on as they are: a fade frame is made of the very frames
+    // of the slides around it, so later stages can reuse their work on them.
+    for (const auto &[fade, before, after] : {std::tuple{75, 74, 100}, std::tuple{199, 174, 200}}) {
+        const avs::Frame::Blend *blend = movie->GetFrame(fade)->blend();
+        ASSERT_NE(blend, nullptr) << fade;
+        EXPECT_EQ(blend->a, movie->GetFrame(before));
+        EXPECT_EQ(blend->b, movie->GetFrame(after));
+    }
 
     // The middle of slide 1 is the BMP stretched to 720 × 480.
     const avstest::Difference d = avstest::Compare(

@@ -3,12 +3,14 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -133,7 +135,11 @@ AviInfo ProbeAvi(const std::string &path)
     return info;
 }
 
-std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n)
+namespace {
+
+// Decodes the file's video up to frame `n` and hands that frame to `use`.
+void DecodeNth(const std::string &path, std::int64_t n,
+               const std::function<void(const AVFrame &)> &use)
 {
     Input input = OpenInput(path);
     const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -151,38 +157,69 @@ std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n)
     AVPacket *packet = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
     std::int64_t seen = 0;
-    std::vector<std::uint8_t> result;
+    bool found = false;
     auto take = [&]() {
         while (avcodec_receive_frame(decoder.get(), frame) >= 0) {
-            if (seen++ == n && result.empty()) {
-                const int w = frame->width, h = frame->height;
-                result.resize(std::size_t(w) * h * 3);
-                SwsContext *sws
-                    = sws_getContext(w, h, AVPixelFormat(frame->format), w, h, AV_PIX_FMT_BGR24,
-                                     SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-                std::uint8_t *dst[4] = {result.data()};
-                int lines[4] = {w * 3};
-                sws_scale(sws, frame->data, frame->linesize, 0, h, dst, lines);
-                sws_freeContext(sws);
+            if (seen++ == n && !found) {
+                found = true;
+                use(*frame);
             }
             av_frame_unref(frame);
         }
     };
-    while (result.empty() && av_read_frame(input.get(), packet) >= 0) {
+    while (!found && av_read_frame(input.get(), packet) >= 0) {
         if (packet->stream_index == index) {
             avcodec_send_packet(decoder.get(), packet);
             take();
         }
         av_packet_unref(packet);
     }
-    if (result.empty()) {
+    if (!found) {
         avcodec_send_packet(decoder.get(), nullptr);
         take();
     }
     av_frame_free(&frame);
     av_packet_free(&packet);
-    if (result.empty())
+    if (!found)
         throw std::runtime_error("no frame " + std::to_string(n) + " in " + path);
+}
+
+} // namespace
+
+std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n)
+{
+    std::vector<std::uint8_t> result;
+    DecodeNth(path, n, [&](const AVFrame &frame) {
+        const int w = frame.width, h = frame.height;
+        result.resize(std::size_t(w) * h * 3);
+        SwsContext *sws = sws_getContext(w, h, AVPixelFormat(frame.format), w, h, AV_PIX_FMT_BGR24,
+                                         SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+        std::uint8_t *dst[4] = {result.data()};
+        int lines[4] = {w * 3};
+        sws_scale(sws, frame.data, frame.linesize, 0, h, dst, lines);
+        sws_freeContext(sws);
+    });
+    return result;
+}
+
+DecodedPlanes DecodePlanes(const std::string &path, std::int64_t n)
+{
+    DecodedPlanes result;
+    DecodeNth(path, n, [&](const AVFrame &frame) {
+        result.format = AVPixelFormat(frame.format);
+        const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(result.format);
+        for (int p = 0; p < 3 && frame.data[p]; ++p) {
+            const bool chroma = p > 0;
+            const int w = chroma ? AV_CEIL_RSHIFT(frame.width, d->log2_chroma_w) : frame.width;
+            const int h = chroma ? AV_CEIL_RSHIFT(frame.height, d->log2_chroma_h) : frame.height;
+            result.width[p] = w;
+            result.height[p] = h;
+            for (int y = 0; y < h; ++y)
+                result.plane[p].insert(result.plane[p].end(),
+                                       frame.data[p] + std::ptrdiff_t(y) * frame.linesize[p],
+                                       frame.data[p] + std::ptrdiff_t(y) * frame.linesize[p] + w);
+        }
+    });
     return result;
 }
 

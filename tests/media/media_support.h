@@ -53,6 +53,17 @@ AviInfo ProbeAvi(const std::string &path);
 // Frame `n` of the file's video stream as 24-bit BGR, width × 3 bytes a row.
 std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n);
 
+// Frame `n` of the file's video stream as the decoder gives it: its first three
+// planes, tightly packed.
+struct DecodedPlanes
+{
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    int width[3] = {};
+    int height[3] = {};
+    std::vector<std::uint8_t> plane[3];
+};
+DecodedPlanes DecodePlanes(const std::string &path, std::int64_t n);
+
 // Mean absolute difference per channel between two BGR pictures of one size.
 double MeanDifference(const std::vector<std::uint8_t> &a, const std::vector<std::uint8_t> &b);
 

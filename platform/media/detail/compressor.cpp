@@ -178,7 +178,12 @@ private:
                     endOfStream();
                 return;
             }
-            if (av_frame_ref(shell.get(), &sample->picture->frame()) < 0) {
+            int ref = AVERROR(ENOMEM);
+            try {
+                ref = av_frame_ref(shell.get(), &sample->picture->frame());
+            } catch (const std::bad_alloc &) {
+            }
+            if (ref < 0) {
                 context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
                 return;
             }

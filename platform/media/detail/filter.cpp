@@ -15,6 +15,51 @@ void CopyName(const std::u16string &name, OLECHAR (&out)[128])
     out[n] = 0;
 }
 
+// Picture
+
+namespace {
+
+// The engine's frame is wrapped, not copied: the buffer keeps the frame alive
+// for as long as any later stage holds it.
+void ReleaseEngineFrame(void *opaque, std::uint8_t *)
+{
+    delete static_cast<avs::PFrame *>(opaque);
+}
+
+} // namespace
+
+Picture::Picture(FramePtr frame)
+    : frame_(std::move(frame))
+{}
+
+Picture::Picture(avs::PFrame engineFrame)
+    : engine_(std::move(engineFrame))
+{}
+
+const AVFrame &Picture::frame() const
+{
+    if (engine_)
+        std::call_once(wrapped_, [this] {
+            const std::uint8_t *pixels = engine_->data();
+            FramePtr wrapped = NewFrame();
+            const std::size_t bytes = std::size_t(engine_->stride()) * engine_->height();
+            auto *holder = new avs::PFrame(engine_);
+            wrapped->buf[0] = av_buffer_create(const_cast<std::uint8_t *>(pixels), bytes,
+                                               ReleaseEngineFrame, holder, AV_BUFFER_FLAG_READONLY);
+            if (!wrapped->buf[0]) {
+                delete holder;
+                throw std::bad_alloc();
+            }
+            wrapped->data[0] = const_cast<std::uint8_t *>(pixels);
+            wrapped->linesize[0] = engine_->stride();
+            wrapped->format = AV_PIX_FMT_BGR24;
+            wrapped->width = engine_->width();
+            wrapped->height = engine_->height();
+            frame_ = std::move(wrapped);
+        });
+    return *frame_;
+}
+
 // Pin
 
 Pin::Pin(BaseFilter &filter, PIN_DIRECTION direction, std::u16string name)

@@ -10,6 +10,7 @@
 // source can run far ahead through a held slide.
 #pragma once
 
+#include "platform/avs/avs.h"
 #include "platform/media/detail/ffmpeg.h"
 #include "platform/media/detail/object.h"
 #include "platform/media/dshow.h"
@@ -55,16 +56,27 @@ struct MediaType
 // An uncompressed picture, immutable once made and shared by reference. The
 // frame's buffers are reference-counted so that an encoder takes them without a
 // copy.
+//
+// A picture of the script engine's frame keeps that frame and wraps its pixels
+// only when frame() is first called, so a cross-fade frame that nobody reads as
+// 24-bit RGB is never blended in it (the converter blends it in its own format).
 class Picture
 {
 public:
-    explicit Picture(FramePtr frame)
-        : frame_(std::move(frame))
-    {}
-    const AVFrame &frame() const { return *frame_; }
+    explicit Picture(FramePtr frame);
+    explicit Picture(avs::PFrame engineFrame);
+    Picture(const Picture &) = delete;
+    Picture &operator=(const Picture &) = delete;
+
+    // Raises std::bad_alloc when the pixels of an engine frame cannot be made.
+    const AVFrame &frame() const;
+    // The engine's frame this picture shows, or null.
+    const avs::PFrame &engineFrame() const { return engine_; }
 
 private:
-    FramePtr frame_;
+    const avs::PFrame engine_;
+    mutable std::once_flag wrapped_;
+    mutable FramePtr frame_;
 };
 using PPicture = std::shared_ptr<const Picture>;
 

@@ -16,6 +16,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <thread>
+#include <unordered_map>
 
 namespace media::detail {
 
@@ -28,32 +29,6 @@ bool EndsWithNoCase(const std::string &text, const std::string &suffix)
                   return std::tolower(static_cast<unsigned char>(a))
                          == std::tolower(static_cast<unsigned char>(b));
               });
-}
-
-// The script's frames are wrapped, not copied: the frame's buffer keeps the
-// engine's frame alive for as long as any later stage holds it.
-void ReleaseEngineFrame(void *opaque, std::uint8_t *)
-{
-    delete static_cast<avs::PFrame *>(opaque);
-}
-
-PPicture WrapEngineFrame(const avs::PFrame &frame)
-{
-    FramePtr wrapped = NewFrame();
-    const std::size_t bytes = std::size_t(frame->stride()) * frame->height();
-    auto *holder = new avs::PFrame(frame);
-    wrapped->buf[0] = av_buffer_create(const_cast<std::uint8_t *>(frame->data()), bytes,
-                                       ReleaseEngineFrame, holder, AV_BUFFER_FLAG_READONLY);
-    if (!wrapped->buf[0]) {
-        delete holder;
-        throw std::bad_alloc();
-    }
-    wrapped->data[0] = const_cast<std::uint8_t *>(frame->data());
-    wrapped->linesize[0] = frame->stride();
-    wrapped->format = AV_PIX_FMT_BGR24;
-    wrapped->width = frame->width();
-    wrapped->height = frame->height();
-    return std::make_shared<Picture>(std::move(wrapped));
 }
 
 // The frames of the clip are made by several threads at once (the engine
@@ -95,23 +70,43 @@ public:
         {
             std::lock_guard lock(fetchMutex_);
             window_.clear();
+            ahead_.clear();
+            pictures_ = 0;
             first_ = 0;
-            next_ = 0;
+            epoch_ = 1;
+            working_ = 0;
             stopped_ = false;
         }
         startThread([this] { stream(); });
     }
 
 private:
-    // Frames made ahead of the one being delivered, at most. Held frames cost
-    // nothing and flow on into the converter's long queue, so the fetchers
-    // reach the next photo while the encoder still works on the held ones; the
-    // window only bounds the cross-fade frames in flight.
+    // Frames are made up to kWindow ahead of the one being delivered, and on up
+    // to kFarWindow while the frames made ahead hold at most kPicturesAhead
+    // pictures of their own. Held frames are one picture however many they are,
+    // and a cross-fade frame has no pixels of its own until somebody reads them,
+    // so the fetchers reach the next photos and decode them while the encoder
+    // still works on the current slide and its fade, and memory stays bounded
+    // for any script.
+    //
+    // Fetchers do not wait for one another: a frame that needs a photo another
+    // fetcher is decoding is skipped for now (the engine says Busy), so the
+    // next fetcher goes on to the photo after it, and two photos are decoded at
+    // once. A skipped frame is tried again once a fetch has made something new.
     static constexpr std::int64_t kWindow = 16;
+    static constexpr std::int64_t kFarWindow = 256;
+    static constexpr int kPicturesAhead = 3;
+
+    struct Ahead
+    {
+        int slots = 0;        // slots of the window that hold the frame
+        bool picture = false; // it has pixels of its own
+    };
 
     struct Slot
     {
-        bool ready = false;
+        enum class State { Empty, Taken, Ready } state = State::Empty;
+        std::uint64_t skipped = 0; // the epoch in which the frame was found busy
         avs::PFrame frame;
         HRESULT error = S_OK;
         std::string reason;
@@ -151,22 +146,61 @@ private:
         }
     }
 
-    // A fetching thread: takes the next frame number inside the window, makes
-    // the frame and leaves it (or why it could not be made) in its slot.
+    // The frame a fetcher should make next: the first one of the window that
+    // nobody has and that was not found busy since a fetch last made something
+    // new, to be made without waiting for other fetchers. When there is none and no
+    // fetcher is at work, the frame to deliver next, waiting for whoever makes
+    // what it needs. False when there is nothing to do now.
+    bool pickLocked(std::int64_t *n, bool *wait)
+    {
+        for (std::size_t i = 0; i < window_.size(); ++i) {
+            const std::int64_t frame = first_ + static_cast<std::int64_t>(i);
+            if (frame >= info_.frameCount
+                || (static_cast<std::int64_t>(i) >= kWindow && pictures_ >= kPicturesAhead))
+                break;
+            Slot &slot = window_[i];
+            if (slot.state != Slot::State::Empty || slot.skipped == epoch_)
+                continue;
+            slot.state = Slot::State::Taken;
+            *n = frame;
+            *wait = false;
+            return true;
+        }
+        if (working_ == 0 && first_ < info_.frameCount
+            && window_.front().state == Slot::State::Empty) {
+            window_.front().state = Slot::State::Taken;
+            *n = first_;
+            *wait = true;
+            return true;
+        }
+        return false;
+    }
+
+    // A fetching thread: makes frames of the window and leaves each (or why it
+    // could not be made) in its slot.
     void fetch()
     {
         std::unique_lock lock(fetchMutex_);
         for (;;) {
-            fetchCv_.wait(lock, [&] {
-                return stopped_ || next_ >= info_.frameCount || next_ < first_ + kWindow;
-            });
-            if (stopped_ || next_ >= info_.frameCount)
+            std::int64_t n = 0;
+            bool wait = false;
+            fetchCv_.wait(lock, [&] { return stopped_ || pickLocked(&n, &wait); });
+            if (stopped_)
                 return;
-            const std::int64_t n = next_++;
+            const std::uint64_t epoch = epoch_;
+            ++working_;
             lock.unlock();
             Slot made;
+            bool busy = false;
             try {
-                made.frame = clip_->GetFrame(n);
+                if (wait) {
+                    made.frame = clip_->GetFrame(n);
+                } else {
+                    avs::NoWait noWait;
+                    made.frame = clip_->GetFrame(n);
+                }
+            } catch (const avs::Busy &) {
+                busy = true;
             } catch (const std::bad_alloc &) {
                 made.error = E_OUTOFMEMORY;
                 made.reason = "Out of memory";
@@ -174,22 +208,61 @@ private:
                 made.error = E_FAIL;
                 made.reason = e.what();
             }
-            made.ready = true;
             lock.lock();
-            if (n >= first_)
-                window_[static_cast<std::size_t>(n - first_)] = std::move(made);
+            --working_;
+            // Only a frame not in the window yet (a photo decoded, a fade made)
+            // or an error can be what a skipped frame was waiting for; another
+            // of the held frames around it cannot.
+            if (!busy && (!made.frame || !ahead_.count(made.frame.get())))
+                ++epoch_;
+            // The slot is still there: only a ready frame is delivered, and Start
+            // waits for the fetchers of an earlier run.
+            Slot &slot = window_[static_cast<std::size_t>(n - first_)];
+            if (busy) {
+                slot.state = Slot::State::Empty;
+                slot.skipped = epoch;
+            } else {
+                enterLocked(made.frame);
+                made.state = Slot::State::Ready;
+                slot = std::move(made);
+            }
             fetchCv_.notify_all();
         }
+    }
+
+    void enterLocked(const avs::PFrame &frame)
+    {
+        if (!frame)
+            return;
+        Ahead &a = ahead_[frame.get()];
+        if (a.slots++ == 0 && frame->hasPixels()) {
+            a.picture = true;
+            ++pictures_;
+        }
+    }
+
+    void leaveLocked(const avs::PFrame &frame)
+    {
+        if (!frame)
+            return;
+        auto it = ahead_.find(frame.get());
+        if (it == ahead_.end() || --it->second.slots > 0)
+            return;
+        if (it->second.picture)
+            --pictures_;
+        ahead_.erase(it);
     }
 
     // Frame n once it is made; false when the run stops first.
     bool await(std::int64_t n, Slot *slot)
     {
         std::unique_lock lock(fetchMutex_);
-        fetchCv_.wait(lock, [&] { return stopped_ || window_.front().ready; });
+        fetchCv_.wait(lock,
+                      [&] { return stopped_ || window_.front().state == Slot::State::Ready; });
         if (stopped_)
             return false;
         *slot = std::move(window_.front());
+        leaveLocked(slot->frame);
         window_.pop_front();
         window_.emplace_back();
         first_ = n + 1;
@@ -202,7 +275,7 @@ private:
     {
         {
             std::lock_guard lock(fetchMutex_);
-            window_.resize(kWindow);
+            window_.resize(kFarWindow);
         }
         const int workers
             = static_cast<int>(std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 4));
@@ -233,7 +306,7 @@ private:
             }
             if (slot.frame.get() != lastFrame) {
                 try {
-                    picture = WrapEngineFrame(slot.frame);
+                    picture = std::make_shared<const Picture>(slot.frame);
                 } catch (const std::bad_alloc &) {
                     context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
                     return;
@@ -257,9 +330,12 @@ private:
 
     std::mutex fetchMutex_;
     std::condition_variable fetchCv_;
-    std::deque<Slot> window_; // frames first_ .. first_ + kWindow - 1
+    std::deque<Slot> window_; // frames first_ .. first_ + kFarWindow - 1
+    std::unordered_map<const avs::Frame *, Ahead> ahead_; // the frames in the window
+    int pictures_ = 0;                                    // of them, those with pixels of their own
     std::int64_t first_ = 0;
-    std::int64_t next_ = 0;
+    std::uint64_t epoch_ = 1; // counts the fetches that made something new
+    int working_ = 0;         // fetchers making a frame
     bool stopped_ = false;
 };
 
