@@ -1,6 +1,9 @@
-// Application definitions shared by the movie job: the temporary folder and the
+// Application definitions shared by the program: the temporary folder, the
+// folder chooser, the application information read from config.ini and the
 // output size table.
 #pragma once
+
+#include "platform/win32/types.h"
 
 #include <string>
 
@@ -8,6 +11,34 @@ namespace quillon {
 
 // The system's temporary folder, ending in '/'.
 std::string GetTempDirectory();
+
+// Shows the platform's folder chooser titled "Please specify a directory" (file
+// system folders only) over `owner`. When the user picks a folder, `Variable`
+// becomes its path ending in '/'; when the user cancels, `Variable` keeps what it
+// held.
+void BrowseForFolder(HWND owner, std::string &Variable);
+
+// What the program knows about itself, from config.ini beside the program.
+struct TApplicationInfo
+{
+    std::string Homepage;
+    std::string HelpFile;
+};
+
+// The program's own site, when config.ini names none.
+inline constexpr const char *DefaultHomepage = "https://quillon.example.org/";
+inline constexpr const char *DefaultHelpFile = "help.chm";
+
+// The process-wide record; empty until ReadApplicationInfo fills it.
+TApplicationInfo &ApplicationInfo();
+
+// "config.ini" in the program's folder.
+std::string ConfigFilePath();
+
+// Reads Homepage and HelpFile of the section ApplicationInfo from `configFile`
+// into ApplicationInfo(). A missing file or key gives the default; a key that is
+// present but empty gives "". Values are cut to 2047 characters.
+void ReadApplicationInfo(const std::string &configFile);
 
 struct OutputSize
 {

@@ -13,6 +13,7 @@ namespace {
 
 std::mutex g_mutex;
 ShellHandler g_handler;
+FolderChooser g_chooser;
 
 constexpr std::intptr_t SE_ERR_NOASSOC = 31;
 constexpr std::intptr_t ERROR_FILE_NOT_FOUND = 2;
@@ -59,6 +60,26 @@ std::intptr_t ShellExecuteA(HWND owner, const char *verb, const char *file, cons
         handler = g_handler;
     }
     return handler ? handler(request) : openWithDesktop(request);
+}
+
+FolderChooser SetFolderChooser(FolderChooser chooser)
+{
+    std::lock_guard lock(g_mutex);
+    FolderChooser previous = std::move(g_chooser);
+    g_chooser = std::move(chooser);
+    return previous;
+}
+
+std::optional<std::string> SHBrowseForFolderA(const BROWSEINFOA &info)
+{
+    FolderChooser chooser;
+    {
+        std::lock_guard lock(g_mutex);
+        chooser = g_chooser;
+    }
+    if (!chooser)
+        return std::nullopt;
+    return chooser(info);
 }
 
 } // namespace win32

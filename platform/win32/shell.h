@@ -1,11 +1,15 @@
 // ShellExecute "open": hands a file, folder or address to the desktop's default
 // handler. The handler is replaceable so that the program can use Qt's and tests
 // can record the calls.
+//
+// SHBrowseForFolder: the shell's folder chooser, answered by a replaceable
+// chooser as well: the program installs a dialog, tests answer it themselves.
 #pragma once
 
 #include "platform/win32/types.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace win32 {
@@ -32,5 +36,23 @@ QUILLON_WIN32_API ShellHandler SetShellHandler(ShellHandler handler);
 QUILLON_WIN32_API std::intptr_t ShellExecuteA(HWND owner, const char *verb, const char *file,
                                               const char *parameters, const char *directory,
                                               int show);
+
+constexpr UINT BIF_RETURNONLYFSDIRS = 0x0001;
+
+struct BROWSEINFOA
+{
+    HWND hwndOwner = nullptr;
+    std::string lpszTitle;
+    UINT ulFlags = 0;
+};
+
+// The chosen folder's file-system path, or nullopt when the user cancelled.
+using FolderChooser = std::function<std::optional<std::string>(const BROWSEINFOA &)>;
+
+QUILLON_WIN32_API FolderChooser SetFolderChooser(FolderChooser chooser);
+
+// Shows the chooser; without one (a program with no display) every request
+// counts as cancelled.
+QUILLON_WIN32_API std::optional<std::string> SHBrowseForFolderA(const BROWSEINFOA &info);
 
 } // namespace win32

@@ -132,6 +132,7 @@ struct WindowRecord
     std::mutex mutex;
     bool alive = true;
     std::vector<std::shared_ptr<PendingCall>> pending;
+    std::map<std::string, void *> props;
 
     bool isAlive()
     {
@@ -247,13 +248,59 @@ BOOL IsWindow(HWND hwnd)
     return lookup(hwnd) ? TRUE : FALSE;
 }
 
+namespace {
+
+std::string lowerCase(const char *name)
+{
+    std::string key(name);
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return key;
+}
+
+} // namespace
+
+BOOL SetPropA(HWND hwnd, const char *name, void *data)
+{
+    auto record = lookup(hwnd);
+    if (!record || !name || !*name)
+        return FALSE;
+    std::lock_guard lock(record->mutex);
+    if (!record->alive)
+        return FALSE;
+    record->props[lowerCase(name)] = data;
+    return TRUE;
+}
+
+void *GetPropA(HWND hwnd, const char *name)
+{
+    auto record = lookup(hwnd);
+    if (!record || !name || !*name)
+        return nullptr;
+    std::lock_guard lock(record->mutex);
+    const auto it = record->props.find(lowerCase(name));
+    return it == record->props.end() ? nullptr : it->second;
+}
+
+void *RemovePropA(HWND hwnd, const char *name)
+{
+    auto record = lookup(hwnd);
+    if (!record || !name || !*name)
+        return nullptr;
+    std::lock_guard lock(record->mutex);
+    const auto it = record->props.find(lowerCase(name));
+    if (it == record->props.end())
+        return nullptr;
+    void *data = it->second;
+    record->props.erase(it);
+    return data;
+}
+
 UINT RegisterWindowMessageA(const char *name)
 {
     if (!name || !*name)
         return 0;
-    std::string key(name);
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string key = lowerCase(name);
     auto &reg = registry();
     std::lock_guard lock(reg.mutex);
     auto [it, added] = reg.messages.emplace(key, reg.nextMessage);

@@ -85,4 +85,14 @@ QUILLON_WIN32_API LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARA
 // Queues the message for the owning thread and returns at once.
 QUILLON_WIN32_API BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// Named values that travel with a window, for code that gets nothing but the
+// handle (a library asked to show a dialog owned by the window). Names compare
+// case-insensitively; the values go when the window does. SetPropA fails on a
+// null or destroyed handle and for a null or empty name.
+QUILLON_WIN32_API BOOL SetPropA(HWND hwnd, const char *name, void *data);
+// Null when the window or the value is missing.
+QUILLON_WIN32_API void *GetPropA(HWND hwnd, const char *name);
+// Takes the value away and returns it.
+QUILLON_WIN32_API void *RemovePropA(HWND hwnd, const char *name);
+
 } // namespace win32

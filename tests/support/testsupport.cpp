@@ -210,4 +210,55 @@ std::vector<std::string> MessageBoxRecorder::texts() const
     return result;
 }
 
+FolderChooserAnswers::FolderChooserAnswers(std::deque<std::optional<std::string>> answers)
+    : answers_(std::move(answers))
+{
+    previous_ = win32::SetFolderChooser([this](const win32::BROWSEINFOA &info) {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(info);
+        if (answers_.empty())
+            return std::optional<std::string>();
+        std::optional<std::string> next = std::move(answers_.front());
+        answers_.pop_front();
+        return next;
+    });
+}
+
+FolderChooserAnswers::~FolderChooserAnswers()
+{
+    win32::SetFolderChooser(std::move(previous_));
+}
+
+void FolderChooserAnswers::add(std::optional<std::string> answer)
+{
+    std::lock_guard lock(mutex_);
+    answers_.push_back(std::move(answer));
+}
+
+std::vector<win32::BROWSEINFOA> FolderChooserAnswers::requests() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+ShellRecorder::ShellRecorder()
+{
+    previous_ = win32::SetShellHandler([this](const win32::ShellRequest &request) {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+        return std::intptr_t(42);
+    });
+}
+
+ShellRecorder::~ShellRecorder()
+{
+    win32::SetShellHandler(std::move(previous_));
+}
+
+std::vector<win32::ShellRequest> ShellRecorder::requests() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
 } // namespace testsupport

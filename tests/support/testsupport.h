@@ -3,8 +3,11 @@
 #pragma once
 
 #include "platform/win32/messagebox.h"
+#include "platform/win32/shell.h"
 
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,43 @@ private:
     mutable std::mutex mutex_;
     std::vector<RecordedBox> boxes_;
     win32::MessageBoxHandler previous_;
+};
+
+// Answers the shell's folder chooser from a queue, one answer a request (nullopt
+// is a cancel; an empty queue cancels), and keeps the requests.
+class FolderChooserAnswers
+{
+public:
+    explicit FolderChooserAnswers(std::deque<std::optional<std::string>> answers = {});
+    ~FolderChooserAnswers();
+    FolderChooserAnswers(const FolderChooserAnswers &) = delete;
+    FolderChooserAnswers &operator=(const FolderChooserAnswers &) = delete;
+
+    void add(std::optional<std::string> answer);
+    std::vector<win32::BROWSEINFOA> requests() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<std::optional<std::string>> answers_;
+    std::vector<win32::BROWSEINFOA> requests_;
+    win32::FolderChooser previous_;
+};
+
+// Records every ShellExecuteA instead of starting anything; answers success.
+class ShellRecorder
+{
+public:
+    ShellRecorder();
+    ~ShellRecorder();
+    ShellRecorder(const ShellRecorder &) = delete;
+    ShellRecorder &operator=(const ShellRecorder &) = delete;
+
+    std::vector<win32::ShellRequest> requests() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<win32::ShellRequest> requests_;
+    win32::ShellHandler previous_;
 };
 
 } // namespace testsupport

@@ -57,6 +57,30 @@ TEST(Shell, RequestsReachTheInstalledHandler)
     EXPECT_EQ(seen[1].show, SW_SHOWMAXIMIZED);
 }
 
+TEST(Shell, FolderChooserAnswersOrCancels)
+{
+    // Nobody to ask: the request counts as cancelled.
+    EXPECT_EQ(SHBrowseForFolderA({nullptr, "Please specify a directory", BIF_RETURNONLYFSDIRS}),
+              std::nullopt);
+
+    std::vector<BROWSEINFOA> seen;
+    std::optional<std::string> answer = "/srv/movies";
+    auto previous = SetFolderChooser([&](const BROWSEINFOA &info) {
+        seen.push_back(info);
+        return answer;
+    });
+    HWND owner = reinterpret_cast<HWND>(0x20);
+    EXPECT_EQ(SHBrowseForFolderA({owner, "Please specify a directory", BIF_RETURNONLYFSDIRS}),
+              "/srv/movies");
+    answer.reset();
+    EXPECT_EQ(SHBrowseForFolderA({owner, "t", 0}), std::nullopt);
+    SetFolderChooser(std::move(previous));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].hwndOwner, owner);
+    EXPECT_EQ(seen[0].lpszTitle, "Please specify a directory");
+    EXPECT_EQ(seen[0].ulFlags, BIF_RETURNONLYFSDIRS);
+}
+
 TEST(Strings, Utf8AndUtf16RoundTrip)
 {
     const std::string path = "/home/ü/Fotos 🌊/strand.jpg";

@@ -85,6 +85,28 @@ TEST(WindowMessages, NullAndDestroyedHandlesAnswerZero)
     EXPECT_EQ(calls, 0);
 }
 
+TEST(WindowProperties, TravelWithTheWindowAndGoWithIt)
+{
+    int value = 0;
+    HWND hwnd = CreateWindowHandle({});
+    EXPECT_TRUE(SetPropA(hwnd, "QWidget", &value));
+    EXPECT_EQ(GetPropA(hwnd, "qwidget"), &value);
+    EXPECT_EQ(GetPropA(hwnd, "Other"), nullptr);
+    EXPECT_FALSE(SetPropA(hwnd, "", &value));
+    EXPECT_FALSE(SetPropA(nullptr, "QWidget", &value));
+    // Seen from another thread as well.
+    void *fromThread = nullptr;
+    std::thread([&] { fromThread = GetPropA(hwnd, "QWidget"); }).join();
+    EXPECT_EQ(fromThread, &value);
+
+    EXPECT_EQ(RemovePropA(hwnd, "QWIDGET"), &value);
+    EXPECT_EQ(GetPropA(hwnd, "QWidget"), nullptr);
+    SetPropA(hwnd, "QWidget", &value);
+    DestroyWindowHandle(hwnd);
+    EXPECT_EQ(GetPropA(hwnd, "QWidget"), nullptr);
+    EXPECT_FALSE(SetPropA(hwnd, "QWidget", &value));
+}
+
 TEST(WindowMessages, CrossThreadSendRunsOnOwnerInOrderAndBlocksSender)
 {
     std::mutex mutex;

@@ -1,0 +1,178 @@
+// The main window: a borderless 630 × 530 picture with two views, the photo
+// view (the photo list commands and the thumbnail panel) and the output view
+// (the output settings and the Go command), a status line, the minimise and
+// close glyphs, the "About " label, and a background that moves the window.
+//
+// The window owns all of the program's state: the photo list (the thumbnail
+// panel's ThumbItems), the output settings (the controls), the job record and
+// the run state. Its message procedure is the procedure of its window handle:
+// the renderer's progress messages and the compressor list (WM_COPYDATA) come
+// through it.
+#pragma once
+
+#include "app/job/job.h"
+#include "app/job/work_thread.h"
+#include "app/photos/PhotoThumbPanel.h"
+#include "app/ui/MouseEffectImage.h"
+#include "app/ui/TwoStatesPicButton.h"
+#include "app/ui/stdctrls.h"
+#include "platform/forms/controls.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+
+namespace quillon {
+
+enum TView : std::uint8_t { PhotoView = 0, OutputView = 1 };
+
+// The address that the Go command offers when no compressor entry names the
+// preferred codec: where the encoder behind that entry comes from.
+inline constexpr const char *DivXDownloadPage = "https://ffmpeg.org/download.html";
+
+inline constexpr const char *ApplicationTitle = "Tessary";
+
+// The window's font: Liberation Sans with a character height of 11 pixels, the
+// metrics of the layout's 8-point sans serif.
+QFont UiFont();
+
+class TMainForm : public QWidget, public TConversionWindow
+{
+public:
+    // Creates the components from the window's design, then runs FormCreate.
+    explicit TMainForm(QWidget *parent = nullptr);
+    // Waits for a run's worker to end, then FormDestroy. The application object
+    // must still exist: it serves the worker's last calls.
+    ~TMainForm() override;
+
+    // Components, in creation order.
+    forms::TImage *mainImgBack;
+    forms::TLabel *lblAbout;
+    forms::TImage *pnl1_imgBack;
+    forms::TLabel *sb_status;
+    TTwoStatesPicButton *tabAddPhotos;
+    TTwoStatesPicButton *tabOutput;
+    TMouseEffectImage *pnl1_btnAdd;
+    TMouseEffectImage *pnl1_btnAddFolder;
+    TMouseEffectImage *pnl1_btnDelete;
+    TMouseEffectImage *pnl1_btnDelAll;
+    TMouseEffectImage *pnl3_btnGo;
+    forms::TImage *Image1;
+    forms::TImage *Image2;
+    QScrollArea *pnl1_ScrollBox;
+    TPhotoThumbPanel *PhotoThumbPanel1;
+    TRadioGroup *pnl3_grpStandard;
+    TRadioGroup *pnl3_grpResolution;
+    QGroupBox *pnl3_grpSoundTrack;
+    forms::TLabel *Label4;
+    QLineEdit *edtSoundFile;
+    QToolButton *btnSelectMusic;
+    forms::TCustomPanel *pnl3_pnlOutput;
+    forms::TLabel *lblInterval;
+    TSpinEdit *edtInterval;
+    forms::TLabel *lblOutputPath;
+    QLineEdit *edtOutputPath;
+    QToolButton *SpeedButton3;
+    QPushButton *butBrowse;
+    forms::TLabel *Label2;
+    QComboBox *cmbCompressorList;
+    QPushButton *Button3;
+    QProgressBar *ProgressConvert;
+    std::unique_ptr<TOpenDialog> dlgOpenPic;
+    std::unique_ptr<TOpenDialog> dlgOpenMusic;
+
+    // Event handlers; each ignores its sender.
+    void FormCreate(QObject *Sender);
+    void FormDestroy(QObject *Sender);
+    void FormKeyUp(QObject *Sender, forms::WORD &Key, forms::TShiftState Shift);
+    void tabAddPhotosClick(QObject *Sender);
+    void tabOutputClick(QObject *Sender);
+    void mainImgBackMouseDown(QObject *Sender, forms::TMouseButton Button, forms::TShiftState Shift,
+                              int X, int Y);
+    void lblAboutMouseMove(QObject *Sender, forms::TShiftState Shift, int X, int Y);
+    void lblAboutMouseLeave(QObject *Sender);
+    void lblAboutClick(QObject *Sender);
+    void Image1Click(QObject *Sender);
+    void Image2Click(QObject *Sender);
+    // The photo list commands.
+    void pnl1_btnAddClick(QObject *Sender);
+    void pnl1_btnAddFolderClick(QObject *Sender);
+    void pnl1_btnDeleteClick(QObject *Sender);
+    void pnl1_btnDelAllClick(QObject *Sender);
+    // The output settings.
+    void pnl3_grpStandardClick(QObject *Sender);
+    void btnSelectMusicClick(QObject *Sender);
+    void SpeedButton3Click(QObject *Sender);
+    void butBrowseClick(QObject *Sender);
+    void Button3Click(QObject *Sender);
+    // The Go command.
+    void pnl3_btnGoClick(QObject *Sender);
+
+    // The view switch.
+    void ApplyView();
+    TView ActiveView() const { return FActiveView; }
+    // True when some compressor entry contains "DivX? 5".
+    bool HasDivXCompressor() const;
+
+    // The window's message procedure.
+    LRESULT WndProc(HWND hwnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+
+    // The run's state.
+    bool Converting() const { return FConverting; }
+    std::int64_t TotalSeconds() const { return FTotalSeconds; }
+    UINT ProgressMessage() const { return FProgressMessage; }
+    const TWorkThreadInfo &JobInfo() const { return *FWorkThreadInfo; }
+    // True while a run's worker thread exists, up to the end of its outcome box.
+    bool RunActive() const { return FRunningWorkers > 0; }
+
+    // TConversionWindow
+    HWND Handle() const override { return FHandle; }
+    void SetStatusText(const std::string &text) override;
+    void ConversionFinished() override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void CreateComponents();
+    void CreateOutputControls();
+    // Brings a control to the front of its kind: a picture or label stays below
+    // every windowed control, as such controls always do.
+    void BringToFront(QWidget *control);
+    void WMCopyData(const win32::COPYDATASTRUCT *data);
+    void WMProgress(WPARAM wParam);
+    void StartWindowMove();
+    void WorkerEnded();
+    void SelectThumbnail(QObject *image);
+
+    bool FConverting = false;
+    TView FActiveView = PhotoView;
+    std::unique_ptr<TWorkThreadInfo> FWorkThreadInfo;
+    HWND FHandle = nullptr;
+    UINT FProgressMessage = 0;
+    std::int64_t FTotalSeconds = 0;
+    int FRunningWorkers = 0;
+
+    std::vector<QWidget *> FWindowedControls; // bottom to top
+    QWidget *FPanelHost = nullptr;            // the scroll box's content
+    QPointF FLastPressGlobal;
+    bool FMoving = false;
+    QPoint FMoveStartPos;
+    QPointF FMoveStartGlobal;
+};
+
+} // namespace quillon

@@ -1,0 +1,19 @@
+// What the program sets up before its main window: the application's title, its
+// look and font, and the desktop behind the platform's shell services (opening
+// files, folders and addresses with the desktop's default handler, and the
+// folder chooser).
+#pragma once
+
+namespace forms {
+class TApplication;
+}
+
+namespace quillon {
+
+// Title "Tessary", the Fusion style, the window font and the desktop services.
+void SetUpApplication(forms::TApplication &app);
+
+// Installs the shell and folder-chooser handlers for the whole program.
+void InstallDesktopServices();
+
+} // namespace quillon

@@ -1,0 +1,337 @@
+#include "app/ui/stdctrls.h"
+
+#include "platform/forms/application.h"
+#include "platform/forms/sysutils.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QRadioButton>
+#include <QToolButton>
+
+#include <algorithm>
+#include <climits>
+
+namespace quillon {
+
+// TRadioGroup
+
+TRadioGroup::TRadioGroup(QWidget *parent)
+    : QGroupBox(parent)
+{}
+
+void TRadioGroup::SetCaption(const std::string &caption)
+{
+    setTitle(QString::fromStdString(caption));
+}
+
+void TRadioGroup::SetItems(const std::vector<std::string> &items)
+{
+    for (QRadioButton *button : buttons_)
+        delete button;
+    buttons_.clear();
+    itemIndex_ = -1;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        auto *button = new QRadioButton(QString::fromStdString(items[i]), this);
+        const int index = static_cast<int>(i);
+        connect(button, &QRadioButton::toggled, this,
+                [this, index](bool checked) { Toggled(index, checked); });
+        button->show();
+        buttons_.push_back(button);
+    }
+    ArrangeButtons();
+}
+
+std::string TRadioGroup::Item(int index) const
+{
+    const QRadioButton *button = Button(index);
+    return button ? button->text().toStdString() : std::string();
+}
+
+void TRadioGroup::SetItem(int index, const std::string &caption)
+{
+    if (QRadioButton *button = Button(index))
+        button->setText(QString::fromStdString(caption));
+}
+
+QRadioButton *TRadioGroup::Button(int index) const
+{
+    if (index < 0 || index >= ItemCount())
+        return nullptr;
+    return buttons_[static_cast<std::size_t>(index)];
+}
+
+void TRadioGroup::SetItemIndex(int index)
+{
+    if (index < 0 || index >= ItemCount())
+        index = -1;
+    if (index == itemIndex_)
+        return;
+    updating_ = true;
+    for (int i = 0; i < ItemCount(); ++i) {
+        buttons_[static_cast<std::size_t>(i)]->setAutoExclusive(false);
+        buttons_[static_cast<std::size_t>(i)]->setChecked(i == index);
+        buttons_[static_cast<std::size_t>(i)]->setAutoExclusive(true);
+    }
+    updating_ = false;
+    itemIndex_ = index;
+    if (const forms::TNotifyEvent handler = OnClick)
+        handler(this);
+}
+
+void TRadioGroup::Toggled(int index, bool checked)
+{
+    if (updating_ || !checked || index == itemIndex_)
+        return;
+    itemIndex_ = index;
+    if (const forms::TNotifyEvent handler = OnClick) {
+        try {
+            handler(this);
+        } catch (...) {
+            forms::HandleException(std::current_exception());
+        }
+    }
+}
+
+void TRadioGroup::ArrangeButtons()
+{
+    // The framework's arrangement: the room under the caption is shared evenly,
+    // one row per item.
+    const int count = ItemCount();
+    if (count == 0)
+        return;
+    const int textHeight = fontMetrics().height();
+    const int room = height() - textHeight - 5;
+    const int rowHeight = room / count;
+    const int top = textHeight + 1 + (room % count) / 2;
+    for (int i = 0; i < count; ++i)
+        buttons_[static_cast<std::size_t>(i)]->setGeometry(8, top + i * rowHeight, width() - 10,
+                                                           rowHeight);
+}
+
+void TRadioGroup::resizeEvent(QResizeEvent *event)
+{
+    QGroupBox::resizeEvent(event);
+    ArrangeButtons();
+}
+
+void TRadioGroup::changeEvent(QEvent *event)
+{
+    QGroupBox::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        ArrangeButtons();
+}
+
+// TSpinEdit
+
+TSpinEdit::TSpinEdit(QWidget *parent)
+    : QLineEdit(parent)
+{
+    auto makeButton = [this](Qt::ArrowType arrow, int direction) {
+        auto *button = new QToolButton(this);
+        button->setArrowType(arrow);
+        button->setAutoRepeat(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::ArrowCursor);
+        button->setIconSize(QSize(7, 5));
+        connect(button, &QToolButton::clicked, this, [this, direction] { Step(direction); });
+        return button;
+    };
+    up_ = makeButton(Qt::UpArrow, 1);
+    down_ = makeButton(Qt::DownArrow, -1);
+    setText(QStringLiteral("0"));
+}
+
+int TSpinEdit::Value() const
+{
+    return forms::StrToIntDef(text().toStdString(), minValue_);
+}
+
+int TSpinEdit::CheckValue(long long value) const
+{
+    if (maxValue_ != minValue_)
+        value = std::clamp<long long>(value, minValue_, maxValue_);
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+void TSpinEdit::SetValue(long long value)
+{
+    setText(QString::number(CheckValue(value)));
+}
+
+void TSpinEdit::ApplyBounds()
+{
+    const int value = Value();
+    if (CheckValue(value) != value)
+        SetValue(value);
+}
+
+bool TSpinEdit::IsValidChar(QChar c)
+{
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        return c != QChar('\r');
+    const QString separator = QLocale().decimalPoint();
+    return c.isDigit() || c == QChar('+') || c == QChar('-')
+           || (!separator.isEmpty() && c == separator.front());
+}
+
+void TSpinEdit::Step(int direction)
+{
+    if (isReadOnly()) {
+        QApplication::beep();
+        return;
+    }
+    SetValue(static_cast<long long>(Value()) + static_cast<long long>(direction) * increment_);
+}
+
+void TSpinEdit::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+        Step(event->key() == Qt::Key_Up ? 1 : -1);
+        event->accept();
+        return;
+    }
+    const QString typed = event->text();
+    if (typed.size() == 1 && !IsValidChar(typed.front())) {
+        QApplication::beep();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void TSpinEdit::focusOutEvent(QFocusEvent *event)
+{
+    ApplyBounds();
+    QLineEdit::focusOutEvent(event);
+}
+
+void TSpinEdit::resizeEvent(QResizeEvent *event)
+{
+    QLineEdit::resizeEvent(event);
+    // The arrows stand on the right edge, inside the frame, one above the other.
+    const int w = 15;
+    const int inner = height() - 4;
+    const int upHeight = (inner + 1) / 2;
+    up_->setGeometry(width() - w - 2, 2, w, upHeight);
+    down_->setGeometry(width() - w - 2, 2 + upHeight, w, inner - upHeight);
+    setTextMargins(0, 0, w, 0);
+}
+
+// TBevel
+
+TBevel::TBevel(QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void TBevel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const int y = height() - 2;
+    painter.fillRect(0, y, width(), 1, QColor(0, 0, 0, 70));
+    painter.fillRect(0, y + 1, width(), 1, QColor(255, 255, 255, 40));
+}
+
+// TOpenDialog
+
+QStringList NameFiltersOf(const std::string &filter)
+{
+    const QStringList parts = QString::fromStdString(filter).split(QChar('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString &pattern : parts[i + 1].split(QChar(';'), Qt::SkipEmptyParts)) {
+            QString anyCase;
+            for (QChar c : pattern.trimmed()) {
+                if (c.isLetter() && c.toLower() != c.toUpper())
+                    anyCase += QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper());
+                else
+                    anyCase += c;
+            }
+            patterns << anyCase;
+        }
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QChar(' ')));
+    }
+    return filters;
+}
+
+TOpenDialog::TOpenDialog(QWidget *owner)
+    : owner_(owner)
+{}
+
+namespace {
+
+// Shows the picture under the cursor of the dialog, shrunk to fit.
+void AddPreview(QFileDialog &dialog)
+{
+    auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
+    if (!grid)
+        return;
+    auto *preview = new QLabel(&dialog);
+    preview->setObjectName(QStringLiteral("preview"));
+    preview->setFixedSize(180, 150);
+    preview->setAlignment(Qt::AlignCenter);
+    preview->setFrameShape(QFrame::StyledPanel);
+    grid->addWidget(preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
+    QObject::connect(
+        &dialog, &QFileDialog::currentChanged, preview, [preview](const QString &path) {
+            QImageReader reader(path);
+            reader.setAutoTransform(true);
+            const QSize size = reader.size();
+            if (size.isValid()) {
+                reader.setScaledSize(size.scaled(preview->size() - QSize(8, 8), Qt::KeepAspectRatio)
+                                         .boundedTo(size));
+            }
+            const QImage image = reader.read();
+            if (image.isNull())
+                preview->setText(QFileInfo(path).isFile() ? QStringLiteral("(no preview)")
+                                                          : QString());
+            else
+                preview->setPixmap(QPixmap::fromImage(image));
+        });
+}
+
+} // namespace
+
+bool TOpenDialog::Execute()
+{
+    QFileDialog dialog(owner_, QString::fromStdString(Title),
+                       folder_.isEmpty() ? QDir::homePath() : folder_);
+    dialog.setObjectName(QStringLiteral("OpenDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(MultiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    const QStringList filters = NameFiltersOf(Filter);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        if (FilterIndex >= 1 && FilterIndex <= filters.size())
+            dialog.selectNameFilter(filters[FilterIndex - 1]);
+    }
+    dialog.setSizeGripEnabled(true);
+    if (PicturePreview)
+        AddPreview(dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return false;
+    files_.clear();
+    for (const QString &file : chosen)
+        files_.push_back(QDir::cleanPath(QFileInfo(file).absoluteFilePath()).toStdString());
+    const int index = filters.indexOf(dialog.selectedNameFilter());
+    if (index >= 0)
+        FilterIndex = index + 1;
+    folder_ = dialog.directory().absolutePath();
+    return true;
+}
+
+} // namespace quillon

@@ -1,0 +1,107 @@
+#include "platform/tamsik/settings_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace tamsik {
+
+SettingsDialog::SettingsDialog(const media::CompressorEntry &entry,
+                               const media::CompressorSettings &settings, QWidget *owner)
+    : QDialog(owner)
+    , entry_(entry)
+    , initial_(settings)
+{
+    setObjectName(QStringLiteral("CompressorSettings"));
+    setWindowTitle(QStringLiteral("Compressor Settings"));
+    setModal(true);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *name = new QLabel(QString::fromStdString(entry.friendlyName), this);
+    name->setObjectName(QStringLiteral("name"));
+    QFont bold = name->font();
+    bold.setBold(true);
+    name->setFont(bold);
+    layout->addWidget(name);
+    const std::string fourcc = media::FourccText(entry.fourcc);
+    auto *detail = new QLabel(
+        fourcc.empty() ? QStringLiteral("Stored as plain RGB frames")
+                       : QStringLiteral("Stored as %1 video").arg(QString::fromStdString(fourcc)),
+        this);
+    detail->setEnabled(false);
+    layout->addWidget(detail);
+
+    auto *form = new QFormLayout;
+    if (entry.hasQuality) {
+        qualitySlider_ = new QSlider(Qt::Horizontal, this);
+        qualitySlider_->setRange(0, 100);
+        quality_ = new QSpinBox(this);
+        quality_->setObjectName(QStringLiteral("quality"));
+        quality_->setRange(0, 100);
+        quality_->setSuffix(QStringLiteral(" %"));
+        connect(qualitySlider_, &QSlider::valueChanged, quality_, &QSpinBox::setValue);
+        connect(quality_, &QSpinBox::valueChanged, qualitySlider_, &QSlider::setValue);
+        auto *row = new QHBoxLayout;
+        row->addWidget(qualitySlider_, 1);
+        row->addWidget(quality_);
+        form->addRow(QStringLiteral("Quality:"), row);
+        auto *hint = new QLabel(
+            QStringLiteral("Higher quality keeps more detail and makes larger files."), this);
+        hint->setEnabled(false);
+        form->addRow(QString(), hint);
+    }
+    if (entry.hasKeyFrames) {
+        keyFrames_ = new QSpinBox(this);
+        keyFrames_->setObjectName(QStringLiteral("keyFrameInterval"));
+        keyFrames_->setRange(1, media::kMaxKeyFrameInterval);
+        keyFrames_->setSuffix(QStringLiteral(" frames"));
+        form->addRow(QStringLiteral("Key frame every:"), keyFrames_);
+    }
+    if (form->rowCount() > 0) {
+        layout->addLayout(form);
+    } else {
+        delete form;
+        layout->addWidget(new QLabel(
+            QStringLiteral("This compressor keeps every picture exactly; it has no settings."),
+            this));
+    }
+    layout->addStretch();
+
+    auto *buttons = new QDialogButtonBox(
+        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::RestoreDefaults, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
+            [this] {
+                ShowSettings({entry_.defaultQuality, entry_.defaultKeyFrameInterval});
+            });
+    layout->addWidget(buttons);
+
+    ShowSettings(settings);
+    setMinimumWidth(360);
+}
+
+void SettingsDialog::ShowSettings(const media::CompressorSettings &settings)
+{
+    if (quality_)
+        quality_->setValue(settings.quality);
+    if (keyFrames_)
+        keyFrames_->setValue(settings.keyFrameInterval);
+}
+
+media::CompressorSettings SettingsDialog::Settings() const
+{
+    media::CompressorSettings settings = initial_;
+    if (quality_)
+        settings.quality = quality_->value();
+    if (keyFrames_)
+        settings.keyFrameInterval = keyFrames_->value();
+    return settings;
+}
+
+} // namespace tamsik

@@ -1,0 +1,393 @@
+// The Go command and the run it starts, with the real renderer: the refusals,
+// the download question, the job files, the progress in the status line and
+// the bar, the outcome, and what a second run leaves.
+#include "window_support.h"
+
+#include "app/job/app_define.h"
+#include "app/job/script_writer.h"
+#include "platform/forms/application.h"
+
+#include "media_support.h"
+#include "qtwidgets.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QRadioButton>
+
+#include <filesystem>
+
+using namespace quillon;
+using namespace windowtest;
+using testsupport::Click;
+using testsupport::Exists;
+using testsupport::ReadFile;
+
+namespace {
+
+// What the status line and the progress bar show, one entry each time either
+// changes, seen between the events of the GUI thread.
+class StateRecorder : public QObject
+{
+public:
+    explicit StateRecorder(const TMainForm &form)
+        : form_(form)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~StateRecorder() override { qApp->removeEventFilter(this); }
+
+    struct State
+    {
+        std::string status;
+        bool bar;
+        bool operator==(const State &) const = default;
+    };
+    std::vector<State> states;
+
+    bool eventFilter(QObject *, QEvent *) override
+    {
+        const State now{form_.sb_status->Caption(), form_.ProgressConvert->isVisible()};
+        if (states.empty() || !(states.back() == now))
+            states.push_back(now);
+        return false;
+    }
+
+private:
+    const TMainForm &form_;
+};
+
+class Conversion : public MainFormTest
+{
+protected:
+    void SetUp() override
+    {
+        MainFormTest::SetUp();
+        form->edtOutputPath->setText(QString::fromStdString(dir.file("out")));
+        Click(form->tabOutput, {20, 20});
+    }
+
+    void Go() { Click(form->pnl3_btnGo, {20, 15}); }
+    bool WaitForRun()
+    {
+        return WaitUntil([&] { return !form->RunActive(); });
+    }
+
+    // A compressor position that the renderer cannot bind, so that a run fails
+    // at once, after the Go command has done all its work.
+    void ListWithoutABindableCompressor()
+    {
+        std::vector<std::string> names(40, "Codec");
+        names.back() = "DivX? 5 far away";
+        SendCompressorList(form->Handle(), names);
+    }
+
+    std::string Temp(const std::string &name) const { return GetTempDirectory() + name; }
+};
+
+} // namespace
+
+TEST_F(Conversion, RefusalsWriteNothing)
+{
+    Go();
+    EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Please add some photos first."}));
+    EXPECT_EQ(boxes.boxes()[0].caption, forms::Application()->Title());
+    EXPECT_FALSE(Exists(Temp("pelloryfilelist.txt")));
+    EXPECT_FALSE(Exists(Temp("param.ini")));
+    EXPECT_FALSE(Exists(Temp("temp.avs")));
+    EXPECT_FALSE(form->RunActive());
+
+    // A photo whose name the job files cannot carry is named and refused.
+    testsupport::MakeFolder(dir.file("odd"));
+    Jpeg("odd/say \"cheese\".jpg");
+    AddFolder(dir.file("odd"));
+    const std::string quoted = dir.file("odd//say \"cheese\".jpg");
+    boxes.clear();
+    Go();
+    ASSERT_EQ(boxes.texts().size(), 1u);
+    EXPECT_EQ(boxes.texts()[0], UnusablePhotoMessage(quoted));
+    EXPECT_FALSE(Exists(Temp("pelloryfilelist.txt")));
+    EXPECT_FALSE(Exists(Temp("temp.avs")));
+    EXPECT_FALSE(form->Converting());
+    EXPECT_FALSE(form->RunActive());
+}
+
+TEST_F(Conversion, GoDuringARunAndClosingAreRefusedUntilItHasEnded)
+{
+    ListWithoutABindableCompressor();
+    AddFiles({Jpeg("a.jpg")});
+    // Called straight, so that no event of the run is served in between: its
+    // end-of-run step cannot have come yet.
+    form->pnl3_btnGoClick(nullptr);
+    ASSERT_TRUE(form->Converting());
+    std::filesystem::remove(Temp("pelloryfilelist.txt"));
+    form->pnl3_btnGoClick(nullptr);
+    const std::string wait = "The application is converting photos to DVD, just wait.";
+    auto texts = boxes.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), wait), 1);
+    EXPECT_FALSE(Exists(Temp("pelloryfilelist.txt")));
+
+    form->close();
+    EXPECT_TRUE(form->isVisible());
+    texts = boxes.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), wait), 2);
+
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_FALSE(form->Converting());
+    EXPECT_EQ(boxes.texts().back(), "An error occured when convert photo to video stream.");
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(Conversion, WholeRunFromGoToACorrectMovie)
+{
+    const std::string a = Jpeg("a.jpg", 96, 64, 1), b = Bmp("b.bmp", 40, 30, 2),
+                      c = Jpeg("c.jpg", 64, 96, 3);
+    AddFiles({a, b, c});
+    const std::string tune = dir.file("tune.wav");
+    mediatest::WriteWav(tune, 11025, 1, 2.0);
+    form->edtSoundFile->setText(QString::fromStdString(tune));
+    form->edtOutputPath->setText(QString::fromStdString(dir.file("out/movies")));
+    form->edtInterval->SetText("1");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+
+    StateRecorder recorder(*form);
+    struct AtOutcome
+    {
+        std::string status;
+        bool bar = true;
+        bool converting = true;
+    } atOutcome;
+    boxes.onBox = [&](const testsupport::RecordedBox &box) {
+        if (box.text == "Video File Generation Compeleted." && forms::IsGuiThread())
+            atOutcome = {form->sb_status->Caption(), form->ProgressConvert->isVisible(),
+                         form->Converting()};
+    };
+    Go();
+    EXPECT_TRUE(form->Converting());
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
+    EXPECT_EQ(boxes.boxes()[0].caption, forms::Application()->Title());
+    EXPECT_EQ(atOutcome.status, "Video File Generation Compeleted.");
+    EXPECT_FALSE(atOutcome.bar);
+    EXPECT_FALSE(atOutcome.converting);
+
+    // The status line went from the start text to the time texts, the bar
+    // appearing with the first of them (the text is set first, then the bar is
+    // shown), and ended with the outcome, the bar hidden.
+    const auto &states = recorder.states;
+    auto converting
+        = std::find(states.begin(), states.end(),
+                    StateRecorder::State{"Converting photo to video stream ... ", false});
+    ASSERT_NE(converting, states.end());
+    EXPECT_TRUE(std::none_of(states.begin(), converting, [](const auto &s) { return s.bar; }));
+    auto outcome = std::find_if(converting, states.end(), [](const auto &s) {
+        return !s.status.starts_with("Time: ") && !s.status.starts_with("Converting");
+    });
+    ASSERT_NE(outcome, states.end());
+    EXPECT_EQ(*outcome, (StateRecorder::State{"Video File Generation Compeleted.", false}));
+    EXPECT_EQ(outcome + 1, states.end());
+    ASSERT_GT(outcome - converting, 1);
+    EXPECT_TRUE(std::any_of(converting, outcome, [](const auto &s) { return s.bar; }));
+    // The last progress message carries the end of the movie.
+    EXPECT_EQ((outcome - 1)->status, "Time: 5.00s/5s ");
+
+    // The job files and the script, byte for byte.
+    EXPECT_EQ(ReadFile(Temp("pelloryfilelist.txt")), a + "\r\n" + b + "\r\n" + c + "\r\n");
+    EXPECT_EQ(ReadFile(Temp("param.ini")),
+              "[Temp]\r\nOutputWidth=352\r\nOutputHeight=240\r\nInterval=1\r\n");
+    EXPECT_EQ(ReadFile(Temp("temp.avs")), BuildScript({a, b, c}, 0, 2, "1"));
+
+    // The record and the numbers of the run.
+    EXPECT_EQ(form->TotalSeconds(), 5);
+    EXPECT_EQ(form->JobInfo().DurationSeconds, 3);
+    EXPECT_EQ(form->JobInfo().OutputFolder, dir.file("out/movies/"));
+    EXPECT_EQ(form->JobInfo().CompressorIndex, form->cmbCompressorList->currentIndex());
+    EXPECT_EQ(form->JobInfo().SoundFile, tune);
+
+    // The movie: the chosen size, 25 frames a second for 5 seconds, and sound.
+    const auto info = mediatest::ProbeAvi(dir.file("out/movies/photo_video.avi"));
+    ASSERT_NE(info.video(), nullptr);
+    EXPECT_EQ(info.video()->tag, "DX50");
+    EXPECT_EQ(info.video()->width, 352);
+    EXPECT_EQ(info.video()->height, 240);
+    EXPECT_EQ(info.video()->packets, 125);
+    ASSERT_NE(info.audio(), nullptr);
+    EXPECT_EQ(info.audio()->sampleRate, 11025);
+}
+
+TEST_F(Conversion, ProgressMessagesAndARendererFailure)
+{
+    ListWithoutABindableCompressor();
+    AddFiles({Jpeg("a.jpg"), Jpeg("b.jpg"), Jpeg("c.jpg")});
+    form->edtInterval->SetText("3");
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    // The renderer's own message first, then the outcome.
+    EXPECT_EQ(boxes.texts(),
+              (std::vector<std::string>{"Could not connect photo source to compressor.\r\n\r\n",
+                                        "An error occured when convert photo to video stream."}));
+    EXPECT_EQ(form->sb_status->Caption(), "An error occured when convert photo to video stream.");
+    EXPECT_FALSE(form->ProgressConvert->isVisible());
+    EXPECT_EQ(form->TotalSeconds(), 11);
+    EXPECT_EQ(form->JobInfo().DurationSeconds, 9);
+    EXPECT_EQ(form->JobInfo().CompressorIndex, 39);
+
+    const UINT message = form->ProgressMessage();
+    win32::SendMessageA(form->Handle(), message, 1500, 0);
+    EXPECT_EQ(form->sb_status->Caption(), "Time: 1.50s/11s ");
+    EXPECT_TRUE(form->ProgressConvert->isVisible());
+    EXPECT_EQ(form->ProgressConvert->maximum(), 11);
+    EXPECT_EQ(form->ProgressConvert->minimum(), 0);
+    EXPECT_EQ(form->ProgressConvert->value(), 1);
+
+    // Not a progress message without lParam 0.
+    win32::SendMessageA(form->Handle(), message, 7000, 1);
+    EXPECT_EQ(form->sb_status->Caption(), "Time: 1.50s/11s ");
+    EXPECT_EQ(form->ProgressConvert->value(), 1);
+
+    // A position beyond the movie's end fills the bar.
+    win32::SendMessageA(form->Handle(), message, 12999, 0);
+    EXPECT_EQ(form->sb_status->Caption(), "Time: 13.00s/11s ");
+    EXPECT_EQ(form->ProgressConvert->value(), 11);
+
+    // The user's decimal separator.
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    win32::SendMessageA(form->Handle(), message, 1500, 0);
+    QLocale::setDefault(previous);
+    EXPECT_EQ(form->sb_status->Caption(), "Time: 1,50s/11s ");
+}
+
+TEST_F(Conversion, DownloadQuestionWhenNoCompressorIsTheOneThatIsPreferred)
+{
+    SendCompressorList(form->Handle(), {});
+    AddFiles({Jpeg("a.jpg")});
+    boxes.answer = [](const testsupport::RecordedBox &box) {
+        return box.caption == "Confirm" ? win32::IDNO : win32::IDOK;
+    };
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    auto all = boxes.boxes();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].caption, "Confirm");
+    EXPECT_EQ(all[0].text,
+              "DivX 5.0 codec isn' t detected in your computer, download and install it now?");
+    EXPECT_EQ(all[0].type & 0xF, win32::MB_YESNO);
+    // No means no page; the run goes on all the same, with no compressor.
+    EXPECT_TRUE(shell.requests().empty());
+    EXPECT_EQ(form->JobInfo().CompressorIndex, -1);
+    EXPECT_EQ(all[2].text, "An error occured when convert photo to video stream.");
+
+    boxes.clear();
+    boxes.answer = {};
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    ASSERT_EQ(shell.requests().size(), 1u);
+    const win32::ShellRequest page = shell.requests()[0];
+    EXPECT_EQ(page.verb, "open");
+    EXPECT_EQ(page.file, DivXDownloadPage);
+    EXPECT_EQ(page.show, win32::SW_SHOWMAXIMIZED);
+    EXPECT_EQ(page.owner, form->Handle());
+    EXPECT_EQ(boxes.texts().size(), 3u);
+}
+
+TEST_F(Conversion, IntervalOutOfBoundsIsBroughtWithinThemAndText)
+{
+    ListWithoutABindableCompressor();
+    AddFiles({Jpeg("a.jpg")});
+    for (const auto &[typed, used] : std::vector<std::pair<std::string, std::string>>{
+             {"0", "1"}, {"-3", "1"}, {"70000", "65536"}}) {
+        form->edtInterval->SetText(typed);
+        Go();
+        ASSERT_TRUE(WaitForRun());
+        EXPECT_EQ(form->edtInterval->Text(), used);
+        EXPECT_NE(ReadFile(Temp("param.ini")).find("Interval=" + used + "\r\n"), std::string::npos);
+        EXPECT_NE(ReadFile(Temp("temp.avs"))
+                      .find("p0=Loop(p0," + std::to_string(std::stoi(used) * 25) + ")\r\n"),
+                  std::string::npos)
+            << typed;
+    }
+
+    // A text that is no number ends the command at the script, after both job files.
+    std::filesystem::remove(Temp("temp.avs"));
+    std::filesystem::remove(Temp("param.ini"));
+    boxes.clear();
+    form->edtInterval->SetText("abc");
+    Go();
+    EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"'abc' is not a valid integer value"}));
+    EXPECT_TRUE(Exists(Temp("pelloryfilelist.txt")));
+    EXPECT_NE(ReadFile(Temp("param.ini")).find("Interval=1\r\n"), std::string::npos);
+    EXPECT_FALSE(Exists(Temp("temp.avs")));
+    EXPECT_FALSE(form->Converting());
+    EXPECT_FALSE(form->RunActive());
+}
+
+TEST_F(Conversion, ASecondRunWritesOverEverything)
+{
+    const std::string tune = dir.file("tune.wav");
+    mediatest::WriteWav(tune, 8000, 1, 1.0);
+    form->edtSoundFile->setText(QString::fromStdString(tune));
+    form->edtInterval->SetText("1");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    AddFiles({Jpeg("a.jpg"), Jpeg("b.jpg", 64, 48, 5)});
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    ASSERT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
+    const std::string movie = dir.file("out/photo_video.avi");
+    EXPECT_EQ(mediatest::ProbeAvi(movie).video()->packets, 75);
+
+    form->pnl1_btnDelAllClick(nullptr);
+    const std::string c = Jpeg("c.jpg", 64, 48, 9);
+    AddFiles({c});
+    boxes.clear();
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    ASSERT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
+    EXPECT_EQ(ReadFile(Temp("pelloryfilelist.txt")), c + "\r\n");
+    EXPECT_EQ(ReadFile(Temp("temp.avs")), BuildScript({c}, 0, 2, "1"));
+    EXPECT_EQ(mediatest::ProbeAvi(movie).video()->packets, 25);
+
+    // The sound file is gone since: the record keeps its path and the renderer
+    // cannot load it.
+    std::filesystem::remove(tune);
+    boxes.clear();
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(form->JobInfo().SoundFile, tune);
+    EXPECT_EQ(boxes.texts(),
+              (std::vector<std::string>{"Could not load Music Source filter for file",
+                                        "An error occured when convert photo to video stream."}));
+    EXPECT_FALSE(Exists(movie));
+}
+
+TEST_F(Conversion, AnOutputFolderThatCannotBeMadeEndsTheRunWithoutAMovieElsewhere)
+{
+    testsupport::WriteFile(dir.file("plain"), "a file, not a folder");
+    const std::string folder = dir.file("plain/movies");
+    form->edtOutputPath->setText(QString::fromStdString(folder));
+    AddFiles({Jpeg("a.jpg")});
+    const std::string strayMovie = std::filesystem::current_path() / "photo_video.avi";
+    const bool strayBefore = Exists(strayMovie);
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(form->JobInfo().OutputFolder, "");
+    EXPECT_EQ(boxes.texts(),
+              (std::vector<std::string>{MissingOutputFolderMessage(folder),
+                                        "An error occured when convert photo to video stream."}));
+    EXPECT_EQ(form->sb_status->Caption(), "An error occured when convert photo to video stream.");
+    EXPECT_EQ(Exists(strayMovie), strayBefore);
+}
+
+TEST_F(Conversion, DestroyingTheWindowWaitsForTheRunsWorker)
+{
+    AddFiles({Jpeg("a.jpg")});
+    form->edtInterval->SetText("1");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    form->pnl3_btnGoClick(nullptr);
+    ASSERT_TRUE(form->RunActive());
+    form.reset();
+    EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
+    EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->packets, 25);
+}

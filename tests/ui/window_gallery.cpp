@@ -1,0 +1,170 @@
+// Drives the real main window through its states and saves a screenshot of the
+// whole screen at each: both views with the sample photos, a hovered button and
+// the red "About " label, a run in progress, its outcome box and the about box.
+// Run under a real X server:
+//   xvfb-run -s "-screen 0 1280x1024x24" window_gallery /tmp/shot-
+// writes /tmp/shot-photos.png, /tmp/shot-output.png, ... and renders the movie
+// into a temporary folder.
+#include "app/ui/about.h"
+#include "app/ui/mainunit.h"
+#include "app/ui/startup.h"
+#include "platform/forms/application.h"
+#include "platform/win32/shell.h"
+
+#include "qtwidgets.h"
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QEnterEvent>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <deque>
+#include <functional>
+
+using namespace quillon;
+
+namespace {
+
+struct Step
+{
+    int delayMs;
+    std::function<bool()> run; // false: try again after the delay
+};
+
+void Enter(QWidget *widget)
+{
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), widget->mapToGlobal(QPointF(5, 5)));
+    QApplication::sendEvent(widget, &enter);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    forms::TApplication app(argc, argv);
+    SetUpApplication(app);
+    const QString prefix = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("shot-");
+    testsupport::TempDir temp;
+    const std::string samples = testsupport::SourceDir() + "/samples/";
+    const std::string movies = temp.file("Movies/");
+
+    // The folder chooser answers for the user: the samples, then the movie folder.
+    std::deque<std::string> folders = {samples, movies};
+    win32::SetFolderChooser([&](const win32::BROWSEINFOA &) -> std::optional<std::string> {
+        if (folders.empty())
+            return std::nullopt;
+        std::string next = folders.front();
+        folders.pop_front();
+        return next;
+    });
+
+    TMainForm form;
+    form.show();
+
+    auto shoot = [&](const char *name) {
+        const QPixmap shot = form.screen()->grabWindow(0);
+        const QString file = prefix + QString::fromLatin1(name) + QStringLiteral(".png");
+        std::printf("%s %s\n", shot.save(file) ? "saved" : "could not save", qPrintable(file));
+    };
+
+    std::deque<Step> steps = {
+        {400,
+         [&] {
+             shoot("empty");
+             return true;
+         }},
+        {100,
+         [&] {
+             form.pnl1_btnAddFolderClick(nullptr);
+             form.PhotoThumbPanel1->SetSelectedIndex(2);
+             Enter(form.pnl1_btnAddFolder);
+             form.lblAboutMouseMove(nullptr, 0, 1, 1);
+             return true;
+         }},
+        {400,
+         [&] {
+             shoot("photos");
+             return true;
+         }},
+        {100,
+         [&] {
+             form.lblAboutMouseLeave(nullptr);
+             form.tabOutputClick(nullptr);
+             form.SpeedButton3Click(nullptr);
+             form.pnl3_grpStandard->SetItemIndex(1);
+             form.edtInterval->SetValue(3);
+             form.edtSoundFile->setText(QString::fromStdString(samples + "tune.wav"));
+             return true;
+         }},
+        {400,
+         [&] {
+             shoot("output");
+             return true;
+         }},
+        {100,
+         [&] {
+             // The compressor settings of Tamsik, over the window.
+             QTimer::singleShot(400, &app, [&] {
+                 shoot("config");
+                 if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                     dialog->reject();
+             });
+             form.Button3Click(nullptr);
+             return true;
+         }},
+        {100,
+         [&] {
+             form.pnl3_btnGoClick(nullptr);
+             return true;
+         }},
+        {50,
+         [&] {
+             if (!form.ProgressConvert->isVisible() || form.ProgressConvert->value() < 2)
+                 return false;
+             shoot("running");
+             return true;
+         }},
+        {100,
+         [&] {
+             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+             if (!box)
+                 return false;
+             shoot("finished");
+             box->accept();
+             return true;
+         }},
+        {300,
+         [&] {
+             auto *about = new TAboutForm(&form);
+             about->setAttribute(Qt::WA_DeleteOnClose);
+             about->open();
+             return true;
+         }},
+        {400,
+         [&] {
+             shoot("about");
+             if (QWidget *about = QApplication::activeModalWidget())
+                 about->close();
+             return true;
+         }},
+    };
+
+    std::function<void()> next = [&] {
+        if (steps.empty()) {
+            app.quit();
+            return;
+        }
+        QTimer::singleShot(steps.front().delayMs, &app, [&] {
+            if (steps.front().run())
+                steps.pop_front();
+            next();
+        });
+    };
+    next();
+    return app.exec();
+}
