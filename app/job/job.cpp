@@ -83,6 +83,11 @@ void NormaliseOutputFolder(TWorkThreadInfo &job)
     job.OutputFolder = win32::GetShortPathNameA(job.OutputFolder);
 }
 
+std::string MissingOutputFolderMessage(const std::string &folder)
+{
+    return "Cannot create the output folder \"" + folder + "\".";
+}
+
 std::string MoviePath(const TWorkThreadInfo &job)
 {
     return job.OutputFolder + "photo_video.avi";

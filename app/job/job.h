@@ -59,6 +59,11 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
 // output folder, then its short form ("" when the folder does not exist).
 void NormaliseOutputFolder(TWorkThreadInfo &job);
 
+// The message for an output folder that could not be made: without one, a run
+// renders nothing (the renderer would get the bare file name and write the movie
+// wherever the program happens to run).
+std::string MissingOutputFolderMessage(const std::string &folder);
+
 // The movie file of a record: the output folder followed by "photo_video.avi".
 std::string MoviePath(const TWorkThreadInfo &job);
 

@@ -14,11 +14,6 @@ TWorkThread::TWorkThread(TWorkThreadInfo &JobInfo)
     NormaliseOutputFolder(JobInfo);
 }
 
-std::string MissingOutputFolderMessage(const std::string &folder)
-{
-    return "Cannot create the output folder \"" + folder + "\".";
-}
-
 TPhoto2VideoThread::TPhoto2VideoThread(TWorkThreadInfo &JobInfo, TConversionWindow &Window)
     : TWorkThread(JobInfo)
     , Window(Window)

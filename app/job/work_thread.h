@@ -53,9 +53,6 @@ inline constexpr const char *ConversionFailedText
     = "An error occured when convert photo to video stream.";
 inline constexpr const char *ConversionCompletedText = "Video File Generation Compeleted.";
 
-// The message for an output folder that could not be made.
-std::string MissingOutputFolderMessage(const std::string &folder);
-
 class TPhoto2VideoThread : public TWorkThread
 {
 public:

@@ -70,6 +70,14 @@ std::string Describe(const MeasuredOutcome &run)
     return text.str();
 }
 
+// The peak memory of a run beside that of the same program on a small photo,
+// for the log.
+void ShowPeak(const std::string &what, const MeasuredOutcome &run, const MeasuredOutcome &small)
+{
+    std::printf("%s: peak %ld MB (%ld MB on a small photo)\n", what.c_str(),
+                run.peakKilobytes / 1024, small.peakKilobytes / 1024);
+}
+
 // A small tmpfs mounted on a folder for the life of the object; when this
 // machine does not let the test mount one, mounted() is false and says why.
 class SmallFileSystem
@@ -301,6 +309,7 @@ TEST_F(Corpus, ThumbnailOfAHugeClaimFailsAndOfAPanoramaWorksInBoundedMemory)
         if (bad.name.find("60000") == std::string::npos)
             continue;
         const MeasuredOutcome run = probe(put(bad));
+        ShowPeak("thumbnail of " + bad.name, run, small);
         EXPECT_EQ(run.status, 1) << bad.name << ": " << Describe(run) << run.out;
         EXPECT_TRUE(run.out.starts_with("Cannot read the picture ")) << run.out;
         EXPECT_LT(run.peakKilobytes - small.peakKilobytes, kBoundedExtraKilobytes)
@@ -308,6 +317,7 @@ TEST_F(Corpus, ThumbnailOfAHugeClaimFailsAndOfAPanoramaWorksInBoundedMemory)
     }
 
     const MeasuredOutcome run = probe(panorama());
+    ShowPeak("thumbnail of the panorama", run, small);
     ASSERT_EQ(run.status, 0) << Describe(run) << run.out;
     // Half red, half blue, averaged over the whole thumbnail.
     EXPECT_EQ(run.out.substr(0, run.out.find(' ')), "100x75");
@@ -410,12 +420,14 @@ TEST_F(Corpus, RenderOfAHugeClaimFailsAndOfAPanoramaWorksInBoundedMemory)
         if (bad.name.find("60000") == std::string::npos)
             continue;
         const MeasuredOutcome run = renderInto(dir.file("out"), {put(bad)});
+        ShowPeak("render of " + bad.name, run, small);
         EXPECT_EQ(run.status, 1) << bad.name << ": " << Describe(run);
         EXPECT_LT(run.peakKilobytes - small.peakKilobytes, kBoundedExtraKilobytes)
             << bad.name << ": " << Describe(run);
     }
 
     const MeasuredOutcome run = renderInto(dir.file("out"), {panorama()});
+    ShowPeak("render of the panorama", run, small);
     ASSERT_EQ(run.status, 0) << Describe(run);
     EXPECT_LT(run.peakKilobytes - small.peakKilobytes, kBoundedExtraKilobytes) << Describe(run);
     // Stretched to the frame: red on the left, blue on the right.
@@ -510,8 +522,8 @@ TEST_F(Corpus, OutputThatCannotBeWritten)
         std::printf("no read-only mount here: %s\n", readOnly.why().c_str());
     }
 
-    // A file where the folder should be: the folder cannot be made, and the
-    // movie goes under its bare name into the working folder.
+    // A file where the folder should be: the folder cannot be made, and the run
+    // says so instead of writing the movie into the folder it runs in.
     WriteFile(dir.file("a file"), "x");
     MakeFolder(dir.file("work"));
     run = RunProgramWithin("/bin/sh",
@@ -520,9 +532,11 @@ TEST_F(Corpus, OutputThatCannotBeWritten)
                                         "' --interval 1 --resolution low --output-folder '"
                                       + dir.file("a file") + "' '" + photo + "'"},
                            dir.path(), kTimeoutSeconds);
-    EXPECT_EQ(run.status, 0) << Describe(run);
-    EXPECT_EQ(run.out, "photo_video.avi\n");
-    EXPECT_EQ(mediatest::ProbeAvi(dir.file("work/photo_video.avi")).video()->packets, 25);
+    EXPECT_EQ(run.status, 1) << Describe(run);
+    EXPECT_EQ(run.err, std::string("Converting photo to video stream ... \n")
+                           + quillon::MissingOutputFolderMessage(dir.file("a file")) + "\n"
+                           + kRunFailed);
+    EXPECT_FALSE(Exists(dir.file("work/photo_video.avi")));
     EXPECT_EQ(ReadFile(dir.file("a file")), "x");
 }
 
@@ -577,6 +591,7 @@ TEST_F(Corpus, FrameServerOfAHugeClaimAndOfAPanoramaInBoundedMemory)
         if (bad.name.find("60000") == std::string::npos || !bad.name.ends_with(".jpg"))
             continue;
         const MeasuredOutcome run = serve({put(bad)});
+        ShowPeak("frame server on " + bad.name, run, small);
         EXPECT_EQ(run.status, 0) << bad.name << ": " << Describe(run);
         EXPECT_LE(Distance(stillCentre(0), {0, 0, 0}), 0) << bad.name;
         EXPECT_LT(run.peakKilobytes - small.peakKilobytes, kBoundedExtraKilobytes)
@@ -584,6 +599,7 @@ TEST_F(Corpus, FrameServerOfAHugeClaimAndOfAPanoramaInBoundedMemory)
     }
 
     const MeasuredOutcome run = serve({panorama()});
+    ShowPeak("frame server on the panorama", run, small);
     ASSERT_EQ(run.status, 0) << Describe(run);
     EXPECT_LT(run.peakKilobytes - small.peakKilobytes, kBoundedExtraKilobytes) << Describe(run);
     // Fitted with its aspect: 352 × 176 on black, red on the left, blue on the right.

@@ -234,7 +234,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
+    const std::string requestedFolder = job.OutputFolder;
     quillon::NormaliseOutputFolder(job);
+    if (job.OutputFolder.empty()) {
+        // As the program's run: no render into whatever folder this runs in.
+        std::fprintf(stderr, "Converting photo to video stream ... \n%s\n%s\n",
+                     quillon::MissingOutputFolderMessage(requestedFolder).c_str(),
+                     "An error occured when convert photo to video stream.");
+        return 1;
+    }
 
     ProgressLine progress(totalSeconds);
     win32::SetMessageBoxHandler([&](HWND, const std::string &text, const std::string &, UINT type) {
