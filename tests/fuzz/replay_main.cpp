@@ -11,6 +11,8 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size);
+// Optional, as for libFuzzer: set-up before the first input.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***argv);
 
 int main(int argc, char **argv)
 {
@@ -27,6 +29,8 @@ int main(int argc, char **argv)
         }
     }
     std::sort(inputs.begin(), inputs.end());
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
     if (inputs.empty()) {
         std::fprintf(stderr, "no inputs\n");
         return 1;
