@@ -28,6 +28,16 @@ std::string GraphReason(const ComPtr<IGraphBuilder> &graph)
     return text;
 }
 
+// Whatever stands under the movie's name after a failed run was started by
+// this call (the old movie went first) and did not get to the end.
+void DiscardMovie(const char *outputFile) noexcept
+{
+    try {
+        win32::DeleteFileA(outputFile ? outputFile : "");
+    } catch (...) {
+    }
+}
+
 int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const char *soundFile)
 {
     win32::DeleteFileA(outputFile ? outputFile : "");
@@ -139,8 +149,11 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
 
     control->Stop();
 
-    // An aborted graph is a failed render, not a finished movie.
+    // An aborted graph is a failed render, not a finished movie: the multiplexer
+    // has closed what it had written into a playable but short file, which must
+    // not stand under the movie's name.
     if (code != EC_COMPLETE) {
+        DiscardMovie(outputFile);
         const std::string message
             = "Could not complete compression graph\r\n\r\n" + GraphReason(graph);
         ShowMessage(message.c_str());
@@ -162,10 +175,12 @@ extern "C" int photo2Avi(HWND notifyWindow, const char *outputFile, int frameWid
     try {
         return mureline::Render(notifyWindow, outputFile, compressorIndex, soundFile);
     } catch (const std::exception &e) {
+        mureline::DiscardMovie(outputFile);
         const std::string message
             = std::string("Could not complete compression graph\r\n\r\n") + e.what();
         mureline::ShowMessage(message.c_str());
     } catch (...) {
+        mureline::DiscardMovie(outputFile);
         mureline::ShowMessage("Could not complete compression graph");
     }
     return -1;

@@ -1,5 +1,5 @@
 // Saving a whole text file the way the framework's string lists do: created, or
-// truncated when it exists.
+// replaced as a whole when it exists.
 #pragma once
 
 #include <string>

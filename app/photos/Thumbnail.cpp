@@ -197,9 +197,16 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
         for (int y = 0; y < image.height(); ++y)
             shrinker.addRow<4>(image.constScanLine(y));
     } else {
-        const QImage converted = image.convertToFormat(QImage::Format_BGR888);
-        for (int y = 0; y < converted.height(); ++y)
-            shrinker.addRow<3>(converted.constScanLine(y));
+        // A strip of rows at a time: a 24-bit copy of a whole large indexed or
+        // 16-bit picture would take up to three times the picture's own memory.
+        constexpr int kStripRows = 64;
+        for (int top = 0; top < image.height(); top += kStripRows) {
+            const int rows = std::min(kStripRows, image.height() - top);
+            const QImage strip
+                = image.copy(0, top, image.width(), rows).convertToFormat(QImage::Format_BGR888);
+            for (int y = 0; y < rows; ++y)
+                shrinker.addRow<3>(strip.constScanLine(y));
+        }
     }
     Dest = shrinker.take();
 }

@@ -7,6 +7,7 @@
 #include <QPalette>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,6 +62,46 @@ QImage::Format qtFormat(TPixelFormat format)
     default:
         return QImage::Format_BGR888;
     }
+}
+
+// Whether a file of `fileSize` bytes holds all the pixel rows that its header
+// promises. Only uncompressed bitmaps can be measured before they are read; for
+// every other kind (and for headers that are not a bitmap's) this says yes and
+// the reader decides.
+bool storedPixelsFit(const std::uint8_t *h, long long fileSize)
+{
+    auto le16 = [h](int at) { return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8)); };
+    auto le32 = [h](int at) {
+        return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16))
+               | (static_cast<std::uint32_t>(h[at + 3]) << 24);
+    };
+    if (fileSize < 26 || h[0] != 'B' || h[1] != 'M')
+        return true;
+    const long long offset = le32(10);
+    const std::uint32_t dib = le32(14);
+    long long width = 0, height = 0, bits = 0;
+    if (dib == 12) {
+        width = le16(18);
+        height = le16(20);
+        bits = le16(24);
+    } else if (dib >= 40 && fileSize >= 34) {
+        const std::uint32_t compression = le32(30);
+        if (compression != 0 && compression != 3 && compression != 6) // BI_RGB, BI_BITFIELDS
+            return true;
+        width = static_cast<std::int32_t>(le32(18));
+        height = static_cast<std::int32_t>(le32(22));
+        bits = le16(28);
+        if (height < 0)
+            height = -height; // rows stored top-down
+    } else {
+        return true;
+    }
+    if (width <= 0 || height <= 0 || bits <= 0 || bits > 32)
+        return true;
+    // Some writers leave the padding of the last row out.
+    const long long stride = (width * bits + 31) / 32 * 4;
+    const long long lastRow = (width * bits + 7) / 8;
+    return offset + stride * (height - 1) + lastRow <= fileSize;
 }
 
 } // namespace
@@ -149,9 +190,16 @@ void TBitmap::LoadFromFile(const std::string &path)
     struct stat st
     {};
     const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    std::uint8_t header[54] = {};
+    const bool whole = folder || ::pread(fd, header, sizeof header, 0) < 0
+                       || storedPixelsFit(header, static_cast<long long>(st.st_size));
     ::close(fd);
     if (folder)
         throw EInvalidGraphic::forFile(path, std::strerror(EISDIR));
+    // Qt's reader keeps the rows of a cut file that it got and leaves the rest
+    // black; the framework's reader fails on the short read.
+    if (!whole)
+        throw EInvalidGraphic::forFile(path, "Stream read error");
 
     QImageReader reader(QString::fromStdString(path), "bmp");
     reader.setDecideFormatFromContent(false);

@@ -28,11 +28,16 @@ struct ErrorManager
     std::longjmp(err->jump, 1);
 }
 
-// Warnings are ignored, but for a file that ends early: libjpeg would pad the
-// missing rows with grey, and a half-grey photo is not what the user has.
+// Warnings are ignored, but for picture data that ends early: libjpeg would pad
+// the missing rows with grey, and a half-grey photo is not what the user has.
+// The data ends early when the file does (JWRN_JPEG_EOF) and when a marker
+// comes before the data is complete (JWRN_HIT_MARKER, a file cut and closed
+// again). Padding also costs the whole declared size in time: a file of a few
+// hundred bytes that claims 60000 × 60000 pixels would be decoded for seconds.
 void onMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+    if (level < 0
+        && (cinfo->err->msg_code == JWRN_JPEG_EOF || cinfo->err->msg_code == JWRN_HIT_MARKER))
         onError(cinfo);
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,6 +98,104 @@ BOOL DeleteFileA(const std::string &path)
         return FALSE;
     }
     return ::unlink(path.c_str()) == 0 ? TRUE : FALSE;
+}
+
+namespace {
+
+bool writeAll(int fd, const std::string &text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Closes the descriptor, keeping the first error in errno.
+bool closeKeepingError(int fd, bool ok)
+{
+    const int saved = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!ok)
+        errno = saved;
+    return ok && closed;
+}
+
+BOOL rewriteInPlace(const std::string &path, const std::string &text)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return FALSE;
+    return closeKeepingError(fd, writeAll(fd, text)) ? TRUE : FALSE;
+}
+
+} // namespace
+
+BOOL ReplaceFileContent(const std::string &path, const std::string &text)
+{
+    if (path.empty()) {
+        errno = ENOENT;
+        return FALSE;
+    }
+    // The new file goes beside the file a link points at, so the link stays.
+    std::string target = path;
+    struct stat st
+    {};
+    const bool existed = ::stat(path.c_str(), &st) == 0;
+    if (existed) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return FALSE;
+        }
+        if (!S_ISREG(st.st_mode))
+            return rewriteInPlace(path, text); // a device or a pipe has no content to keep
+        if (::access(path.c_str(), W_OK) != 0)
+            return FALSE;
+        if (char *real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    std::string temporary;
+    int fd = -1;
+    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = folder + "." + name + "." + std::to_string(::getpid()) + "."
+                    + std::to_string(attempt) + ".new";
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    existed ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        // A file that may be written in a folder that may not.
+        if (existed && (errno == EACCES || errno == EPERM || errno == EROFS))
+            return rewriteInPlace(target, text);
+        return FALSE;
+    }
+    bool ok = writeAll(fd, text);
+    if (ok && existed) {
+        // Root rewriting another user's file gives it back to that user.
+        [[maybe_unused]] const int owned = ::fchown(fd, st.st_uid, st.st_gid);
+        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    }
+    ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        const int saved = errno;
+        ::unlink(temporary.c_str());
+        errno = saved;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 bool ForceDirectories(const std::string &path)

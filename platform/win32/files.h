@@ -47,6 +47,14 @@ QUILLON_WIN32_API bool DirectoryExists(const std::string &path); // a folder, li
 // Removes a file (never a folder); FALSE when there was none or it stays.
 QUILLON_WIN32_API BOOL DeleteFileA(const std::string &path);
 
+// Replaces the file's whole content, or creates the file. The text goes to a
+// new file beside it that then takes the name, so a write that fails half way
+// (a full disk) leaves the old content whole; the file keeps its permissions
+// and owner, and a link keeps pointing at it. Where no new file can be made
+// beside it (a folder that may not be written) the file is rewritten in place.
+// FALSE when the text cannot be written; errno tells why.
+QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text);
+
 // Creates the folder and every missing parent; true when the folder exists afterwards.
 QUILLON_WIN32_API bool ForceDirectories(const std::string &path);
 

@@ -1,5 +1,7 @@
 #include "platform/win32/ini.h"
 
+#include "platform/win32/files.h"
+
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -173,27 +175,6 @@ std::optional<std::string> readFile(const std::string &fileName)
     return text;
 }
 
-bool writeFile(const std::string &fileName, const std::string &text)
-{
-    int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return ::close(fd) == 0;
-}
-
 std::optional<int> parseInteger(std::string_view s)
 {
     if (s.empty())
@@ -289,7 +270,7 @@ BOOL WritePrivateProfileStringA(const std::string &section, const std::string &k
             text += "\r\n";
         text += "[" + section + "]\r\n" + entry + "\r\n";
     }
-    return writeFile(fileName, text) ? TRUE : FALSE;
+    return ReplaceFileContent(fileName, text);
 }
 
 } // namespace win32

@@ -90,6 +90,9 @@ TEST_F(Jpeg, BrokenFilesRaiseClearErrors)
     const std::string whole = ReadFile(dir.file("whole.jpg"));
     WriteFile(dir.file("cut.jpg"), whole.substr(0, whole.size() / 2));
     expectError(dir.file("cut.jpg"), "Premature end");
+    // Cut the same way, then closed with an end-of-image marker.
+    WriteFile(dir.file("closed.jpg"), whole.substr(0, whole.size() / 2) + "\xFF\xD9");
+    expectError(dir.file("closed.jpg"), "premature end of data segment");
 }
 
 TEST_F(Jpeg, HugeDeclaredSizeFailsWithoutAllocatingForIt)

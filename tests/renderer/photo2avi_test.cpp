@@ -164,6 +164,9 @@ TEST_F(Photo2Avi, APhotoThatVanishesDuringTheRenderEndsInAnErrorNotASuccess)
     EXPECT_TRUE(run.messages[0].starts_with("Could not complete compression graph\r\n\r\n"));
     EXPECT_NE(run.messages[0].find("blue.jpg"), std::string::npos) << run.messages[0];
     ASSERT_FALSE(run.progress.empty()); // the final position still reaches the window
+    // What the multiplexer had written is no movie: it is gone before the message shows.
+    EXPECT_FALSE(run.movieAtMessage[0]);
+    EXPECT_FALSE(Exists(movie));
 }
 
 TEST(PinLookup, ByDirectionAndIndex)

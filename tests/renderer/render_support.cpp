@@ -6,6 +6,7 @@
 #include "platform/win32/window.h"
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace rendertest {
@@ -14,7 +15,14 @@ RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::stri
                        std::function<void()> onProgress)
 {
     RenderRun run;
-    testsupport::MessageBoxRecorder boxes;
+    std::mutex boxesMutex;
+    win32::MessageBoxHandler previous = win32::SetMessageBoxHandler(
+        [&](HWND, const std::string &text, const std::string &, UINT type) {
+            std::lock_guard lock(boxesMutex);
+            run.messages.push_back(text);
+            run.movieAtMessage.push_back(testsupport::Exists(movie));
+            return win32::DefaultButton(type);
+        });
     const UINT progress = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");
     HWND window = win32::CreateWindowHandle([&](HWND, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
         if (msg == progress) {
@@ -32,7 +40,7 @@ RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::stri
     win32::CurrentThreadQueue()->runUntil([&] { return done.load(); });
     worker.join();
     win32::DestroyWindowHandle(window);
-    run.messages = boxes.texts();
+    win32::SetMessageBoxHandler(std::move(previous));
     return run;
 }
 

@@ -16,6 +16,7 @@ struct RenderRun
     int result = 0;
     std::vector<std::pair<WPARAM, LPARAM>> progress; // every WM_COMPRESS_POSITION
     std::vector<std::string> messages;               // every message box, in order
+    std::vector<bool> movieAtMessage; // whether the movie file stood when each box showed
 };
 
 // `onProgress`, when given, runs on this thread at every progress message.

@@ -1,12 +1,17 @@
 #include "testsupport.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -102,6 +107,68 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
     waitpid(pid, &waitStatus, 0);
     Outcome outcome;
     outcome.status = exitStatus(waitStatus);
+    outcome.out = testsupport::ReadFile(outFile);
+    outcome.err = testsupport::ReadFile(errFile);
+    return outcome;
+}
+
+MeasuredOutcome RunProgramWithin(const std::string &program, const std::vector<std::string> &args,
+                                 const std::string &scratch, int timeoutSeconds,
+                                 long long fileSizeLimit)
+{
+    const std::string outFile = scratch + "run.out", errFile = scratch + "run.err";
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // Everything the child needs is made before fork: after it, only calls that
+    // are safe in a copy of a threaded process.
+    const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0 || err < 0)
+        throw std::runtime_error("cannot create the output files in " + scratch);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (fileSizeLimit > 0) {
+            const struct rlimit limit
+            {
+                static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)
+            };
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN); // stays ignored across exec
+        }
+        ::execve(program.c_str(), argv.data(), environ);
+        ::_exit(127);
+    }
+    ::close(out);
+    ::close(err);
+    if (pid < 0)
+        throw std::runtime_error("cannot start " + program);
+
+    MeasuredOutcome outcome;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int waitStatus = 0;
+    struct rusage usage
+    {};
+    for (;;) {
+        const pid_t done = ::wait4(pid, &waitStatus, WNOHANG, &usage);
+        if (done == pid)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &waitStatus, 0, &usage);
+            outcome.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    outcome.status = exitStatus(waitStatus);
+    outcome.peakKilobytes = usage.ru_maxrss;
     outcome.out = testsupport::ReadFile(outFile);
     outcome.err = testsupport::ReadFile(errFile);
     return outcome;

@@ -50,6 +50,20 @@ struct Outcome
 Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
                    const std::string &scratch);
 
+struct MeasuredOutcome : Outcome
+{
+    bool timedOut = false;  // killed when the time was up
+    long peakKilobytes = 0; // the most resident memory the process had
+};
+
+// Like RunProgram, but the program is killed when it has not ended within
+// `timeoutSeconds`, and its peak resident memory is measured. `fileSizeLimit`,
+// when not 0, is the largest file the program may write (RLIMIT_FSIZE; a write
+// past it fails with EFBIG instead of ending the program).
+MeasuredOutcome RunProgramWithin(const std::string &program, const std::vector<std::string> &args,
+                                 const std::string &scratch, int timeoutSeconds,
+                                 long long fileSizeLimit = 0);
+
 // The folder of the repository's sources (samples, test data).
 std::string SourceDir();
 

@@ -108,6 +108,33 @@ TEST(Files, DeleteAndForceDirectories)
     EXPECT_FALSE(ForceDirectories(""));
 }
 
+TEST(Files, ReplacingContentKeepsTheFileItsModeAndItsLinks)
+{
+    TempDir dir;
+    EXPECT_TRUE(ReplaceFileContent(dir.file("new.txt"), "first"));
+    EXPECT_EQ(testsupport::ReadFile(dir.file("new.txt")), "first");
+
+    WriteFile(dir.file("real.txt"), "a longer old content");
+    ASSERT_EQ(::chmod(dir.file("real.txt").c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("real.txt", dir.file("link.txt").c_str()), 0);
+    EXPECT_TRUE(ReplaceFileContent(dir.file("link.txt"), "short"));
+    EXPECT_EQ(testsupport::ReadFile(dir.file("real.txt")), "short");
+    struct stat st
+    {};
+    ASSERT_EQ(::lstat(dir.file("link.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(dir.file("real.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // Failures say why, and leave nothing beside the file.
+    EXPECT_FALSE(ReplaceFileContent(dir.file("missing/x.txt"), "x"));
+    EXPECT_EQ(errno, ENOENT);
+    testsupport::MakeFolder(dir.file("folder"));
+    EXPECT_FALSE(ReplaceFileContent(dir.file("folder"), "x"));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(ListFolder(dir.path())->size(), 4u);
+}
+
 TEST(Files, ProgramFolderHoldsThisTest)
 {
     const std::string folder = GetProgramFolder();

@@ -236,7 +236,9 @@ int main(int argc, char **argv)
     }
     quillon::NormaliseOutputFolder(job);
     if (job.OutputFolder.empty()) {
-        std::fprintf(stderr, "%s\n%s\n",
+        // As the program's run: the status first, then the refusal; no render
+        // into whatever folder this happens to run in.
+        std::fprintf(stderr, "%s\n%s\n%s\n", quillon::ConvertingText,
                      quillon::MissingOutputFolderMessage(settings.outputFolder).c_str(),
                      quillon::ConversionFailedText);
         return 1;
