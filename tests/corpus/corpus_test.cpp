@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <png.h>
 #include <sys/mount.h>
 
 #include <algorithm>
@@ -124,34 +123,6 @@ private:
     bool mounted_ = false;
     std::string why_;
 };
-
-struct Png
-{
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> rgb;
-    Rgb at(int x, int y) const
-    {
-        const std::uint8_t *p = rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
-        return {p[0], p[1], p[2]};
-    }
-};
-
-Png ReadPng(const std::string &path)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        throw std::runtime_error(path + ": " + image.message);
-    image.format = PNG_FORMAT_RGB;
-    Png png;
-    png.width = static_cast<int>(image.width);
-    png.height = static_cast<int>(image.height);
-    png.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr))
-        throw std::runtime_error(path + ": " + image.message);
-    return png;
-}
 
 int Distance(Rgb a, Rgb b)
 {

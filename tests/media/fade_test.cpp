@@ -17,15 +17,6 @@ using namespace mediatest;
 
 namespace {
 
-int IndexOf(const std::string &key)
-{
-    const auto &category = media::VideoCompressorCategory();
-    for (std::size_t i = 0; i < category.size(); ++i)
-        if (category[i].key == key)
-            return static_cast<int>(i);
-    return -1;
-}
-
 // The clip's frames as plain pictures, each made anew: what the converter saw
 // before fades were described rather than blended.
 class Materialised : public avs::Clip

@@ -33,15 +33,6 @@ std::shared_ptr<PatternClip> TwoSlides(std::int64_t frames = 50, std::int64_t fa
         failAt);
 }
 
-int IndexOf(const std::string &key)
-{
-    const auto &category = media::VideoCompressorCategory();
-    for (std::size_t i = 0; i < category.size(); ++i)
-        if (category[i].key == key)
-            return static_cast<int>(i);
-    return -1;
-}
-
 class Graph : public ::testing::Test
 {
 protected:

@@ -1,5 +1,7 @@
 #include "media_support.h"
 
+#include "platform/media/compressors.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
@@ -280,6 +282,15 @@ ComPtr<IBaseFilter> CompressorAt(int index)
         break;
     }
     return filter;
+}
+
+int IndexOf(const std::string &key)
+{
+    const auto &category = media::VideoCompressorCategory();
+    for (std::size_t i = 0; i < category.size(); ++i)
+        if (category[i].key == key)
+            return static_cast<int>(i);
+    return -1;
 }
 
 std::vector<std::u16string> FilterNames(IGraphBuilder *graph)

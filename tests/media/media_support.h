@@ -112,6 +112,10 @@ ComPtr<IPin> PinOf(IBaseFilter *filter, PIN_DIRECTION direction, int index = 0);
 // the monikers; null when there is none.
 ComPtr<IBaseFilter> CompressorAt(int index);
 
+// The position in the compressor category of the entry with FFmpeg encoder
+// `key` ("mpeg4", "ffv1", ...), or -1 when this FFmpeg lacks it.
+int IndexOf(const std::string &key);
+
 // The names of the filters in the graph, in its order.
 std::vector<std::u16string> FilterNames(IGraphBuilder *graph);
 

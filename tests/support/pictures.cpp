@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <png.h>
 
 namespace testsupport {
 
@@ -127,6 +128,22 @@ PixelFn Gradient(int seed)
 PixelFn Solid(Rgb colour)
 {
     return [colour](int, int) { return colour; };
+}
+
+Png ReadPng(const std::string &path)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        throw std::runtime_error(path + ": " + image.message);
+    image.format = PNG_FORMAT_RGB;
+    Png png;
+    png.width = static_cast<int>(image.width);
+    png.height = static_cast<int>(image.height);
+    png.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr))
+        throw std::runtime_error(path + ": " + image.message);
+    return png;
 }
 
 } // namespace testsupport

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -28,5 +29,21 @@ void WriteBmp24(const std::string &path, int width, int height, const PixelFn &p
 // A smooth, photo-like pattern that differs from seed to seed.
 PixelFn Gradient(int seed = 0);
 PixelFn Solid(Rgb colour);
+
+// A PNG file read back as 8-bit RGB rows.
+struct Png
+{
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+    Rgb at(int x, int y) const
+    {
+        const std::uint8_t *p = rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+        return {p[0], p[1], p[2]};
+    }
+};
+
+// Throws std::runtime_error naming the file when it cannot be read.
+Png ReadPng(const std::string &path);
 
 } // namespace testsupport
