@@ -82,6 +82,16 @@ int exitStatus(int waitStatus)
 
 } // namespace
 
+// Pointers into `all` ending with a null one, as exec wants them.
+static std::vector<char *> ArgumentVector(std::vector<std::string> &all)
+{
+    std::vector<char *> argv;
+    for (auto &a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
                    const std::string &scratch)
 {
@@ -94,10 +104,7 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
                                      0644);
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = ArgumentVector(all);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -119,10 +126,7 @@ MeasuredOutcome RunProgramWithin(const std::string &program, const std::vector<s
     const std::string outFile = scratch + "run.out", errFile = scratch + "run.err";
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = ArgumentVector(all);
 
     // Everything the child needs is made before fork: after it, only calls that
     // are safe in a copy of a threaded process.
