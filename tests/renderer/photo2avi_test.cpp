@@ -154,10 +154,10 @@ TEST_F(Photo2Avi, MissingScriptAndUnwritableOutput)
 
 TEST_F(Photo2Avi, APhotoThatVanishesDuringTheRenderEndsInAnErrorNotASuccess)
 {
-    // Long slides, so that the last photo is far ahead when the first progress
-    // message arrives and deletes it.
+    // Long slides, so that the last photo is far beyond the frames read ahead
+    // (a few hundred) when the first progress message arrives and deletes it.
     quillon::WriteScript({dir.file("red.jpg"), dir.file("green.bmp"), dir.file("blue.jpg")}, 0, 2,
-                         "20");
+                         "60");
     auto run = RunPhoto2Avi(movie, 0, "", [&] { std::remove(dir.file("blue.jpg").c_str()); });
     EXPECT_EQ(run.result, -1);
     ASSERT_EQ(run.messages.size(), 1u);

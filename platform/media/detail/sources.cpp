@@ -94,8 +94,8 @@ private:
     // next fetcher goes on to the photo after it, and two photos are decoded at
     // once. A skipped frame is tried again once a fetch has made something new.
     static constexpr std::int64_t kWindow = 16;
-    static constexpr std::int64_t kFarWindow = 256;
-    static constexpr int kPicturesAhead = 3;
+    static constexpr std::int64_t kFarWindow = 768;
+    static constexpr int kPicturesAhead = 6;
 
     struct Ahead
     {
