@@ -1,6 +1,9 @@
 #include "qtwidgets.h"
 
+#include <QApplication>
+#include <QEnterEvent>
 #include <QImage>
+#include <QMouseEvent>
 #include <QTest>
 #include <QWindow>
 
@@ -51,6 +54,19 @@ void DoubleClick(QWidget *widget, QPoint pos)
 {
     QWindow *window = windowOf(widget, pos);
     QTest::mouseDClick(window, Qt::LeftButton, {}, pos);
+}
+
+void SendEnter(QWidget *widget, QPoint pos)
+{
+    QEnterEvent enter(pos, pos, widget->mapToGlobal(QPointF(pos)));
+    QApplication::sendEvent(widget, &enter);
+}
+
+void SendPress(QWidget *widget, QPoint pos)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, pos, widget->mapToGlobal(QPointF(pos)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
 }
 
 QImage Grab(QWidget *widget)

@@ -19,6 +19,11 @@ void Click(QWidget *widget, QPoint pos, Qt::MouseButton button = Qt::LeftButton)
 // Two presses and releases quick enough to make a double click.
 void DoubleClick(QWidget *widget, QPoint pos);
 
+// Events sent straight to the widget, not through its window: for pictures of
+// the hover and pressed looks in programs that never show their windows.
+void SendEnter(QWidget *widget, QPoint pos = {5, 5});
+void SendPress(QWidget *widget, QPoint pos = {5, 5});
+
 // The widget as it is drawn now, including its children.
 QImage Grab(QWidget *widget);
 

@@ -8,10 +8,9 @@
 #include "platform/forms/application.h"
 
 #include "pictures.h"
+#include "qtwidgets.h"
 #include "testsupport.h"
 
-#include <QEnterEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -51,19 +50,6 @@ forms::TLabel *Caption(QWidget *parent, int x, int y, const char *text)
     label->SetCaption(text);
     label->move(x, y);
     return label;
-}
-
-void Press(QWidget *widget)
-{
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), widget->mapToGlobal(QPointF(5, 5)),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-}
-
-void Enter(QWidget *widget)
-{
-    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), widget->mapToGlobal(QPointF(5, 5)));
-    QApplication::sendEvent(widget, &enter);
 }
 
 } // namespace
@@ -124,7 +110,7 @@ int main(int argc, char **argv)
         tab->SetOverPicture(&over);
         tab->SetDownState(i == 1);
         if (i == 2)
-            Enter(tab);
+            testsupport::SendEnter(tab);
     }
 
     const forms::TPicture origin
@@ -142,9 +128,9 @@ int main(int argc, char **argv)
         command->SetOverPicture(&hot);
         command->SetDownPicture(&pressed);
         if (i == 1)
-            Enter(command);
+            testsupport::SendEnter(command);
         if (i == 2)
-            Press(command);
+            testsupport::SendPress(command);
     }
 
     window.show();

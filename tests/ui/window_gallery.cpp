@@ -16,7 +16,6 @@
 
 #include <QComboBox>
 #include <QDialog>
-#include <QEnterEvent>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
@@ -35,12 +34,6 @@ struct Step
     int delayMs;
     std::function<bool()> run; // false: try again after the delay
 };
-
-void Enter(QWidget *widget)
-{
-    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), widget->mapToGlobal(QPointF(5, 5)));
-    QApplication::sendEvent(widget, &enter);
-}
 
 } // namespace
 
@@ -82,7 +75,7 @@ int main(int argc, char **argv)
          [&] {
              form.pnl1_btnAddFolderClick(nullptr);
              form.PhotoThumbPanel1->SetSelectedIndex(2);
-             Enter(form.pnl1_btnAddFolder);
+             testsupport::SendEnter(form.pnl1_btnAddFolder);
              form.lblAboutMouseMove(nullptr, 0, 1, 1);
              return true;
          }},
