@@ -92,6 +92,25 @@ forms::TLabel *PlainLabel(QWidget *parent, int x, int y, const char *caption)
     return label;
 }
 
+// A box that shows a chosen path; only its "..." button changes it.
+QLineEdit *PathBox(QWidget *parent, const QRect &geometry)
+{
+    auto *box = new QLineEdit(parent);
+    box->setGeometry(geometry);
+    box->setReadOnly(true);
+    return box;
+}
+
+// The "..." button beside a path box.
+QToolButton *ChooseButton(QWidget *parent, const QRect &geometry, const char *hint)
+{
+    auto *button = new QToolButton(parent);
+    button->setGeometry(geometry);
+    button->setText(QStringLiteral("..."));
+    button->setToolTip(QString::fromUtf8(hint));
+    return button;
+}
+
 // A Qt signal's handler: its error is shown, never left to unwind through Qt.
 template <class Handler>
 auto Guarded(Handler handler)
@@ -304,13 +323,9 @@ void TMainForm::CreateOutputControls()
     pnl3_grpSoundTrack->setGeometry(39, 107, 368, 74);
     pnl3_grpSoundTrack->setTitle(QStringLiteral(" Sound Track  "));
     Label4 = PlainLabel(pnl3_grpSoundTrack, 10, 33, "Sound File:  ");
-    edtSoundFile = new QLineEdit(pnl3_grpSoundTrack);
-    edtSoundFile->setGeometry(78, 25, 214, 21);
-    edtSoundFile->setReadOnly(true);
-    btnSelectMusic = new QToolButton(pnl3_grpSoundTrack);
-    btnSelectMusic->setGeometry(301, 25, 23, 22);
-    btnSelectMusic->setText(QStringLiteral("..."));
-    btnSelectMusic->setToolTip(QStringLiteral("Choose a WAV sound track"));
+    edtSoundFile = PathBox(pnl3_grpSoundTrack, {78, 25, 214, 21});
+    btnSelectMusic
+        = ChooseButton(pnl3_grpSoundTrack, {301, 25, 23, 22}, "Choose a WAV sound track");
     connect(btnSelectMusic, &QToolButton::clicked, this,
             Guarded([this] { btnSelectMusicClick(btnSelectMusic); }));
     FWindowedControls.push_back(pnl3_grpSoundTrack);
@@ -327,14 +342,9 @@ void TMainForm::CreateOutputControls()
     edtInterval->SetIncrement(1);
     edtInterval->SetValue(2);
     lblOutputPath = PlainLabel(pnl3_pnlOutput, 12, 44, "Output Folder : ");
-    edtOutputPath = new QLineEdit(pnl3_pnlOutput);
-    edtOutputPath->setGeometry(96, 36, 177, 21);
-    edtOutputPath->setReadOnly(true);
+    edtOutputPath = PathBox(pnl3_pnlOutput, {96, 36, 177, 21});
     edtOutputPath->setText(QDir::homePath() + QStringLiteral("/My Movie"));
-    SpeedButton3 = new QToolButton(pnl3_pnlOutput);
-    SpeedButton3->setGeometry(279, 33, 23, 22);
-    SpeedButton3->setText(QStringLiteral("..."));
-    SpeedButton3->setToolTip(QStringLiteral("Choose the output folder"));
+    SpeedButton3 = ChooseButton(pnl3_pnlOutput, {279, 33, 23, 22}, "Choose the output folder");
     connect(SpeedButton3, &QToolButton::clicked, this,
             Guarded([this] { SpeedButton3Click(SpeedButton3); }));
     butBrowse = new QPushButton(QStringLiteral("Open"), pnl3_pnlOutput);
