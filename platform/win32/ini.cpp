@@ -142,19 +142,13 @@ Located locate(const std::string &text, const std::vector<Line> &lines, const st
     return found;
 }
 
-// The whole file, or nullopt when it cannot be read (errno says why).
+// The whole file, or nullopt when it cannot be read (errno says why). Only a
+// plain file is read: a FIFO in its place would block for ever.
 std::optional<std::string> readFile(const std::string &fileName)
 {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenInputFile(fileName);
     if (fd < 0)
         return std::nullopt;
-    struct stat st
-    {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
-        return std::nullopt;
-    }
     std::string text;
     char buffer[65536];
     for (;;) {

@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "platform/win32/tempfolder.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -39,6 +41,30 @@ TempDir::~TempDir()
         ::unsetenv("TMPDIR");
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::job(const std::string &name) const
+{
+    const std::string folder = win32::GetTempPathA();
+    if (folder.empty())
+        throw std::runtime_error(win32::TempFolderProblem());
+    return folder + name;
+}
+
+std::string JobFolderIn(const std::string &tmpdir)
+{
+    const char *old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    ::setenv("TMPDIR", tmpdir.c_str(), 1);
+    const std::string folder = win32::GetTempPathA();
+    const std::string problem = win32::TempFolderProblem();
+    if (old)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    if (folder.empty())
+        throw std::runtime_error(problem);
+    return folder;
 }
 
 std::string ReadFile(const std::string &path)

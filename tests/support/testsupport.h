@@ -14,7 +14,8 @@
 namespace testsupport {
 
 // A fresh folder, removed with everything in it at the end of the test. While it
-// lives, $TMPDIR points at it, so job files and the script land inside.
+// lives, $TMPDIR points at it, so the job folder (and with it the job files and
+// the script) lies inside.
 class TempDir
 {
 public:
@@ -25,12 +26,19 @@ public:
 
     const std::string &path() const { return path_; } // ends in '/'
     std::string file(const std::string &name) const { return path_ + name; }
+    // `name` in the job folder, the user's own folder inside this one that the
+    // system takes as its temporary folder (made when missing).
+    std::string job(const std::string &name) const;
 
 private:
     std::string path_;
     std::string oldTmpdir_;
     bool hadTmpdir_ = false;
 };
+
+// The job folder that a program started with $TMPDIR set to `tmpdir` uses,
+// made now (it ends in '/').
+std::string JobFolderIn(const std::string &tmpdir);
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);

@@ -4,6 +4,7 @@
 #include "window_support.h"
 
 #include "app/job/app_define.h"
+#include "app/job/render.h"
 #include "app/job/script_writer.h"
 #include "platform/forms/application.h"
 
@@ -84,6 +85,7 @@ protected:
     }
 
     std::string Temp(const std::string &name) const { return GetTempDirectory() + name; }
+    static int CategorySize() { return static_cast<int>(VideoCompressorNames().size()); }
 };
 
 } // namespace
@@ -224,9 +226,12 @@ TEST_F(Conversion, ProgressMessagesAndARendererFailure)
     form->edtInterval->SetText("3");
     Go();
     ASSERT_TRUE(WaitForRun());
-    // The renderer's own message first, then the outcome.
+    // The renderer's own message, with its reason, first, then the outcome.
     EXPECT_EQ(boxes.texts(),
-              (std::vector<std::string>{"Could not connect photo source to compressor.\r\n\r\n",
+              (std::vector<std::string>{"Could not connect photo source to compressor.\r\n\r\n"
+                                        "There is no video compressor at position 39: the "
+                                        "positions go from 0 to "
+                                            + std::to_string(CategorySize() - 1) + ".",
                                         "An error occured when convert photo to video stream."}));
     EXPECT_EQ(form->sb_status->Caption(), "An error occured when convert photo to video stream.");
     EXPECT_FALSE(form->ProgressConvert->isVisible());
@@ -350,16 +355,19 @@ TEST_F(Conversion, ASecondRunWritesOverEverything)
     EXPECT_EQ(mediatest::ProbeAvi(movie).video()->packets, 25);
 
     // The sound file is gone since: the record keeps its path and the renderer
-    // cannot load it.
+    // cannot load it. The movie of the run before stays.
+    const std::string earlier = ReadFile(movie);
     std::filesystem::remove(tune);
     boxes.clear();
     Go();
     ASSERT_TRUE(WaitForRun());
     EXPECT_EQ(form->JobInfo().SoundFile, tune);
     EXPECT_EQ(boxes.texts(),
-              (std::vector<std::string>{"Could not load Music Source filter for file",
+              (std::vector<std::string>{"Could not load Music Source filter for file\r\n\r\n"
+                                        "Cannot open \""
+                                            + tune + "\": No such file or directory",
                                         "An error occured when convert photo to video stream."}));
-    EXPECT_FALSE(Exists(movie));
+    EXPECT_EQ(ReadFile(movie), earlier);
 }
 
 TEST_F(Conversion, AnOutputFolderThatCannotBeMadeEndsTheRunWithoutAMovieElsewhere)
