@@ -115,6 +115,26 @@ TEST_F(Conversion, RefusalsWriteNothing)
     EXPECT_FALSE(form->RunActive());
 }
 
+TEST_F(Conversion, GoWhileAnotherProcessRunsInTheJobFolderStartsNothing)
+{
+    AddFiles({Jpeg("a.jpg")});
+    // What another process's run holds: the lock of the job folder.
+    win32::FolderLock other;
+    ASSERT_EQ(other.TryLock(GetTempDirectory()), win32::FolderLock::Result::Taken);
+    Go();
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{JobFolderBusyText});
+    EXPECT_FALSE(Exists(Temp("pelloryfilelist.txt")));
+    EXPECT_FALSE(form->RunActive());
+
+    other.Release();
+    boxes.clear();
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{ConversionCompletedText});
+    // The run held the lock until the renderer was done, and let it go.
+    EXPECT_EQ(other.TryLock(GetTempDirectory()), win32::FolderLock::Result::Taken);
+}
+
 TEST_F(Conversion, GoDuringARunAndClosingAreRefusedUntilItHasEnded)
 {
     ListWithoutABindableCompressor();
