@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,25 +68,28 @@ PhotoList LoadPhotoList(const std::string &path)
         return {};
     struct stat st
     {};
+    bool ok = ::fstat(fd, &st) == 0;
+    // Read up to the first NUL, which ends the list, so that a file of zeros
+    // (a sparse one claims gigabytes for nothing) costs nothing; and no more
+    // than the file held when it was opened, should it grow.
+    const std::uint64_t size = ok ? static_cast<std::uint64_t>(st.st_size) : 0;
     std::string text;
-    bool ok = ::fstat(fd, &st) == 0
-              && static_cast<unsigned long long>(st.st_size)
-                     <= std::numeric_limits<std::uint32_t>::max();
-    if (ok) {
-        // No more than the file held when it was opened, should it grow.
-        text.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        while (got < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                ok = n == 0;
-                break;
-            }
-            got += static_cast<std::size_t>(n);
+    char buffer[65536];
+    while (ok && text.size() < size) {
+        const ssize_t n
+            = ::read(fd, buffer, std::min<std::uint64_t>(sizeof buffer, size - text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
         }
-        text.resize(got);
+        const auto *nul = static_cast<const char *>(std::memchr(buffer, '\0', n));
+        text.append(buffer,
+                    nul ? static_cast<std::size_t>(nul - buffer) : static_cast<std::size_t>(n));
+        if (nul)
+            break;
+        ok = text.size() <= std::numeric_limits<std::uint32_t>::max();
     }
     ::close(fd);
     return ok ? PhotoList(std::move(text)) : PhotoList();

@@ -39,8 +39,9 @@ private:
 std::vector<std::string> SplitPhotoList(std::string_view text);
 
 // The entries of the file at `path`; none when it is missing, cannot be read,
-// is larger than an offset can reach (4 GiB) or is not a regular file (a pipe
-// would block the host for good, and is never opened).
+// holds more text before its first NUL than an offset reaches (4 GiB) or is
+// not a regular file (a pipe would block the host for good, and is never
+// opened).
 PhotoList LoadPhotoList(const std::string &path);
 
 } // namespace brindle

@@ -288,12 +288,44 @@ int OpenInputFile(const std::string &path, std::string *reason)
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return refuse(errno);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(error);
+    }
+    if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         return S_ISDIR(st.st_mode) ? refuse(EISDIR) : refuse(EINVAL, "Not a regular file");
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+std::optional<std::string> ReadInputFile(const std::string &path, std::string *reason)
+{
+    const int fd = OpenInputFile(path, reason);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            if (reason)
+                *reason = std::strerror(error);
+            errno = error;
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
 }
 
 bool ForceDirectories(const std::string &path)

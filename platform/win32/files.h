@@ -82,6 +82,11 @@ QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::st
 // the system has no word for it).
 QUILLON_WIN32_API int OpenInputFile(const std::string &path, std::string *reason = nullptr);
 
+// The whole content of a file that OpenInputFile opens; nullopt with errno
+// set, and `reason` saying why, when it cannot be read.
+QUILLON_WIN32_API std::optional<std::string> ReadInputFile(const std::string &path,
+                                                           std::string *reason = nullptr);
+
 // Creates the folder and every missing parent; true when the folder exists afterwards.
 QUILLON_WIN32_API bool ForceDirectories(const std::string &path);
 

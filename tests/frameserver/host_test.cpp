@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -258,6 +259,31 @@ TEST_F(Host, FailuresAreClearAndNotZero)
     run = host({});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.out.starts_with("YUV4MPEG2 W352 H240 ")) << run.out.substr(0, 40);
+}
+
+TEST_F(Host, ServesTheJobOfAJobFolderOfItsChoosing)
+{
+    // The job files of quillon-render --job-folder, and a default job beside.
+    writeTwoPhotoJob();
+    const std::string batch = job.folder() + "batch/";
+    testsupport::MakeFolder(batch);
+    ::chmod(batch.c_str(), 0700);
+    testsupport::WriteFile(batch + "param.ini", "[Temp]\r\nOutputWidth=64\r\nInterval=1\r\n");
+    testsupport::WriteFile(batch + "pelloryfilelist.txt", job.folder() + "red.jpg\r\n");
+    const std::string file = job.folder() + "batch.y4m";
+    Outcome run = host({file, "--job-folder", batch});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Stream stream;
+    ASSERT_TRUE(Parse(testsupport::ReadFile(file), stream));
+    EXPECT_EQ(stream.header, "YUV4MPEG2 W64 H240 F30:1 Ip A1:1 C420jpeg\n");
+    EXPECT_EQ(stream.frames.size(), 30u);
+
+    // A folder that others may enter is not read.
+    ::chmod(batch.c_str(), 0755);
+    run = host({file, "--job-folder", batch});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "brindle-host: The job folder \"" + batch
+                           + "\" cannot be used: others may enter it (mode 0755).\n");
 }
 
 TEST_F(Host, WrongArgumentsShowTheUsage)

@@ -388,4 +388,11 @@ TEST_F(Security, TheFrameServerCostsNoMoreThanItsJobCouldNeed)
     std::printf("30 million empty lines: %ld MB beyond a one-photo show\n",
                 (run.peakKilobytes - small.peakKilobytes) / 1024);
     EXPECT_LT((run.peakKilobytes - small.peakKilobytes) * 1024, 6 * lines);
+
+    // A list that claims 3 GB of zeros (a sparse file) ends at its first NUL.
+    WriteFile(jobs + "pelloryfilelist.txt", "");
+    ASSERT_EQ(::truncate((jobs + "pelloryfilelist.txt").c_str(), 3LL << 30), 0);
+    run = serve();
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_LT(run.peakKilobytes - small.peakKilobytes, 16 * 1024);
 }

@@ -7,6 +7,7 @@
 #include "app/job/render.h"
 #include "app/job/script_writer.h"
 #include "platform/forms/application.h"
+#include "platform/win32/files.h"
 
 #include "media_support.h"
 #include "qtwidgets.h"
@@ -18,6 +19,7 @@
 #include <QRadioButton>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 using namespace quillon;
 using namespace windowtest;
@@ -133,6 +135,19 @@ TEST_F(Conversion, GoWhileAnotherProcessRunsInTheJobFolderStartsNothing)
     EXPECT_EQ(boxes.texts(), std::vector<std::string>{ConversionCompletedText});
     // The run held the lock until the renderer was done, and let it go.
     EXPECT_EQ(other.TryLock(GetTempDirectory()), win32::FolderLock::Result::Taken);
+}
+
+TEST_F(Conversion, GoWithAJobFolderOthersMayEnterWritesNothing)
+{
+    AddFiles({Jpeg("a.jpg")});
+    const std::string jobs = GetTempDirectory();
+    ASSERT_EQ(::chmod(jobs.c_str(), 0755), 0);
+    Go();
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{"The job folder \"" + jobs
+                                                      + "\" cannot be used: others may enter it "
+                                                        "(mode 0755)."});
+    EXPECT_EQ(win32::ListFolder(jobs)->size(), 0u);
+    EXPECT_FALSE(form->RunActive());
 }
 
 TEST_F(Conversion, GoDuringARunAndClosingAreRefusedUntilItHasEnded)
