@@ -83,11 +83,19 @@ bool DirectoryExists(const std::string &path)
 
 namespace {
 
-// What Windows refuses to delete or replace: a read-only file, which here is
-// one without any write permission (whoever asks, root too).
+// A read-only file, as Windows has them: one without any write permission
+// (whoever asks, root too).
 bool isReadOnly(const struct stat &st)
 {
     return !S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+// Windows deletes or replaces neither a folder nor a read-only file; errno says
+// which it is.
+bool mayRemove(const struct stat &st)
+{
+    errno = S_ISDIR(st.st_mode) ? EISDIR : isReadOnly(st) ? EACCES : 0;
+    return errno == 0;
 }
 
 } // namespace
@@ -96,16 +104,8 @@ BOOL DeleteFileA(const std::string &path)
 {
     struct stat st
     {};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || !mayRemove(st))
         return FALSE;
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return FALSE;
-    }
-    if (isReadOnly(st)) {
-        errno = EACCES;
-        return FALSE;
-    }
     return ::unlink(path.c_str()) == 0 ? TRUE : FALSE;
 }
 
@@ -122,16 +122,8 @@ BOOL MoveFileExA(const std::string &existing, const std::string &newName, DWORD 
                    : FALSE;
     struct stat st
     {};
-    if (::lstat(newName.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            return FALSE;
-        }
-        if (isReadOnly(st)) {
-            errno = EACCES;
-            return FALSE;
-        }
-    }
+    if (::lstat(newName.c_str(), &st) == 0 && !mayRemove(st))
+        return FALSE;
     return ::rename(existing.c_str(), newName.c_str()) == 0 ? TRUE : FALSE;
 }
 

@@ -2,15 +2,11 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace securitytest {
 
@@ -76,21 +72,9 @@ Background::Background(const std::vector<std::string> &command, const std::strin
     : outFile_(scratch + "background.out")
     , errFile_(scratch + "background.err")
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<std::string> all = command;
-    std::vector<char *> argv;
-    for (auto &a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        throw std::runtime_error("cannot start " + command.front());
+    pid_ = testsupport::StartProgram(command.front(),
+                                     std::vector<std::string>(command.begin() + 1, command.end()),
+                                     outFile_, errFile_);
 }
 
 Background::~Background()
@@ -128,7 +112,7 @@ testsupport::Outcome Background::wait()
     testsupport::Outcome outcome;
     int status = 0;
     if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_)
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        outcome.status = testsupport::ExitStatus(status);
     pid_ = -1;
     outcome.out = testsupport::ReadFile(outFile_);
     outcome.err = testsupport::ReadFile(errFile_);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testsupport {
@@ -51,6 +52,15 @@ struct Outcome
     std::string out;
     std::string err;
 };
+
+// The status a shell shows for a process that ended with `waitStatus`: its exit
+// status, or 128 + the signal that killed it.
+int ExitStatus(int waitStatus);
+
+// Starts `program` with `args`, its standard output and error going to the
+// files `outFile` and `errFile`, and the environment passed on; its process id.
+pid_t StartProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &outFile, const std::string &errFile);
 
 // Runs `program` with `args` and waits for it; standard output and error are
 // caught in files of the folder `scratch`. The environment (with the test's
