@@ -169,18 +169,6 @@ TEST_F(Photo2Avi, MissingScriptAndUnwritableOutput)
     EXPECT_TRUE(run.progress.empty());
 }
 
-TEST_F(Photo2Avi, AReadOnlyMovieIsNotReplaced)
-{
-    WriteFile(movie, "an earlier movie");
-    ASSERT_EQ(::chmod(movie.c_str(), 0444), 0);
-    auto run = RunPhoto2Avi(movie, 0);
-    EXPECT_EQ(run.result, -1);
-    EXPECT_EQ(run.messages, std::vector<std::string>{"The movie \"" + movie
-                                                     + "\" is read-only: it is not replaced."});
-    EXPECT_EQ(ReadFile(movie), "an earlier movie");
-    EXPECT_EQ(ListFolder(dir.file("out"))->size(), 1u);
-}
-
 TEST_F(Photo2Avi, AStopRequestEndsTheRenderSoonAndKeepsTheEarlierMovie)
 {
     quillon::WriteScript({dir.file("red.jpg"), dir.file("green.bmp"), dir.file("blue.jpg")}, 0, 2,
