@@ -25,7 +25,26 @@ struct MurelineOptions
     // When not null, a non-zero value asks the render to stop (a signal handler
     // or another thread may set it); it is looked at least every 100 ms.
     const std::atomic<int> *stopRequest;
+    // The movie's container: MURELINE_CONTAINER_AVI (0, the default), _MP4,
+    // _MATROSKA or _WEBM. The caller names the file; its extension is not consulted.
+    int container;
+    // When `soundFileCount` is above 0: the sound tracks, played one after another,
+    // in place of `soundFile`.
+    const char *const *soundFiles;
+    int soundFileCount;
+    // How the sound ends against the pictures: MURELINE_SOUND_CUT (0, the default:
+    // cut where the pictures end, with a short fade-out), _KEEP or _LOOP.
+    int soundEnd;
 };
+
+inline constexpr int MURELINE_CONTAINER_AVI = 0;
+inline constexpr int MURELINE_CONTAINER_MP4 = 1;
+inline constexpr int MURELINE_CONTAINER_MATROSKA = 2;
+inline constexpr int MURELINE_CONTAINER_WEBM = 3;
+
+inline constexpr int MURELINE_SOUND_CUT = 0;
+inline constexpr int MURELINE_SOUND_KEEP = 1;
+inline constexpr int MURELINE_SOUND_LOOP = 2;
 
 // Renders the script at the fixed script path into `outputFile` with the video
 // compressor at `compressorIndex` of the video compressor category and, when
