@@ -12,7 +12,9 @@ int RenderMovie(HWND notifyWindow, const TWorkThreadInfo &job, const std::atomic
 {
     const std::string movie = MoviePath(job);
     if (stopRequest) {
-        const MurelineOptions options{sizeof(MurelineOptions), stopRequest};
+        MurelineOptions options{};
+        options.size = sizeof options;
+        options.stopRequest = stopRequest;
         return photo2AviEx(notifyWindow, movie.c_str(), job.CompressorIndex, job.SoundFile.c_str(),
                            &options);
     }

@@ -175,7 +175,9 @@ TEST_F(Photo2Avi, AStopRequestEndsTheRenderSoonAndKeepsTheEarlierMovie)
                          "600");
     WriteFile(movie, "an earlier movie");
     std::atomic<int> stop{0};
-    const MurelineOptions options{sizeof(MurelineOptions), &stop};
+    MurelineOptions options{};
+    options.size = sizeof options;
+    options.stopRequest = &stop;
     std::chrono::steady_clock::time_point asked;
     auto run = RunPhoto2Avi(
         movie, 0, "",
@@ -194,7 +196,9 @@ TEST_F(Photo2Avi, AStopRequestEndsTheRenderSoonAndKeepsTheEarlierMovie)
 
     // A caller built with a struct that had only its size field gets the defaults.
     quillon::WriteScript({dir.file("red.jpg")}, 0, 2, "1");
-    const MurelineOptions older{sizeof(std::uint32_t), &stop};
+    MurelineOptions older{};
+    older.size = sizeof(std::uint32_t);
+    older.stopRequest = &stop;
     run = RunPhoto2Avi(movie, 0, "", {}, &older);
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(mediatest::ProbeAvi(movie).video()->packets, 25);
