@@ -86,6 +86,7 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
         = DurationSeconds(static_cast<std::int64_t>(settings.photos.size()), interval);
     if (win32::FileExists(settings.soundFile))
         job.SoundFile = settings.soundFile;
+    job.Movie = settings.movie;
 
     // A folder that cannot be created is not reported here: the record then
     // holds an empty folder and the renderer reports what it cannot write.
@@ -108,7 +109,22 @@ std::string MissingOutputFolderMessage(const std::string &folder)
 
 std::string MoviePath(const TWorkThreadInfo &job)
 {
-    return job.OutputFolder + "photo_video.avi";
+    return job.OutputFolder + "photo_video." + ContainerExtension(job.Movie.container);
+}
+
+const char *ContainerExtension(MovieOptions::Container container)
+{
+    switch (container) {
+    case MovieOptions::Container::Mp4:
+        return "mp4";
+    case MovieOptions::Container::Matroska:
+        return "mkv";
+    case MovieOptions::Container::WebM:
+        return "webm";
+    case MovieOptions::Container::Avi:
+        break;
+    }
+    return "avi";
 }
 
 } // namespace quillon

@@ -5,6 +5,8 @@
 
 #include "platform/win32/tempfolder.h"
 
+#include "app/job/movie_options.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +22,8 @@ public:
     int CompressorIndex = -1;
     std::int64_t DurationSeconds = 0;
     std::string SoundFile;
+    // The movie's further choices, copied from the settings by every run.
+    MovieOptions Movie;
 };
 
 // Everything the run takes from the settings, as the controls hold it.
@@ -32,6 +36,7 @@ struct JobSettings
     std::string outputFolder; // the output folder box's text
     int compressorIndex = -1; // position in the video compressor category
     std::string soundFile;    // the sound file box's text, "" for none
+    MovieOptions movie;       // the choices beyond the output view's original ones
 };
 
 // The interval box's value: its text as a decimal number, or its minimum 1
@@ -86,7 +91,8 @@ inline constexpr const char *ConversionCompletedText = "Video File Generation Co
 // made (the movie would otherwise land in whatever folder the program runs in).
 std::string MissingOutputFolderMessage(const std::string &folder);
 
-// The movie file of a record: the output folder followed by "photo_video.avi".
+// The movie file of a record: the output folder followed by "photo_video." and
+// the container's extension ("photo_video.avi" by default).
 std::string MoviePath(const TWorkThreadInfo &job);
 
 } // namespace quillon
