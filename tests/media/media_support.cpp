@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -126,6 +127,12 @@ AviInfo ProbeAvi(const std::string &path)
     while (av_read_frame(input.get(), packet) >= 0) {
         StreamInfo &s = info.streams[packet->stream_index];
         ++s.packets;
+        const AVStream *st = input->streams[packet->stream_index];
+        if (s.type == AVMEDIA_TYPE_VIDEO && st->avg_frame_rate.num > 0) {
+            const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            s.frames = std::max(s.frames,
+                                av_rescale_q(ts, st->time_base, av_inv_q(st->avg_frame_rate)) + 1);
+        }
         if (packet->flags & AV_PKT_FLAG_KEY)
             ++s.keyPackets;
         const AVCodecParameters *par = input->streams[packet->stream_index]->codecpar;
@@ -156,15 +163,28 @@ void DecodeNth(const std::string &path, std::int64_t n,
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         throw std::runtime_error("cannot decode " + path);
 
+    const AVStream *st = input->streams[index];
     AVPacket *packet = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
-    std::int64_t seen = 0;
+    AVFrame *shown = av_frame_alloc();
     bool found = false;
+    bool any = false;
+    // A player shows each picture from its timestamp until the next one's.
     auto take = [&]() {
-        while (avcodec_receive_frame(decoder.get(), frame) >= 0) {
-            if (seen++ == n && !found) {
+        while (!found && avcodec_receive_frame(decoder.get(), frame) >= 0) {
+            const std::int64_t at = av_rescale_q(frame->best_effort_timestamp, st->time_base,
+                                                 av_inv_q(st->avg_frame_rate));
+            if (at > n && any) {
                 found = true;
-                use(*frame);
+                use(*shown);
+            } else if (at <= n) {
+                av_frame_unref(shown);
+                av_frame_ref(shown, frame);
+                any = true;
+                if (at == n) {
+                    found = true;
+                    use(*shown);
+                }
             }
             av_frame_unref(frame);
         }
@@ -180,6 +200,12 @@ void DecodeNth(const std::string &path, std::int64_t n,
         avcodec_send_packet(decoder.get(), nullptr);
         take();
     }
+    // The last picture goes on to the end of the stream.
+    if (!found && any && n < st->nb_frames) {
+        found = true;
+        use(*shown);
+    }
+    av_frame_free(&shown);
     av_frame_free(&frame);
     av_packet_free(&packet);
     if (!found)

@@ -31,8 +31,11 @@ struct StreamInfo
     int sampleRate = 0;
     int channels = 0;
     int bitsPerSample = 0;
-    std::int64_t packets = 0; // every packet read from the file
+    std::int64_t packets = 0; // the coded chunks read from the file (empty ones are not read)
     std::int64_t keyPackets = 0;
+    // Video: the frames a player shows, by the chunks' timestamps: an empty
+    // chunk is a frame that shows the picture before it again.
+    std::int64_t frames = 0;
     double seconds = 0;            // the stream's duration as the header says, when it does
     std::int64_t headerLength = 0; // the stream header's length, in frames or audio blocks
     std::int64_t audioSamples = 0; // PCM audio: samples per channel in the file
@@ -50,7 +53,8 @@ struct AviInfo
 // cannot.
 AviInfo ProbeAvi(const std::string &path);
 
-// Frame `n` of the file's video stream as 24-bit BGR, width × 3 bytes a row.
+// Frame `n` of the file's video stream as 24-bit BGR, width × 3 bytes a row: as a
+// player shows it, the last decoded picture whose timestamp is not after n.
 std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n);
 
 // Frame `n` of the file's video stream as the decoder gives it: its first three

@@ -101,7 +101,7 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
     EXPECT_EQ(info.video()->tag, "DX50");
     EXPECT_EQ(info.video()->width, 352);
     EXPECT_EQ(info.video()->height, 288);
-    EXPECT_EQ(info.video()->packets, 25 * (3 * 2 - 1));
+    EXPECT_EQ(info.video()->frames, 25 * (3 * 2 - 1));
     ASSERT_NE(info.audio(), nullptr);
     EXPECT_EQ(info.audio()->sampleRate, 11025);
 }

@@ -20,6 +20,14 @@ enum class KeyFrames {
     KeyIntMin, // the vector-quantising encoders read keyint_min
 };
 
+// How a frame is made a key frame where the compressor wants one: the encoder
+// either takes the wish with the frame, or keeps its own count of frames, so
+// that only a new encoder starts with a key frame.
+enum class KeyFrameForcing {
+    PictureType,  // AVFrame::pict_type = AV_PICTURE_TYPE_I
+    FreshEncoder, // the encoder is drained and opened again
+};
+
 struct Recipe
 {
     const char *friendlyName;
@@ -30,6 +38,7 @@ struct Recipe
     AVPixelFormat pixelFormat;
     QualityScale quality;
     KeyFrames keyFrames;
+    KeyFrameForcing forcing;
     int defaultQuality;
     int defaultKeyFrameInterval;
 };
