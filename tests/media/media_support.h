@@ -36,9 +36,10 @@ struct StreamInfo
     // Video: the frames a player shows, by the chunks' timestamps: an empty
     // chunk is a frame that shows the picture before it again.
     std::int64_t frames = 0;
-    double seconds = 0;            // the stream's duration as the header says, when it does
-    std::int64_t headerLength = 0; // the stream header's length, in frames or audio blocks
-    std::int64_t audioSamples = 0; // PCM audio: samples per channel in the file
+    std::vector<std::int64_t> keyFrames; // video: the frame numbers of the key frames
+    double seconds = 0;                  // the stream's duration as the header says, when it does
+    std::int64_t headerLength = 0;       // the stream header's length, in frames or audio blocks
+    std::int64_t audioSamples = 0;       // PCM audio: samples per channel in the file
 };
 
 struct AviInfo
@@ -56,6 +57,14 @@ AviInfo ProbeAvi(const std::string &path);
 // Frame `n` of the file's video stream as 24-bit BGR, width × 3 bytes a row: as a
 // player shows it, the last decoded picture whose timestamp is not after n.
 std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n);
+
+// Every frame of the file's video stream as a player shows it at a constant
+// rate, 24-bit BGR as DecodeFrame gives them, from frame 0 to the header's length.
+std::vector<std::vector<std::uint8_t>> DecodeAllFrames(const std::string &path);
+
+// Frame `n` as a player shows it after seeking there: libavformat's seek to the
+// key frame at or before n, then decoding on to n.
+std::vector<std::uint8_t> SeekToFrame(const std::string &path, std::int64_t n);
 
 // Frame `n` of the file's video stream as the decoder gives it: its first three
 // planes, tightly packed.
