@@ -51,8 +51,9 @@ std::string CompressorSettingsPath();
 // the entry's default and each value brought into its range.
 CompressorSettings ReadCompressorSettings(const CompressorEntry &entry);
 
-// For the rest of this process every compressor encodes every frame, whatever
-// its settings file says (the settings file itself is left alone).
+// For the rest of this process (or until called with false) every compressor
+// encodes every frame, whatever the settings file says; the file itself is left
+// alone. The settings file's path is taken as it is now.
 void SetEncodeEveryFrameForAll(bool on);
 
 // Writes the entry's settings, creating the folder and the file when missing.

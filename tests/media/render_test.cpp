@@ -204,6 +204,13 @@ TEST_F(Movie, TheCompressorsSettingsReachTheEncoder)
     const std::string rough = dir.file("rough.avi");
     ASSERT_TRUE(media::WriteCompressorSettings(entry, {20, 1}));
     render(rough);
+
+    // Held frames are empty chunks unless the settings ask for every frame.
+    EXPECT_LT(ProbeAvi(plain).video()->packets, 40);
+    const std::string every = dir.file("every.avi");
+    ASSERT_TRUE(media::WriteCompressorSettings(entry, {95, 250, true}));
+    render(every);
+    EXPECT_EQ(ProbeAvi(every).video()->packets, 100);
     unsetenv("XDG_CONFIG_HOME");
 
     EXPECT_EQ(ProbeAvi(fine).video()->keyPackets, 100);

@@ -5,7 +5,6 @@
 #include "platform/win32/ini.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
@@ -58,8 +57,6 @@ bool EncoderTakes(const AVCodec *codec, AVPixelFormat format)
             return true;
     return false;
 }
-
-std::atomic<bool> gEncodeEveryFrame{false};
 
 std::string HomeFolder()
 {
@@ -143,15 +140,18 @@ CompressorSettings ReadCompressorSettings(const CompressorEntry &entry)
             = std::clamp(win32::GetPrivateProfileIntA(entry.key, "KeyFrameInterval",
                                                       entry.defaultKeyFrameInterval, path),
                          1, kMaxKeyFrameInterval);
-    s.encodeEveryFrame
-        = detail::gEncodeEveryFrame.load()
-          || win32::GetPrivateProfileIntA(entry.key, "EncodeEveryFrame", 0, path) != 0;
+    s.encodeEveryFrame = win32::GetPrivateProfileIntA(entry.key, "EncodeEveryFrame", 0, path) != 0;
     return s;
 }
 
 void SetEncodeEveryFrameForAll(bool on)
 {
-    detail::gEncodeEveryFrame = on;
+    // Held by the shared Win32 layer, so that the renderer's copy of this
+    // library reads what a tool's copy set.
+    for (const CompressorEntry &entry : VideoCompressorCategory())
+        win32::SetPrivateProfileOverride(entry.key, "EncodeEveryFrame",
+                                         on ? std::optional<std::string>("1") : std::nullopt,
+                                         CompressorSettingsPath());
 }
 
 bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings)
