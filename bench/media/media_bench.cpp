@@ -15,6 +15,13 @@
 //
 //   media_bench                        the graph from pictures in memory
 //   media_bench PHOTO_DIR              the graph from the photos' slide show
+//   media_bench --floor PHOTO_DIR [INTERVAL [RUNS]]
+//       what no render of the photos' slide show (NTSC High, interval 3 unless
+//       given) can do without: one line "DECODE_CPU ENCODE_CPU ENCODE_SECONDS
+//       FRAMES", the processor time of decoding every photo once with the
+//       script engine's own decoder (at the size it decodes at), and of encoding
+//       each distinct frame of the show once (FRAMES of them) with the
+//       compressor's own encoder and settings, medians of RUNS (3) runs;
 //   media_bench --encode-only PHOTO_DIR [INTERVAL [RUNS]]
 //       only the encode-only figure of the photos' slide show (NTSC High,
 //       interval 3 unless given): one line "SECONDS CPU_SECONDS", the best wall
@@ -24,6 +31,7 @@
 #include "app/job/script_writer.h"
 #include "pictures.h"
 #include "platform/avs/avs.h"
+#include "platform/avs/picture.h"
 #include "platform/media/compressors.h"
 #include "platform/media/detail/filters.h"
 #include "platform/media/detail/recipes.h"
@@ -302,6 +310,106 @@ std::vector<std::string> PhotosIn(const char *folder)
     return photos;
 }
 
+// The processor time of decoding every photo once, as the script engine decodes
+// it for a frame of kWidth × kHeight, the rows dropped.
+double DecodeCpu(const std::vector<std::string> &photos)
+{
+    class Drop : public avs::picture::Sink
+    {
+        void begin(int, int) override {}
+        void row(int, const std::uint8_t *) override {}
+    } sink;
+    const double before = CpuSeconds();
+    for (const std::string &photo : photos)
+        avs::picture::Decode(photo, avs::picture::ReadInfo(photo), kWidth, kHeight, sink);
+    return CpuSeconds() - before;
+}
+
+// Each distinct frame of the show once, at its own frame number, through the
+// compressor's encoder with its settings and threads, converted beforehand.
+double EncodeDistinct(const Frames &clip, double *cpuSeconds)
+{
+    const media::CompressorEntry &entry = media::VideoCompressorCategory()[0];
+    std::string reason;
+    media::detail::CodecContextPtr c
+        = media::detail::OpenEncoder(entry, media::ReadCompressorSettings(entry), kWidth, kHeight,
+                                     AVRational{25, 1}, media::detail::UsableCores(), &reason);
+    if (!c) {
+        std::fprintf(stderr, "%s\n", reason.c_str());
+        std::exit(1);
+    }
+    SwsContext *sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight, c->pix_fmt,
+                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
+    std::vector<AVFrame *> converted;
+    for (const auto &p : clip.pictures) {
+        AVFrame *f = av_frame_alloc();
+        f->format = c->pix_fmt;
+        f->width = kWidth;
+        f->height = kHeight;
+        av_frame_get_buffer(f, 64);
+        const std::uint8_t *src[1] = {p->data()};
+        const int stride[1] = {p->stride()};
+        sws_scale(sws, src, stride, 0, kHeight, f->data, f->linesize);
+        converted.push_back(f);
+    }
+    sws_freeContext(sws);
+    AVPacket *packet = av_packet_alloc();
+    const double cpuBefore = CpuSeconds();
+    const double seconds = Seconds([&] {
+        auto drain = [&] {
+            while (avcodec_receive_packet(c.get(), packet) >= 0)
+                av_packet_unref(packet);
+        };
+        int last = -1;
+        for (std::size_t n = 0; n < clip.order.size(); ++n) {
+            if (clip.order[n] == last)
+                continue;
+            last = clip.order[n];
+            AVFrame *f = converted[static_cast<std::size_t>(last)];
+            f->pts = static_cast<std::int64_t>(n);
+            f->quality = c->global_quality;
+            avcodec_send_frame(c.get(), f);
+            drain();
+        }
+        avcodec_send_frame(c.get(), nullptr);
+        drain();
+    });
+    *cpuSeconds = CpuSeconds() - cpuBefore;
+    av_packet_free(&packet);
+    for (AVFrame *f : converted)
+        av_frame_free(&f);
+    return seconds;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int FloorMain(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: media_bench --floor PHOTO_DIR [INTERVAL [RUNS]]\n");
+        return 2;
+    }
+    testsupport::TempDir dir;
+    const std::vector<std::string> photos = PhotosIn(argv[2]);
+    quillon::WriteScript(photos, 0, 0, argc > 3 ? argv[3] : "3");
+    const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+    const Frames frames = AllFrames(*avs::OpenScript(win32::FixedScriptPath()));
+    std::vector<double> decode, encodeCpu, encode;
+    for (int round = 0; round < runs; ++round) {
+        decode.push_back(DecodeCpu(photos));
+        double cpu = 0;
+        encode.push_back(EncodeDistinct(frames, &cpu));
+        encodeCpu.push_back(cpu);
+    }
+    std::printf("%.3f %.3f %.3f %zu\n", Median(decode), Median(encodeCpu), Median(encode),
+                frames.pictures.size());
+    return 0;
+}
+
 int EncodeOnlyMain(int argc, char **argv)
 {
     if (argc < 3) {
@@ -331,6 +439,8 @@ int main(int argc, char **argv)
 {
     if (argc > 1 && std::string(argv[1]) == "--encode-only")
         return EncodeOnlyMain(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--floor")
+        return FloorMain(argc, argv);
     testsupport::TempDir dir;
     std::string script;
     if (argc > 1) {

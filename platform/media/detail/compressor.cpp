@@ -17,11 +17,6 @@ namespace media::detail {
 
 namespace {
 
-int Cores()
-{
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
 class VideoCompressor final : public BaseFilter
 {
 public:
@@ -86,7 +81,7 @@ public:
         Finish();
         if (!input_->isConnected())
             return S_OK;
-        encoder_ = openEncoder(input_->type(), Cores(), reason);
+        encoder_ = openEncoder(input_->type(), UsableCores(), reason);
         if (!encoder_)
             return E_FAIL;
         parameters_.reset(avcodec_parameters_alloc());
@@ -114,63 +109,8 @@ public:
 private:
     CodecContextPtr openEncoder(const MediaType &type, int threads, std::string *reason) const
     {
-        CodecContextPtr c(avcodec_alloc_context3(codec_));
-        if (!c) {
-            *reason = "Out of memory";
-            return nullptr;
-        }
-        c->width = type.width;
-        c->height = type.height;
-        c->pix_fmt = recipe_.pixelFormat;
-        c->framerate = type.frameRate;
-        c->time_base = av_inv_q(type.frameRate);
-        c->thread_count = threads;
-        // AVI has no timestamps, so frames go out in the order they come in.
-        c->max_b_frames = 0;
-
-        switch (recipe_.quality) {
-        case QualityScale::Quantiser:
-            c->flags |= AV_CODEC_FLAG_QSCALE;
-            c->global_quality = QuantiserFor(settings_.quality) * FF_QP2LAMBDA;
-            break;
-        case QualityScale::RateFactor:
-            av_opt_set_double(c->priv_data, "crf", RateFactorFor(settings_.quality), 0);
-            av_opt_set(c->priv_data, "preset", "fast", 0);
-            av_opt_set(c->priv_data, "tune", "stillimage", 0);
-            break;
-        case QualityScale::None:
-            break;
-        }
-        switch (recipe_.keyFrames) {
-        case KeyFrames::GopSize:
-            c->gop_size = settings_.keyFrameInterval;
-            break;
-        case KeyFrames::KeyIntMin:
-            c->keyint_min = settings_.keyFrameInterval;
-            break;
-        case KeyFrames::None:
-            break;
-        }
-        if (codec_->id == AV_CODEC_ID_CINEPAK) {
-            // A fixed number of strips and no extra codebook passes: several
-            // times faster than the encoder's search, for a few percent in size.
-            av_opt_set_int(c->priv_data, "max_extra_cb_iterations", 0, 0);
-            av_opt_set_int(c->priv_data, "min_strips", 3, 0);
-            av_opt_set_int(c->priv_data, "max_strips", 3, 0);
-        }
-        if (codec_->id == AV_CODEC_ID_FFV1) {
-            // Version 3 codes slices in parallel.
-            av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
-            c->level = 3;
-        }
-
-        if (int ret = avcodec_open2(c.get(), codec_, nullptr); ret < 0) {
-            *reason = "Could not open the compressor \"" + entry_.friendlyName + "\" for "
-                      + std::to_string(type.width) + " x " + std::to_string(type.height)
-                      + " pictures: " + AvError(ret);
-            return nullptr;
-        }
-        return c;
+        return OpenEncoder(entry_, settings_, type.width, type.height, type.frameRate, threads,
+                           reason);
     }
 
     // A frame that shows the picture of the frame before it is a repeat: it is
@@ -260,7 +200,7 @@ private:
         if (!encode(nullptr, index) || !drain())
             return false;
         std::string reason;
-        CodecContextPtr fresh = openEncoder(input_->type(), Cores(), &reason);
+        CodecContextPtr fresh = openEncoder(input_->type(), UsableCores(), &reason);
         if (fresh
             && (fresh->extradata_size != parameters_->extradata_size
                 || (fresh->extradata_size > 0
@@ -350,6 +290,75 @@ private:
 };
 
 } // namespace
+
+CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettings &settings,
+                            int width, int height, AVRational frameRate, int threads,
+                            std::string *reason)
+{
+    const Recipe *recipe = RecipeFor(entry);
+    const AVCodec *codec = recipe ? avcodec_find_encoder_by_name(recipe->encoder) : nullptr;
+    if (!codec) {
+        *reason = "There is no compressor \"" + entry.friendlyName + "\"";
+        return nullptr;
+    }
+    CodecContextPtr c(avcodec_alloc_context3(codec));
+    if (!c) {
+        *reason = "Out of memory";
+        return nullptr;
+    }
+    c->width = width;
+    c->height = height;
+    c->pix_fmt = recipe->pixelFormat;
+    c->framerate = frameRate;
+    c->time_base = av_inv_q(frameRate);
+    c->thread_count = threads;
+    // AVI has no timestamps, so frames go out in the order they come in.
+    c->max_b_frames = 0;
+
+    switch (recipe->quality) {
+    case QualityScale::Quantiser:
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = QuantiserFor(settings.quality) * FF_QP2LAMBDA;
+        break;
+    case QualityScale::RateFactor:
+        av_opt_set_double(c->priv_data, "crf", RateFactorFor(settings.quality), 0);
+        av_opt_set(c->priv_data, "preset", "fast", 0);
+        av_opt_set(c->priv_data, "tune", "stillimage", 0);
+        break;
+    case QualityScale::None:
+        break;
+    }
+    switch (recipe->keyFrames) {
+    case KeyFrames::GopSize:
+        c->gop_size = settings.keyFrameInterval;
+        break;
+    case KeyFrames::KeyIntMin:
+        c->keyint_min = settings.keyFrameInterval;
+        break;
+    case KeyFrames::None:
+        break;
+    }
+    if (codec->id == AV_CODEC_ID_CINEPAK) {
+        // A fixed number of strips and no extra codebook passes: several
+        // times faster than the encoder's search, for a few percent in size.
+        av_opt_set_int(c->priv_data, "max_extra_cb_iterations", 0, 0);
+        av_opt_set_int(c->priv_data, "min_strips", 3, 0);
+        av_opt_set_int(c->priv_data, "max_strips", 3, 0);
+    }
+    if (codec->id == AV_CODEC_ID_FFV1) {
+        // Version 3 codes slices in parallel.
+        av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
+        c->level = 3;
+    }
+
+    if (int ret = avcodec_open2(c.get(), codec, nullptr); ret < 0) {
+        *reason = "Could not open the compressor \"" + entry.friendlyName + "\" for "
+                  + std::to_string(width) + " x " + std::to_string(height)
+                  + " pictures: " + AvError(ret);
+        return nullptr;
+    }
+    return c;
+}
 
 ComPtr<BaseFilter> MakeCompressor(const CompressorEntry &entry)
 {

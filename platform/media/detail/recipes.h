@@ -4,6 +4,8 @@
 #include "platform/media/compressors.h"
 #include "platform/media/detail/ffmpeg.h"
 
+#include <string>
+
 namespace media::detail {
 
 // What "Quality" (0..100) becomes for the encoder.
@@ -45,6 +47,12 @@ struct Recipe
 
 // The recipe of a category entry; null for an unknown one.
 const Recipe *RecipeFor(const CompressorEntry &entry);
+
+// The entry's encoder, opened with the settings for pictures of that size and
+// rate, as the compressor opens it; null with the reason when it cannot be.
+CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettings &settings,
+                            int width, int height, AVRational frameRate, int threads,
+                            std::string *reason);
 
 // The quantiser or rate factor for a quality (0..100).
 int QuantiserFor(int quality);
