@@ -104,6 +104,7 @@ public:
         lastPicture_.reset();
         lastIndex_ = -1;
         repeats_.clear();
+        inEncoder_ = 0;
     }
 
 private:
@@ -161,8 +162,9 @@ private:
         const bool keyPosition = recipe_.keyFrames != KeyFrames::None
                                  && sample.index % settings_.keyFrameInterval == 0;
         if (repeat && !keyPosition && !endsStretch) {
+            // It waits only behind a frame that the encoder still holds.
             repeats_.push_back(sample.index);
-            return true;
+            return inEncoder_ > 0 || deliverRepeats(INT64_MAX);
         }
         if (keyPosition && sample.index > 0 && recipe_.forcing == KeyFrameForcing::FreshEncoder
             && !freshEncoder(sample.index))
@@ -220,6 +222,8 @@ private:
     bool encode(const AVFrame *frame, std::int64_t index)
     {
         const int ret = avcodec_send_frame(encoder_.get(), frame);
+        if (frame && ret >= 0)
+            ++inEncoder_;
         if (ret < 0 && ret != AVERROR_EOF) {
             context().ErrorAbort(AvErrorToHresult(ret),
                                  "The compressor \"" + entry_.friendlyName + "\" failed on frame "
@@ -244,7 +248,9 @@ private:
                                                                 + "\" failed: " + AvError(ret));
                 return false;
             }
-            if (!deliverRepeats(packet->pts) || !deliver(std::move(packet)))
+            --inEncoder_;
+            if (!deliverRepeats(packet->pts) || !deliver(std::move(packet))
+                || (inEncoder_ == 0 && !deliverRepeats(INT64_MAX)))
                 return false;
         }
     }
@@ -287,6 +293,7 @@ private:
     PPicture lastPicture_;
     std::int64_t lastIndex_ = -1;
     std::deque<std::int64_t> repeats_; // frames waiting for the packets before them
+    int inEncoder_ = 0;                // frames sent whose packets have not come out
 };
 
 } // namespace
