@@ -2,7 +2,8 @@
 # The render benchmark, side by side in one run, for each quantiser asked for:
 #   - quillon-render making the benchmark job (24 photos of 4000 × 3000,
 #     interval 3, NTSC High, the DX50 compressor: 2375 frames), on all the
-#     cores and on one (taskset);
+#     cores and on one (taskset), and with --encode-every-frame (held frames
+#     encoded again, as before they were written as repeats);
 #   - the fastest equivalent ffmpeg command line (ffmpeg-line.sh: 4:2:0 straight
 #     after the scale, a key frame every 250 frames, the same quantiser);
 #   - the same line with mpdecimate and -fps_mode vfr, which skips encoding
@@ -105,6 +106,8 @@ for q in $quantisers; do
         timed one-core taskset -c 0 "$build/bin/quillon-render" --interval 3 --standard ntsc \
             --resolution high --compressor 0 --output-folder "$work/out-one" "$work/photos24"
         timed decimate sh -c "$ffdecimate"
+        timed every "$build/bin/quillon-render" --encode-every-frame --interval 3 --standard ntsc \
+            --resolution high --compressor 0 --output-folder "$work/out-every" "$work/photos24"
         i=$((i + 1))
     done
     read -r quillon_s quillon_kb quillon_cpu <<EOF2
@@ -119,6 +122,9 @@ EOF2
     read -r one_s one_kb one_cpu <<EOF2
 $(median one-core)
 EOF2
+    read -r every_s every_kb every_cpu <<EOF2
+$(median every)
+EOF2
     read -r decode_cpu encode_cpu encode_s distinct <<EOF2
 $("$build/bin/media_bench" --floor "$work/photos24" 3 3)
 EOF2
@@ -130,6 +136,8 @@ EOF2
         "$((quillon_kb / 1024))" "$(frames "$work/out-quillon/photo_video.avi")"
     printf '  %-22s %8s %8s %8s\n' "quillon-render 1 core" "$one_s" "$one_cpu" \
         "$((one_kb / 1024))"
+    printf '  %-22s %8s %8s %8s %12s\n' "  --encode-every-frame" "$every_s" "$every_cpu" \
+        "$((every_kb / 1024))" "$(frames "$work/out-every/photo_video.avi")"
     printf '  %-22s %8s %8s %8s %12s\n' ffmpeg "$ffmpeg_s" "$ffmpeg_cpu" "$((ffmpeg_kb / 1024))" \
         "$(frames "$work/out-ffmpeg.avi")"
     printf '  %-22s %8s %8s %8s %12s\n' "ffmpeg mpdecimate" "$decimate_s" "$decimate_cpu" \
@@ -140,6 +148,8 @@ EOF2
     echo "  quillon-render is $(ratio "$decimate_s" "$quillon_s")x as fast as ffmpeg with" \
         "mpdecimate (target >= 3)"
     echo "  quillon-render takes $(ratio "$quillon_s" "$floor")x the floor (target <= 1.15)"
+    echo "  encoding every frame takes $(ratio "$every_s" "$quillon_s")x the time and" \
+        "$(ratio "$every_cpu" "$quillon_cpu")x the processor time of writing held frames as repeats"
     echo "  on $cores cores quillon-render is $(ratio "$one_s" "$quillon_s")x as fast as on 1" \
         "(target >= 1.7); it kept $(ratio "$quillon_cpu" "$quillon_s") cores busy"
     [ -n "${job_kb:-}" ] || job_kb=$quillon_kb
