@@ -158,11 +158,13 @@ TEST_P(Repeats, HeldFramesAreEmptyChunksAndPlayersShowTheSameMovie)
         // the first hold, the last two frames; for inter-coded streams also the
         // key frame positions inside the holds (30 and 90).
         EXPECT_EQ(a.video()->packets, 1 + 1 + 25 + 1 + 2 + (inter ? 2 : 0));
-        if (inter)
-            for (std::int64_t k = 0; k < kFrames; k += kKeyInterval)
+        if (inter) {
+            for (std::int64_t k = 0; k < kFrames; k += kKeyInterval) {
                 EXPECT_NE(std::find(a.video()->keyFrames.begin(), a.video()->keyFrames.end(), k),
                           a.video()->keyFrames.end())
                     << "no key frame at " << k;
+            }
+        }
     }
 
     // Intra-only and lossless streams code a picture the same way either way;
