@@ -80,10 +80,8 @@ ratio() {
     echo "scale=2; $1 / $2" | bc
 }
 
-render() {
-    "$build/bin/quillon-render" --interval "$1" --standard ntsc --resolution high --compressor 0 \
-        --output-folder "$2" "$3"
-}
+qr="$build/bin/quillon-render"
+job="--interval 3 --standard ntsc --resolution high --compressor 0"
 
 echo "benchmark job: 24 photos 4000x3000, interval 3, NTSC High, DX50, medians of $runs," \
     "$cores cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -101,13 +99,13 @@ for q in $quantisers; do
     rm -f "$work"/*.times
     i=0
     while [ $i -lt "$runs" ]; do
-        timed quillon render 3 "$work/out-quillon" "$work/photos24"
+        # shellcheck disable=SC2086
+        timed quillon "$qr" $job --output-folder "$work/out-quillon" "$work/photos24"
         timed ffmpeg sh -c "$ffline"
-        timed one-core taskset -c 0 "$build/bin/quillon-render" --interval 3 --standard ntsc \
-            --resolution high --compressor 0 --output-folder "$work/out-one" "$work/photos24"
+        timed one-core taskset -c 0 "$qr" $job --output-folder "$work/out-one" "$work/photos24"
         timed decimate sh -c "$ffdecimate"
-        timed every "$build/bin/quillon-render" --encode-every-frame --interval 3 --standard ntsc \
-            --resolution high --compressor 0 --output-folder "$work/out-every" "$work/photos24"
+        timed every "$qr" --encode-every-frame $job --output-folder "$work/out-every" \
+            "$work/photos24"
         i=$((i + 1))
     done
     read -r quillon_s quillon_kb quillon_cpu <<EOF2
@@ -164,8 +162,8 @@ for f in "$work/photos$many"/p00[01]?.jpg "$work/photos$many"/p002[0-3].jpg; do
     cp "$f" "$work/few/"
 done
 rm -f "$work/many.times" "$work/few.times"
-timed few render 1 "$work/out-few" "$work/few"
-timed many render 1 "$work/out-many" "$work/photos$many"
+timed few "$qr" --interval 1 --compressor 0 --output-folder "$work/out-few" "$work/few"
+timed many "$qr" --interval 1 --compressor 0 --output-folder "$work/out-many" "$work/photos$many"
 read -r few_s few_kb few_cpu < "$work/few.times"
 read -r many_s many_kb many_cpu < "$work/many.times"
 echo
