@@ -8,6 +8,9 @@
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace quillon {
 
 int IntervalValue(const std::string &intervalText)
@@ -44,6 +47,21 @@ void WriteParamIni(const std::string &tempFolder, int width, int height, int int
         if (!win32::WritePrivateProfileStringA("Temp", key, std::to_string(value), file))
             throw forms::EIniFileException::forFile(file);
     }
+}
+
+bool TryLockJobFolder(win32::FolderLock &lock)
+{
+    const std::string folder = GetTempDirectory();
+    switch (lock.TryLock(folder)) {
+    case win32::FolderLock::Result::Taken:
+        return true;
+    case win32::FolderLock::Result::Busy:
+        return false;
+    case win32::FolderLock::Result::Failed:
+        break;
+    }
+    throw forms::Exception("The job folder \"" + folder
+                           + "\" cannot be used: " + std::strerror(errno) + ".");
 }
 
 std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job)

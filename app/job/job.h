@@ -3,6 +3,8 @@
 // a run.
 #pragma once
 
+#include "platform/win32/tempfolder.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,6 +50,21 @@ void WritePhotoList(const std::string &tempFolder, const std::vector<std::string
 // "param.ini", section Temp: OutputWidth, OutputHeight, Interval, in that order.
 // Raises forms::EIniFileException ("Unable to write to %s") on failure.
 void WriteParamIni(const std::string &tempFolder, int width, int height, int interval);
+
+// A run holds the lock of its job folder from writing the job files until the
+// renderer is done with them, so that no other run of this user's (another
+// program, a quillon-render) writes its own job over them in between. Takes
+// it without waiting: false when another run holds it. Raises forms::Exception
+// naming the folder when the folder is refused or cannot be locked.
+bool TryLockJobFolder(win32::FolderLock &lock);
+
+// What the program says when Go finds another process's run under way, and
+// what quillon-render says while it waits for one.
+inline constexpr const char *JobFolderBusyText
+    = "Another movie of this user is being made at the moment. Press Go again once it is "
+      "finished.";
+inline constexpr const char *WaitingForJobFolderText
+    = "Waiting for another movie of this user to finish ...";
 
 // Steps of a run between its checks and its worker thread: writes the photo
 // list, "param.ini" and the script, fills the job record and creates the output

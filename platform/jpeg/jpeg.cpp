@@ -1,10 +1,13 @@
 #include "platform/jpeg/jpeg.h"
 
+#include "platform/win32/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include <jpeglib.h>
 
@@ -74,9 +77,17 @@ Decoder::Decoder(const std::string &path)
 {
     State &s = *state_;
     s.path = path;
-    s.file = std::fopen(path.c_str(), "rb");
-    if (!s.file)
-        s.fail(std::strerror(errno));
+    // A FIFO or a device in the list would block for good: only plain files.
+    std::string reason;
+    const int fd = win32::OpenInputFile(path, &reason);
+    if (fd < 0)
+        s.fail(reason);
+    s.file = ::fdopen(fd, "rb");
+    if (!s.file) {
+        const int error = errno;
+        ::close(fd);
+        s.fail(std::strerror(error));
+    }
 
     s.cinfo.err = jpeg_std_error(&s.err.base);
     s.err.base.error_exit = onError;
