@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -148,7 +149,9 @@ int main(int argc, char **argv)
                                testsupport::JpegKind::Baseline, 90);
         std::printf("Brindle, a 4000 x 3000 JPEG gradient\n");
     }
-    testsupport::WriteFile(dir.file("pelloryfilelist.txt"), photo + "\r\n");
+    // Where the frame server reads its job: the job folder, beside param.ini.
+    testsupport::WriteFile(win32::GetTempPathA() + "pelloryfilelist.txt",
+                           std::filesystem::absolute(photo).string() + "\r\n");
     Measure(lib, photo, 352, 240);
     Measure(lib, photo, 720, 576);
     dlclose(handle);
