@@ -13,6 +13,7 @@ PACKAGES="
     libpng-dev
     imagemagick xvfb xauth fonts-dejavu-core fonts-liberation2
     time bc dpkg-dev file
+    gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

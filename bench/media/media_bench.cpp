@@ -15,15 +15,19 @@
 //
 //   media_bench                        the graph from pictures in memory
 //   media_bench PHOTO_DIR              the graph from the photos' slide show
-//   media_bench --encode-only PHOTO_DIR [INTERVAL [RUNS]]
-//       only the encode-only figure of the photos' slide show (NTSC High,
-//       interval 3 unless given): one line "SECONDS CPU_SECONDS", the best wall
-//       time of RUNS (3) runs and the processor time of that run, for
+//   media_bench --floor PHOTO_DIR [INTERVAL [RUNS]]
+//       what no render of the photos' slide show (NTSC High, interval 3 unless
+//       given) can do without: one line "DECODE_CPU ENCODE_CPU ENCODE_SECONDS
+//       FRAMES", the processor time of decoding every photo once with the
+//       script engine's own decoder (at the size it decodes at), and of encoding
+//       each distinct frame of the show once (FRAMES of them) with the
+//       compressor's own encoder and settings, medians of RUNS (3) runs, for
 //       bench/render/run.sh to set beside quillon-render in the same run.
 
 #include "app/job/script_writer.h"
 #include "pictures.h"
 #include "platform/avs/avs.h"
+#include "platform/avs/picture.h"
 #include "platform/media/compressors.h"
 #include "platform/media/detail/filters.h"
 #include "platform/media/detail/recipes.h"
@@ -210,17 +214,15 @@ Frames AllFrames(avs::Clip &clip)
 
 double CpuSeconds();
 
-double EncodeOnly(const Frames &clip, double *cpuSeconds = nullptr)
+// Every distinct picture of the clip in `format`, made before any clock starts.
+std::vector<AVFrame *> ConvertAll(const Frames &clip, AVPixelFormat format)
 {
-    const media::CompressorEntry &entry = media::VideoCompressorCategory()[0];
-    const media::CompressorSettings settings = media::ReadCompressorSettings(entry);
-    // Every distinct picture converted once, before the clock starts.
-    SwsContext *sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight,
-                                     AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    SwsContext *sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight, format,
+                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
     std::vector<AVFrame *> converted;
     for (const auto &p : clip.pictures) {
         AVFrame *f = av_frame_alloc();
-        f->format = AV_PIX_FMT_YUV420P;
+        f->format = format;
         f->width = kWidth;
         f->height = kHeight;
         av_frame_get_buffer(f, 64);
@@ -230,44 +232,58 @@ double EncodeOnly(const Frames &clip, double *cpuSeconds = nullptr)
         converted.push_back(f);
     }
     sws_freeContext(sws);
+    return converted;
+}
 
-    const AVCodec *codec = avcodec_find_encoder_by_name("mpeg4");
-    AVCodecContext *c = avcodec_alloc_context3(codec);
-    c->width = kWidth;
-    c->height = kHeight;
-    c->pix_fmt = AV_PIX_FMT_YUV420P;
-    c->time_base = {1, 25};
-    c->framerate = {25, 1};
-    c->thread_count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    c->max_b_frames = 0;
-    c->gop_size = settings.keyFrameInterval;
-    c->flags |= AV_CODEC_FLAG_QSCALE;
-    c->global_quality = media::detail::QuantiserFor(settings.quality) * FF_QP2LAMBDA;
-    avcodec_open2(c, codec, nullptr);
+// The first compressor's encoder as the compressor opens it, for pictures of
+// the benchmark's size.
+media::detail::CodecContextPtr FirstEncoder()
+{
+    const media::CompressorEntry &entry = media::VideoCompressorCategory()[0];
+    std::string reason;
+    media::detail::CodecContextPtr c
+        = media::detail::OpenEncoder(entry, media::ReadCompressorSettings(entry), kWidth, kHeight,
+                                     AVRational{25, 1}, media::detail::UsableCores(), &reason);
+    if (!c) {
+        std::fprintf(stderr, "%s\n", reason.c_str());
+        std::exit(1);
+    }
+    return c;
+}
+
+// Encodes the clip's frames, every frame or each distinct one once, at their
+// frame numbers; returns the wall time, and the processor time in `cpuSeconds`.
+double Encode(const Frames &clip, bool distinctOnly, double *cpuSeconds)
+{
+    media::detail::CodecContextPtr c = FirstEncoder();
+    std::vector<AVFrame *> converted = ConvertAll(clip, c->pix_fmt);
     AVFrame *shell = av_frame_alloc();
     AVPacket *packet = av_packet_alloc();
     const double cpuBefore = CpuSeconds();
     const double seconds = Seconds([&] {
         auto drain = [&] {
-            while (avcodec_receive_packet(c, packet) >= 0)
+            while (avcodec_receive_packet(c.get(), packet) >= 0)
                 av_packet_unref(packet);
         };
+        int last = -1;
         for (std::size_t n = 0; n < clip.order.size(); ++n) {
-            av_frame_ref(shell, converted[clip.order[n]]);
+            if (distinctOnly && clip.order[n] == last)
+                continue;
+            last = clip.order[n];
+            av_frame_ref(shell, converted[static_cast<std::size_t>(last)]);
             shell->pts = static_cast<std::int64_t>(n);
             shell->quality = c->global_quality;
-            avcodec_send_frame(c, shell);
+            avcodec_send_frame(c.get(), shell);
             av_frame_unref(shell);
             drain();
         }
-        avcodec_send_frame(c, nullptr);
+        avcodec_send_frame(c.get(), nullptr);
         drain();
     });
     if (cpuSeconds)
         *cpuSeconds = CpuSeconds() - cpuBefore;
     av_packet_free(&packet);
     av_frame_free(&shell);
-    avcodec_free_context(&c);
     for (AVFrame *f : converted)
         av_frame_free(&f);
     return seconds;
@@ -302,26 +318,47 @@ std::vector<std::string> PhotosIn(const char *folder)
     return photos;
 }
 
-int EncodeOnlyMain(int argc, char **argv)
+// The processor time of decoding every photo once, as the script engine decodes
+// it for a frame of kWidth × kHeight, the rows dropped.
+double DecodeCpu(const std::vector<std::string> &photos)
+{
+    class Drop : public avs::picture::Sink
+    {
+        void begin(int, int) override {}
+        void row(int, const std::uint8_t *) override {}
+    } sink;
+    const double before = CpuSeconds();
+    for (const std::string &photo : photos)
+        avs::picture::Decode(photo, avs::picture::ReadInfo(photo), kWidth, kHeight, sink);
+    return CpuSeconds() - before;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int FloorMain(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: media_bench --encode-only PHOTO_DIR [INTERVAL [RUNS]]\n");
+        std::fprintf(stderr, "usage: media_bench --floor PHOTO_DIR [INTERVAL [RUNS]]\n");
         return 2;
     }
     testsupport::TempDir dir;
-    quillon::WriteScript(PhotosIn(argv[2]), 0, 0, argc > 3 ? argv[3] : "3");
+    const std::vector<std::string> photos = PhotosIn(argv[2]);
+    quillon::WriteScript(photos, 0, 0, argc > 3 ? argv[3] : "3");
     const int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
     const Frames frames = AllFrames(*avs::OpenScript(win32::FixedScriptPath()));
-    double best = 0, bestCpu = 0;
+    std::vector<double> decode, encodeCpu, encode;
     for (int round = 0; round < runs; ++round) {
+        decode.push_back(DecodeCpu(photos));
         double cpu = 0;
-        const double seconds = EncodeOnly(frames, &cpu);
-        if (round == 0 || seconds < best) {
-            best = seconds;
-            bestCpu = cpu;
-        }
+        encode.push_back(Encode(frames, true, &cpu));
+        encodeCpu.push_back(cpu);
     }
-    std::printf("%.2f %.2f\n", best, bestCpu);
+    std::printf("%.3f %.3f %.3f %zu\n", Median(decode), Median(encodeCpu), Median(encode),
+                frames.pictures.size());
     return 0;
 }
 
@@ -329,8 +366,8 @@ int EncodeOnlyMain(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "--encode-only")
-        return EncodeOnlyMain(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--floor")
+        return FloorMain(argc, argv);
     testsupport::TempDir dir;
     std::string script;
     if (argc > 1) {
@@ -362,7 +399,7 @@ int main(int argc, char **argv)
     const double graphCpu = (CpuSeconds() - cpuBefore) / 3;
     const long afterGraph = PeakKilobytes();
     for (int round = 0; round < 3; ++round)
-        encode.push_back(EncodeOnly(frames));
+        encode.push_back(Encode(frames, false, nullptr));
     std::sort(graph.begin(), graph.end());
     std::sort(encode.begin(), encode.end());
     std::printf("encode-only %.2f s, graph %.2f s (medians of 3): graph / encode-only = %.2f\n",

@@ -1,13 +1,17 @@
 #!/bin/sh
-# ffmpeg-line.sh PHOTO_DIR COUNT INTERVAL QUANTISER OUTPUT
+# ffmpeg-line.sh PHOTO_DIR COUNT INTERVAL QUANTISER OUTPUT [mpdecimate]
 # Prints the fastest single ffmpeg command line we know for the same slide show:
 # the photos decoded once as one image sequence at a quarter size (-lowres 2),
-# each picked with select, held with loop, cross-faded with xfade only over the
-# 25 fade frames, all joined with concat, encoded as MPEG-4 with FourCC DX50.
+# scaled and brought to 4:2:0 once each, picked with select, held with loop,
+# cross-faded with xfade only over the 25 fade frames, all joined with concat,
+# encoded as MPEG-4 with FourCC DX50 at the quantiser, a key frame every 250
+# frames, as quillon-render's movie. With "mpdecimate", repeated frames are
+# dropped before the encoder (-fps_mode vfr), as ffmpeg users do to save their
+# encoding; that movie loses its last held second.
 set -eu
-dir=$1 n=$2 interval=$3 q=$4 out=$5
+dir=$1 n=$2 interval=$3 q=$4 out=$5 decimate=${6:-}
 hold=$((interval * 25))
-g="[0:v]scale=720:480:flags=bicubic,split=$n"
+g="[0:v]scale=720:480:flags=bicubic,format=yuv420p,split=$n"
 i=0; while [ $i -lt "$n" ]; do g="$g[s$i]"; i=$((i + 1)); done
 g="$g;"
 i=0
@@ -31,5 +35,10 @@ while [ $i -lt "$n" ]; do
     [ $i -lt $((n - 1)) ] && parts="$parts[F$i]"
     i=$((i + 1))
 done
-g="$g${parts}concat=n=$((2 * n - 1)):v=1:a=0[v]"
-printf '%s\n' "ffmpeg -v error -y -lowres 2 -framerate 25 -i $dir/p%04d.jpg -filter_complex '$g' -map '[v]' -r 25 -c:v mpeg4 -vtag DX50 -q:v $q -threads 2 $out"
+g="$g${parts}concat=n=$((2 * n - 1)):v=1:a=0"
+rate="-r 25"
+if [ "$decimate" = mpdecimate ]; then
+    g="$g,mpdecimate"
+    rate="-fps_mode vfr"
+fi
+printf '%s\n' "ffmpeg -v error -y -lowres 2 -framerate 25 -i $dir/p%04d.jpg -filter_complex '$g[v]' -map '[v]' $rate -c:v mpeg4 -vtag DX50 -q:v $q -g 250 -threads $(nproc) $out"

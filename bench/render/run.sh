@@ -1,18 +1,25 @@
 #!/bin/sh
 # The render benchmark, side by side in one run, for each quantiser asked for:
 #   - quillon-render making the benchmark job (24 photos of 4000 × 3000,
-#     interval 3, NTSC High, the DX50 compressor: 2375 frames);
-#   - the fastest equivalent ffmpeg command line (ffmpeg-line.sh);
-#   - encode-only: the same 2375 frames, made and converted beforehand, through
-#     the same encoder with the same settings and threads (media_bench
-#     --encode-only), the floor that the render can approach.
-# The three are run in turns, RUNS rounds, and the best wall time of each is
+#     interval 3, NTSC High, the DX50 compressor: 2375 frames), on all the
+#     cores and on one (taskset), and with --encode-every-frame (held frames
+#     encoded again, as before they were written as repeats);
+#   - the fastest equivalent ffmpeg command line (ffmpeg-line.sh: 4:2:0 straight
+#     after the scale, a key frame every 250 frames, the same quantiser);
+#   - the same line with mpdecimate and -fps_mode vfr, which skips encoding
+#     repeated frames (and fade frames it finds too alike) and loses the last
+#     held second;
+#   - the floor: what no render can do without, the photos' decode (the script
+#     engine's own decoder) plus the encode of each distinct frame once (the
+#     compressor's own encoder and settings), in processor time spread over
+#     the cores (media_bench --floor).
+# The commands run in turns, RUNS rounds, and the median wall time of each is
 # kept. Then the memory check: the slide show of 1,000 photos of 1024 × 768 at
-# interval 1 (made once, kept in BENCH_WORK) against the peak of the benchmark
-# job, which must stay flat in the number of photos.
+# interval 1 (made once, kept in BENCH_WORK) against 24 photos of the same size,
+# which must stay flat in the number of photos.
 #
 #   bench/render/run.sh [BUILD_DIR]     (default: build; needs quillon-render and media_bench)
-#   RUNS=3 QUANTISERS="3 4" BENCH_WORK=/tmp/quillon-bench MANY=1000 (0: no memory check)
+#   RUNS=5 QUANTISERS="3 4" BENCH_WORK=/tmp/quillon-bench MANY=1000 (0: no memory check)
 #
 # On a machine shared with other work, each login session's processes share the
 # cores as one group (the kernel's autogroups), so `nice` does not help. As root,
@@ -23,9 +30,10 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
 work=${BENCH_WORK:-/tmp/quillon-bench}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 quantisers=${QUANTISERS:-3 4}
 many=${MANY:-1000}
+cores=$(nproc)
 
 for tool in quillon-render media_bench; do
     [ -x "$build/bin/$tool" ] || {
@@ -51,31 +59,32 @@ timed() {
     echo "$t $m $(echo "$u + $k" | bc)" >> "$work/$name.times"
 }
 
-# best NAME: "seconds peak_kb cpu_seconds": the best time of the runs of NAME, the
-# highest peak, the processor time of the best run.
-best() {
-    line=$(sort -n "$work/$1.times" | head -1)
+# median NAME: "seconds peak_kb cpu_seconds": the median time of the runs of NAME,
+# the highest peak, the processor time of the median run.
+median() {
+    count=$(wc -l < "$work/$1.times")
+    line=$(sort -n "$work/$1.times" | sed -n "$(((count + 1) / 2))p")
     echo "${line%% *} $(sort -k2 -n "$work/$1.times" | tail -1 | cut -d' ' -f2) ${line##* }"
 }
 
+# frames MOVIE: "header_frames/coded_chunks": the frames the stream header
+# promises and the chunks with a picture (empty chunks repeat the one before).
 frames() {
-    ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
-        -of csv=p=0 "$1"
+    header=$(ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$1")
+    coded=$(ffprobe -v error -select_streams v:0 -count_packets \
+        -show_entries stream=nb_read_packets -of csv=p=0 "$1")
+    echo "$header/$coded"
 }
 
 ratio() {
     echo "scale=2; $1 / $2" | bc
 }
 
-set -- "$work"/photos24/p*.jpg
-# What no render of these photos can avoid: decoding them (at a quarter of their
-# size, as the script engine does), one after the other, with libjpeg-turbo's own
-# djpeg.
-rm -f "$work/decode.times"
-timed decode sh -c 'for f; do djpeg -scale 1/4 -outfile /dev/null "$f"; done' sh "$@"
-read -r decode_s decode_kb decode_cpu < "$work/decode.times"
-echo "benchmark job: 24 photos 4000x3000, interval 3, NTSC High, DX50, best of $runs," \
-    "$(nproc) cores"
+qr="$build/bin/quillon-render"
+job="--interval 3 --standard ntsc --resolution high --compressor 0"
+
+echo "benchmark job: 24 photos 4000x3000, interval 3, NTSC High, DX50, medians of $runs," \
+    "$cores cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for q in $quantisers; do
     # The compressor's quality setting that gives quantiser $q.
     quality=100
@@ -85,52 +94,82 @@ for q in $quantisers; do
     done
     printf '[mpeg4]\r\nQuality=%s\r\n' "$quality" > "$work/config/quillon/compressors.ini"
     ffline=$("$here/ffmpeg-line.sh" "$work/photos24" 24 3 "$q" "$work/out-ffmpeg.avi")
+    ffdecimate=$("$here/ffmpeg-line.sh" "$work/photos24" 24 3 "$q" "$work/out-decimate.avi" \
+        mpdecimate)
     rm -f "$work"/*.times
     i=0
     while [ $i -lt "$runs" ]; do
-        timed quillon "$build/bin/quillon-render" --interval 3 --standard ntsc \
-            --resolution high --compressor 0 --output-folder "$work/out-quillon" "$@"
+        # shellcheck disable=SC2086
+        timed quillon "$qr" $job --output-folder "$work/out-quillon" "$work/photos24"
         timed ffmpeg sh -c "$ffline"
-        "$build/bin/media_bench" --encode-only "$work/photos24" 3 1 >> "$work/encode.times"
+        timed one-core taskset -c 0 "$qr" $job --output-folder "$work/out-one" "$work/photos24"
+        timed decimate sh -c "$ffdecimate"
+        timed every "$qr" --encode-every-frame $job --output-folder "$work/out-every" \
+            "$work/photos24"
         i=$((i + 1))
     done
     read -r quillon_s quillon_kb quillon_cpu <<EOF2
-$(best quillon)
+$(median quillon)
 EOF2
     read -r ffmpeg_s ffmpeg_kb ffmpeg_cpu <<EOF2
-$(best ffmpeg)
+$(median ffmpeg)
 EOF2
-    read -r encode_s encode_cpu <<EOF2
-$(sort -n "$work/encode.times" | head -1)
+    read -r decimate_s decimate_kb decimate_cpu <<EOF2
+$(median decimate)
 EOF2
+    read -r one_s one_kb one_cpu <<EOF2
+$(median one-core)
+EOF2
+    read -r every_s every_kb every_cpu <<EOF2
+$(median every)
+EOF2
+    read -r decode_cpu encode_cpu encode_s distinct <<EOF2
+$("$build/bin/media_bench" --floor "$work/photos24" 3 3)
+EOF2
+    floor=$(echo "scale=3; ($decode_cpu + $encode_cpu) / $cores" | bc)
     echo
     echo "quantiser $q"
-    printf '  %-16s %8s %8s %10s %8s\n' "" "seconds" "cpu s" "peak MB" "frames"
-    printf '  %-16s %8s %8s %10s %8s\n' quillon-render "$quillon_s" "$quillon_cpu" \
+    printf '  %-22s %8s %8s %8s %12s\n' "" "seconds" "cpu s" "peak MB" "frames/coded"
+    printf '  %-22s %8s %8s %8s %12s\n' quillon-render "$quillon_s" "$quillon_cpu" \
         "$((quillon_kb / 1024))" "$(frames "$work/out-quillon/photo_video.avi")"
-    printf '  %-16s %8s %8s %10s %8s\n' ffmpeg "$ffmpeg_s" "$ffmpeg_cpu" "$((ffmpeg_kb / 1024))" \
+    printf '  %-22s %8s %8s %8s\n' "quillon-render 1 core" "$one_s" "$one_cpu" \
+        "$((one_kb / 1024))"
+    printf '  %-22s %8s %8s %8s %12s\n' "  --encode-every-frame" "$every_s" "$every_cpu" \
+        "$((every_kb / 1024))" "$(frames "$work/out-every/photo_video.avi")"
+    printf '  %-22s %8s %8s %8s %12s\n' ffmpeg "$ffmpeg_s" "$ffmpeg_cpu" "$((ffmpeg_kb / 1024))" \
         "$(frames "$work/out-ffmpeg.avi")"
-    printf '  %-16s %8s %8s\n' encode-only "$encode_s" "$encode_cpu"
-    echo "  quillon-render is $(ratio "$ffmpeg_s" "$quillon_s")x as fast as ffmpeg (target >= 2)"
-    echo "  quillon-render takes $(ratio "$quillon_s" "$encode_s")x the encode-only time" \
-        "(target <= 1.3)"
-    echo "  quillon-render kept $(ratio "$quillon_cpu" "$quillon_s") cores busy;" \
-        "encode-only $(ratio "$encode_cpu" "$encode_s")"
-    # With every core busy all the time, the render cannot take less than the
-    # encoder's and the decoder's processor time spread over the cores.
-    floor=$(echo "scale=3; f = ($encode_cpu + $decode_cpu) / $(nproc); if (f < $encode_s) f = $encode_s; f" | bc)
-    echo "  the photos alone take $decode_cpu s to decode; encoder + decoder on $(nproc) cores:" \
-        "at least $(ratio "$floor" 1) s, $(ratio "$floor" "$encode_s")x encode-only"
+    printf '  %-22s %8s %8s %8s %12s\n' "ffmpeg mpdecimate" "$decimate_s" "$decimate_cpu" \
+        "$((decimate_kb / 1024))" "$(frames "$work/out-decimate.avi")"
+    echo "  floor: the photos' decode $decode_cpu cpu s + the encode of the $distinct distinct" \
+        "frames $encode_cpu cpu s, over $cores cores: $floor s"
+    echo "  quillon-render is $(ratio "$ffmpeg_s" "$quillon_s")x as fast as ffmpeg (target >= 3.5)"
+    echo "  quillon-render is $(ratio "$decimate_s" "$quillon_s")x as fast as ffmpeg with" \
+        "mpdecimate (target >= 3)"
+    echo "  quillon-render takes $(ratio "$quillon_s" "$floor")x the floor (target <= 1.15)"
+    echo "  encoding every frame takes $(ratio "$every_s" "$quillon_s")x the time and" \
+        "$(ratio "$every_cpu" "$quillon_cpu")x the processor time of writing held frames as repeats"
+    echo "  on $cores cores quillon-render is $(ratio "$one_s" "$quillon_s")x as fast as on 1" \
+        "(target >= 1.7); it kept $(ratio "$quillon_cpu" "$quillon_s") cores busy"
     [ -n "${job_kb:-}" ] || job_kb=$quillon_kb
 done
+echo "  peak memory of the benchmark job: $((job_kb / 1024)) MB (target <= 100)"
 
 [ "$many" -gt 0 ] || exit 0
 "$here/make-photos.sh" "$work/photos$many" "$many" 1024 768
-rm -f "$work/many.times"
-timed many "$build/bin/quillon-render" --interval 1 --standard ntsc --resolution high \
-    --compressor 0 --output-folder "$work/out-many" "$work/photos$many"
+# The first 24 of those photos: the same size, so only their number differs.
+mkdir -p "$work/few"
+for f in "$work/photos$many"/p00[01]?.jpg "$work/photos$many"/p002[0-3].jpg; do
+    cp "$f" "$work/few/"
+done
+rm -f "$work/many.times" "$work/few.times"
+timed few "$qr" --interval 1 --compressor 0 --output-folder "$work/out-few" "$work/few"
+timed many "$qr" --interval 1 --compressor 0 --output-folder "$work/out-many" "$work/photos$many"
+read -r few_s few_kb few_cpu < "$work/few.times"
 read -r many_s many_kb many_cpu < "$work/many.times"
 echo
-echo "memory: $many photos 1024x768 at interval 1 ($(frames "$work/out-many/photo_video.avi")" \
-    "frames, $many_s s): peak $((many_kb / 1024)) MB; the benchmark job: $((job_kb / 1024)) MB"
-echo "  $(ratio "$many_kb" "$job_kb")x the benchmark job's peak (target <= 1.2; the job <= 150 MB)"
+echo "memory at interval 1, photos of 1024x768: 24 photos peak $((few_kb / 1024)) MB;" \
+    "$many photos ($(frames "$work/out-many/photo_video.avi") frames, $many_s s)" \
+    "peak $((many_kb / 1024)) MB"
+echo "  $(ratio "$many_kb" "$few_kb")x the peak of 24 photos of the same size (target <= 1.2);" \
+    "$(echo "($many_kb - $few_kb) / ($many - 24)" | bc) KB a photo more"
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

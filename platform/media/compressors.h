@@ -7,7 +7,8 @@
 // Each entry's settings live in a per-user file, read when the compressor's
 // moniker is bound: $XDG_CONFIG_HOME (else ~/.config), then
 // quillon/compressors.ini, one section per entry named by its `key`, with the
-// keys "Quality" (0..100, 100 best) and "KeyFrameInterval" (frames).
+// keys "Quality" (0..100, 100 best), "KeyFrameInterval" (frames) and
+// "EncodeEveryFrame" (0 or 1).
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,11 @@ struct CompressorSettings
 {
     int quality = 0;          // 0..100
     int keyFrameInterval = 0; // 1..kMaxKeyFrameInterval frames; 1: every frame is a key frame
+    // A frame that shows the same picture as the one before is normally stored as
+    // an empty chunk that players take as "show the last picture again"; this
+    // makes the compressor code it as a picture of its own, for players that
+    // cannot take empty chunks.
+    bool encodeEveryFrame = false;
 };
 
 inline constexpr int kMaxKeyFrameInterval = 600;
@@ -44,6 +50,11 @@ std::string CompressorSettingsPath();
 // The entry's settings from the file, each missing or unusable value replaced by
 // the entry's default and each value brought into its range.
 CompressorSettings ReadCompressorSettings(const CompressorEntry &entry);
+
+// For the rest of this process (or until called with false) every compressor
+// encodes every frame, whatever the settings file says; the file itself is left
+// alone. The settings file's path is taken as it is now.
+void SetEncodeEveryFrameForAll(bool on);
 
 // Writes the entry's settings, creating the folder and the file when missing.
 // False when they cannot be written (errno tells why).

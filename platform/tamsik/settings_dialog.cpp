@@ -1,5 +1,6 @@
 #include "platform/tamsik/settings_dialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -66,10 +67,20 @@ SettingsDialog::SettingsDialog(const media::CompressorEntry &entry,
         layout->addLayout(form);
     } else {
         delete form;
-        layout->addWidget(new QLabel(
-            QStringLiteral("This compressor keeps every picture exactly; it has no settings."),
-            this));
+        layout->addWidget(
+            new QLabel(QStringLiteral("This compressor keeps every picture exactly."), this));
     }
+    everyFrame_ = new QCheckBox(QStringLiteral("Encode every frame"), this);
+    everyFrame_->setObjectName(QStringLiteral("encodeEveryFrame"));
+    layout->addWidget(everyFrame_);
+    auto *everyFrameHint = new QLabel(
+        QStringLiteral("Otherwise a frame that repeats the picture before it is stored as an "
+                       "empty frame, which is much faster to make. Tick this for a player that "
+                       "cannot show such frames."),
+        this);
+    everyFrameHint->setWordWrap(true);
+    everyFrameHint->setEnabled(false);
+    layout->addWidget(everyFrameHint);
     layout->addStretch();
 
     auto *buttons = new QDialogButtonBox(
@@ -78,7 +89,7 @@ SettingsDialog::SettingsDialog(const media::CompressorEntry &entry,
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons->button(QDialogButtonBox::RestoreDefaults), &QPushButton::clicked, this,
             [this] {
-                ShowSettings({entry_.defaultQuality, entry_.defaultKeyFrameInterval});
+                ShowSettings({entry_.defaultQuality, entry_.defaultKeyFrameInterval, false});
             });
     layout->addWidget(buttons);
 
@@ -92,6 +103,7 @@ void SettingsDialog::ShowSettings(const media::CompressorSettings &settings)
         quality_->setValue(settings.quality);
     if (keyFrames_)
         keyFrames_->setValue(settings.keyFrameInterval);
+    everyFrame_->setChecked(settings.encodeEveryFrame);
 }
 
 media::CompressorSettings SettingsDialog::Settings() const
@@ -101,6 +113,7 @@ media::CompressorSettings SettingsDialog::Settings() const
         settings.quality = quality_->value();
     if (keyFrames_)
         settings.keyFrameInterval = keyFrames_->value();
+    settings.encodeEveryFrame = everyFrame_->isChecked();
     return settings;
 }
 

@@ -1,11 +1,13 @@
-// The settings dialog of one video compressor: its name and the two settings
-// that matter to a user, the picture quality and how often a key frame comes.
+// The settings dialog of one video compressor: its name and the settings that
+// matter to a user, the picture quality, how often a key frame comes, and
+// whether every frame is encoded.
 #pragma once
 
 #include "platform/media/compressors.h"
 
 #include <QDialog>
 
+class QCheckBox;
 class QSlider;
 class QSpinBox;
 
@@ -29,6 +31,7 @@ private:
     QSlider *qualitySlider_ = nullptr;
     QSpinBox *quality_ = nullptr;
     QSpinBox *keyFrames_ = nullptr;
+    QCheckBox *everyFrame_ = nullptr;
 };
 
 } // namespace tamsik

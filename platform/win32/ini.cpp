@@ -7,8 +7,11 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -172,14 +175,62 @@ std::optional<int> parseInteger(std::string_view s)
     return value;
 }
 
+struct Overrides
+{
+    std::mutex mutex;
+    // (file, section, key) with section and key in lower case.
+    std::map<std::tuple<std::string, std::string, std::string>, std::string> values;
+};
+
+Overrides &overrides()
+{
+    static Overrides *o = new Overrides; // never destroyed: read until the process ends
+    return *o;
+}
+
+std::string lowered(const std::string &text)
+{
+    std::string result(trim(text));
+    for (char &c : result)
+        c = lower(c);
+    return result;
+}
+
+std::optional<std::string> overridden(const std::string &section, const std::string &key,
+                                      const std::string &fileName)
+{
+    Overrides &o = overrides();
+    std::lock_guard lock(o.mutex);
+    if (o.values.empty())
+        return std::nullopt;
+    auto it = o.values.find({fileName, lowered(section), lowered(key)});
+    if (it == o.values.end())
+        return std::nullopt;
+    return it->second;
+}
+
 } // namespace
+
+void SetPrivateProfileOverride(const std::string &section, const std::string &key,
+                               const std::optional<std::string> &value, const std::string &fileName)
+{
+    Overrides &o = overrides();
+    std::lock_guard lock(o.mutex);
+    const auto at = std::make_tuple(fileName, lowered(section), lowered(key));
+    if (value)
+        o.values[at] = *value;
+    else
+        o.values.erase(at);
+}
 
 std::string GetPrivateProfileStringA(const std::string &section, const std::string &key,
                                      const std::string &defaultValue, const std::string &fileName,
                                      std::size_t bufferSize)
 {
     std::string result = defaultValue;
-    if (auto text = readFile(fileName)) {
+    if (auto value = overridden(section, key, fileName)) {
+        result = std::move(*value);
+    } else if (auto text = readFile(fileName)) {
         Located found = locate(*text, splitLines(*text), section, key);
         if (found.keyLine)
             result = std::move(found.value);
@@ -192,6 +243,8 @@ std::string GetPrivateProfileStringA(const std::string &section, const std::stri
 int GetPrivateProfileIntA(const std::string &section, const std::string &key, int defaultValue,
                           const std::string &fileName)
 {
+    if (auto value = overridden(section, key, fileName))
+        return parseInteger(trim(*value)).value_or(defaultValue);
     auto text = readFile(fileName);
     if (!text)
         return defaultValue;

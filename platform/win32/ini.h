@@ -7,6 +7,7 @@
 #include "platform/win32/types.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace win32 {
@@ -33,5 +34,13 @@ QUILLON_WIN32_API int GetPrivateProfileIntA(const std::string &section, const st
 QUILLON_WIN32_API BOOL WritePrivateProfileStringA(const std::string &section,
                                                   const std::string &key, const std::string &value,
                                                   const std::string &fileName);
+
+// For the rest of this process, reads of `key` in `section` of the file named
+// exactly `fileName` give `value` (nothing: the file's own again), whatever the
+// file holds; the file itself is left as it is. For a tool that runs with a
+// setting of its own without changing the user's file.
+QUILLON_WIN32_API void SetPrivateProfileOverride(const std::string &section, const std::string &key,
+                                                 const std::optional<std::string> &value,
+                                                 const std::string &fileName);
 
 } // namespace win32

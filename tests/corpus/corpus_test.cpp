@@ -345,7 +345,7 @@ TEST_F(Corpus, UnusualPhotosAndNamesMakeTheMovie)
     const auto info = mediatest::ProbeAvi(movie);
     ASSERT_NE(info.video(), nullptr);
     const auto n = static_cast<std::int64_t>(photos.size());
-    EXPECT_EQ(info.video()->packets, 25 * (n * 2 - 1));
+    EXPECT_EQ(info.video()->frames, 25 * (n * 2 - 1));
     for (std::int64_t i = 0; i < n; ++i) {
         const Rgb mean = Mean(mediatest::DecodeFrame(movie, 50 * i + 12));
         EXPECT_LE(Distance(mean, colours[i]), 16) << photos[i] << ": " << Text(mean);
@@ -383,7 +383,7 @@ TEST_F(Corpus, AFolderLinkCycleIsScannedOnce)
     ASSERT_EQ(run.status, 0) << Describe(run);
     const std::string list = ReadFile(dir.job("pelloryfilelist.txt"));
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2) << list;
-    EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->packets, 25 * 3);
+    EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 25 * 3);
 }
 
 TEST_F(Corpus, RenderOfAHugeClaimFailsAndOfAPanoramaWorksInBoundedMemory)

@@ -83,7 +83,7 @@ TEST_F(Fade, FadeFramesAreBlendedFromTheConvertedSlides)
 {
     ASSERT_EQ(clip_->GetVideoInfo().frameCount, 8);
     const std::string movie = render(clip_, "fade.avi");
-    ASSERT_EQ(ProbeAvi(movie).video()->packets, 8);
+    ASSERT_EQ(ProbeAvi(movie).video()->frames, 8);
 
     const DecodedPlanes a = DecodePlanes(movie, 0);
     const DecodedPlanes b = DecodePlanes(movie, 7);

@@ -296,7 +296,7 @@ TEST_F(Graph, ARunEndsWithCompletionAndTheMoviesLength)
 
     const AviInfo avi = ProbeAvi(dir.file("movie.avi"));
     ASSERT_TRUE(avi.video());
-    EXPECT_EQ(avi.video()->packets, 50);
+    EXPECT_EQ(avi.video()->frames, 50);
     EXPECT_EQ(avi.video()->tag, "DX50");
 }
 
@@ -326,8 +326,8 @@ TEST_F(Graph, WaitingWhileTheGraphRunsLeavesTheCodeZero)
     EXPECT_EQ(g->stop(), S_OK);
     const AviInfo avi = ProbeAvi(dir.file("movie.avi"));
     ASSERT_TRUE(avi.video());
-    EXPECT_GT(avi.video()->packets, 0);
-    EXPECT_LT(avi.video()->packets, 500);
+    EXPECT_GT(avi.video()->frames, 0);
+    EXPECT_LT(avi.video()->frames, 500);
 }
 
 TEST_F(Graph, AFrameThatCannotBeMadeEndsTheRunWithErrorAbort)
@@ -347,7 +347,7 @@ TEST_F(Graph, AFrameThatCannotBeMadeEndsTheRunWithErrorAbort)
     // What was written before is a file players can open.
     const AviInfo avi = ProbeAvi(dir.file("movie.avi"));
     ASSERT_TRUE(avi.video());
-    EXPECT_LE(avi.video()->packets, 120);
+    EXPECT_LE(avi.video()->frames, 120);
 }
 
 TEST_F(Graph, AFullDiskEndsTheRunWithErrorAbort)
@@ -378,7 +378,7 @@ TEST_F(Graph, AGraphCanRunAgainAfterStopping)
         ASSERT_EQ(g->run(), S_OK);
         EXPECT_EQ(g->waitForEnd(), EC_COMPLETE);
         EXPECT_EQ(g->stop(), S_OK);
-        EXPECT_EQ(ProbeAvi(dir.file("movie.avi")).video()->packets, 50);
+        EXPECT_EQ(ProbeAvi(dir.file("movie.avi")).video()->frames, 50);
     }
 }
 
@@ -431,7 +431,7 @@ TEST_F(Graph, FramesMadeAtOnceAreHandedOnInOrder)
     EXPECT_EQ(g->waitForEnd(), EC_COMPLETE);
     EXPECT_EQ(g->stop(), S_OK);
     const AviInfo avi = ProbeAvi(dir.file("movie.avi"));
-    ASSERT_EQ(avi.video()->packets, 60);
+    ASSERT_EQ(avi.video()->frames, 60);
     for (std::int64_t n = 0; n < 60; ++n)
         EXPECT_EQ(DecodeFrame(dir.file("movie.avi"), n), Packed(*clip->Make(n))) << n;
 

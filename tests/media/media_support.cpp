@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -126,6 +127,15 @@ AviInfo ProbeAvi(const std::string &path)
     while (av_read_frame(input.get(), packet) >= 0) {
         StreamInfo &s = info.streams[packet->stream_index];
         ++s.packets;
+        const AVStream *st = input->streams[packet->stream_index];
+        if (s.type == AVMEDIA_TYPE_VIDEO && st->avg_frame_rate.num > 0) {
+            const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            const std::int64_t frame
+                = av_rescale_q(ts, st->time_base, av_inv_q(st->avg_frame_rate));
+            s.frames = std::max(s.frames, frame + 1);
+            if (packet->flags & AV_PKT_FLAG_KEY)
+                s.keyFrames.push_back(frame);
+        }
         if (packet->flags & AV_PKT_FLAG_KEY)
             ++s.keyPackets;
         const AVCodecParameters *par = input->streams[packet->stream_index]->codecpar;
@@ -139,15 +149,18 @@ AviInfo ProbeAvi(const std::string &path)
 
 namespace {
 
-// Decodes the file's video up to frame `n` and hands that frame to `use`.
-void DecodeNth(const std::string &path, std::int64_t n,
-               const std::function<void(const AVFrame &)> &use)
+// Decodes the file's video from frame `from` (seeking there first when it is
+// not 0) and hands `use` each frame number with the picture a player shows
+// then, until `use` returns false or the stream's length is reached.
+void DecodeShown(const std::string &path, std::int64_t from,
+                 const std::function<bool(std::int64_t, const AVFrame &)> &use)
 {
     Input input = OpenInput(path);
     const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0)
         throw std::runtime_error("no video in " + path);
-    const AVCodecParameters *par = input->streams[index]->codecpar;
+    const AVStream *st = input->streams[index];
+    const AVCodecParameters *par = st->codecpar;
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> decoder(
         avcodec_alloc_context3(codec), [](AVCodecContext *c) { avcodec_free_context(&c); });
@@ -155,35 +168,77 @@ void DecodeNth(const std::string &path, std::int64_t n,
     decoder->thread_count = 1;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         throw std::runtime_error("cannot decode " + path);
+    const AVRational frameBase = av_inv_q(st->avg_frame_rate);
+    if (from > 0
+        && av_seek_frame(input.get(), index, av_rescale_q(from, frameBase, st->time_base),
+                         AVSEEK_FLAG_BACKWARD)
+               < 0)
+        throw std::runtime_error("cannot seek in " + path);
 
     AVPacket *packet = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
-    std::int64_t seen = 0;
-    bool found = false;
+    AVFrame *shown = av_frame_alloc();
+    bool any = false;
+    bool done = false;
+    std::int64_t next = from; // the next frame number to hand out
+    // A player shows each picture from its timestamp until the next one's.
     auto take = [&]() {
-        while (avcodec_receive_frame(decoder.get(), frame) >= 0) {
-            if (seen++ == n && !found) {
-                found = true;
-                use(*frame);
-            }
+        while (!done && avcodec_receive_frame(decoder.get(), frame) >= 0) {
+            const std::int64_t at
+                = av_rescale_q(frame->best_effort_timestamp, st->time_base, frameBase);
+            for (; any && next < at && !done; ++next)
+                done = !use(next, *shown);
+            av_frame_unref(shown);
+            av_frame_ref(shown, frame);
+            any = true;
             av_frame_unref(frame);
         }
     };
-    while (!found && av_read_frame(input.get(), packet) >= 0) {
+    while (!done && av_read_frame(input.get(), packet) >= 0) {
         if (packet->stream_index == index) {
             avcodec_send_packet(decoder.get(), packet);
             take();
         }
         av_packet_unref(packet);
     }
-    if (!found) {
+    if (!done) {
         avcodec_send_packet(decoder.get(), nullptr);
         take();
     }
+    // The last picture goes on to the end of the stream.
+    for (; any && next < st->nb_frames && !done; ++next)
+        done = !use(next, *shown);
+    av_frame_free(&shown);
     av_frame_free(&frame);
     av_packet_free(&packet);
+}
+
+void DecodeNth(const std::string &path, std::int64_t n,
+               const std::function<void(const AVFrame &)> &use, bool seek = false)
+{
+    bool found = false;
+    DecodeShown(path, seek ? n : 0, [&](std::int64_t at, const AVFrame &frame) {
+        if (at < n)
+            return true;
+        found = true;
+        use(frame);
+        return false;
+    });
     if (!found)
         throw std::runtime_error("no frame " + std::to_string(n) + " in " + path);
+}
+
+std::vector<std::uint8_t> ToBgr(const AVFrame &frame)
+{
+    const int w = frame.width, h = frame.height;
+    std::vector<std::uint8_t> result(std::size_t(w) * h * 3);
+    SwsContext *sws = sws_getContext(w, h, AVPixelFormat(frame.format), w, h, AV_PIX_FMT_BGR24,
+                                     SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    std::uint8_t *dst[4] = {result.data()};
+    int lines[4] = {w * 3};
+    sws_scale(sws, frame.data, frame.linesize, 0, h, dst, lines);
+    sws_freeContext(sws);
+    return result;
 }
 
 } // namespace
@@ -191,17 +246,26 @@ void DecodeNth(const std::string &path, std::int64_t n,
 std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n)
 {
     std::vector<std::uint8_t> result;
-    DecodeNth(path, n, [&](const AVFrame &frame) {
-        const int w = frame.width, h = frame.height;
-        result.resize(std::size_t(w) * h * 3);
-        SwsContext *sws = sws_getContext(w, h, AVPixelFormat(frame.format), w, h, AV_PIX_FMT_BGR24,
-                                         SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-        std::uint8_t *dst[4] = {result.data()};
-        int lines[4] = {w * 3};
-        sws_scale(sws, frame.data, frame.linesize, 0, h, dst, lines);
-        sws_freeContext(sws);
-    });
+    DecodeNth(path, n, [&](const AVFrame &frame) { result = ToBgr(frame); });
     return result;
+}
+
+std::vector<std::uint8_t> SeekToFrame(const std::string &path, std::int64_t n)
+{
+    std::vector<std::uint8_t> result;
+    DecodeNth(
+        path, n, [&](const AVFrame &frame) { result = ToBgr(frame); }, true);
+    return result;
+}
+
+std::vector<std::vector<std::uint8_t>> DecodeAllFrames(const std::string &path)
+{
+    std::vector<std::vector<std::uint8_t>> frames;
+    DecodeShown(path, 0, [&](std::int64_t, const AVFrame &frame) {
+        frames.push_back(ToBgr(frame));
+        return true;
+    });
+    return frames;
 }
 
 DecodedPlanes DecodePlanes(const std::string &path, std::int64_t n)

@@ -31,11 +31,15 @@ struct StreamInfo
     int sampleRate = 0;
     int channels = 0;
     int bitsPerSample = 0;
-    std::int64_t packets = 0; // every packet read from the file
+    std::int64_t packets = 0; // the coded chunks read from the file (empty ones are not read)
     std::int64_t keyPackets = 0;
-    double seconds = 0;            // the stream's duration as the header says, when it does
-    std::int64_t headerLength = 0; // the stream header's length, in frames or audio blocks
-    std::int64_t audioSamples = 0; // PCM audio: samples per channel in the file
+    // Video: the frames a player shows, by the chunks' timestamps: an empty
+    // chunk is a frame that shows the picture before it again.
+    std::int64_t frames = 0;
+    std::vector<std::int64_t> keyFrames; // video: the frame numbers of the key frames
+    double seconds = 0;                  // the stream's duration as the header says, when it does
+    std::int64_t headerLength = 0;       // the stream header's length, in frames or audio blocks
+    std::int64_t audioSamples = 0;       // PCM audio: samples per channel in the file
 };
 
 struct AviInfo
@@ -50,8 +54,17 @@ struct AviInfo
 // cannot.
 AviInfo ProbeAvi(const std::string &path);
 
-// Frame `n` of the file's video stream as 24-bit BGR, width × 3 bytes a row.
+// Frame `n` of the file's video stream as 24-bit BGR, width × 3 bytes a row: as a
+// player shows it, the last decoded picture whose timestamp is not after n.
 std::vector<std::uint8_t> DecodeFrame(const std::string &path, std::int64_t n);
+
+// Every frame of the file's video stream as a player shows it at a constant
+// rate, 24-bit BGR as DecodeFrame gives them, from frame 0 to the header's length.
+std::vector<std::vector<std::uint8_t>> DecodeAllFrames(const std::string &path);
+
+// Frame `n` as a player shows it after seeking there: libavformat's seek to the
+// key frame at or before n, then decoding on to n.
+std::vector<std::uint8_t> SeekToFrame(const std::string &path, std::int64_t n);
 
 // Frame `n` of the file's video stream as the decoder gives it: its first three
 // planes, tightly packed.

@@ -173,7 +173,7 @@ TEST_F(RenderSteps, TheRenderersCallsAndReleasesInItsOrder)
 
     const AviInfo avi = ProbeAvi(output);
     ASSERT_TRUE(avi.video() && avi.audio());
-    EXPECT_EQ(avi.video()->packets, 75);
+    EXPECT_EQ(avi.video()->frames, 75);
     EXPECT_EQ(avi.audio()->audioSamples, 44100);
 }
 

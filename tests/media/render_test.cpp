@@ -113,7 +113,7 @@ TEST_P(Render, EveryCompressorMakesAPlayableMovieOfTheScript)
     EXPECT_EQ(video.height, 240);
     EXPECT_EQ(video.frameRate.num, 25);
     EXPECT_EQ(video.frameRate.den, 1);
-    EXPECT_EQ(video.packets, 75);
+    EXPECT_EQ(video.frames, 75);
     EXPECT_EQ(video.headerLength, 75);
 
     const double held = MeanDifference(DecodeFrame(movie, 12), expected(12));
@@ -177,7 +177,7 @@ TEST_F(Movie, TheSoundTrackKeepsTheWavsFormatAndLength)
         const AviInfo avi = ProbeAvi(movie);
         ASSERT_EQ(avi.streams.size(), 2u);
         ASSERT_TRUE(avi.video() && avi.audio());
-        EXPECT_EQ(avi.video()->packets, 100);
+        EXPECT_EQ(avi.video()->frames, 100);
         const StreamInfo &audio = *avi.audio();
         EXPECT_EQ(audio.codec, AV_CODEC_ID_PCM_S16LE);
         EXPECT_EQ(audio.sampleRate, c.rate);
@@ -204,6 +204,13 @@ TEST_F(Movie, TheCompressorsSettingsReachTheEncoder)
     const std::string rough = dir.file("rough.avi");
     ASSERT_TRUE(media::WriteCompressorSettings(entry, {20, 1}));
     render(rough);
+
+    // Held frames are empty chunks unless the settings ask for every frame.
+    EXPECT_LT(ProbeAvi(plain).video()->packets, 40);
+    const std::string every = dir.file("every.avi");
+    ASSERT_TRUE(media::WriteCompressorSettings(entry, {95, 250, true}));
+    render(every);
+    EXPECT_EQ(ProbeAvi(every).video()->packets, 100);
     unsetenv("XDG_CONFIG_HOME");
 
     EXPECT_EQ(ProbeAvi(fine).video()->keyPackets, 100);

@@ -9,6 +9,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QSpinBox>
@@ -161,6 +162,9 @@ TEST_F(TamsikTest, ConfirmedSettingsReachTheSettingsFileThatTheRendererReads)
         [](QDialog *dialog) {
             dialog->findChild<QSpinBox *>(QStringLiteral("quality"))->setValue(40);
             dialog->findChild<QSpinBox *>(QStringLiteral("keyFrameInterval"))->setValue(12);
+            auto *everyFrame = dialog->findChild<QCheckBox *>(QStringLiteral("encodeEveryFrame"));
+            EXPECT_FALSE(everyFrame->isChecked()); // off by default
+            everyFrame->setChecked(true);
         },
         true);
     EXPECT_TRUE(setCompressorProperty(handle, 0));
@@ -170,6 +174,7 @@ TEST_F(TamsikTest, ConfirmedSettingsReachTheSettingsFileThatTheRendererReads)
     media::CompressorSettings saved = media::ReadCompressorSettings(entry);
     EXPECT_EQ(saved.quality, 40);
     EXPECT_EQ(saved.keyFrameInterval, 12);
+    EXPECT_TRUE(saved.encodeEveryFrame);
 
     // The dialog opens with what was saved; a cancel saves nothing.
     int shownQuality = -1;

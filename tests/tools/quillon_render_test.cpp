@@ -101,7 +101,7 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
     EXPECT_EQ(info.video()->tag, "DX50");
     EXPECT_EQ(info.video()->width, 352);
     EXPECT_EQ(info.video()->height, 288);
-    EXPECT_EQ(info.video()->packets, 25 * (3 * 2 - 1));
+    EXPECT_EQ(info.video()->frames, 25 * (3 * 2 - 1));
     ASSERT_NE(info.audio(), nullptr);
     EXPECT_EQ(info.audio()->sampleRate, 11025);
 }
@@ -131,4 +131,25 @@ TEST_F(QuillonRender, ARendererFailureEndsWithItsMessageAndStatusOne)
         {"--compressor", "Motion JPEG", "--output-folder", dir.file("out"), dir.file("a.jpg")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->tag, "MJPG");
+}
+
+TEST_F(QuillonRender, EncodeEveryFrameCodesHeldFramesWithoutTouchingTheSettingsFile)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
+    WriteJpeg(dir.file("b.jpg"), 64, 48, Gradient(2));
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    Outcome run = render({"--interval", "2", "--output-folder", dir.file("held"), dir.file("a.jpg"),
+                          dir.file("b.jpg")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = render({"--encode-every-frame", "--interval", "2", "--output-folder", dir.file("every"),
+                  dir.file("a.jpg"), dir.file("b.jpg")});
+    unsetenv("XDG_CONFIG_HOME");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto held = mediatest::ProbeAvi(dir.file("held/photo_video.avi"));
+    const auto every = mediatest::ProbeAvi(dir.file("every/photo_video.avi"));
+    EXPECT_EQ(held.video()->frames, 125);
+    EXPECT_LT(held.video()->packets, 40);
+    EXPECT_EQ(every.video()->frames, 125);
+    EXPECT_EQ(every.video()->packets, 125);
+    EXPECT_FALSE(Exists(dir.file("quillon/compressors.ini")));
 }

@@ -249,7 +249,7 @@ TEST_F(Conversion, WholeRunFromGoToACorrectMovie)
     EXPECT_EQ(info.video()->tag, "DX50");
     EXPECT_EQ(info.video()->width, 352);
     EXPECT_EQ(info.video()->height, 240);
-    EXPECT_EQ(info.video()->packets, 125);
+    EXPECT_EQ(info.video()->frames, 125);
     ASSERT_NE(info.audio(), nullptr);
     EXPECT_EQ(info.audio()->sampleRate, 11025);
 }
@@ -376,7 +376,7 @@ TEST_F(Conversion, ASecondRunWritesOverEverything)
     ASSERT_TRUE(WaitForRun());
     ASSERT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
     const std::string movie = dir.file("out/photo_video.avi");
-    EXPECT_EQ(mediatest::ProbeAvi(movie).video()->packets, 75);
+    EXPECT_EQ(mediatest::ProbeAvi(movie).video()->frames, 75);
 
     form->pnl1_btnDelAllClick(nullptr);
     const std::string c = Jpeg("c.jpg", 64, 48, 9);
@@ -387,7 +387,7 @@ TEST_F(Conversion, ASecondRunWritesOverEverything)
     ASSERT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
     EXPECT_EQ(ReadFile(Temp("pelloryfilelist.txt")), c + "\r\n");
     EXPECT_EQ(ReadFile(Temp("temp.avs")), BuildScript({c}, 0, 2, "1"));
-    EXPECT_EQ(mediatest::ProbeAvi(movie).video()->packets, 25);
+    EXPECT_EQ(mediatest::ProbeAvi(movie).video()->frames, 25);
 
     // The sound file is gone since: the record keeps its path and the renderer
     // cannot load it. The movie of the run before stays.
@@ -432,5 +432,5 @@ TEST_F(Conversion, DestroyingTheWindowWaitsForTheRunsWorker)
     ASSERT_TRUE(form->RunActive());
     form.reset();
     EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
-    EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->packets, 25);
+    EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 25);
 }

@@ -118,3 +118,17 @@ TEST_F(Ini, WritingFailsForFolderReadOnlyFileAndMissingFolder)
     WriteFile(dir.file("plain"), "x");
     EXPECT_FALSE(WritePrivateProfileStringA("Temp", "k", "v", dir.file("plain/param.ini")));
 }
+
+TEST_F(Ini, AnOverrideIsReadInsteadOfTheFileWhichStaysAsItWas)
+{
+    WriteFile(file, "[Codec]\r\nEvery=0\r\nQuality=5\r\n");
+    SetPrivateProfileOverride("codec", " EVERY ", std::string("1"), file);
+    EXPECT_EQ(GetPrivateProfileIntA("Codec", "Every", 7, file), 1);
+    EXPECT_EQ(GetPrivateProfileStringA("CODEC", "every", "", file), "1");
+    EXPECT_EQ(GetPrivateProfileIntA("Codec", "Quality", 7, file), 5);
+    // Only that file's key: the same key elsewhere reads its own file.
+    EXPECT_EQ(GetPrivateProfileIntA("Codec", "Every", 7, dir.file("other.ini")), 7);
+    EXPECT_EQ(ReadFile(file), "[Codec]\r\nEvery=0\r\nQuality=5\r\n");
+    SetPrivateProfileOverride("Codec", "Every", std::nullopt, file);
+    EXPECT_EQ(GetPrivateProfileIntA("Codec", "Every", 7, file), 0);
+}

@@ -8,6 +8,7 @@
 #include "app/photos/folder_scan.h"
 #include "platform/forms/errors.h"
 #include "platform/forms/sysutils.h"
+#include "platform/media/compressors.h"
 #include "platform/win32/files.h"
 #include "platform/win32/messagebox.h"
 #include "platform/win32/window.h"
@@ -41,6 +42,9 @@ constexpr const char *kUsage
       "                                  containing \"DivX? 5\", else 0)\n"
       "  --sound FILE                    WAV sound track (default none)\n"
       "  --output-folder DIR             (default \"$HOME/My Movie\"; created when missing)\n"
+      "  --encode-every-frame            code every frame as a picture, also one that repeats\n"
+      "                                  the one before (for players that cannot take empty\n"
+      "                                  frames), whatever the compressor's settings say\n"
       "  --job-folder DIR                where the job files go, a folder of this user's that\n"
       "                                  nobody else may enter (default $TMPDIR/quillon-UID,\n"
       "                                  else /tmp/quillon-UID); runs in other job folders\n"
@@ -63,6 +67,7 @@ struct Options
     std::string outputFolder;
     std::string jobFolder;
     bool listCompressors = false;
+    bool encodeEveryFrame = false;
     std::vector<std::string> inputs;
 };
 
@@ -127,6 +132,8 @@ Options parse(int argc, char **argv)
             options.jobFolder = absolute(value(i, arg));
         } else if (arg == "--list-compressors") {
             options.listCompressors = true;
+        } else if (arg == "--encode-every-frame") {
+            options.encodeEveryFrame = true;
         } else if (arg.starts_with("--")) {
             throw UsageError{"unknown option " + arg};
         } else {
@@ -314,6 +321,9 @@ int main(int argc, char **argv)
                      quillon::ConversionFailedText);
         return 1;
     }
+
+    if (options.encodeEveryFrame)
+        media::SetEncodeEveryFrameForAll(true);
 
     ProgressLine progress(totalSeconds);
     win32::SetMessageBoxHandler([&](HWND, const std::string &text, const std::string &, UINT type) {

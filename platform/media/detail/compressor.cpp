@@ -8,17 +8,14 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
 namespace media::detail {
 
 namespace {
-
-int Cores()
-{
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
 
 class VideoCompressor final : public BaseFilter
 {
@@ -81,11 +78,10 @@ public:
 
     HRESULT prepare(std::string *reason) override
     {
-        encoder_.reset();
-        parameters_.reset();
+        Finish();
         if (!input_->isConnected())
             return S_OK;
-        encoder_ = openEncoder(input_->type(), Cores(), reason);
+        encoder_ = openEncoder(input_->type(), UsableCores(), reason);
         if (!encoder_)
             return E_FAIL;
         parameters_.reset(avcodec_parameters_alloc());
@@ -105,102 +101,129 @@ public:
     {
         encoder_.reset();
         parameters_.reset();
+        lastPicture_.reset();
+        lastIndex_ = -1;
+        repeats_.clear();
+        inEncoder_ = 0;
     }
 
 private:
     CodecContextPtr openEncoder(const MediaType &type, int threads, std::string *reason) const
     {
-        CodecContextPtr c(avcodec_alloc_context3(codec_));
-        if (!c) {
-            *reason = "Out of memory";
-            return nullptr;
-        }
-        c->width = type.width;
-        c->height = type.height;
-        c->pix_fmt = recipe_.pixelFormat;
-        c->framerate = type.frameRate;
-        c->time_base = av_inv_q(type.frameRate);
-        c->thread_count = threads;
-        // AVI has no timestamps, so frames go out in the order they come in.
-        c->max_b_frames = 0;
-
-        switch (recipe_.quality) {
-        case QualityScale::Quantiser:
-            c->flags |= AV_CODEC_FLAG_QSCALE;
-            c->global_quality = QuantiserFor(settings_.quality) * FF_QP2LAMBDA;
-            break;
-        case QualityScale::RateFactor:
-            av_opt_set_double(c->priv_data, "crf", RateFactorFor(settings_.quality), 0);
-            av_opt_set(c->priv_data, "preset", "fast", 0);
-            av_opt_set(c->priv_data, "tune", "stillimage", 0);
-            break;
-        case QualityScale::None:
-            break;
-        }
-        switch (recipe_.keyFrames) {
-        case KeyFrames::GopSize:
-            c->gop_size = settings_.keyFrameInterval;
-            break;
-        case KeyFrames::KeyIntMin:
-            c->keyint_min = settings_.keyFrameInterval;
-            break;
-        case KeyFrames::None:
-            break;
-        }
-        if (codec_->id == AV_CODEC_ID_CINEPAK) {
-            // A fixed number of strips and no extra codebook passes: several
-            // times faster than the encoder's search, for a few percent in size.
-            av_opt_set_int(c->priv_data, "max_extra_cb_iterations", 0, 0);
-            av_opt_set_int(c->priv_data, "min_strips", 3, 0);
-            av_opt_set_int(c->priv_data, "max_strips", 3, 0);
-        }
-        if (codec_->id == AV_CODEC_ID_FFV1) {
-            // Version 3 codes slices in parallel.
-            av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
-            c->level = 3;
-        }
-
-        if (int ret = avcodec_open2(c.get(), codec_, nullptr); ret < 0) {
-            *reason = "Could not open the compressor \"" + entry_.friendlyName + "\" for "
-                      + std::to_string(type.width) + " x " + std::to_string(type.height)
-                      + " pictures: " + AvError(ret);
-            return nullptr;
-        }
-        return c;
+        return OpenEncoder(entry_, settings_, type.width, type.height, type.frameRate, threads,
+                           reason);
     }
 
+    // A frame that shows the picture of the frame before it is a repeat: it is
+    // not encoded, and goes out as an empty packet, which the AVI file keeps as
+    // an empty chunk that players take as the last picture shown again. Some
+    // repeats are coded all the same:
+    //   - those at the key frame positions (every keyFrameInterval frames of the
+    //     movie), as key frames, so that a seek finds one as near as in a movie
+    //     with every frame coded;
+    //   - the last frame of a held stretch, and the last two frames of the
+    //     movie: a player that resamples to a constant rate by nearest timestamp
+    //     (GStreamer's videorate) would otherwise show the next picture half a
+    //     stretch early and drop the end of the movie.
+    // A frame is decided once the two after it are known.
     void stream()
     {
         FramePtr shell = NewFrame();
-        while (auto sample = take(*input_)) {
-            if (sample->endOfStream) {
-                if (encode(nullptr, sample->index) && drain())
-                    endOfStream();
+        std::deque<Sample> ahead;
+        bool ended = false;
+        while (!ended) {
+            auto sample = take(*input_);
+            if (!sample)
                 return;
+            if (sample->endOfStream)
+                ended = true;
+            else
+                ahead.push_back(std::move(*sample));
+            while (!ahead.empty() && (ended || ahead.size() >= 3)) {
+                Sample front = std::move(ahead.front());
+                ahead.pop_front();
+                const bool nearEnd = ended && ahead.size() < 2;
+                const bool endsStretch = nearEnd || ahead.front().picture != front.picture;
+                if (!handle(std::move(front), endsStretch, shell.get()))
+                    return;
             }
-            int ref = AVERROR(ENOMEM);
-            try {
-                ref = av_frame_ref(shell.get(), &sample->picture->frame());
-            } catch (const std::bad_alloc &) {
-            }
-            if (ref < 0) {
-                context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
-                return;
-            }
-            shell->pts = sample->index;
-            // A fixed quantiser is read from each frame, not from the context.
-            if (recipe_.quality == QualityScale::Quantiser)
-                shell->quality = encoder_->global_quality;
-            const bool sent = encode(shell.get(), sample->index);
-            av_frame_unref(shell.get());
-            if (!sent || !drain())
-                return;
         }
+        if (encode(nullptr, lastIndex_ + 1) && drain() && deliverRepeats(INT64_MAX))
+            endOfStream();
+    }
+
+    bool handle(Sample &&sample, bool endsStretch, AVFrame *shell)
+    {
+        const bool repeat = sample.picture == lastPicture_;
+        lastPicture_ = sample.picture;
+        lastIndex_ = sample.index;
+        if (settings_.encodeEveryFrame)
+            return encodePicture(sample, false, shell);
+        const bool keyPosition = recipe_.keyFrames != KeyFrames::None
+                                 && sample.index % settings_.keyFrameInterval == 0;
+        if (repeat && !keyPosition && !endsStretch) {
+            // It waits only behind a frame that the encoder still holds.
+            repeats_.push_back(sample.index);
+            return inEncoder_ > 0 || deliverRepeats(INT64_MAX);
+        }
+        if (keyPosition && sample.index > 0 && recipe_.forcing == KeyFrameForcing::FreshEncoder
+            && !freshEncoder(sample.index))
+            return false;
+        return encodePicture(sample, keyPosition, shell);
+    }
+
+    bool encodePicture(const Sample &sample, bool key, AVFrame *shell)
+    {
+        int ref = AVERROR(ENOMEM);
+        try {
+            ref = av_frame_ref(shell, &sample.picture->frame());
+        } catch (const std::bad_alloc &) {
+        }
+        if (ref < 0) {
+            context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
+            return false;
+        }
+        shell->pts = sample.index;
+        if (key)
+            shell->pict_type = AV_PICTURE_TYPE_I;
+        // A fixed quantiser is read from each frame, not from the context.
+        if (recipe_.quality == QualityScale::Quantiser)
+            shell->quality = encoder_->global_quality;
+        const bool sent = encode(shell, sample.index);
+        av_frame_unref(shell);
+        return sent && drain();
+    }
+
+    // Drains the encoder and opens it again, for an encoder that starts a key
+    // frame only when it starts. The stream's format was given to the
+    // multiplexer once, so the new encoder must describe it the same way.
+    bool freshEncoder(std::int64_t index)
+    {
+        if (!encode(nullptr, index) || !drain())
+            return false;
+        std::string reason;
+        CodecContextPtr fresh = openEncoder(input_->type(), UsableCores(), &reason);
+        if (fresh
+            && (fresh->extradata_size != parameters_->extradata_size
+                || (fresh->extradata_size > 0
+                    && std::memcmp(fresh->extradata, parameters_->extradata,
+                                   static_cast<std::size_t>(fresh->extradata_size))
+                           != 0)))
+            reason = "The compressor \"" + entry_.friendlyName
+                     + "\" changed its stream format at frame " + std::to_string(index);
+        if (!fresh || !reason.empty()) {
+            context().ErrorAbort(E_FAIL, reason);
+            return false;
+        }
+        encoder_ = std::move(fresh);
+        return true;
     }
 
     bool encode(const AVFrame *frame, std::int64_t index)
     {
         const int ret = avcodec_send_frame(encoder_.get(), frame);
+        if (frame && ret >= 0)
+            ++inEncoder_;
         if (ret < 0 && ret != AVERROR_EOF) {
             context().ErrorAbort(AvErrorToHresult(ret),
                                  "The compressor \"" + entry_.friendlyName + "\" failed on frame "
@@ -210,7 +233,8 @@ private:
         return true;
     }
 
-    // Hands every packet the encoder has ready downstream.
+    // Hands every packet the encoder has ready downstream, each after the
+    // repeats that come before it.
     bool drain()
     {
         for (;;) {
@@ -224,16 +248,37 @@ private:
                                                                 + "\" failed: " + AvError(ret));
                 return false;
             }
-            Sample sample;
-            sample.timeBase = encoder_->time_base;
-            sample.index = packet->pts;
-            sample.start = ToReferenceTime(packet->pts, sample.timeBase);
-            sample.stop = ToReferenceTime(packet->pts + std::max<std::int64_t>(packet->duration, 1),
-                                          sample.timeBase);
-            sample.packet = std::move(packet);
-            if (!output_->Deliver(std::move(sample)))
+            --inEncoder_;
+            if (!deliverRepeats(packet->pts) || !deliver(std::move(packet))
+                || (inEncoder_ == 0 && !deliverRepeats(INT64_MAX)))
                 return false;
         }
+    }
+
+    // The repeats before frame `index`, as empty packets.
+    bool deliverRepeats(std::int64_t index)
+    {
+        while (!repeats_.empty() && repeats_.front() < index) {
+            PacketPtr empty = NewPacket();
+            empty->pts = empty->dts = repeats_.front();
+            empty->duration = 1;
+            repeats_.pop_front();
+            if (!deliver(std::move(empty)))
+                return false;
+        }
+        return true;
+    }
+
+    bool deliver(PacketPtr packet)
+    {
+        Sample sample;
+        sample.timeBase = encoder_->time_base;
+        sample.index = packet->pts;
+        sample.start = ToReferenceTime(packet->pts, sample.timeBase);
+        sample.stop = ToReferenceTime(packet->pts + std::max<std::int64_t>(packet->duration, 1),
+                                      sample.timeBase);
+        sample.packet = std::move(packet);
+        return output_->Deliver(std::move(sample));
     }
 
     const CompressorEntry entry_;
@@ -244,9 +289,83 @@ private:
     OutputPin *output_;
     CodecContextPtr encoder_;
     CodecParametersPtr parameters_;
+    // The stream thread's own.
+    PPicture lastPicture_;
+    std::int64_t lastIndex_ = -1;
+    std::deque<std::int64_t> repeats_; // frames waiting for the packets before them
+    int inEncoder_ = 0;                // frames sent whose packets have not come out
 };
 
 } // namespace
+
+CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettings &settings,
+                            int width, int height, AVRational frameRate, int threads,
+                            std::string *reason)
+{
+    const Recipe *recipe = RecipeFor(entry);
+    const AVCodec *codec = recipe ? avcodec_find_encoder_by_name(recipe->encoder) : nullptr;
+    if (!codec) {
+        *reason = "There is no compressor \"" + entry.friendlyName + "\"";
+        return nullptr;
+    }
+    CodecContextPtr c(avcodec_alloc_context3(codec));
+    if (!c) {
+        *reason = "Out of memory";
+        return nullptr;
+    }
+    c->width = width;
+    c->height = height;
+    c->pix_fmt = recipe->pixelFormat;
+    c->framerate = frameRate;
+    c->time_base = av_inv_q(frameRate);
+    c->thread_count = threads;
+    // AVI has no timestamps, so frames go out in the order they come in.
+    c->max_b_frames = 0;
+
+    switch (recipe->quality) {
+    case QualityScale::Quantiser:
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = QuantiserFor(settings.quality) * FF_QP2LAMBDA;
+        break;
+    case QualityScale::RateFactor:
+        av_opt_set_double(c->priv_data, "crf", RateFactorFor(settings.quality), 0);
+        av_opt_set(c->priv_data, "preset", "fast", 0);
+        av_opt_set(c->priv_data, "tune", "stillimage", 0);
+        break;
+    case QualityScale::None:
+        break;
+    }
+    switch (recipe->keyFrames) {
+    case KeyFrames::GopSize:
+        c->gop_size = settings.keyFrameInterval;
+        break;
+    case KeyFrames::KeyIntMin:
+        c->keyint_min = settings.keyFrameInterval;
+        break;
+    case KeyFrames::None:
+        break;
+    }
+    if (codec->id == AV_CODEC_ID_CINEPAK) {
+        // A fixed number of strips and no extra codebook passes: several
+        // times faster than the encoder's search, for a few percent in size.
+        av_opt_set_int(c->priv_data, "max_extra_cb_iterations", 0, 0);
+        av_opt_set_int(c->priv_data, "min_strips", 3, 0);
+        av_opt_set_int(c->priv_data, "max_strips", 3, 0);
+    }
+    if (codec->id == AV_CODEC_ID_FFV1) {
+        // Version 3 codes slices in parallel.
+        av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
+        c->level = 3;
+    }
+
+    if (int ret = avcodec_open2(c.get(), codec, nullptr); ret < 0) {
+        *reason = "Could not open the compressor \"" + entry.friendlyName + "\" for "
+                  + std::to_string(width) + " x " + std::to_string(height)
+                  + " pictures: " + AvError(ret);
+        return nullptr;
+    }
+    return c;
+}
 
 ComPtr<BaseFilter> MakeCompressor(const CompressorEntry &entry)
 {

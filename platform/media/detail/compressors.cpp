@@ -27,23 +27,23 @@ constexpr std::uint32_t Fourcc(const char (&text)[5])
 // the text by which the program recognises the compressor it prefers.
 const Recipe kRecipes[] = {
     {"DivX? 5 compatible MPEG-4 Codec", "mpeg4", Fourcc("DX50"), AV_PIX_FMT_YUV420P,
-     QualityScale::Quantiser, KeyFrames::GopSize, 95, 250},
+     QualityScale::Quantiser, KeyFrames::GopSize, KeyFrameForcing::PictureType, 95, 250},
     {"Xvid MPEG-4 Codec", "libxvid", Fourcc("XVID"), AV_PIX_FMT_YUV420P, QualityScale::Quantiser,
-     KeyFrames::GopSize, 95, 250},
+     KeyFrames::GopSize, KeyFrameForcing::PictureType, 95, 250},
     {"H.264 Codec (x264)", "libx264", Fourcc("H264"), AV_PIX_FMT_YUV420P, QualityScale::RateFactor,
-     KeyFrames::GopSize, 61, 250},
+     KeyFrames::GopSize, KeyFrameForcing::PictureType, 61, 250},
     {"Motion JPEG Codec", "mjpeg", Fourcc("MJPG"), AV_PIX_FMT_YUVJ420P, QualityScale::Quantiser,
-     KeyFrames::None, 95, 1},
+     KeyFrames::None, KeyFrameForcing::PictureType, 95, 1},
     {"Huffyuv Lossless Codec", "huffyuv", Fourcc("HFYU"), AV_PIX_FMT_YUV422P, QualityScale::None,
-     KeyFrames::None, 100, 1},
+     KeyFrames::None, KeyFrameForcing::PictureType, 100, 1},
     {"FFV1 Lossless Codec", "ffv1", Fourcc("FFV1"), AV_PIX_FMT_YUV420P, QualityScale::None,
-     KeyFrames::GopSize, 100, 250},
+     KeyFrames::GopSize, KeyFrameForcing::FreshEncoder, 100, 250},
     {"Microsoft Video 1 compatible Codec", "msvideo1", Fourcc("MSVC"), AV_PIX_FMT_RGB555LE,
-     QualityScale::None, KeyFrames::KeyIntMin, 100, 250},
+     QualityScale::None, KeyFrames::KeyIntMin, KeyFrameForcing::FreshEncoder, 100, 250},
     {"Cinepak compatible Codec", "cinepak", Fourcc("cvid"), AV_PIX_FMT_RGB24, QualityScale::None,
-     KeyFrames::KeyIntMin, 100, 250},
+     KeyFrames::KeyIntMin, KeyFrameForcing::FreshEncoder, 100, 250},
     {"Uncompressed RGB (Full Frames)", "rawvideo", 0, AV_PIX_FMT_BGR24, QualityScale::None,
-     KeyFrames::None, 100, 1},
+     KeyFrames::None, KeyFrameForcing::PictureType, 100, 1},
 };
 
 bool EncoderTakes(const AVCodec *codec, AVPixelFormat format)
@@ -140,7 +140,18 @@ CompressorSettings ReadCompressorSettings(const CompressorEntry &entry)
             = std::clamp(win32::GetPrivateProfileIntA(entry.key, "KeyFrameInterval",
                                                       entry.defaultKeyFrameInterval, path),
                          1, kMaxKeyFrameInterval);
+    s.encodeEveryFrame = win32::GetPrivateProfileIntA(entry.key, "EncodeEveryFrame", 0, path) != 0;
     return s;
+}
+
+void SetEncodeEveryFrameForAll(bool on)
+{
+    // Held by the shared Win32 layer, so that the renderer's copy of this
+    // library reads what a tool's copy set.
+    for (const CompressorEntry &entry : VideoCompressorCategory())
+        win32::SetPrivateProfileOverride(entry.key, "EncodeEveryFrame",
+                                         on ? std::optional<std::string>("1") : std::nullopt,
+                                         CompressorSettingsPath());
 }
 
 bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings)
@@ -153,7 +164,9 @@ bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSetti
     const std::string interval
         = std::to_string(std::clamp(settings.keyFrameInterval, 1, kMaxKeyFrameInterval));
     return win32::WritePrivateProfileStringA(entry.key, "Quality", quality, path)
-           && win32::WritePrivateProfileStringA(entry.key, "KeyFrameInterval", interval, path);
+           && win32::WritePrivateProfileStringA(entry.key, "KeyFrameInterval", interval, path)
+           && win32::WritePrivateProfileStringA(entry.key, "EncodeEveryFrame",
+                                                settings.encodeEveryFrame ? "1" : "0", path);
 }
 
 std::string FourccText(std::uint32_t fourcc)

@@ -1,9 +1,21 @@
 #include "platform/media/detail/ffmpeg.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
+#include <sched.h>
+#include <thread>
 
 namespace media::detail {
+
+int UsableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 FramePtr NewFrame()
 {

@@ -67,6 +67,10 @@ HRESULT AvErrorToHresult(int code);
 // An errno value as an HRESULT of the matching Win32 error.
 HRESULT ErrnoToHresult(int error);
 
+// The cores this process may run on (its CPU affinity, as taskset or a
+// container sets it), at least 1.
+int UsableCores();
+
 constexpr AVRational kReferenceTimeBase{1, 10000000};
 
 // A timestamp in `base` as 100-nanosecond units.

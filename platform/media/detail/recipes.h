@@ -4,6 +4,8 @@
 #include "platform/media/compressors.h"
 #include "platform/media/detail/ffmpeg.h"
 
+#include <string>
+
 namespace media::detail {
 
 // What "Quality" (0..100) becomes for the encoder.
@@ -20,6 +22,14 @@ enum class KeyFrames {
     KeyIntMin, // the vector-quantising encoders read keyint_min
 };
 
+// How a frame is made a key frame where the compressor wants one: the encoder
+// either takes the wish with the frame, or keeps its own count of frames, so
+// that only a new encoder starts with a key frame.
+enum class KeyFrameForcing {
+    PictureType,  // AVFrame::pict_type = AV_PICTURE_TYPE_I
+    FreshEncoder, // the encoder is drained and opened again
+};
+
 struct Recipe
 {
     const char *friendlyName;
@@ -30,12 +40,19 @@ struct Recipe
     AVPixelFormat pixelFormat;
     QualityScale quality;
     KeyFrames keyFrames;
+    KeyFrameForcing forcing;
     int defaultQuality;
     int defaultKeyFrameInterval;
 };
 
 // The recipe of a category entry; null for an unknown one.
 const Recipe *RecipeFor(const CompressorEntry &entry);
+
+// The entry's encoder, opened with the settings for pictures of that size and
+// rate, as the compressor opens it; null with the reason when it cannot be.
+CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettings &settings,
+                            int width, int height, AVRational frameRate, int threads,
+                            std::string *reason);
 
 // The quantiser or rate factor for a quality (0..100).
 int QuantiserFor(int quality);

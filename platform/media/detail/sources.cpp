@@ -278,8 +278,7 @@ private:
             std::lock_guard lock(fetchMutex_);
             window_.resize(kFarWindow);
         }
-        const int workers
-            = static_cast<int>(std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 4));
+        const int workers = static_cast<int>(std::clamp<std::int64_t>(UsableCores(), 1, 4));
         std::vector<std::thread> fetchers;
         for (int i = 0; i < workers; ++i)
             fetchers.emplace_back([this] {
