@@ -28,6 +28,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,8 +40,18 @@ constexpr const char *kUsage
       "  --resolution high|medium|low    (default high)\n"
       "  --compressor INDEX|TEXT         position in the video compressor category, or the first\n"
       "                                  entry whose name contains TEXT (default: the entry\n"
-      "                                  containing \"DivX? 5\", else 0)\n"
-      "  --sound FILE                    WAV sound track (default none)\n"
+      "                                  containing \"DivX? 5\" for AVI, \"H.264\" for MP4 and\n"
+      "                                  Matroska, \"VP9\" for WebM, else the first the\n"
+      "                                  container takes)\n"
+      "  --container avi|mp4|mkv|webm    the movie's file type, photo_video.avi etc. (default "
+      "avi)\n"
+      "  --sound FILE                    sound track: any sound file FFmpeg plays (MP3, AAC, "
+      "FLAC,\n"
+      "                                  Ogg, Opus, WAV...); again for more, played one after\n"
+      "                                  another (default none)\n"
+      "  --sound-end cut|keep|loop       cut the sound where the pictures end, fading out over\n"
+      "                                  the last 2 s (default); keep it whole, however long;\n"
+      "                                  or play it again until the pictures end, then cut\n"
       "  --output-folder DIR             (default \"$HOME/My Movie\"; created when missing)\n"
       "  --encode-every-frame            code every frame as a picture, also one that repeats\n"
       "                                  the one before (for players that cannot take empty\n"
@@ -57,13 +68,24 @@ struct UsageError
     std::string reason;
 };
 
+using Container = quillon::MovieOptions::Container;
+using SoundEnd = quillon::MovieOptions::SoundEnd;
+static_assert(static_cast<int>(Container::WebM) == static_cast<int>(media::Container::WebM));
+constexpr std::pair<const char *, Container> kContainers[] = {{"avi", Container::Avi},
+                                                              {"mp4", Container::Mp4},
+                                                              {"mkv", Container::Matroska},
+                                                              {"webm", Container::WebM}};
+constexpr std::pair<const char *, SoundEnd> kSoundEnds[]
+    = {{"cut", SoundEnd::Cut}, {"keep", SoundEnd::Keep}, {"loop", SoundEnd::Loop}};
+
 struct Options
 {
     int interval = 2;
     int standard = 0;
     int resolution = 0;
     std::optional<std::string> compressor;
-    std::string sound;
+    std::vector<std::string> sounds;
+    quillon::MovieOptions movie;
     std::string outputFolder;
     std::string jobFolder;
     bool listCompressors = false;
@@ -95,6 +117,17 @@ Options parse(int argc, char **argv)
             throw UsageError{name + " needs a value"};
         return argv[++i];
     };
+    // The choice named by the option's value among `words` ("a|b|c").
+    auto word = [&](int &i, const std::string &name, const auto &words) {
+        const std::string text = value(i, name);
+        std::string all;
+        for (const auto &[w, choice] : words) {
+            if (text == w)
+                return choice;
+            all += (all.empty() ? "" : ", ") + std::string(w);
+        }
+        throw UsageError{name + " must be one of " + all + ", not '" + text + "'"};
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -125,7 +158,11 @@ Options parse(int argc, char **argv)
         } else if (arg == "--compressor") {
             options.compressor = value(i, arg);
         } else if (arg == "--sound") {
-            options.sound = absolute(value(i, arg));
+            options.sounds.push_back(absolute(value(i, arg)));
+        } else if (arg == "--container") {
+            options.movie.container = word(i, arg, kContainers);
+        } else if (arg == "--sound-end") {
+            options.movie.soundEnd = word(i, arg, kSoundEnds);
         } else if (arg == "--output-folder") {
             options.outputFolder = absolute(value(i, arg));
         } else if (arg == "--job-folder") {
@@ -144,9 +181,9 @@ Options parse(int argc, char **argv)
 }
 
 // The compressor position: a number as it stands, else the first name holding
-// the text; by default the "DivX? 5" entry or the first.
+// the text; by default the container's usual entry, else the first it takes.
 int chooseCompressor(const std::optional<std::string> &wanted,
-                     const std::vector<std::string> &names)
+                     const std::vector<std::string> &names, Container container)
 {
     if (wanted) {
         if (auto index = forms::TryStrToInt(*wanted)) {
@@ -162,8 +199,19 @@ int chooseCompressor(const std::optional<std::string> &wanted,
                 return static_cast<int>(i);
         throw UsageError{"no video compressor's name contains '" + *wanted + "'"};
     }
+    const auto &category = media::VideoCompressorCategory();
+    const auto kind = static_cast<media::Container>(container);
+    auto takes = [&](std::size_t i) {
+        return i < category.size() && media::ContainerCarries(kind, category[i]);
+    };
+    const char *usual = container == Container::Avi    ? "DivX? 5"
+                        : container == Container::WebM ? "VP9"
+                                                       : "H.264";
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (names[i].find("DivX? 5") != std::string::npos)
+        if (names[i].find(usual) != std::string::npos && takes(i))
+            return static_cast<int>(i);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (takes(i))
             return static_cast<int>(i);
     return names.empty() ? -1 : 0;
 }
@@ -257,6 +305,8 @@ private:
 
 int main(int argc, char **argv)
 {
+    // The AV1 encoder's own report on the terminal, unless asked for.
+    setenv("SVT_LOG", "1", 0);
     Options options;
     try {
         options = parse(argc, argv);
@@ -274,7 +324,16 @@ int main(int argc, char **argv)
 
     quillon::JobSettings settings;
     try {
-        settings.compressorIndex = chooseCompressor(options.compressor, compressors);
+        settings.compressorIndex
+            = chooseCompressor(options.compressor, compressors, options.movie.container);
+        const auto &category = media::VideoCompressorCategory();
+        if (settings.compressorIndex >= 0
+            && static_cast<std::size_t>(settings.compressorIndex) < category.size())
+            if (std::string refusal
+                = media::ContainerRefusal(static_cast<media::Container>(options.movie.container),
+                                          category[settings.compressorIndex]);
+                !refusal.empty())
+                throw UsageError{refusal};
     } catch (const UsageError &e) {
         std::fprintf(stderr, "quillon-render: %s\n", e.reason.c_str());
         return 2;
@@ -295,7 +354,11 @@ int main(int argc, char **argv)
     settings.resolution = options.resolution;
     settings.intervalText = std::to_string(options.interval);
     settings.outputFolder = options.outputFolder;
-    settings.soundFile = options.sound;
+    settings.movie = options.movie;
+    if (!options.sounds.empty()) {
+        settings.soundFile = options.sounds.front();
+        settings.movie.moreSoundFiles.assign(options.sounds.begin() + 1, options.sounds.end());
+    }
 
     if (!options.jobFolder.empty())
         win32::SetTempFolder(options.jobFolder);
