@@ -83,8 +83,9 @@ TEST_F(Photo2Avi, EveryCompressorMakesTheMovie)
         const auto *video = info.video();
         ASSERT_NE(video, nullptr);
         EXPECT_EQ(info.audio(), nullptr);
-        if (container == media::Container::Avi)
+        if (container == media::Container::Avi) {
             EXPECT_EQ(video->tag, media::FourccText(category[i].fourcc));
+        }
         EXPECT_EQ(video->width, 352);
         EXPECT_EQ(video->height, 240);
         EXPECT_EQ(video->frameRate.num, 25);
@@ -429,8 +430,9 @@ TEST_F(Sound, AnyTracksOneAfterAnotherEndWithThePicturesUnlessKept)
         EXPECT_EQ(made.info.audio()->codec, c.codec);
         EXPECT_EQ(made.sound.sampleRate, c.rate);
         EXPECT_EQ(made.sound.channels.size(), std::size_t(c.channels));
-        if (c.codec == AV_CODEC_ID_PCM_S16LE)
+        if (c.codec == AV_CODEC_ID_PCM_S16LE) {
             EXPECT_EQ(made.info.audio()->audioSamples, std::lround(c.seconds * c.rate));
+        }
         const double extra = c.codec != AV_CODEC_ID_AAC   ? 0
                              : c.container == C::Matroska ? 2 * aac
                                                           : aac;
