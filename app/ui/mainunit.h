@@ -34,6 +34,8 @@ class QToolButton;
 
 namespace quillon {
 
+class TPhotoRow;
+
 enum TView : std::uint8_t { PhotoView = 0, OutputView = 1 };
 
 // The address that the Go command offers when no compressor entry names the
@@ -135,6 +137,12 @@ public:
     // True while a run's worker thread exists, up to the end of its outcome box.
     bool RunActive() const { return FRunningWorkers > 0; }
 
+    // The row of thumbnails as people use it: adding without holding up the
+    // window, the keyboard, the wheel, dragging to reorder.
+    TPhotoRow &PhotoRow() const { return *FPhotoRow; }
+    // True while photos are being added; the list is not whole until then.
+    bool Adding() const;
+
     // TConversionWindow
     HWND Handle() const override { return FHandle; }
     void SetStatusText(const std::string &text) override;
@@ -170,6 +178,7 @@ private:
     std::vector<QWidget *> FWindowedControls; // bottom to top
     QWidget *FPanelHost = nullptr;            // the scroll box's content
     QPointF FLastPressGlobal;
+    std::unique_ptr<TPhotoRow> FPhotoRow;
     bool FMoving = false;
     QPoint FMoveStartPos;
     QPointF FMoveStartGlobal;

@@ -184,12 +184,17 @@ void TBitmap::LoadFromFile(const std::string &path)
 {
     // QImageReader only says "Unable to read image data" for a missing file; the
     // system's own reason is worth more to the user.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO named like a photo would wait for a writer for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw EInvalidGraphic::forFile(path, std::strerror(errno));
     struct stat st
     {};
     const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    if (!folder && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw EInvalidGraphic::forFile(path, "it is not a regular file");
+    }
     std::uint8_t header[54] = {};
     const bool whole = folder || ::pread(fd, header, sizeof header, 0) < 0
                        || storedPixelsFit(header, static_cast<long long>(st.st_size));

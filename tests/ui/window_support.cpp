@@ -147,12 +147,19 @@ void MainFormTest::AddFiles(const std::vector<std::string> &files)
 {
     WhenDialogOpens<QFileDialog>([files](QFileDialog *dialog) { ChooseFiles(dialog, files); });
     form->pnl1_btnAddClick(nullptr);
+    WaitForAdd();
 }
 
 void MainFormTest::AddFolder(const std::string &folder)
 {
     folders.add(folder);
     form->pnl1_btnAddFolderClick(nullptr);
+    WaitForAdd();
+}
+
+void MainFormTest::WaitForAdd()
+{
+    EXPECT_TRUE(WaitUntil([&] { return !form->Adding(); }));
 }
 
 } // namespace windowtest
