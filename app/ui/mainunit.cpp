@@ -5,7 +5,11 @@
 #include "app/photos/folder_scan.h"
 #include "app/photos/photo_commands.h"
 #include "app/ui/about.h"
+#include "app/ui/drop.h"
+#include "app/ui/keyboard.h"
+#include "app/ui/movie_length.h"
 #include "app/ui/photo_row.h"
+#include "app/ui/show_commands.h"
 #include "platform/forms/application.h"
 #include "platform/tamsik/tamsik.h"
 #include "platform/win32/files.h"
@@ -146,7 +150,13 @@ TMainForm::TMainForm(QWidget *parent)
 {
     CreateComponents();
     FormCreate(this);
+    // Beyond the window's design: the row as people use it, shows kept in
+    // files, drops, the keyboard and the movie's length.
     FPhotoRow = std::make_unique<TPhotoRow>(*this);
+    FShows = std::make_unique<TShowCommands>(*this);
+    FDrops = std::make_unique<TDropTarget>(*this);
+    FKeyboard = std::make_unique<TKeyboard>(*this, *FShows);
+    FMovieLength = std::make_unique<TMovieLength>(*this);
 }
 
 TMainForm::~TMainForm()
@@ -157,6 +167,10 @@ TMainForm::~TMainForm()
     while (FRunningWorkers > 0)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     // An add under way stops here: its workers end before the list goes.
+    FMovieLength.reset();
+    FKeyboard.reset();
+    FDrops.reset();
+    FShows.reset();
     FPhotoRow.reset();
     FormDestroy(this);
 }

@@ -34,7 +34,11 @@ class QToolButton;
 
 namespace quillon {
 
+class TDropTarget;
+class TKeyboard;
+class TMovieLength;
 class TPhotoRow;
+class TShowCommands;
 
 enum TView : std::uint8_t { PhotoView = 0, OutputView = 1 };
 
@@ -140,6 +144,12 @@ public:
     // The row of thumbnails as people use it: adding without holding up the
     // window, the keyboard, the wheel, dragging to reorder.
     TPhotoRow &PhotoRow() const { return *FPhotoRow; }
+    // Shows kept in files: Open Show and Save Show.
+    TShowCommands &Shows() const { return *FShows; }
+    // Files and folders dropped on the window (and named on the command line).
+    TDropTarget &Drops() const { return *FDrops; }
+    TKeyboard &Keyboard() const { return *FKeyboard; }
+    TMovieLength &MovieLength() const { return *FMovieLength; }
     // True while photos are being added; the list is not whole until then.
     bool Adding() const;
 
@@ -179,6 +189,10 @@ private:
     QWidget *FPanelHost = nullptr;            // the scroll box's content
     QPointF FLastPressGlobal;
     std::unique_ptr<TPhotoRow> FPhotoRow;
+    std::unique_ptr<TShowCommands> FShows;
+    std::unique_ptr<TDropTarget> FDrops;
+    std::unique_ptr<TKeyboard> FKeyboard;
+    std::unique_ptr<TMovieLength> FMovieLength;
     bool FMoving = false;
     QPoint FMoveStartPos;
     QPointF FMoveStartGlobal;
