@@ -53,7 +53,7 @@ bool TPhotoAdder::Start(std::function<std::vector<std::string>()> Source, TFailu
     FOutcome.FirstNew = FPanel.ThumbItems()->Count();
     FSinceLayout.start();
     FWakePending = false;
-    FLoader = std::make_unique<ThumbLoader>(std::move(Source), [this] { Wake(); });
+    FLoader = std::make_unique<ThumbLoader>(std::move(Source), [this] { Wake(); }, WorkerThreads);
     if (OnProgress)
         OnProgress(0, -1);
     return true;

@@ -57,6 +57,9 @@ public:
                std::function<void(const TOutcome &)> Finished);
     bool Busy() const { return FLoader != nullptr; }
 
+    // Worker threads of the next add; 0 means one a processor.
+    unsigned WorkerThreads = 0;
+
     // Told on the GUI thread as the add goes on: photos appended so far and how
     // many there are in all (-1 while the source still lists them).
     std::function<void(int Done, int Total)> OnProgress;

@@ -36,7 +36,17 @@ protected:
         x = std::make_unique<Connection>(screen.Name());
         ASSERT_TRUE(x->Open());
         testsupport::MakeFolder(dir.file("home"));
-        program = std::make_unique<Program>(QUILLON_PROGRAM, std::vector<std::string>{},
+        testsupport::MakeFolder(dir.file("card"));
+        for (int i = 1; i <= 3; ++i)
+            testsupport::WriteJpeg(dir.file("card/img" + std::to_string(i) + ".jpg"), 320, 240,
+                                   testsupport::Gradient(i));
+        testsupport::WriteJpeg(dir.file("loose.jpg"), 320, 240, testsupport::Gradient(9));
+    }
+
+    // Starts the program with `args` and waits for its window.
+    void Launch(const std::vector<std::string> &args = {})
+    {
+        program = std::make_unique<Program>(QUILLON_PROGRAM, args,
                                             std::vector<std::string>{"DISPLAY=" + screen.Name(),
                                                                      "QT_QPA_PLATFORM=xcb",
                                                                      "HOME=" + dir.file("home")},
@@ -44,6 +54,22 @@ protected:
         window = x->FindWindow("Tessary");
         ASSERT_NE(window, 0u) << ReadFile(dir.file("quillon.log"));
         origin = x->Origin(window);
+    }
+
+    // Go, on the Output view, until it is taken (it waits its turn while photos
+    // come in); then the job's photo list.
+    std::string JobListAfterGo()
+    {
+        const std::string jobList = quillon::GetTempDirectory() + "pelloryfilelist.txt";
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                x->Click(At(kOutputTab));
+                x->Click(At(kGo));
+                return WaitFor([&] { return testsupport::Exists(jobList); }, 1000);
+            },
+            15000))
+            << ReadFile(dir.file("quillon.log"));
+        return testsupport::Exists(jobList) ? ReadFile(jobList) : std::string();
     }
 
     Point At(Point p) const { return {origin.x + p.x, origin.y + p.y}; }
@@ -89,12 +115,7 @@ protected:
 
 TEST_F(Desktop, DropReorderSaveOpenAndGo)
 {
-    testsupport::MakeFolder(dir.file("card"));
-    for (int i = 1; i <= 3; ++i)
-        testsupport::WriteJpeg(dir.file("card/img" + std::to_string(i) + ".jpg"), 320, 240,
-                               testsupport::Gradient(i));
-    testsupport::WriteJpeg(dir.file("loose.jpg"), 320, 240, testsupport::Gradient(9));
-
+    Launch();
     ASSERT_TRUE(x->DropUris(At(kDropPlace),
                             {"file://" + dir.file("card"), "file://" + dir.file("loose.jpg")}));
     // A dropped folder's photos carry the folder chooser's doubled separator.
@@ -113,17 +134,27 @@ TEST_F(Desktop, DropReorderSaveOpenAndGo)
         << show;
 
     ThroughDialog("o", "Open Show", dir.file("second.qshow"));
-    // Go waits its turn while the show's photos come in.
-    const std::string jobList = quillon::GetTempDirectory() + "pelloryfilelist.txt";
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            x->Click(At(kOutputTab));
-            x->Click(At(kGo));
-            return WaitFor([&] { return testsupport::Exists(jobList); }, 1000);
-        },
-        15000))
-        << ReadFile(dir.file("quillon.log"));
-    EXPECT_EQ(ReadFile(jobList), dir.file("card//img2.jpg") + "\r\n" + dir.file("card//img3.jpg")
-                                     + "\r\n" + dir.file("card//img1.jpg") + "\r\n"
-                                     + dir.file("loose.jpg") + "\r\n");
+    EXPECT_EQ(JobListAfterGo(), dir.file("card//img2.jpg") + "\r\n" + dir.file("card//img3.jpg")
+                                    + "\r\n" + dir.file("card//img1.jpg") + "\r\n"
+                                    + dir.file("loose.jpg") + "\r\n");
+}
+
+TEST_F(Desktop, PhotosAndFoldersNamedOnTheCommandLineComeIn)
+{
+    Launch({dir.file("loose.jpg"), dir.file("card")});
+    EXPECT_EQ(JobListAfterGo(), dir.file("loose.jpg") + "\r\n" + dir.file("card//img1.jpg") + "\r\n"
+                                    + dir.file("card//img2.jpg") + "\r\n"
+                                    + dir.file("card//img3.jpg") + "\r\n");
+}
+
+TEST_F(Desktop, AShowNamedOnTheCommandLineOpens)
+{
+    testsupport::WriteFile(dir.file("trip.qshow"),
+                           "[Show]\r\nInterval=1\r\n[Photos]\r\nPhoto1=card/img3.jpg\r\n"
+                           "Photo2=loose.jpg\r\n");
+    Launch({dir.file("trip.qshow")});
+    EXPECT_EQ(JobListAfterGo(),
+              dir.file("card/img3.jpg") + "\r\n" + dir.file("loose.jpg") + "\r\n");
+    EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "param.ini"),
+              "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=1\r\n");
 }
