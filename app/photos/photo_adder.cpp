@@ -1,5 +1,7 @@
 #include "app/photos/photo_adder.h"
 
+#include "platform/forms/errors.h"
+
 #include <QString>
 
 #include <cstdio>
@@ -18,17 +20,6 @@ std::string SizeText(std::int64_t bytes)
     else
         std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
     return text;
-}
-
-std::string ReasonOf(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
 }
 
 } // namespace
@@ -53,7 +44,8 @@ bool TPhotoAdder::Start(std::function<std::vector<std::string>()> Source, TFailu
     FOutcome.FirstNew = FPanel.ThumbItems()->Count();
     FSinceLayout.start();
     FWakePending = false;
-    FLoader = std::make_unique<ThumbLoader>(std::move(Source), [this] { Wake(); }, WorkerThreads);
+    FLoader = std::make_unique<ThumbLoader>(
+        std::move(Source), [this] { Wake(); }, WorkerThreads);
     if (OnProgress)
         OnProgress(0, -1);
     return true;
@@ -103,7 +95,7 @@ void TPhotoAdder::TakeReady()
                 Finish();
                 return;
             }
-            FOutcome.LeftOut.push_back({next->Path, ReasonOf(next->Error)});
+            FOutcome.LeftOut.push_back({next->Path, forms::MessageOf(next->Error)});
         } else {
             TThumbItem *item = FPanel.ThumbItems()->Add();
             item->TakeFileName(next->Path, next->Thumbnail.Bitmap);

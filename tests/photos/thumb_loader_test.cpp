@@ -45,15 +45,6 @@ std::vector<ThumbLoader::Result> TakeAll(std::function<std::vector<std::string>(
     return results;
 }
 
-std::string MessageOf(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return e.what();
-    }
-}
-
 } // namespace
 
 TEST(ThumbLoader, SamePicturesAndErrorsAsWritingFileNameInListOrder)
@@ -84,12 +75,12 @@ TEST(ThumbLoader, SamePicturesAndErrorsAsWritingFileNameInListOrder)
         TThumbItem *item = items.Add();
         try {
             item->SetFileName(paths[i]);
-            ASSERT_FALSE(result.Error) << MessageOf(result.Error);
+            ASSERT_FALSE(result.Error) << forms::MessageOf(result.Error);
             EXPECT_TRUE(result.Thumbnail.Bitmap == *item->Image()->Picture()->Graphic())
                 << paths[i];
         } catch (const forms::EInvalidGraphic &e) {
             ASSERT_TRUE(result.Error) << paths[i];
-            EXPECT_EQ(MessageOf(result.Error), e.what());
+            EXPECT_EQ(forms::MessageOf(result.Error), e.what());
         }
     }
     EXPECT_EQ(results[0].Thumbnail.PictureWidth, 2000);
@@ -99,8 +90,10 @@ TEST(ThumbLoader, SamePicturesAndErrorsAsWritingFileNameInListOrder)
     EXPECT_EQ(results[2].FileBytes,
               static_cast<std::int64_t>(testsupport::ReadFile(dir.file("small.JPG")).size()));
     EXPECT_EQ(results[5].FileBytes, -1);
-    EXPECT_NE(MessageOf(results[7].Error).find("it is not a regular file"), std::string::npos);
-    EXPECT_NE(MessageOf(results[8].Error).find("it is not a regular file"), std::string::npos);
+    EXPECT_NE(forms::MessageOf(results[7].Error).find("it is not a regular file"),
+              std::string::npos);
+    EXPECT_NE(forms::MessageOf(results[8].Error).find("it is not a regular file"),
+              std::string::npos);
 }
 
 TEST(ThumbLoader, ASourceThatFailsOrListsNothingEndsAtOnce)
@@ -116,5 +109,5 @@ TEST(ThumbLoader, ASourceThatFailsOrListsNothingEndsAtOnce)
         std::this_thread::yield();
     EXPECT_EQ(*loader.Total(), 0u);
     ASSERT_TRUE(loader.SourceError());
-    EXPECT_EQ(MessageOf(loader.SourceError()), "gone");
+    EXPECT_EQ(forms::MessageOf(loader.SourceError()), "gone");
 }

@@ -36,8 +36,6 @@ namespace {
 class Drops : public MainFormTest
 {
 protected:
-    std::vector<std::string> List() const { return PhotoList(*form->PhotoThumbPanel1); }
-
     // A drag of `uriList` entering the window; true when the window takes it.
     bool Enter(const QByteArray &uriList)
     {

@@ -24,9 +24,6 @@ namespace {
 class PhotoCommands : public MainFormTest
 {
 protected:
-    std::vector<std::string> List() const { return PhotoList(*form->PhotoThumbPanel1); }
-    int Selected() const { return form->PhotoThumbPanel1->SelectedIndex(); }
-    std::string Status() const { return form->sb_status->Caption(); }
     bool Shown(const QWidget *w) const { return w->isVisibleTo(form.get()); }
 };
 

@@ -28,9 +28,6 @@ namespace {
 class PhotoRow : public MainFormTest
 {
 protected:
-    std::vector<std::string> List() const { return PhotoList(*form->PhotoThumbPanel1); }
-    int Selected() const { return form->PhotoThumbPanel1->SelectedIndex(); }
-    std::string Status() const { return form->sb_status->Caption(); }
     QScrollBar *Bar() const { return form->pnl1_ScrollBox->horizontalScrollBar(); }
     forms::TImage *Thumb(int i) const
     {

@@ -23,8 +23,6 @@ namespace {
 class Shows : public MainFormTest
 {
 protected:
-    std::vector<std::string> List() const { return PhotoList(*form->PhotoThumbPanel1); }
-    std::string Status() const { return form->sb_status->Caption(); }
     void Open(const std::string &path)
     {
         form->Shows().Open(path);

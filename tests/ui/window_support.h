@@ -94,6 +94,11 @@ protected:
     // The add commands end once their photos are in: waits for that.
     void WaitForAdd();
 
+    // The photo list in slide order, the selection and the status line.
+    std::vector<std::string> List() const;
+    int Selected() const;
+    std::string Status() const;
+
     testsupport::TempDir dir;
     BoxScript boxes;
     testsupport::ShellRecorder shell;
