@@ -82,7 +82,9 @@ std::optional<std::string> ReadWhole(const std::string &path, std::string &reaso
 std::string FolderOf(const std::string &path)
 {
     const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 std::string NameOf(const std::string &path)
@@ -94,7 +96,7 @@ std::string Resolved(const std::string &folder, const std::string &value)
 {
     if (value.empty() || value.front() == '/' || folder.empty())
         return value;
-    return folder + "/" + value;
+    return folder.back() == '/' ? folder + value : folder + "/" + value;
 }
 
 // Relative to `folder` when the path lies inside it, without a way back up.
