@@ -1,6 +1,10 @@
 #include "app/photos/thumb_loader.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 
@@ -27,9 +31,10 @@ unsigned WorkerCount(unsigned asked)
 } // namespace
 
 ThumbLoader::ThumbLoader(std::function<std::vector<std::string>()> source,
-                         std::function<void()> ready, unsigned threads)
+                         std::function<void()> ready, unsigned threads, int niceness)
     : source_(std::move(source))
     , ready_(std::move(ready))
+    , niceness_(niceness)
 {
     const unsigned count = WorkerCount(threads);
     workers_.reserve(count);
@@ -57,6 +62,14 @@ ThumbLoader::~ThumbLoader()
 
 void ThumbLoader::Work(bool listsFirst)
 {
+    if (niceness_ > 0) {
+        // Per thread on Linux: only this worker gives way.
+        const auto self = static_cast<id_t>(::gettid());
+        errno = 0;
+        const int current = ::getpriority(PRIO_PROCESS, self);
+        if (errno == 0)
+            ::setpriority(PRIO_PROCESS, self, std::min(current + niceness_, 19));
+    }
     if (listsFirst) {
         std::vector<std::string> paths;
         std::exception_ptr error;

@@ -34,8 +34,10 @@ public:
     // something new (the list is known, or the next result in order is made):
     // it must only wake whoever takes the results, never block. `threads` 0
     // means one a processor.
+    // `niceness` lowers the workers' scheduling priority below the thread that
+    // takes the results, so that it gets a processor at once when it needs one.
     ThumbLoader(std::function<std::vector<std::string>()> source, std::function<void()> ready,
-                unsigned threads = 0);
+                unsigned threads = 0, int niceness = 0);
     // Stops the workers (a JPEG decode ends at its next row) and waits for them.
     ~ThumbLoader();
     ThumbLoader(const ThumbLoader &) = delete;
@@ -61,6 +63,7 @@ private:
 
     std::function<std::vector<std::string>()> source_;
     std::function<void()> ready_;
+    int niceness_ = 0;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::atomic<bool> stop_{false};

@@ -5,7 +5,7 @@
 // long the window takes to paint the uncovered part: the window's repaint
 // delay while the photos come in.
 //
-//   thumbs_bench FOLDER [--sync] [--threads N] [--probe]
+//   thumbs_bench FOLDER [--sync] [--threads N] [--nice N] [--probe]
 //
 // --sync adds the photos the way the command was first built: every thumbnail
 // made on the GUI thread in turn (the baseline of the window's freeze).
@@ -91,12 +91,13 @@ private:
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: thumbs_bench FOLDER [--sync] [--threads N] [--probe]\n");
+        std::fprintf(stderr, "usage: thumbs_bench FOLDER [--sync] [--threads N] [--nice N] [--probe]\n");
         return 2;
     }
     const std::string folder = argv[1];
     bool sync = false, probe = false;
     unsigned threads = 0;
+    int niceness = -1; // the program's own choice
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sync") == 0)
             sync = true;
@@ -104,6 +105,8 @@ int main(int argc, char **argv)
             probe = true;
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
             threads = static_cast<unsigned>(std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--nice") == 0 && i + 1 < argc)
+            niceness = std::atoi(argv[++i]);
     }
     const char *display = std::getenv("DISPLAY");
     if (probe && !(display && *display)) {
@@ -122,6 +125,8 @@ int main(int argc, char **argv)
 
     quillon::TMainForm form;
     form.PhotoRow().Adder().WorkerThreads = threads;
+    if (niceness >= 0)
+        form.PhotoRow().Adder().WorkerNiceness = niceness;
     form.show();
     (void)QTest::qWaitForWindowExposed(&form);
     QTest::qWait(300);
