@@ -157,7 +157,9 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
 {
     TShow &show = reading.Show;
     std::vector<std::string> seen;
-    for (const auto &[key, value] : section.keys) {
+    for (const auto &entry : section.keys) {
+        const std::string &key = entry.first;
+        const std::string &value = entry.second;
         // The first of duplicate keys counts, as in every profile file.
         if (std::any_of(seen.begin(), seen.end(),
                         [&](const std::string &k) { return SameName(k, key); }))
