@@ -11,8 +11,9 @@
 
 #define BRINDLE_API extern "C" __attribute__((visibility("default")))
 
-// Reads "param.ini" and "pelloryfilelist.txt" from the temporary folder and
-// starts at frame 0. Always -1.
+// Reads "param.ini" and "pelloryfilelist.txt" from the temporary folder (the
+// user's job folder) and starts at frame 0; when that folder is refused the
+// show is empty. Always -1.
 BRINDLE_API std::int32_t InitEffectManager();
 
 // Draws the next frame into `hdc` and returns 1; returns 0 (drawing nothing)
@@ -32,5 +33,19 @@ using FreeEffectManagerProc = std::int32_t (*)();
 
 inline constexpr const char *kLibraryName = "libbrindle.so";
 inline constexpr int kFramesPerSecond = 30;
+
+// The frame size when "param.ini" names none.
+inline constexpr int kDefaultWidth = 352;
+inline constexpr int kDefaultHeight = 240;
+// No picture is larger on either side; a frame of 25000 × 28000 would cost
+// gigabytes before a single photo is drawn.
+inline constexpr int kLargestSide = 8192;
+
+// The side of the frame that a value of "param.ini" gives: a value beyond
+// kLargestSide takes the default, as a missing one does.
+constexpr int FrameSide(int value, int defaultValue)
+{
+    return value > kLargestSide ? defaultValue : value;
+}
 
 } // namespace brindle

@@ -9,7 +9,6 @@
 #include "platform/win32/ini.h"
 
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -18,8 +17,6 @@ namespace brindle {
 
 namespace {
 
-constexpr int kDefaultWidth = 352;
-constexpr int kDefaultHeight = 240;
 constexpr int kDefaultInterval = 2;
 
 // CreateMemoryDC works the row size out in int; wider bitmaps could not be
@@ -67,7 +64,7 @@ private:
 struct State
 {
     bool initialised = false;
-    std::vector<std::string> *photoList = nullptr;
+    PhotoList *photoList = nullptr;
     int outputWidth = 0;
     int outputHeight = 0;
     int interval = 0;
@@ -87,12 +84,6 @@ void Release() noexcept
     state.initialised = false;
 }
 
-bool IsRegularFile(const std::string &path)
-{
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
-}
-
 // Decodes the photo and letterboxes it into the frame bitmap. A photo that
 // cannot be shown (missing, not a JPEG, damaged) leaves the frame black, so the
 // host still gets every frame of its slot.
@@ -100,7 +91,7 @@ void FitPhoto(const std::string &path, const FrameBitmap &frame)
 {
     frame.fillBlack();
     const BgrView canvas = frame.view();
-    if (!canvas.bits || !IsRegularFile(path))
+    if (!canvas.bits)
         return;
     try {
         jpeg::Decoder decoder(path);
@@ -130,18 +121,23 @@ void Start()
     state.frameCounter = 0;
     state.cachedPhotoIndex = -1;
 
+    // A refused folder reads as an empty one, never as names in the current folder.
     const std::string temp = win32::GetTempPathA();
-    const std::string ini = temp + "param.ini";
-    state.outputWidth = win32::GetPrivateProfileIntA("Temp", "OutputWidth", kDefaultWidth, ini);
-    state.outputHeight = win32::GetPrivateProfileIntA("Temp", "OutputHeight", kDefaultHeight, ini);
+    const std::string ini = temp.empty() ? std::string() : temp + "param.ini";
+    state.outputWidth = FrameSide(
+        win32::GetPrivateProfileIntA("Temp", "OutputWidth", kDefaultWidth, ini), kDefaultWidth);
+    state.outputHeight = FrameSide(
+        win32::GetPrivateProfileIntA("Temp", "OutputHeight", kDefaultHeight, ini), kDefaultHeight);
     state.interval = win32::GetPrivateProfileIntA("Temp", "Interval", kDefaultInterval, ini);
 
     state.frameBitmap = new FrameBitmap(state.outputWidth, state.outputHeight);
-    state.photoList = new std::vector<std::string>();
-    try {
-        *state.photoList = LoadPhotoList(temp + "pelloryfilelist.txt");
-    } catch (...) {
-        state.photoList->clear();
+    state.photoList = new PhotoList();
+    if (!temp.empty()) {
+        try {
+            *state.photoList = LoadPhotoList(temp + "pelloryfilelist.txt");
+        } catch (...) {
+            *state.photoList = PhotoList();
+        }
     }
 }
 
@@ -170,7 +166,8 @@ std::int32_t ServeFrame(HDC hdc)
     const std::int64_t photoIndex = state.frameCounter / framesPerPhoto;
     if (photoIndex != state.cachedPhotoIndex) {
         if (state.frameBitmap)
-            FitPhoto((*state.photoList)[static_cast<std::size_t>(photoIndex)], *state.frameBitmap);
+            FitPhoto(std::string((*state.photoList)[static_cast<std::size_t>(photoIndex)]),
+                     *state.frameBitmap);
         state.cachedPhotoIndex = photoIndex;
     }
     // A null or unknown host context is refused by BitBlt, never touched.

@@ -1,43 +1,98 @@
 #include "frameserver/photo_list.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include "platform/win32/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle {
 
-std::vector<std::string> SplitPhotoList(std::string_view text)
+PhotoList::PhotoList(std::string text)
+    : text_(std::move(text))
 {
-    if (const auto nul = text.find('\0'); nul != std::string_view::npos)
-        text = text.substr(0, nul);
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t stop = text.find_first_of("\r\n", pos);
-        if (stop == std::string_view::npos) {
-            lines.emplace_back(text.substr(pos));
-            break;
-        }
-        lines.emplace_back(text.substr(pos, stop - pos));
-        pos = stop + 1;
-        if (text[stop] == '\r' && pos < text.size() && text[pos] == '\n')
-            ++pos;
+    if (const auto nul = text_.find('\0'); nul != std::string::npos)
+        text_.resize(nul);
+    if (text_.size() > std::numeric_limits<std::uint32_t>::max()) {
+        text_.clear();
+        return;
     }
-    return lines;
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < text_.size(); ++at)
+        lines += text_[at] == '\n'
+                 || (text_[at] == '\r' && (at + 1 == text_.size() || text_[at + 1] != '\n'));
+    ends_.reserve(lines + 1);
+
+    // Entries move down over the line breaks before them; the write position
+    // never passes the read position.
+    std::size_t write = 0;
+    std::size_t read = 0;
+    while (read < text_.size()) {
+        const std::size_t stop = text_.find_first_of("\r\n", read);
+        const std::size_t end = stop == std::string::npos ? text_.size() : stop;
+        std::copy(text_.begin() + static_cast<std::ptrdiff_t>(read),
+                  text_.begin() + static_cast<std::ptrdiff_t>(end),
+                  text_.begin() + static_cast<std::ptrdiff_t>(write));
+        write += end - read;
+        ends_.push_back(static_cast<std::uint32_t>(write));
+        if (stop == std::string::npos)
+            break;
+        read = stop + 1;
+        if (text_[stop] == '\r' && read < text_.size() && text_[read] == '\n')
+            ++read;
+    }
+    text_.resize(write);
 }
 
-std::vector<std::string> LoadPhotoList(const std::string &path)
+std::vector<std::string> PhotoList::entries() const
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
+    std::vector<std::string> all;
+    all.reserve(size());
+    for (std::size_t i = 0; i < size(); ++i)
+        all.emplace_back((*this)[i]);
+    return all;
+}
+
+std::vector<std::string> SplitPhotoList(std::string_view text)
+{
+    return PhotoList(std::string(text)).entries();
+}
+
+PhotoList LoadPhotoList(const std::string &path)
+{
+    const int fd = win32::OpenInputFile(path);
+    if (fd < 0)
         return {};
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {};
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad())
-        return {};
-    return SplitPhotoList(text);
+    struct stat st
+    {};
+    bool ok = ::fstat(fd, &st) == 0;
+    // Read up to the first NUL, which ends the list, so that a file of zeros
+    // (a sparse one claims gigabytes for nothing) costs nothing; and no more
+    // than the file held when it was opened, should it grow.
+    const std::uint64_t size = ok ? static_cast<std::uint64_t>(st.st_size) : 0;
+    std::string text;
+    char buffer[65536];
+    while (ok && text.size() < size) {
+        const ssize_t n
+            = ::read(fd, buffer, std::min<std::uint64_t>(sizeof buffer, size - text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        const auto *nul = static_cast<const char *>(std::memchr(buffer, '\0', n));
+        text.append(buffer,
+                    nul ? static_cast<std::size_t>(nul - buffer) : static_cast<std::size_t>(n));
+        if (nul)
+            break;
+        ok = text.size() <= std::numeric_limits<std::uint32_t>::max();
+    }
+    ::close(fd);
+    return ok ? PhotoList(std::move(text)) : PhotoList();
 }
 
 } // namespace brindle

@@ -1,13 +1,17 @@
 #include "renderer/mureline.h"
 
 #include "renderer/lookup.h"
+#include "renderer/movie_file.h"
 
+#include "platform/media/compressors.h"
 #include "platform/media/dshow.h"
 #include "platform/win32/files.h"
 #include "platform/win32/strings.h"
 #include "platform/win32/window.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -28,19 +32,51 @@ std::string GraphReason(const ComPtr<IGraphBuilder> &graph)
     return text;
 }
 
-// Whatever stands under the movie's name after a failed run was started by
-// this call (the old movie went first) and did not get to the end.
-void DiscardMovie(const char *outputFile) noexcept
+// The message, then why, for the messages that leave room for a reason.
+void ShowMessageWithReason(const std::string &text, const std::string &reason)
 {
-    try {
-        win32::DeleteFileA(outputFile ? outputFile : "");
-    } catch (...) {
-    }
+    std::string message = text;
+    if (!reason.empty() && !message.ends_with("\r\n\r\n"))
+        message += "\r\n\r\n";
+    ShowMessage((message + reason).c_str());
 }
 
-int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const char *soundFile)
+// Why no compressor came back for `index`.
+std::string MissingCompressorReason(int index)
 {
-    win32::DeleteFileA(outputFile ? outputFile : "");
+    const std::size_t count = media::VideoCompressorCategory().size();
+    if (count == 0)
+        return "There is no video compressor on this machine.";
+    if (index < 0 || static_cast<std::size_t>(index) >= count)
+        return "There is no video compressor at position " + std::to_string(index)
+               + ": the positions go from 0 to " + std::to_string(count - 1) + ".";
+    return "The video compressor at position " + std::to_string(index) + " could not be loaded.";
+}
+
+MurelineOptions OptionsOf(const MurelineOptions *given)
+{
+    MurelineOptions options{};
+    if (given && given->size >= sizeof given->size)
+        std::memcpy(&options, given, std::min<std::size_t>(given->size, sizeof options));
+    options.size = sizeof options;
+    return options;
+}
+
+int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const char *soundFile,
+           const MurelineOptions &options)
+{
+    auto stopRequested = [&options] {
+        return options.stopRequest && options.stopRequest->load(std::memory_order_relaxed) != 0;
+    };
+    // The old movie stays until the new one is complete: the render writes to a
+    // new file beside it.
+    MovieFile movie;
+    if (outputFile) {
+        if (const std::string problem = movie.Create(outputFile); !problem.empty()) {
+            ShowMessage(problem.c_str());
+            return -1;
+        }
+    }
     media::CoInitialize(nullptr);
     const UINT progressMessage = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");
 
@@ -69,10 +105,14 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
         return -1;
     }
 
-    const std::u16string script = win32::AnsiToWide(win32::FixedScriptPath());
-    graph->AddSourceFilter(script.c_str(), u"Source", source.Put());
+    const std::string scriptPath = win32::FixedScriptPath();
+    const std::string folderProblem = win32::TempFolderProblem();
+    const std::u16string script = win32::AnsiToWide(scriptPath);
+    if (!scriptPath.empty())
+        graph->AddSourceFilter(script.c_str(), u"Source", source.Put());
     if (!source) {
-        ShowMessage("Could not load source filter for file");
+        ShowMessageWithReason("Could not load source filter for file",
+                              scriptPath.empty() ? folderProblem : GraphReason(graph));
         return -1;
     }
 
@@ -87,7 +127,7 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
         return -1;
     }
 
-    const std::u16string output = win32::AnsiToWide(outputFile ? outputFile : "");
+    const std::u16string output = win32::AnsiToWide(movie.TemporaryPath());
     if (FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, outputFile ? output.c_str() : nullptr,
                                           mux.Put(), sink.Put()))) {
         ShowMessage("Cannot set up MUX and File Writer");
@@ -100,11 +140,13 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     muxIn = ComPtr<IPin>::Attach(InputPinAt(mux.Get(), 0));
 
     if (FAILED(graph->Connect(sourceOut.Get(), compressorIn.Get()))) {
-        ShowMessage("Could not connect photo source to compressor.\r\n\r\n");
+        ShowMessageWithReason("Could not connect photo source to compressor.\r\n\r\n",
+                              compressor ? GraphReason(graph)
+                                         : MissingCompressorReason(compressorIndex));
         return -1;
     }
     if (FAILED(graph->Connect(compressorOut.Get(), muxIn.Get()))) {
-        ShowMessage("Could not connect compressor to mux.\r\n\r\n");
+        ShowMessageWithReason("Could not connect compressor to mux.\r\n\r\n", GraphReason(graph));
         return -1;
     }
 
@@ -113,7 +155,8 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
         ComPtr<IBaseFilter> music;
         graph->AddSourceFilter(sound.c_str(), u"Music source", music.Put());
         if (!music) {
-            ShowMessage("Could not load Music Source filter for file");
+            ShowMessageWithReason("Could not load Music Source filter for file",
+                                  GraphReason(graph));
             return -1;
         }
         ComPtr<IPin> musicOut = ComPtr<IPin>::Attach(OutputPinAt(music.Get(), 0));
@@ -132,12 +175,16 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     if (FAILED(mediaFilter->SetSyncSource(nullptr)))
         ShowMessage("Could not SetSyncSource NULL on the graph");
 
+    if (stopRequested())
+        return MURELINE_STOPPED;
+
     if (FAILED(control->Run())) {
         ShowMessage("Could not run compression graph");
         return -1;
     }
 
     LONG code = 0;
+    bool stopped = false;
     do {
         code = 0;
         events->WaitForCompletion(100, &code);
@@ -145,19 +192,27 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
         seeking->GetCurrentPosition(&position);
         const auto milliseconds = static_cast<std::uint32_t>(position / 10000);
         win32::SendMessageA(notifyWindow, progressMessage, static_cast<WPARAM>(milliseconds), 0);
-    } while (code == 0);
+        stopped = code == 0 && stopRequested();
+    } while (code == 0 && !stopped);
 
     control->Stop();
+    if (stopped)
+        return MURELINE_STOPPED;
 
     // An aborted graph is a failed render, not a finished movie: the multiplexer
     // has closed what it had written into a playable but short file, which must
     // not stand under the movie's name.
     if (code != EC_COMPLETE) {
-        DiscardMovie(outputFile);
         const std::string message
             = "Could not complete compression graph\r\n\r\n" + GraphReason(graph);
         ShowMessage(message.c_str());
         return -1;
+    }
+    if (outputFile) {
+        if (const std::string problem = movie.Commit(); !problem.empty()) {
+            ShowMessage(("Could not complete compression graph\r\n\r\n" + problem).c_str());
+            return -1;
+        }
     }
     return 0;
 }
@@ -166,22 +221,29 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
 
 } // namespace mureline
 
+extern "C" int photo2AviEx(HWND notifyWindow, const char *outputFile, int compressorIndex,
+                           const char *soundFile, const MurelineOptions *options)
+{
+    // Whatever happens, the movie's new file is gone before the message shows:
+    // it is removed as the render's scope ends.
+    try {
+        return mureline::Render(notifyWindow, outputFile, compressorIndex, soundFile,
+                                mureline::OptionsOf(options));
+    } catch (const std::exception &e) {
+        const std::string message
+            = std::string("Could not complete compression graph\r\n\r\n") + e.what();
+        mureline::ShowMessage(message.c_str());
+    } catch (...) {
+        mureline::ShowMessage("Could not complete compression graph");
+    }
+    return -1;
+}
+
 extern "C" int photo2Avi(HWND notifyWindow, const char *outputFile, int frameWidth, int frameHeight,
                          int compressorIndex, int durationSeconds, const char *soundFile)
 {
     (void)frameWidth;
     (void)frameHeight;
     (void)durationSeconds;
-    try {
-        return mureline::Render(notifyWindow, outputFile, compressorIndex, soundFile);
-    } catch (const std::exception &e) {
-        mureline::DiscardMovie(outputFile);
-        const std::string message
-            = std::string("Could not complete compression graph\r\n\r\n") + e.what();
-        mureline::ShowMessage(message.c_str());
-    } catch (...) {
-        mureline::DiscardMovie(outputFile);
-        mureline::ShowMessage("Could not complete compression graph");
-    }
-    return -1;
+    return photo2AviEx(notifyWindow, outputFile, compressorIndex, soundFile, nullptr);
 }

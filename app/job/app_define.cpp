@@ -1,5 +1,6 @@
 #include "app/job/app_define.h"
 
+#include "platform/forms/errors.h"
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 #include "platform/win32/shell.h"
@@ -9,7 +10,10 @@ namespace quillon {
 std::string GetTempDirectory()
 {
     std::string path = win32::GetTempPathA();
-    if (path.empty() || path.back() != '/')
+    // A refused folder must not become "/" and the job files land in the root.
+    if (path.empty())
+        throw forms::Exception(win32::TempFolderProblem());
+    if (path.back() != '/')
         path += '/';
     return path;
 }

@@ -9,7 +9,9 @@
 
 namespace quillon {
 
-// The system's temporary folder, ending in '/'.
+// The system's temporary folder, ending in '/': the job folder of this user.
+// Raises forms::Exception naming the folder when it is refused (a link,
+// another user's, open to others).
 std::string GetTempDirectory();
 
 // Shows the platform's folder chooser titled "Please specify a directory" (file

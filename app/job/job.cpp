@@ -8,6 +8,9 @@
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace quillon {
 
 int IntervalValue(const std::string &intervalText)
@@ -46,6 +49,21 @@ void WriteParamIni(const std::string &tempFolder, int width, int height, int int
     }
 }
 
+bool TryLockJobFolder(win32::FolderLock &lock)
+{
+    const std::string folder = GetTempDirectory();
+    switch (lock.TryLock(folder)) {
+    case win32::FolderLock::Result::Taken:
+        return true;
+    case win32::FolderLock::Result::Busy:
+        return false;
+    case win32::FolderLock::Result::Failed:
+        break;
+    }
+    throw forms::Exception("The job folder \"" + folder
+                           + "\" cannot be used: " + std::strerror(errno) + ".");
+}
+
 std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job)
 {
     // The job files and the script carry one path a line and between quotes.
@@ -68,6 +86,7 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
         = DurationSeconds(static_cast<std::int64_t>(settings.photos.size()), interval);
     if (win32::FileExists(settings.soundFile))
         job.SoundFile = settings.soundFile;
+    job.Movie = settings.movie;
 
     // A folder that cannot be created is not reported here: the record then
     // holds an empty folder and the renderer reports what it cannot write.
@@ -90,7 +109,22 @@ std::string MissingOutputFolderMessage(const std::string &folder)
 
 std::string MoviePath(const TWorkThreadInfo &job)
 {
-    return job.OutputFolder + "photo_video.avi";
+    return job.OutputFolder + "photo_video." + ContainerExtension(job.Movie.container);
+}
+
+const char *ContainerExtension(MovieOptions::Container container)
+{
+    switch (container) {
+    case MovieOptions::Container::Mp4:
+        return "mp4";
+    case MovieOptions::Container::Matroska:
+        return "mkv";
+    case MovieOptions::Container::WebM:
+        return "webm";
+    case MovieOptions::Container::Avi:
+        break;
+    }
+    return "avi";
 }
 
 } // namespace quillon

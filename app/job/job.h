@@ -3,6 +3,10 @@
 // a run.
 #pragma once
 
+#include "platform/win32/tempfolder.h"
+
+#include "app/job/movie_options.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +22,8 @@ public:
     int CompressorIndex = -1;
     std::int64_t DurationSeconds = 0;
     std::string SoundFile;
+    // The movie's further choices, copied from the settings by every run.
+    MovieOptions Movie;
 };
 
 // Everything the run takes from the settings, as the controls hold it.
@@ -30,6 +36,7 @@ struct JobSettings
     std::string outputFolder; // the output folder box's text
     int compressorIndex = -1; // position in the video compressor category
     std::string soundFile;    // the sound file box's text, "" for none
+    MovieOptions movie;       // the choices beyond the output view's original ones
 };
 
 // The interval box's value: its text as a decimal number, or its minimum 1
@@ -48,6 +55,21 @@ void WritePhotoList(const std::string &tempFolder, const std::vector<std::string
 // "param.ini", section Temp: OutputWidth, OutputHeight, Interval, in that order.
 // Raises forms::EIniFileException ("Unable to write to %s") on failure.
 void WriteParamIni(const std::string &tempFolder, int width, int height, int interval);
+
+// A run holds the lock of its job folder from writing the job files until the
+// renderer is done with them, so that no other run of this user's (another
+// program, a quillon-render) writes its own job over them in between. Takes
+// it without waiting: false when another run holds it. Raises forms::Exception
+// naming the folder when the folder is refused or cannot be locked.
+bool TryLockJobFolder(win32::FolderLock &lock);
+
+// What the program says when Go finds another process's run under way, and
+// what quillon-render says while it waits for one.
+inline constexpr const char *JobFolderBusyText
+    = "Another movie of this user is being made at the moment. Press Go again once it is "
+      "finished.";
+inline constexpr const char *WaitingForJobFolderText
+    = "Waiting for another movie of this user to finish ...";
 
 // Steps of a run between its checks and its worker thread: writes the photo
 // list, "param.ini" and the script, fills the job record and creates the output
@@ -69,7 +91,8 @@ inline constexpr const char *ConversionCompletedText = "Video File Generation Co
 // made (the movie would otherwise land in whatever folder the program runs in).
 std::string MissingOutputFolderMessage(const std::string &folder);
 
-// The movie file of a record: the output folder followed by "photo_video.avi".
+// The movie file of a record: the output folder followed by "photo_video." and
+// the container's extension ("photo_video.avi" by default).
 std::string MoviePath(const TWorkThreadInfo &job);
 
 } // namespace quillon

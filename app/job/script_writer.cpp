@@ -71,7 +71,10 @@ void WriteScript(const std::vector<std::string> &photos, int standard, int resol
                  const std::string &intervalText)
 {
     const std::string script = BuildScript(photos, standard, resolution, intervalText);
-    SaveTextFile(win32::FixedScriptPath(), script);
+    const std::string path = win32::FixedScriptPath();
+    if (path.empty())
+        throw forms::Exception(win32::TempFolderProblem());
+    SaveTextFile(path, script);
 }
 
 } // namespace quillon

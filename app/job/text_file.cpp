@@ -3,16 +3,15 @@
 #include "platform/forms/errors.h"
 #include "platform/win32/files.h"
 
-#include <cerrno>
-
 namespace quillon {
 
 void SaveTextFile(const std::string &path, const std::string &text)
 {
     // Replaced as a whole: a disk that fills up half way through leaves the
     // previous job's file as it was, not cut short.
-    if (!win32::ReplaceFileContent(path, text))
-        throw forms::EFCreateError::forFile(path, errno);
+    std::string reason;
+    if (!win32::ReplaceFileContent(path, text, &reason))
+        throw forms::EFCreateError::forFile(path, reason);
 }
 
 } // namespace quillon

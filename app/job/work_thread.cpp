@@ -14,9 +14,11 @@ TWorkThread::TWorkThread(TWorkThreadInfo &JobInfo)
     NormaliseOutputFolder(JobInfo);
 }
 
-TPhoto2VideoThread::TPhoto2VideoThread(TWorkThreadInfo &JobInfo, TConversionWindow &Window)
+TPhoto2VideoThread::TPhoto2VideoThread(TWorkThreadInfo &JobInfo, TConversionWindow &Window,
+                                       win32::FolderLock JobFolderLock)
     : TWorkThread(JobInfo)
     , Window(Window)
+    , JobFolderLock(std::move(JobFolderLock))
 {}
 
 void TPhoto2VideoThread::Execute()
@@ -31,6 +33,7 @@ void TPhoto2VideoThread::Execute()
     } else {
         result = RenderMovie(Window.Handle(), JobInfo);
     }
+    JobFolderLock.Release();
 
     Synchronize([this] { Window.ConversionFinished(); });
     MessageText = result < 0 ? ConversionFailedText : ConversionCompletedText;

@@ -51,7 +51,10 @@ protected:
 class TPhoto2VideoThread : public TWorkThread
 {
 public:
-    TPhoto2VideoThread(TWorkThreadInfo &JobInfo, TConversionWindow &Window);
+    // `JobFolderLock`, when held, is kept until the renderer is done with the
+    // job files.
+    TPhoto2VideoThread(TWorkThreadInfo &JobInfo, TConversionWindow &Window,
+                       win32::FolderLock JobFolderLock = {});
 
 protected:
     // Status "Converting photo to video stream ... ", the render, the end-of-run
@@ -66,6 +69,7 @@ protected:
 
 private:
     TConversionWindow &Window;
+    win32::FolderLock JobFolderLock;
 };
 
 } // namespace quillon

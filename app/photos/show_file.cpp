@@ -2,13 +2,12 @@
 
 #include "app/job/text_file.h"
 #include "platform/forms/sysutils.h"
+#include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,7 +22,7 @@ constexpr const char *kPhotosSection = "Photos";
 constexpr int kVersion = 1;
 // A show of a hundred thousand photos is a few megabytes; anything far larger
 // is not a show.
-constexpr off_t kLargestShow = 64L * 1024 * 1024;
+constexpr std::size_t kLargestShow = 64L * 1024 * 1024;
 
 constexpr const char *kStandards[] = {"NTSC", "PAL"};
 constexpr const char *kResolutions[] = {"High", "Medium", "Low"};
@@ -36,28 +35,16 @@ bool SameName(std::string_view a, std::string_view b)
            });
 }
 
-// The file's bytes; only a plain file is read, so that a FIFO or a device
-// named like a show cannot hold the program up.
+// The file's bytes, as the stand-in reads input files (a FIFO or a device
+// named like a show is refused, never waited for), and no more than a show
+// can be.
 std::optional<std::string> ReadWhole(const std::string &path, std::string &reason)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        reason = std::strerror(errno);
+    const int fd = win32::OpenInputFile(path, &reason);
+    if (fd < 0)
         return std::nullopt;
-    }
-    struct stat st
-    {};
     std::optional<std::string> text;
-    if (::fstat(fd, &st) != 0)
-        reason = std::strerror(errno);
-    else if (S_ISDIR(st.st_mode))
-        reason = std::strerror(EISDIR);
-    else if (!S_ISREG(st.st_mode))
-        reason = "it is not a regular file";
-    else if (st.st_size > kLargestShow)
-        reason = "it is too large to be a show";
-    else
-        text.emplace();
+    text.emplace();
     char buffer[65536];
     while (text) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

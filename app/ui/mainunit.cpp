@@ -646,6 +646,13 @@ void TMainForm::pnl3_btnGoClick(QObject *)
         ShowMessage(FHandle, "Please add some photos first.");
         return;
     }
+    // A run of another process (a second program, a quillon-render) would
+    // write its own job over this one's files.
+    win32::FolderLock jobFolderLock;
+    if (!TryLockJobFolder(jobFolderLock)) {
+        ShowMessage(FHandle, JobFolderBusyText);
+        return;
+    }
     if (!HasDivXCompressor()) {
         if (win32::MessageBoxA(
                 FHandle,
@@ -670,7 +677,7 @@ void TMainForm::pnl3_btnGoClick(QObject *)
     settings.soundFile = edtSoundFile->text().toStdString();
     FTotalSeconds = PrepareConversion(settings, *FWorkThreadInfo);
 
-    auto *thread = new TPhoto2VideoThread(*FWorkThreadInfo, *this);
+    auto *thread = new TPhoto2VideoThread(*FWorkThreadInfo, *this, std::move(jobFolderLock));
     thread->OnTerminate = [this](forms::TThread *) { WorkerEnded(); };
     ++FRunningWorkers;
     // From here on the thread frees itself; nothing keeps a reference to it.

@@ -2,9 +2,11 @@
 
 #include "platform/forms/application.h"
 #include "platform/forms/sysutils.h"
+#include "platform/win32/files.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QImageReader>
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <unistd.h>
 
 namespace quillon {
 
@@ -283,7 +286,12 @@ void AddPreview(QFileDialog &dialog)
     grid->addWidget(preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
     QObject::connect(
         &dialog, &QFileDialog::currentChanged, preview, [preview](const QString &path) {
-            QImageReader reader(path);
+            // Only a plain file is opened: pointing at a FIFO must not hang the dialog.
+            QFile file;
+            const int fd = win32::OpenInputFile(QFile::encodeName(path).toStdString());
+            if (fd >= 0 && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+                ::close(fd);
+            QImageReader reader(&file);
             reader.setAutoTransform(true);
             const QSize size = reader.size();
             if (size.isValid()) {

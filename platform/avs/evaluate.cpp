@@ -4,6 +4,7 @@
 #include "platform/avs/avs.h"
 #include "platform/avs/filters.h"
 #include "platform/avs/script.h"
+#include "platform/win32/files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -529,38 +530,11 @@ const std::vector<Function> &functions()
 
 std::string readScript(const std::string &path)
 {
-    auto fail = [&](int error) {
-        throw Error("Cannot open the script \"" + path + "\": " + std::strerror(error));
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        fail(errno);
-    struct stat st
-    {};
-    int statError = ::fstat(fd, &st) != 0 ? errno : 0;
-    if (!statError && !S_ISREG(st.st_mode))
-        statError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (statError) {
-        ::close(fd);
-        fail(statError);
-    }
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            fail(e);
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return text;
+    std::string reason;
+    std::optional<std::string> text = win32::ReadInputFile(path, &reason);
+    if (!text)
+        throw Error("Cannot open the script \"" + path + "\": " + reason);
+    return std::move(*text);
 }
 
 } // namespace

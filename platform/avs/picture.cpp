@@ -2,6 +2,7 @@
 
 #include "platform/avs/avs.h"
 #include "platform/jpeg/jpeg.h"
+#include "platform/win32/files.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -60,23 +61,16 @@ public:
         : path_(path)
     {
         // A FIFO or a device could block or never end; only plain files are pictures.
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        std::string reason;
+        fd_ = win32::OpenInputFile(path, &reason);
         if (fd_ < 0)
-            fail(path, std::strerror(errno));
+            fail(path, reason);
         struct stat st
         {};
         if (::fstat(fd_, &st) != 0) {
             const int e = errno;
             ::close(fd_);
             fail(path, std::strerror(e));
-        }
-        if (S_ISDIR(st.st_mode)) {
-            ::close(fd_);
-            fail(path, std::strerror(EISDIR));
-        }
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd_);
-            fail(path, "it is not a regular file");
         }
         size_ = st.st_size;
     }

@@ -34,7 +34,11 @@ public:
     using Exception::Exception;
     static EFCreateError forFile(const std::string &path, int error)
     {
-        return EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
+        return forFile(path, std::string(std::strerror(error)));
+    }
+    static EFCreateError forFile(const std::string &path, const std::string &reason)
+    {
+        return EFCreateError("Cannot create file \"" + path + "\". " + reason);
     }
 };
 

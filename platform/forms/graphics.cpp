@@ -2,6 +2,9 @@
 
 #include "platform/forms/errors.h"
 
+#include "platform/win32/files.h"
+
+#include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QPalette>
@@ -183,30 +186,29 @@ void TBitmap::SetSize(int width, int height)
 void TBitmap::LoadFromFile(const std::string &path)
 {
     // QImageReader only says "Unable to read image data" for a missing file; the
-    // system's own reason is worth more to the user.
-    // Not blocking: a FIFO named like a photo would wait for a writer for ever.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // system's own reason is worth more to the user. Qt reads the file opened
+    // here: a name that is not UTF-8 stays as it is, and a FIFO put in its
+    // place cannot block the reader.
+    std::string reason;
+    const int fd = win32::OpenInputFile(path, &reason);
     if (fd < 0)
-        throw EInvalidGraphic::forFile(path, std::strerror(errno));
+        throw EInvalidGraphic::forFile(path, reason);
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw EInvalidGraphic::forFile(path, file.errorString().toStdString());
+    }
     struct stat st
     {};
-    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    if (!folder && !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw EInvalidGraphic::forFile(path, "it is not a regular file");
-    }
     std::uint8_t header[54] = {};
-    const bool whole = folder || ::pread(fd, header, sizeof header, 0) < 0
+    const bool whole = ::fstat(fd, &st) != 0 || ::pread(fd, header, sizeof header, 0) < 0
                        || storedPixelsFit(header, static_cast<long long>(st.st_size));
-    ::close(fd);
-    if (folder)
-        throw EInvalidGraphic::forFile(path, std::strerror(EISDIR));
     // Qt's reader keeps the rows of a cut file that it got and leaves the rest
     // black; the framework's reader fails on the short read.
     if (!whole)
         throw EInvalidGraphic::forFile(path, "Stream read error");
 
-    QImageReader reader(QString::fromStdString(path), "bmp");
+    QImageReader reader(&file, "bmp");
     reader.setDecideFormatFromContent(false);
     QImage image = reader.read();
     if (image.isNull()) {

@@ -1,12 +1,12 @@
 #include "platform/jpeg/jpeg.h"
 
+#include "platform/win32/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -77,28 +77,16 @@ Decoder::Decoder(const std::string &path)
 {
     State &s = *state_;
     s.path = path;
-    // A FIFO or a device named like a photo would block the open or the reads
-    // for ever: only plain files are decoded.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // A FIFO or a device in the list would block for good: only plain files.
+    std::string reason;
+    const int fd = win32::OpenInputFile(path, &reason);
     if (fd < 0)
-        s.fail(std::strerror(errno));
-    struct stat st
-    {};
-    if (::fstat(fd, &st) != 0) {
-        const int e = errno;
-        ::close(fd);
-        s.fail(std::strerror(e));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        s.fail(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "it is not a regular file");
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        s.fail(reason);
     s.file = ::fdopen(fd, "rb");
     if (!s.file) {
-        const int e = errno;
+        const int error = errno;
         ::close(fd);
-        s.fail(std::strerror(e));
+        s.fail(std::strerror(error));
     }
 
     s.cinfo.err = jpeg_std_error(&s.err.base);

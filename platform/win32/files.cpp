@@ -2,23 +2,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace win32 {
-
-std::string GetTempPathA()
-{
-    const char *env = std::getenv("TMPDIR");
-    std::string path = (env && *env) ? env : "/tmp";
-    if (path.back() != '/')
-        path += '/';
-    return path;
-}
 
 std::string GetShortPathNameA(const std::string &path)
 {
@@ -115,17 +109,50 @@ bool DirectoryExists(const std::string &path)
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+// A read-only file, as Windows has them: one without any write permission
+// (whoever asks, root too).
+bool isReadOnly(const struct stat &st)
+{
+    return !S_ISLNK(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+// Windows deletes or replaces neither a folder nor a read-only file; errno says
+// which it is.
+bool mayRemove(const struct stat &st)
+{
+    errno = S_ISDIR(st.st_mode) ? EISDIR : isReadOnly(st) ? EACCES : 0;
+    return errno == 0;
+}
+
+} // namespace
+
 BOOL DeleteFileA(const std::string &path)
 {
     struct stat st
     {};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || !mayRemove(st))
         return FALSE;
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
+    return ::unlink(path.c_str()) == 0 ? TRUE : FALSE;
+}
+
+BOOL MoveFileExA(const std::string &existing, const std::string &newName, DWORD flags)
+{
+    if (existing.empty() || newName.empty()) {
+        errno = ENOENT;
         return FALSE;
     }
-    return ::unlink(path.c_str()) == 0 ? TRUE : FALSE;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING))
+        return ::renameat2(AT_FDCWD, existing.c_str(), AT_FDCWD, newName.c_str(), RENAME_NOREPLACE)
+                       == 0
+                   ? TRUE
+                   : FALSE;
+    struct stat st
+    {};
+    if (::lstat(newName.c_str(), &st) == 0 && !mayRemove(st))
+        return FALSE;
+    return ::rename(existing.c_str(), newName.c_str()) == 0 ? TRUE : FALSE;
 }
 
 namespace {
@@ -155,75 +182,170 @@ bool closeKeepingError(int fd, bool ok)
     return ok && closed;
 }
 
-BOOL rewriteInPlace(const std::string &path, const std::string &text)
+// O_EXCL makes the name ours alone: it fails for anything that stands there,
+// a link included, so nothing planted at a guessed name is ever written.
+int createBeside(const std::string &path, unsigned mode, std::string *name)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    // Room for the dot and the ending within a file name's 255 bytes.
+    const std::string base = path.substr(folder.size(), 200);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::uint32_t random = 0;
+        if (::getrandom(&random, sizeof random, 0) != sizeof random)
+            random = static_cast<std::uint32_t>(::getpid()) * 2654435761u + attempt;
+        char ending[16];
+        std::snprintf(ending, sizeof ending, ".%08x.new", static_cast<unsigned>(random));
+        *name = folder + "." + base + ending;
+        const int fd
+            = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// For a file of the user's own in a folder that may not be written. Not
+// truncated on opening: what stands there may have changed since it was looked
+// at, and only a plain file is emptied.
+bool rewriteInPlace(const std::string &path, const std::string &text)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return FALSE;
-    return closeKeepingError(fd, writeAll(fd, text)) ? TRUE : FALSE;
+        return false;
+    struct stat st
+    {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        ok = false;
+    }
+    ok = ok && ::ftruncate(fd, 0) == 0 && writeAll(fd, text);
+    return closeKeepingError(fd, ok);
 }
 
 } // namespace
 
-BOOL ReplaceFileContent(const std::string &path, const std::string &text)
+std::string CreateFileBeside(const std::string &path, unsigned mode)
 {
     if (path.empty()) {
         errno = ENOENT;
-        return FALSE;
+        return {};
     }
-    // The new file goes beside the file a link points at, so the link stays.
-    std::string target = path;
+    std::string name;
+    const int fd = createBeside(path, mode, &name);
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return name;
+}
+
+BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::string *reason)
+{
+    auto fail = [reason](int error, const char *why = nullptr) {
+        if (reason)
+            *reason = why ? why : std::strerror(error);
+        errno = error;
+        return FALSE;
+    };
+    if (path.empty())
+        return fail(ENOENT);
     struct stat st
     {};
-    const bool existed = ::stat(path.c_str(), &st) == 0;
+    const bool existed = ::lstat(path.c_str(), &st) == 0;
+    if (!existed && errno != ENOENT)
+        return fail(errno);
     if (existed) {
-        if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            return FALSE;
-        }
+        if (S_ISLNK(st.st_mode))
+            return fail(ELOOP, "Is a symbolic link");
+        if (S_ISDIR(st.st_mode))
+            return fail(EISDIR);
         if (!S_ISREG(st.st_mode))
-            return rewriteInPlace(path, text); // a device or a pipe has no content to keep
-        if (::access(path.c_str(), W_OK) != 0)
-            return FALSE;
-        if (char *real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
+            return fail(EINVAL, "Not a regular file");
+        if (isReadOnly(st)
+            || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+            return fail(EACCES);
     }
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-
     std::string temporary;
-    int fd = -1;
-    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = folder + "." + name + "." + std::to_string(::getpid()) + "."
-                    + std::to_string(attempt) + ".new";
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    existed ? 0600 : 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
+    const int fd = createBeside(path, 0600, &temporary);
     if (fd < 0) {
-        // A file that may be written in a folder that may not.
-        if (existed && (errno == EACCES || errno == EPERM || errno == EROFS))
-            return rewriteInPlace(target, text);
-        return FALSE;
+        const int error = errno;
+        if (existed && st.st_uid == ::geteuid()
+            && (error == EACCES || error == EPERM || error == EROFS))
+            return rewriteInPlace(path, text) ? TRUE : fail(errno);
+        return fail(error);
     }
     bool ok = writeAll(fd, text);
-    if (ok && existed) {
-        // Root rewriting another user's file gives it back to that user.
-        [[maybe_unused]] const int owned = ::fchown(fd, st.st_uid, st.st_gid);
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    }
-    ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), target.c_str()) == 0;
+    ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {
-        const int saved = errno;
+        const int error = errno;
         ::unlink(temporary.c_str());
-        errno = saved;
-        return FALSE;
+        return fail(error);
     }
     return TRUE;
+}
+
+int OpenInputFile(const std::string &path, std::string *reason)
+{
+    auto refuse = [reason](int error, const char *why = nullptr) {
+        if (reason)
+            *reason = why ? why : std::strerror(error);
+        errno = error;
+        return -1;
+    };
+    struct stat st
+    {};
+    if (path.empty())
+        return refuse(ENOENT);
+    if (::stat(path.c_str(), &st) != 0)
+        return refuse(errno);
+    if (S_ISDIR(st.st_mode))
+        return refuse(EISDIR);
+    if (!S_ISREG(st.st_mode))
+        return refuse(EINVAL, "Not a regular file");
+    // Non-blocking in case something else has taken the name since.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(errno);
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return S_ISDIR(st.st_mode) ? refuse(EISDIR) : refuse(EINVAL, "Not a regular file");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+std::optional<std::string> ReadInputFile(const std::string &path, std::string *reason)
+{
+    const int fd = OpenInputFile(path, reason);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            if (reason)
+                *reason = std::strerror(error);
+            errno = error;
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
 }
 
 bool ForceDirectories(const std::string &path)
@@ -255,11 +377,6 @@ std::string GetProgramFolder()
         }
         buffer.resize(buffer.size() * 2);
     }
-}
-
-std::string FixedScriptPath()
-{
-    return GetTempPathA() + "temp.avs";
 }
 
 } // namespace win32

@@ -1,6 +1,7 @@
 // Paths, file attributes and folder listings.
 #pragma once
 
+#include "platform/win32/tempfolder.h"
 #include "platform/win32/types.h"
 
 #include <optional>
@@ -15,9 +16,6 @@ constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
-
-// $TMPDIR when set and not empty, else /tmp; always ends in '/'.
-QUILLON_WIN32_API std::string GetTempPathA();
 
 // The short form of an existing path is the path itself; "" when it does not exist.
 QUILLON_WIN32_API std::string GetShortPathNameA(const std::string &path);
@@ -47,25 +45,55 @@ QUILLON_WIN32_API std::optional<FileIdentity> GetFileIdentity(const std::string 
 QUILLON_WIN32_API bool FileExists(const std::string &path);      // anything but a folder
 QUILLON_WIN32_API bool DirectoryExists(const std::string &path); // a folder, links followed
 
-// Removes a file (never a folder); FALSE when there was none or it stays.
+// Removes a file (never a folder; a link itself, not what it points at). As on
+// Windows a read-only file, one without any write permission, is not removed.
+// FALSE when there was none or it stays; errno tells why.
 QUILLON_WIN32_API BOOL DeleteFileA(const std::string &path);
 
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+
+// Gives the file `existing` the name `newName` in one step, never following a
+// link at either name. With MOVEFILE_REPLACE_EXISTING a file (or link) of that
+// name is replaced, unless it is one that DeleteFileA would not remove (EACCES)
+// or a folder (EISDIR); without it an existing name is refused (EEXIST).
+QUILLON_WIN32_API BOOL MoveFileExA(const std::string &existing, const std::string &newName,
+                                   DWORD flags);
+
+// Makes a new, empty file beside `path`: in the same folder, hidden, named
+// after it with a random ending, created where no file or link stood, with
+// `mode` less the umask. Content written there takes `path`'s name later
+// (MoveFileExA), so that the old file stays whole until the new one is. Its
+// name, or "" with errno set.
+QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned mode);
+
 // Replaces the file's whole content, or creates the file. The text goes to a
-// new file beside it that then takes the name, so a write that fails half way
-// (a full disk) leaves the old content whole; the file keeps its permissions
-// and owner, and a link keeps pointing at it. Where no new file can be made
-// beside it (a folder that may not be written) the file is rewritten in place.
-// FALSE when the text cannot be written; errno tells why.
-QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text);
+// new file beside it (mode 0600, this user's) that then takes the name, so a
+// write that fails half way (a full disk) leaves the old content whole and
+// nobody else's file or mode is ever given to it. A link, a folder or anything
+// else but a plain file at the name is refused, never followed or opened, and
+// so is a file this user may not write. Where no new file can be made beside
+// it (a folder that may not be written) the user's own file is rewritten in
+// place. FALSE when the text cannot be written; errno tells why, and `reason`,
+// when given, says it for the user.
+QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text,
+                                          std::string *reason = nullptr);
+
+// Opens a file to read it. Only a plain file is opened (links followed): a
+// FIFO, a device or a folder is refused before it is opened, so that nothing
+// blocks or happens on opening. The descriptor (close-on-exec), or -1 with
+// errno set and `reason` saying why for the user ("Not a regular file" where
+// the system has no word for it).
+QUILLON_WIN32_API int OpenInputFile(const std::string &path, std::string *reason = nullptr);
+
+// The whole content of a file that OpenInputFile opens; nullopt with errno
+// set, and `reason` saying why, when it cannot be read.
+QUILLON_WIN32_API std::optional<std::string> ReadInputFile(const std::string &path,
+                                                           std::string *reason = nullptr);
 
 // Creates the folder and every missing parent; true when the folder exists afterwards.
 QUILLON_WIN32_API bool ForceDirectories(const std::string &path);
 
 // The folder of the running program, ending in '/'.
 QUILLON_WIN32_API std::string GetProgramFolder();
-
-// The slide-show script's fixed place: temp.avs in the temporary folder. The
-// script writer and the renderer both take it from here.
-QUILLON_WIN32_API std::string FixedScriptPath();
 
 } // namespace win32

@@ -142,37 +142,11 @@ Located locate(const std::string &text, const std::vector<Line> &lines, const st
     return found;
 }
 
-// The whole file, or nullopt when it cannot be read (errno says why).
+// The whole file, or nullopt when it cannot be read (errno says why). Only a
+// plain file is read: a FIFO in its place would block for ever.
 std::optional<std::string> readFile(const std::string &fileName)
 {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st
-    {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return text;
+    return ReadInputFile(fileName);
 }
 
 std::optional<int> parseInteger(std::string_view s)

@@ -15,9 +15,9 @@
 namespace win32 {
 
 // The value of `key`, or `defaultValue` when the file, the section or the key is
-// missing. A present but empty value is returned as "". With a non-zero
-// `bufferSize` the result is cut to bufferSize - 1 characters, as a caller's
-// buffer of that size would cut it.
+// missing, or the file is not a plain file (a FIFO is never opened). A present but empty value is
+// returned as "". With a non-zero `bufferSize` the result is cut to bufferSize - 1 characters, as a
+// caller's buffer of that size would cut it.
 QUILLON_WIN32_API std::string GetPrivateProfileStringA(const std::string &section,
                                                        const std::string &key,
                                                        const std::string &defaultValue,
@@ -29,8 +29,9 @@ QUILLON_WIN32_API std::string GetPrivateProfileStringA(const std::string &sectio
 QUILLON_WIN32_API int GetPrivateProfileIntA(const std::string &section, const std::string &key,
                                             int defaultValue, const std::string &fileName);
 
-// Creates the file and the section when missing. FALSE when the file cannot be
-// read back or written (a folder in its place, a missing folder, a read-only
+// Creates the file and the section when missing, as ReplaceFileContent writes
+// files. FALSE when the file cannot be read back or written (a folder, a link
+// or anything but a plain file in its place, a missing folder, a read-only
 // file), and errno tells why.
 QUILLON_WIN32_API BOOL WritePrivateProfileStringA(const std::string &section,
                                                   const std::string &key, const std::string &value,

@@ -59,7 +59,7 @@ std::u16string AnsiToWide(const std::string &text)
         } else if ((b & 0xF8) == 0xF0) {
             extra = 3, c = b & 0x07, min = 0x10000;
         } else {
-            out += u'\uFFFD';
+            out += static_cast<char16_t>(0xDC00 + b);
             ++i;
             continue;
         }
@@ -71,7 +71,7 @@ std::u16string AnsiToWide(const std::string &text)
         }
         if (j <= static_cast<std::size_t>(extra) || c < min || c > 0x10FFFF
             || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
+            out += static_cast<char16_t>(0xDC00 + b);
             i += 1;
             continue;
         }
@@ -91,6 +91,9 @@ std::string WideToAnsi(const std::u16string &text)
             && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            out += static_cast<char>(c - 0xDC00);
+            continue;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }

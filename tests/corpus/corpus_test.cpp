@@ -47,6 +47,7 @@ const char *const kRendererMessages[] = {
     "Could not load Music Source filter for file",
     "Could not run compression graph",
     "Could not complete compression graph\r\n\r\n",
+    "Cannot create file \"",
 };
 
 constexpr const char *kRunFailed = "An error occured when convert photo to video stream.\n";
@@ -198,9 +199,9 @@ protected:
         std::string list;
         for (const std::string &photo : photos)
             list += photo + "\r\n";
-        WriteFile(dir.file("param.ini"),
+        WriteFile(dir.job("param.ini"),
                   "[Temp]\r\nOutputWidth=352\r\nOutputHeight=240\r\nInterval=1\r\n");
-        WriteFile(dir.file("pelloryfilelist.txt"), list);
+        WriteFile(dir.job("pelloryfilelist.txt"), list);
         std::filesystem::remove_all(dir.file("stills"));
         return RunProgramWithin(
             BRINDLE_HOST, {dir.file("show.y4m"), "--png", dir.file("stills"), "--every", "30"},
@@ -310,8 +311,12 @@ TEST_F(Corpus, EachBadPictureEndsTheRenderInTheRenderersMessage)
         EXPECT_TRUE(run.err.ends_with(kRunFailed)) << bad.name << ": " << run.err;
         const std::string message = RendererMessage(run.err);
         EXPECT_FALSE(message.empty()) << bad.name << ": " << run.err;
+        // The message names the photo and says what is wrong with it.
+        EXPECT_NE(run.err.find("Cannot read the picture \"" + dir.file("inputs/" + bad.name)),
+                  std::string::npos)
+            << run.err;
         std::printf("%s: %s\n", bad.name.c_str(), message.c_str());
-        EXPECT_FALSE(Exists(movie)) << bad.name << ": a failed render leaves no movie";
+        EXPECT_EQ(ReadFile(movie), "an earlier movie") << bad.name << ": a failed render keeps it";
     }
 }
 
@@ -350,9 +355,9 @@ TEST_F(Corpus, UnusualPhotosAndNamesMakeTheMovie)
 TEST_F(Corpus, NamesTheScriptCannotCarryAreRefusedBeforeAnythingIsWritten)
 {
     const std::string good = put({"good.jpg", SolidJpeg(320, 240, kRed)});
-    WriteFile(dir.file("pelloryfilelist.txt"), "an earlier list\r\n");
-    WriteFile(dir.file("param.ini"), "[Temp]\r\nInterval=7\r\n");
-    WriteFile(dir.file("temp.avs"), "return BlankClip()\r\n");
+    WriteFile(dir.job("pelloryfilelist.txt"), "an earlier list\r\n");
+    WriteFile(dir.job("param.ini"), "[Temp]\r\nInterval=7\r\n");
+    WriteFile(dir.job("temp.avs"), "return BlankClip()\r\n");
     for (const std::string &name : NamesTheScriptCannotCarry()) {
         const std::string bad = put({name, SolidJpeg(320, 240, kGreen)});
         const MeasuredOutcome run = renderInto(dir.file("out"), {good, bad});
@@ -360,9 +365,9 @@ TEST_F(Corpus, NamesTheScriptCannotCarryAreRefusedBeforeAnythingIsWritten)
         EXPECT_EQ(run.err, "The photo \"" + bad
                                + "\" cannot be used: its name contains a double quote or a line "
                                  "break.\n");
-        EXPECT_EQ(ReadFile(dir.file("pelloryfilelist.txt")), "an earlier list\r\n");
-        EXPECT_EQ(ReadFile(dir.file("param.ini")), "[Temp]\r\nInterval=7\r\n");
-        EXPECT_EQ(ReadFile(dir.file("temp.avs")), "return BlankClip()\r\n");
+        EXPECT_EQ(ReadFile(dir.job("pelloryfilelist.txt")), "an earlier list\r\n");
+        EXPECT_EQ(ReadFile(dir.job("param.ini")), "[Temp]\r\nInterval=7\r\n");
+        EXPECT_EQ(ReadFile(dir.job("temp.avs")), "return BlankClip()\r\n");
         EXPECT_FALSE(Exists(dir.file("out/photo_video.avi")));
     }
 }
@@ -376,7 +381,7 @@ TEST_F(Corpus, AFolderLinkCycleIsScannedOnce)
     std::filesystem::create_directory_symlink(dir.file("album"), dir.file("album/itself"));
     const MeasuredOutcome run = renderInto(dir.file("out"), {dir.file("album")});
     ASSERT_EQ(run.status, 0) << Describe(run);
-    const std::string list = ReadFile(dir.file("pelloryfilelist.txt"));
+    const std::string list = ReadFile(dir.job("pelloryfilelist.txt"));
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2) << list;
     EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->packets, 25 * 3);
 }
@@ -444,9 +449,10 @@ TEST_F(Corpus, JobFilesOnAFullFileSystemStayAsTheyWere)
         = dir.file("elsewhere/a.jpg") + "\r\n" + dir.file("elsewhere/b.jpg") + "\r\n";
     const std::string params = "[Temp]\r\nOutputWidth=352\r\nOutputHeight=240\r\nInterval=4\r\n";
     const std::string script = "return BlankClip()\r\n";
-    WriteFile(dir.file("temp/pelloryfilelist.txt"), list);
-    WriteFile(dir.file("temp/param.ini"), params);
-    WriteFile(dir.file("temp/temp.avs"), script);
+    const std::string jobs = testsupport::JobFolderIn(dir.file("temp"));
+    WriteFile(jobs + "pelloryfilelist.txt", list);
+    WriteFile(jobs + "param.ini", params);
+    WriteFile(jobs + "temp.avs", script);
     temp.fill(0);
 
     // A list long enough that it cannot fit where the old one stood.
@@ -459,36 +465,42 @@ TEST_F(Corpus, JobFilesOnAFullFileSystemStayAsTheyWere)
                    + dir.file("out") + "'" + many},
         dir.path(), kTimeoutSeconds);
     EXPECT_EQ(run.status, 1) << Describe(run);
-    EXPECT_EQ(run.err, "Cannot create file \"" + dir.file("temp/pelloryfilelist.txt")
+    EXPECT_EQ(run.err, "Cannot create file \"" + jobs + "pelloryfilelist.txt"
                            + "\". No space left on device\n");
-    EXPECT_EQ(ReadFile(dir.file("temp/pelloryfilelist.txt")), list);
-    EXPECT_EQ(ReadFile(dir.file("temp/param.ini")), params);
-    EXPECT_EQ(ReadFile(dir.file("temp/temp.avs")), script);
+    EXPECT_EQ(ReadFile(jobs + "pelloryfilelist.txt"), list);
+    EXPECT_EQ(ReadFile(jobs + "param.ini"), params);
+    EXPECT_EQ(ReadFile(jobs + "temp.avs"), script);
 
     // The settings file, written key by key, grows with every key it gets: past
     // the page that the old one filled.
     const std::string fewer = "[Temp]\r\nInterval=4\r\n; " + std::string(4060, '-') + "\r\n";
     std::filesystem::remove(dir.file("temp/filler"));
-    WriteFile(dir.file("temp/param.ini"), fewer);
+    WriteFile(jobs + "param.ini", fewer);
     temp.fill(0);
-    EXPECT_THROW(quillon::WriteParamIni(dir.file("temp/"), 720, 480, 4), forms::EIniFileException);
-    EXPECT_EQ(ReadFile(dir.file("temp/param.ini")), fewer);
+    EXPECT_THROW(quillon::WriteParamIni(jobs, 720, 480, 4), forms::EIniFileException);
+    EXPECT_EQ(ReadFile(jobs + "param.ini"), fewer);
 }
 
 TEST_F(Corpus, OutputThatCannotBeWritten)
 {
     const std::string photo = put({"photo.jpg", SolidJpeg(320, 240, kRed)});
 
-    // /proc is a folder where no file can be made.
+    // /proc is a folder where no file can be made; the message says which file
+    // and why, before any rendering.
     MeasuredOutcome run = renderInto("/proc", {photo});
     EXPECT_EQ(run.status, 1) << Describe(run);
-    EXPECT_EQ(RendererMessage(run.err), "Could not run compression graph") << run.err;
+    EXPECT_NE(run.err.find("Cannot create file \"/proc/photo_video.avi\". "), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("Time:"), std::string::npos) << run.err;
 
     SmallFileSystem readOnly(dir.file("read-only"), 64 * 1024, true);
     if (readOnly.mounted()) {
         run = renderInto(dir.file("read-only"), {photo});
         EXPECT_EQ(run.status, 1) << Describe(run);
-        EXPECT_EQ(RendererMessage(run.err), "Could not run compression graph") << run.err;
+        EXPECT_NE(run.err.find("Cannot create file \"" + dir.file("read-only/photo_video.avi")
+                               + "\". Read-only file system"),
+                  std::string::npos)
+            << run.err;
     } else {
         std::printf("no read-only mount here: %s\n", readOnly.why().c_str());
     }

@@ -68,7 +68,7 @@ void Canvas::fill(Rgb colour)
 
 void Job::writeParams(int width, int height, int interval) const
 {
-    const std::string ini = temp_.file("param.ini");
+    const std::string ini = temp_.job("param.ini");
     ASSERT_TRUE(
         win32::WritePrivateProfileStringA("Temp", "OutputWidth", std::to_string(width), ini));
     ASSERT_TRUE(
@@ -79,7 +79,7 @@ void Job::writeParams(int width, int height, int interval) const
 
 void Job::writeParamText(const std::string &text) const
 {
-    testsupport::WriteFile(temp_.file("param.ini"), text);
+    testsupport::WriteFile(temp_.job("param.ini"), text);
 }
 
 void Job::writeList(const std::vector<std::string> &paths) const
@@ -92,7 +92,7 @@ void Job::writeList(const std::vector<std::string> &paths) const
 
 void Job::writeListText(const std::string &bytes) const
 {
-    testsupport::WriteFile(temp_.file("pelloryfilelist.txt"), bytes);
+    testsupport::WriteFile(temp_.job("pelloryfilelist.txt"), bytes);
 }
 
 std::string Job::photo(const std::string &name, int width, int height,

@@ -518,14 +518,33 @@ TEST_F(Brindle, AFrameSizeThatCannotBeMadeServesFramesWithoutDrawing)
 {
     job.writeList({job.solidPhoto("a.jpg", 64, 48, kRed)});
     Canvas canvas(64, 48);
-    for (auto [w, h] :
-         {std::pair{0, 240}, std::pair{-352, 240}, std::pair{2000000000, 2000000000}}) {
+    for (auto [w, h] : {std::pair{0, 240}, std::pair{-352, 240}}) {
         SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
         job.writeParams(w, h, 1);
         canvas.fill(kMarker);
         brindle.init();
         EXPECT_EQ(CountFrames(brindle, canvas.dc()), 30);
         EXPECT_TRUE(AllOf(canvas, kMarker, 0));
+    }
+}
+
+TEST_F(Brindle, SizesNoPictureCouldHaveTakeTheDefaults)
+{
+    // Each side on its own: 8192 is the largest that is taken.
+    job.writeList({job.solidPhoto("a.jpg", 64, 48, kRed)});
+    for (auto [w, h, servedW, servedH] :
+         {std::tuple{2000000000, 2000000000, 352, 240}, std::tuple{25000, 100, 352, 100},
+          std::tuple{100, 8193, 100, 240}, std::tuple{8192, 8, 8192, 8}}) {
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        job.writeParams(w, h, 1);
+        Canvas canvas(servedW + 1, servedH + 1);
+        canvas.fill(kMarker);
+        brindle.init();
+        ASSERT_EQ(brindle.getBitmap(canvas.dc()), 1);
+        // Black bands and the photo cover the frame exactly, and nothing beyond it.
+        EXPECT_NE(Distance(canvas.at(servedW - 1, servedH - 1), kMarker), 0);
+        EXPECT_EQ(Distance(canvas.at(servedW, servedH - 1), kMarker), 0);
+        EXPECT_EQ(Distance(canvas.at(servedW - 1, servedH), kMarker), 0);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -247,14 +248,42 @@ TEST_F(Host, FailuresAreClearAndNotZero)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cannot create the folder"), std::string::npos) << run.err;
 
-    for (auto [w, h] : {std::pair{0, 240}, std::pair{2000000000, 2000000000}}) {
-        job.writeParams(w, h, 1);
-        run = host({});
-        EXPECT_EQ(run.status, 1);
-        const std::string size = std::to_string(w) + " x " + std::to_string(h);
-        EXPECT_NE(run.err.find("frames of " + size + " pixels"), std::string::npos) << run.err;
-        EXPECT_EQ(run.out, "");
-    }
+    job.writeParams(0, 240, 1);
+    run = host({});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("frames of 0 x 240 pixels"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+
+    // A size no picture could have is the default one, as in the library.
+    job.writeParams(2000000000, 2000000000, 1);
+    run = host({});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with("YUV4MPEG2 W352 H240 ")) << run.out.substr(0, 40);
+}
+
+TEST_F(Host, ServesTheJobOfAJobFolderOfItsChoosing)
+{
+    // The job files of quillon-render --job-folder, and a default job beside.
+    writeTwoPhotoJob();
+    const std::string batch = job.folder() + "batch/";
+    testsupport::MakeFolder(batch);
+    ::chmod(batch.c_str(), 0700);
+    testsupport::WriteFile(batch + "param.ini", "[Temp]\r\nOutputWidth=64\r\nInterval=1\r\n");
+    testsupport::WriteFile(batch + "pelloryfilelist.txt", job.folder() + "red.jpg\r\n");
+    const std::string file = job.folder() + "batch.y4m";
+    Outcome run = host({file, "--job-folder", batch});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Stream stream;
+    ASSERT_TRUE(Parse(testsupport::ReadFile(file), stream));
+    EXPECT_EQ(stream.header, "YUV4MPEG2 W64 H240 F30:1 Ip A1:1 C420jpeg\n");
+    EXPECT_EQ(stream.frames.size(), 30u);
+
+    // A folder that others may enter is not read.
+    ::chmod(batch.c_str(), 0755);
+    run = host({file, "--job-folder", batch});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "brindle-host: The job folder \"" + batch
+                           + "\" cannot be used: others may enter it (mode 0755).\n");
 }
 
 TEST_F(Host, WrongArgumentsShowTheUsage)

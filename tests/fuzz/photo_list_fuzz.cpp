@@ -29,6 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(brindle::SplitPhotoList(written) == entries);
 
     const std::string path = fuzzsupport::WriteScratchFile("pelloryfilelist.txt", data, size);
-    FUZZ_CHECK(brindle::LoadPhotoList(path) == entries);
+    FUZZ_CHECK(brindle::LoadPhotoList(path).entries() == entries);
     return 0;
 }

@@ -92,11 +92,11 @@ TEST_F(Prepare, WritesEverythingAndFillsTheRecord)
     settings.standard = 1;
     settings.resolution = 2;
     EXPECT_EQ(PrepareConversion(settings, job), 11);
-    EXPECT_EQ(ReadFile(dir.file("pelloryfilelist.txt")),
+    EXPECT_EQ(ReadFile(dir.job("pelloryfilelist.txt")),
               "/p/one.jpg\r\n/p/two.bmp\r\n/p/three.jpg\r\n");
-    EXPECT_EQ(ReadFile(dir.file("param.ini")),
+    EXPECT_EQ(ReadFile(dir.job("param.ini")),
               "[Temp]\r\nOutputWidth=352\r\nOutputHeight=288\r\nInterval=3\r\n");
-    EXPECT_EQ(ReadFile(dir.file("temp.avs")), BuildScript(settings.photos, 1, 2, "3"));
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")), BuildScript(settings.photos, 1, 2, "3"));
     EXPECT_EQ(job.OutputFolder, dir.file("out/My Movie"));
     EXPECT_EQ(job.CompressorIndex, 4);
     EXPECT_EQ(job.DurationSeconds, 9);
@@ -131,13 +131,13 @@ TEST_F(Prepare, OutputFolderThatCannotBeCreatedEmptiesTheRecord)
 
 TEST_F(Prepare, BadIntervalLeavesBothJobFilesAndTheOldScript)
 {
-    WriteFile(dir.file("temp.avs"), "old script");
+    WriteFile(dir.job("temp.avs"), "old script");
     settings.intervalText = "x";
     EXPECT_THROW(PrepareConversion(settings, job), forms::EConvertError);
-    EXPECT_TRUE(Exists(dir.file("pelloryfilelist.txt")));
-    EXPECT_EQ(ReadFile(dir.file("param.ini")),
+    EXPECT_TRUE(Exists(dir.job("pelloryfilelist.txt")));
+    EXPECT_EQ(ReadFile(dir.job("param.ini")),
               "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=1\r\n");
-    EXPECT_EQ(ReadFile(dir.file("temp.avs")), "old script");
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")), "old script");
     EXPECT_FALSE(Exists(dir.file("out")));
 }
 
@@ -150,7 +150,7 @@ TEST_F(Prepare, PhotoThatTheFilesCannotCarryIsRefusedBeforeAnythingIsWritten)
     } catch (const forms::Exception &e) {
         EXPECT_NE(std::string(e.what()).find("/p/say \"cheese\".jpg"), std::string::npos);
     }
-    EXPECT_FALSE(Exists(dir.file("pelloryfilelist.txt")));
-    EXPECT_FALSE(Exists(dir.file("param.ini")));
-    EXPECT_FALSE(Exists(dir.file("temp.avs")));
+    EXPECT_FALSE(Exists(dir.job("pelloryfilelist.txt")));
+    EXPECT_FALSE(Exists(dir.job("param.ini")));
+    EXPECT_FALSE(Exists(dir.job("temp.avs")));
 }

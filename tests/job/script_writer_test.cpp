@@ -42,8 +42,8 @@ TEST(ScriptWriter, WorkedExampleByteForByte)
     WriteScript({"/home/ann/Photos/beach.jpg", "/home/ann/Photos/dunes.bmp",
                  "/home/ann/Photos/harbour.jpg"},
                 0, 0, "3");
-    EXPECT_EQ(win32::FixedScriptPath(), dir.file("temp.avs"));
-    EXPECT_EQ(ReadFile(dir.file("temp.avs")),
+    EXPECT_EQ(win32::FixedScriptPath(), dir.job("temp.avs"));
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")),
               crlf({"p0=ImageSource(\"/home/ann/Photos/beach.jpg\", 1,1,25)",
                     "p0=BicubicResize(p0,720,480)", "p0_t=Loop(p0,25)", "p0=Loop(p0,75)",
                     "p1=ImageSource(\"/home/ann/Photos/dunes.bmp\", 1,1,25)",
@@ -90,14 +90,14 @@ TEST(ScriptWriter, SecondCallReplacesALongerScript)
     TempDir dir;
     WriteScript({"/a.jpg", "/b.jpg", "/c.jpg", "/d.jpg"}, 0, 0, "5");
     WriteScript({"/z.jpg"}, 1, 0, "1");
-    EXPECT_EQ(ReadFile(dir.file("temp.avs")), BuildScript({"/z.jpg"}, 1, 0, "1"));
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")), BuildScript({"/z.jpg"}, 1, 0, "1"));
 }
 
 TEST(ScriptWriter, BadIntervalRaisesAndLeavesTheOldScript)
 {
     TempDir dir;
     WriteScript({"/a.jpg"}, 0, 0, "2");
-    const std::string before = ReadFile(dir.file("temp.avs"));
+    const std::string before = ReadFile(dir.job("temp.avs"));
     for (const char *text : {"", " 2", "2 ", "abc", "2.5", "2147483648", "0x10", "+-2"}) {
         try {
             WriteScript({"/a.jpg", "/b.jpg"}, 0, 0, text);
@@ -107,7 +107,7 @@ TEST(ScriptWriter, BadIntervalRaisesAndLeavesTheOldScript)
                       "'" + std::string(text) + "' is not a valid integer value");
         }
     }
-    EXPECT_EQ(ReadFile(dir.file("temp.avs")), before);
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")), before);
     // Signs and 32-bit bounds are whole numbers; the writer passes them on unchanged.
     EXPECT_NE(BuildScript({"/a.jpg"}, 0, 0, "-3").find("p0=Loop(p0,-75)"), std::string::npos);
     EXPECT_NE(BuildScript({"/a.jpg"}, 0, 0, "+4").find("p0=Loop(p0,100)"), std::string::npos);
@@ -116,13 +116,13 @@ TEST(ScriptWriter, BadIntervalRaisesAndLeavesTheOldScript)
 TEST(ScriptWriter, UnwritableLocationRaisesFileCreationError)
 {
     TempDir dir;
-    testsupport::MakeFolder(dir.file("temp.avs")); // a folder where the file should be
+    testsupport::MakeFolder(dir.job("temp.avs")); // a folder where the file should be
     try {
         WriteScript({"/a.jpg"}, 0, 0, "2");
         FAIL() << "no error";
     } catch (const forms::EFCreateError &e) {
         EXPECT_EQ(std::string(e.what()),
-                  "Cannot create file \"" + dir.file("temp.avs") + "\". Is a directory");
+                  "Cannot create file \"" + dir.job("temp.avs") + "\". Is a directory");
     }
 }
 
@@ -130,7 +130,7 @@ TEST(ScriptWriter, PathsThatWouldBreakTheScriptAreRefused)
 {
     TempDir dir;
     WriteScript({"/a.jpg"}, 0, 0, "2");
-    const std::string before = ReadFile(dir.file("temp.avs"));
+    const std::string before = ReadFile(dir.job("temp.avs"));
     for (const std::string bad : {"/x\"y.jpg", "/line\nbreak.jpg", "/carriage\rreturn.jpg"}) {
         try {
             WriteScript({"/ok.jpg", bad}, 0, 0, "2");
@@ -141,5 +141,5 @@ TEST(ScriptWriter, PathsThatWouldBreakTheScriptAreRefused)
             EXPECT_NE(std::string(e.what()).find(bad), std::string::npos);
         }
     }
-    EXPECT_EQ(ReadFile(dir.file("temp.avs")), before);
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")), before);
 }

@@ -118,7 +118,7 @@ TEST_F(ShowFile, WhatIsNoShowIsNotRead)
     EXPECT_EQ(ReadShow(dir.file("shows/missing.qshow")).Failure, "No such file or directory");
     EXPECT_EQ(ReadShow(dir.file("shows")).Failure, "Is a directory");
     ASSERT_EQ(::mkfifo(dir.file("pipe.qshow").c_str(), 0600), 0);
-    EXPECT_EQ(ReadShow(dir.file("pipe.qshow")).Failure, "it is not a regular file");
+    EXPECT_EQ(ReadShow(dir.file("pipe.qshow")).Failure, "Not a regular file");
     WriteFile(dir.file("notes.qshow"), "just some notes\n[Other]\nx=1\n");
     EXPECT_EQ(ReadShow(dir.file("notes.qshow")).Failure,
               "it holds no [Show] and no [Photos] section");

@@ -8,10 +8,16 @@
 #include "render_support.h"
 #include "testsupport.h"
 
+#include "platform/win32/files.h"
+
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace testsupport;
 using rendertest::RunPhoto2Avi;
+using win32::ListFolder;
 
 namespace {
 
@@ -116,7 +122,7 @@ TEST_F(Photo2Avi, SoundTrackBecomesAnAudioStream)
     EXPECT_EQ(info.video()->packets, 125);
 }
 
-TEST_F(Photo2Avi, FailuresShowTheirMessageAndReturnMinusOne)
+TEST_F(Photo2Avi, FailuresShowTheirMessageWithTheReasonAndKeepTheEarlierMovie)
 {
     struct Case
     {
@@ -125,31 +131,77 @@ TEST_F(Photo2Avi, FailuresShowTheirMessageAndReturnMinusOne)
         std::string message;
     };
     const int count = static_cast<int>(media::VideoCompressorCategory().size());
-    for (const Case &c :
-         {Case{-1, "", "Could not connect photo source to compressor.\r\n\r\n"},
-          Case{count, "", "Could not connect photo source to compressor.\r\n\r\n"},
-          Case{0, dir.file("missing.wav"), "Could not load Music Source filter for file"}}) {
+    const std::string noCompressor = "Could not connect photo source to compressor.\r\n\r\n"
+                                     "There is no video compressor at position ";
+    const std::string range = ": the positions go from 0 to " + std::to_string(count - 1) + ".";
+    for (const Case &c : {Case{-1, "", noCompressor + "-1" + range},
+                          Case{count, "", noCompressor + std::to_string(count) + range},
+                          Case{0, dir.file("missing.wav"),
+                               "Could not load Music Source filter for file\r\n\r\nCannot open \""
+                                   + dir.file("missing.wav") + "\": No such file or directory"}}) {
         WriteFile(movie, "an earlier movie");
         auto run = RunPhoto2Avi(movie, c.compressor, c.sound);
         EXPECT_EQ(run.result, -1);
         EXPECT_EQ(run.messages, std::vector<std::string>{c.message});
-        EXPECT_FALSE(Exists(movie)) << "the old movie is deleted first";
+        EXPECT_EQ(ReadFile(movie), "an earlier movie");
+        EXPECT_EQ(ListFolder(dir.file("out"))->size(), 1u) << "the new file is gone";
         EXPECT_TRUE(run.progress.empty());
     }
 }
 
 TEST_F(Photo2Avi, MissingScriptAndUnwritableOutput)
 {
-    std::remove(dir.file("temp.avs").c_str());
+    std::remove(dir.job("temp.avs").c_str());
     auto run = RunPhoto2Avi(movie, 0);
     EXPECT_EQ(run.result, -1);
-    EXPECT_EQ(run.messages, std::vector<std::string>{"Could not load source filter for file"});
+    EXPECT_EQ(run.messages,
+              std::vector<std::string>{"Could not load source filter for file\r\n\r\n"
+                                       "Cannot open \""
+                                       + dir.job("temp.avs") + "\": No such file or directory"});
 
     quillon::WriteScript({dir.file("red.jpg")}, 0, 2, "1");
     WriteFile(dir.file("file"), "x"); // a file where the movie's folder should be
     run = RunPhoto2Avi(dir.file("file/photo_video.avi"), 0);
     EXPECT_EQ(run.result, -1);
-    EXPECT_EQ(run.messages, std::vector<std::string>{"Could not run compression graph"});
+    EXPECT_EQ(run.messages,
+              std::vector<std::string>{"Cannot create file \"" + dir.file("file/photo_video.avi")
+                                       + "\". Not a directory"});
+    EXPECT_TRUE(run.progress.empty());
+}
+
+TEST_F(Photo2Avi, AStopRequestEndsTheRenderSoonAndKeepsTheEarlierMovie)
+{
+    quillon::WriteScript({dir.file("red.jpg"), dir.file("green.bmp"), dir.file("blue.jpg")}, 0, 2,
+                         "600");
+    WriteFile(movie, "an earlier movie");
+    std::atomic<int> stop{0};
+    MurelineOptions options{};
+    options.size = sizeof options;
+    options.stopRequest = &stop;
+    std::chrono::steady_clock::time_point asked;
+    auto run = RunPhoto2Avi(
+        movie, 0, "",
+        [&] {
+            if (!stop.exchange(1))
+                asked = std::chrono::steady_clock::now();
+        },
+        &options);
+    const auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(run.result, MURELINE_STOPPED);
+    EXPECT_TRUE(run.messages.empty());
+    // Far less than the half hour of movie that the render would otherwise take.
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(ReadFile(movie), "an earlier movie");
+    EXPECT_EQ(ListFolder(dir.file("out"))->size(), 1u);
+
+    // A caller built with a struct that had only its size field gets the defaults.
+    quillon::WriteScript({dir.file("red.jpg")}, 0, 2, "1");
+    MurelineOptions older{};
+    older.size = sizeof(std::uint32_t);
+    older.stopRequest = &stop;
+    run = RunPhoto2Avi(movie, 0, "", {}, &older);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(mediatest::ProbeAvi(movie).video()->packets, 25);
 }
 
 TEST_F(Photo2Avi, APhotoThatVanishesDuringTheRenderEndsInAnErrorNotASuccess)
@@ -164,9 +216,11 @@ TEST_F(Photo2Avi, APhotoThatVanishesDuringTheRenderEndsInAnErrorNotASuccess)
     EXPECT_TRUE(run.messages[0].starts_with("Could not complete compression graph\r\n\r\n"));
     EXPECT_NE(run.messages[0].find("blue.jpg"), std::string::npos) << run.messages[0];
     ASSERT_FALSE(run.progress.empty()); // the final position still reaches the window
-    // What the multiplexer had written is no movie: it is gone before the message shows.
+    // What the multiplexer had written is no movie: it is gone before the
+    // message shows, and there was no earlier movie.
     EXPECT_FALSE(run.movieAtMessage[0]);
     EXPECT_FALSE(Exists(movie));
+    EXPECT_EQ(ListFolder(dir.file("out"))->size(), 0u);
 }
 
 TEST(PinLookup, ByDirectionAndIndex)

@@ -12,7 +12,7 @@
 namespace rendertest {
 
 RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::string &sound,
-                       std::function<void()> onProgress)
+                       std::function<void()> onProgress, const MurelineOptions *options)
 {
     RenderRun run;
     std::mutex boxesMutex;
@@ -34,7 +34,9 @@ RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::stri
     });
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        run.result = photo2Avi(window, movie.c_str(), 720, 480, compressor, 0, sound.c_str());
+        run.result = options
+                         ? photo2AviEx(window, movie.c_str(), compressor, sound.c_str(), options)
+                         : photo2Avi(window, movie.c_str(), 720, 480, compressor, 0, sound.c_str());
         done = true;
     });
     win32::CurrentThreadQueue()->runUntil([&] { return done.load(); });

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win32/types.h"
+#include "renderer/mureline.h"
 
 #include <functional>
 #include <string>
@@ -20,7 +21,9 @@ struct RenderRun
 };
 
 // `onProgress`, when given, runs on this thread at every progress message.
+// With `options`, photo2AviEx is called with them instead of photo2Avi.
 RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::string &sound = "",
-                       std::function<void()> onProgress = {});
+                       std::function<void()> onProgress = {},
+                       const MurelineOptions *options = nullptr);
 
 } // namespace rendertest

@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "platform/win32/tempfolder.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -41,6 +43,30 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
+std::string TempDir::job(const std::string &name) const
+{
+    const std::string folder = win32::GetTempPathA();
+    if (folder.empty())
+        throw std::runtime_error(win32::TempFolderProblem());
+    return folder + name;
+}
+
+std::string JobFolderIn(const std::string &tmpdir)
+{
+    const char *old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    ::setenv("TMPDIR", tmpdir.c_str(), 1);
+    const std::string folder = win32::GetTempPathA();
+    const std::string problem = win32::TempFolderProblem();
+    if (old)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    if (folder.empty())
+        throw std::runtime_error(problem);
+    return folder;
+}
+
 std::string ReadFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -70,17 +96,12 @@ void MakeFolder(const std::string &path)
     std::filesystem::create_directories(path);
 }
 
-namespace {
-
-// 128 + the signal for a process that was killed, as a shell says.
-int exitStatus(int waitStatus)
+int ExitStatus(int waitStatus)
 {
     if (WIFEXITED(waitStatus))
         return WEXITSTATUS(waitStatus);
     return 128 + WTERMSIG(waitStatus);
 }
-
-} // namespace
 
 // Pointers into `all` ending with a null one, as exec wants them.
 static std::vector<char *> ArgumentVector(std::vector<std::string> &all)
@@ -92,10 +113,9 @@ static std::vector<char *> ArgumentVector(std::vector<std::string> &all)
     return argv;
 }
 
-Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
-                   const std::string &scratch)
+pid_t StartProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &outFile, const std::string &errFile)
 {
-    const std::string outFile = scratch + "run.out", errFile = scratch + "run.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -110,10 +130,18 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         throw std::runtime_error("cannot start " + program);
+    return pid;
+}
+
+Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &scratch)
+{
+    const std::string outFile = scratch + "run.out", errFile = scratch + "run.err";
+    const pid_t pid = StartProgram(program, args, outFile, errFile);
     int waitStatus = 0;
     waitpid(pid, &waitStatus, 0);
     Outcome outcome;
-    outcome.status = exitStatus(waitStatus);
+    outcome.status = ExitStatus(waitStatus);
     outcome.out = testsupport::ReadFile(outFile);
     outcome.err = testsupport::ReadFile(errFile);
     return outcome;
@@ -171,7 +199,7 @@ MeasuredOutcome RunProgramWithin(const std::string &program, const std::vector<s
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    outcome.status = exitStatus(waitStatus);
+    outcome.status = ExitStatus(waitStatus);
     outcome.peakKilobytes = usage.ru_maxrss;
     outcome.out = testsupport::ReadFile(outFile);
     outcome.err = testsupport::ReadFile(errFile);

@@ -9,12 +9,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testsupport {
 
 // A fresh folder, removed with everything in it at the end of the test. While it
-// lives, $TMPDIR points at it, so job files and the script land inside.
+// lives, $TMPDIR points at it, so the job folder (and with it the job files and
+// the script) lies inside.
 class TempDir
 {
 public:
@@ -25,12 +27,19 @@ public:
 
     const std::string &path() const { return path_; } // ends in '/'
     std::string file(const std::string &name) const { return path_ + name; }
+    // `name` in the job folder, the user's own folder inside this one that the
+    // system takes as its temporary folder (made when missing).
+    std::string job(const std::string &name) const;
 
 private:
     std::string path_;
     std::string oldTmpdir_;
     bool hadTmpdir_ = false;
 };
+
+// The job folder that a program started with $TMPDIR set to `tmpdir` uses,
+// made now (it ends in '/').
+std::string JobFolderIn(const std::string &tmpdir);
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
@@ -43,6 +52,15 @@ struct Outcome
     std::string out;
     std::string err;
 };
+
+// The status a shell shows for a process that ended with `waitStatus`: its exit
+// status, or 128 + the signal that killed it.
+int ExitStatus(int waitStatus);
+
+// Starts `program` with `args`, its standard output and error going to the
+// files `outFile` and `errFile`, and the environment passed on; its process id.
+pid_t StartProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &outFile, const std::string &errFile);
 
 // Runs `program` with `args` and waits for it; standard output and error are
 // caught in files of the folder `scratch`. The environment (with the test's

@@ -54,7 +54,7 @@ TEST_F(QuillonRender, EmptyListIsRefused)
     Outcome run = render({dir.file("nothing here")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Please add some photos first.\n");
-    EXPECT_FALSE(Exists(dir.file("pelloryfilelist.txt")));
+    EXPECT_FALSE(Exists(dir.job("pelloryfilelist.txt")));
 }
 
 TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
@@ -79,7 +79,7 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
     EXPECT_NE(run.err.find("Time: 5.00s/5s"), std::string::npos) << run.err;
 
     // The folder's own pictures carry the doubled separator of the folder chooser.
-    const std::string list = ReadFile(dir.file("pelloryfilelist.txt"));
+    const std::string list = ReadFile(dir.job("pelloryfilelist.txt"));
     std::vector<std::string> photos;
     for (std::size_t at = 0; at < list.size();) {
         std::size_t end = list.find("\r\n", at);
@@ -91,9 +91,9 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
     EXPECT_EQ(photos.back(), dir.file("extra.jpeg"));
     EXPECT_NE(std::find(photos.begin(), photos.end(), dir.file("photos//a.jpg")), photos.end());
     EXPECT_NE(std::find(photos.begin(), photos.end(), dir.file("photos//sub/b.bmp")), photos.end());
-    EXPECT_EQ(ReadFile(dir.file("param.ini")),
+    EXPECT_EQ(ReadFile(dir.job("param.ini")),
               "[Temp]\r\nOutputWidth=352\r\nOutputHeight=288\r\nInterval=1\r\n");
-    EXPECT_EQ(ReadFile(dir.file("temp.avs")), quillon::BuildScript(photos, 1, 2, "1"));
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")), quillon::BuildScript(photos, 1, 2, "1"));
 
     const std::string movie = dir.file("out/movies/photo_video.avi");
     EXPECT_EQ(run.out, movie + "\n");
@@ -110,10 +110,21 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
 TEST_F(QuillonRender, ARendererFailureEndsWithItsMessageAndStatusOne)
 {
     WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient());
+    // A position that is not in the list is a mistake on the command line.
     Outcome run
         = render({"--compressor", "99", "--output-folder", dir.file("out"), dir.file("a.jpg")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("quillon-render: there is no video compressor at position 99 "))
+        << run.err;
+
+    run = render({"--output-folder", dir.file("out"), dir.file("a.jpg"), dir.file("gone.jpg")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("Could not connect photo source to compressor."), std::string::npos);
+    // The message names the photo and why it cannot be read.
+    EXPECT_NE(run.err.find("Could not load source filter for file\r\n\r\n"), std::string::npos);
+    EXPECT_NE(run.err.find("Cannot read the picture \"" + dir.file("gone.jpg")
+                           + "\": No such file or directory"),
+              std::string::npos)
+        << run.err;
     EXPECT_TRUE(run.err.ends_with("An error occured when convert photo to video stream.\n"))
         << run.err;
 

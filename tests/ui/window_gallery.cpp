@@ -1,15 +1,18 @@
 // Drives the real main window through its states and saves a screenshot of the
 // whole screen at each: both views with the sample photos, a hovered button and
-// the red "About " label, a run in progress, its outcome box and the about box.
+// the red "About " label, a run in progress, its outcome box, the refusal of a
+// Go while another process's run holds the job folder, and the about box.
 // Run under a real X server:
 //   xvfb-run -s "-screen 0 1280x1024x24" window_gallery /tmp/shot-
 // writes /tmp/shot-photos.png, /tmp/shot-output.png, ... and renders the movie
 // into a temporary folder.
+#include "app/job/app_define.h"
 #include "app/ui/about.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/startup.h"
 #include "platform/forms/application.h"
 #include "platform/win32/shell.h"
+#include "platform/win32/tempfolder.h"
 
 #include "qtwidgets.h"
 #include "testsupport.h"
@@ -147,6 +150,19 @@ int main(int argc, char **argv)
                  return false;
              shoot("finished");
              box->accept();
+             return true;
+         }},
+        {300,
+         [&] {
+             // Another process's run holds the job folder: Go says so and starts nothing.
+             win32::FolderLock other;
+             other.TryLock(GetTempDirectory());
+             QTimer::singleShot(400, &app, [&] {
+                 shoot("busy");
+                 if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                     box->accept();
+             });
+             form.pnl3_btnGoClick(nullptr);
              return true;
          }},
         {300,

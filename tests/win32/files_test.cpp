@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -13,19 +14,69 @@ using namespace win32;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
-TEST(Files, TempPathFollowsTmpdirAndEndsInSlash)
+TEST(Files, TempPathIsAFolderOfTheUsersOwnInTmpdir)
 {
-    ::setenv("TMPDIR", "/var/tmp", 1);
-    EXPECT_EQ(GetTempPathA(), "/var/tmp/");
-    ::setenv("TMPDIR", "/var/tmp/", 1);
-    EXPECT_EQ(GetTempPathA(), "/var/tmp/");
-    ::setenv("TMPDIR", "", 1);
-    EXPECT_EQ(GetTempPathA(), "/tmp/");
-    ::unsetenv("TMPDIR");
-    EXPECT_EQ(GetTempPathA(), "/tmp/");
-    EXPECT_EQ(FixedScriptPath(), "/tmp/temp.avs");
     TempDir dir;
-    EXPECT_EQ(FixedScriptPath(), dir.path() + "temp.avs");
+    const std::string own = "quillon-" + std::to_string(::geteuid()) + "/";
+    EXPECT_EQ(GetTempPathA(), dir.path() + own);
+    struct stat st
+    {};
+    ASSERT_EQ(::lstat((dir.path() + own).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(FixedScriptPath(), dir.path() + own + "temp.avs");
+    ::setenv("TMPDIR", dir.path().substr(0, dir.path().size() - 1).c_str(), 1);
+    EXPECT_EQ(GetTempPathA(), dir.path() + own);
+    ::setenv("TMPDIR", "", 1);
+    EXPECT_EQ(GetTempPathA().substr(0, 5), "/tmp/");
+
+    // A folder of the process's choosing, made when missing, checked the same way.
+    SetTempFolder(dir.file("batch"));
+    EXPECT_EQ(GetTempPathA(), dir.file("batch/"));
+    EXPECT_EQ(FixedScriptPath(), dir.file("batch/temp.avs"));
+    SetTempFolder("");
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    EXPECT_EQ(GetTempPathA(), dir.path() + own);
+}
+
+TEST(Files, TempFoldersThatOthersCouldUseAreRefused)
+{
+    TempDir dir;
+    auto refusal = [&](const std::string &folder) {
+        SetTempFolder(folder);
+        const std::string path = GetTempPathA();
+        const std::string problem = TempFolderProblem();
+        EXPECT_EQ(FixedScriptPath(), "");
+        SetTempFolder("");
+        EXPECT_EQ(path, "") << folder;
+        return problem;
+    };
+    const std::string start = "The job folder \"";
+    ASSERT_EQ(::symlink(dir.path().c_str(), dir.file("link").c_str()), 0);
+    EXPECT_EQ(refusal(dir.file("link")),
+              start + dir.file("link/") + "\" cannot be used: it is a symbolic link.");
+    WriteFile(dir.file("file"), "x");
+    EXPECT_EQ(refusal(dir.file("file")),
+              start + dir.file("file/") + "\" cannot be used: it is not a folder.");
+    testsupport::MakeFolder(dir.file("open"));
+    ::chmod(dir.file("open").c_str(), 0755);
+    EXPECT_EQ(refusal(dir.file("open")),
+              start + dir.file("open/") + "\" cannot be used: others may enter it (mode 0755).");
+    EXPECT_EQ(refusal(dir.file("missing/sub")),
+              start + dir.file("missing/sub/")
+                  + "\" cannot be used: it cannot be made: No such file or directory.");
+    // A folder in a folder that others may change (without the sticky bit).
+    testsupport::MakeFolder(dir.file("shared/mine"));
+    ::chmod(dir.file("shared/mine").c_str(), 0700);
+    ::chmod(dir.file("shared").c_str(), 0777);
+    EXPECT_EQ(refusal(dir.file("shared/mine")),
+              start + dir.file("shared/mine/")
+                  + "\" cannot be used: another user may change the folder it lies in.");
+    ::chmod(dir.file("shared").c_str(), 01777);
+    SetTempFolder(dir.file("shared/mine"));
+    EXPECT_EQ(GetTempPathA(), dir.file("shared/mine/"));
+    SetTempFolder("");
+    EXPECT_TRUE(DirectoryExists(dir.file("link"))); // nothing was made through the link
 }
 
 TEST(Files, ShortPathIsThePathWhenItExists)
@@ -132,6 +183,15 @@ TEST(Files, DeleteAndForceDirectories)
     testsupport::MakeFolder(dir.file("folder"));
     EXPECT_FALSE(DeleteFileA(dir.file("folder")));
     EXPECT_TRUE(DirectoryExists(dir.file("folder")));
+    // As on Windows, a read-only file is neither deleted nor replaced.
+    WriteFile(dir.file("read-only"), "x");
+    ::chmod(dir.file("read-only").c_str(), 0444);
+    WriteFile(dir.file("new"), "new");
+    EXPECT_FALSE(DeleteFileA(dir.file("read-only")));
+    EXPECT_FALSE(MoveFileExA(dir.file("new"), dir.file("read-only"), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_FALSE(MoveFileExA(dir.file("new"), dir.file("folder"), 0));
+    EXPECT_EQ(errno, EEXIST);
 
     EXPECT_TRUE(ForceDirectories(dir.file("a/b c/d/")));
     EXPECT_TRUE(DirectoryExists(dir.file("a/b c/d")));
@@ -141,31 +201,49 @@ TEST(Files, DeleteAndForceDirectories)
     EXPECT_FALSE(ForceDirectories(""));
 }
 
-TEST(Files, ReplacingContentKeepsTheFileItsModeAndItsLinks)
+TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
 {
     TempDir dir;
     EXPECT_TRUE(ReplaceFileContent(dir.file("new.txt"), "first"));
     EXPECT_EQ(testsupport::ReadFile(dir.file("new.txt")), "first");
 
+    // Whatever mode the old file had, the new one is 0600.
     WriteFile(dir.file("real.txt"), "a longer old content");
-    ASSERT_EQ(::chmod(dir.file("real.txt").c_str(), 0640), 0);
-    ASSERT_EQ(::symlink("real.txt", dir.file("link.txt").c_str()), 0);
-    EXPECT_TRUE(ReplaceFileContent(dir.file("link.txt"), "short"));
+    ASSERT_EQ(::chmod(dir.file("real.txt").c_str(), 0666), 0);
+    EXPECT_TRUE(ReplaceFileContent(dir.file("real.txt"), "short"));
     EXPECT_EQ(testsupport::ReadFile(dir.file("real.txt")), "short");
     struct stat st
     {};
+    ASSERT_EQ(::stat(dir.file("real.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // Failures say why, leave what stands there as it was and nothing beside it.
+    ASSERT_EQ(::symlink("real.txt", dir.file("link.txt").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    testsupport::MakeFolder(dir.file("folder"));
+    WriteFile(dir.file("read-only.txt"), "kept");
+    ASSERT_EQ(::chmod(dir.file("read-only.txt").c_str(), 0444), 0);
+    struct Case
+    {
+        std::string name;
+        int error;
+        std::string reason;
+    };
+    for (const Case &c :
+         {Case{"link.txt", ELOOP, "Is a symbolic link"}, Case{"fifo", EINVAL, "Not a regular file"},
+          Case{"folder", EISDIR, "Is a directory"},
+          Case{"read-only.txt", EACCES, "Permission denied"},
+          Case{"missing/x.txt", ENOENT, "No such file or directory"}}) {
+        std::string reason;
+        EXPECT_FALSE(ReplaceFileContent(dir.file(c.name), "x", &reason)) << c.name;
+        EXPECT_EQ(errno, c.error) << c.name;
+        EXPECT_EQ(reason, c.reason) << c.name;
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir.file("real.txt")), "short");
+    EXPECT_EQ(testsupport::ReadFile(dir.file("read-only.txt")), "kept");
     ASSERT_EQ(::lstat(dir.file("link.txt").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    ASSERT_EQ(::stat(dir.file("real.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-
-    // Failures say why, and leave nothing beside the file.
-    EXPECT_FALSE(ReplaceFileContent(dir.file("missing/x.txt"), "x"));
-    EXPECT_EQ(errno, ENOENT);
-    testsupport::MakeFolder(dir.file("folder"));
-    EXPECT_FALSE(ReplaceFileContent(dir.file("folder"), "x"));
-    EXPECT_EQ(errno, EISDIR);
-    EXPECT_EQ(ListFolder(dir.path())->size(), 4u);
+    EXPECT_EQ(ListFolder(dir.path())->size(), 6u);
 }
 
 TEST(Files, ProgramFolderHoldsThisTest)

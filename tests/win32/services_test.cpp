@@ -87,10 +87,22 @@ TEST(Strings, Utf8AndUtf16RoundTrip)
     std::u16string wide = AnsiToWide(path);
     EXPECT_EQ(wide, u"/home/ü/Fotos 🌊/strand.jpg");
     EXPECT_EQ(WideToAnsi(wide), path);
-    EXPECT_EQ(AnsiToWide(std::string("a\xff"
-                                     "b\xc3",
-                                     4)),
-              u"a\uFFFDb\uFFFD");
+    // Bytes that are not UTF-8 travel as lone surrogates and come back as the
+    // same bytes: a cut sequence, a stray continuation, an overlong form and an
+    // encoded surrogate each keep every byte.
+    const std::string bytes("a\xff"
+                            "b\xc3"
+                            "c\x80\xc0\xaf\xed\xa0\x80\xfe",
+                            12);
+    EXPECT_EQ(AnsiToWide(bytes), u"a\xDCFF"
+                                 u"b\xDCC3"
+                                 u"c\xDC80\xDCC0\xDCAF\xDCED\xDCA0\xDC80\xDCFE");
+    EXPECT_EQ(WideToAnsi(AnsiToWide(bytes)), bytes);
+    for (int b = 0; b < 256; ++b)
+        for (int c : {0x41, 0x80, 0xA9, 0xC3, 0xFF}) {
+            const std::string pair{static_cast<char>(b), static_cast<char>(c)};
+            EXPECT_EQ(WideToAnsi(AnsiToWide(pair)), pair) << b << " " << c;
+        }
     EXPECT_EQ(AnsiToWide(""), u"");
     EXPECT_EQ(WideToAnsi(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }

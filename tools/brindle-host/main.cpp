@@ -26,12 +26,14 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNoLibrary = 3;
 
 constexpr const char *kUsage
-    = "Usage: brindle-host [OUTPUT] [--png DIR [--every K]]\n"
+    = "Usage: brindle-host [OUTPUT] [--png DIR [--every K]] [--job-folder DIR]\n"
       "Serves the slide show of the last movie job through libbrindle.so and writes it\n"
       "as a YUV4MPEG2 stream at 30 frames per second to OUTPUT, a file, or standard\n"
       "output when OUTPUT is - or missing:  brindle-host | ffplay -\n"
-      "  --png DIR   also save frames as PNG stills DIR/frame-NNNNNN.png\n"
-      "  --every K   save every K-th frame only (frames 0, K, 2K, ...; default 1)\n"
+      "  --png DIR         also save frames as PNG stills DIR/frame-NNNNNN.png\n"
+      "  --every K         save every K-th frame only (frames 0, K, 2K, ...; default 1)\n"
+      "  --job-folder DIR  the job of quillon-render --job-folder DIR (default: the\n"
+      "                    user's job folder, $TMPDIR/quillon-UID or /tmp/quillon-UID)\n"
       "Exit status: 0 done, 1 failure, 2 wrong arguments, 3 libbrindle.so or one of\n"
       "its exports not found.\n";
 
@@ -39,6 +41,7 @@ struct Options
 {
     std::string output = "-";
     std::string pngFolder;
+    std::string jobFolder;
     long long every = 1;
     bool help = false;
 };
@@ -59,11 +62,15 @@ std::string ParseArguments(int argc, char **argv, Options &options)
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             options.help = true;
-        } else if (arg == "--png" || arg == "--every") {
+        } else if (arg == "--png" || arg == "--every" || arg == "--job-folder") {
             if (i + 1 >= argc)
                 return std::string(arg) + " needs a value";
             const std::string_view value = argv[++i];
-            if (arg == "--png") {
+            if (arg == "--job-folder") {
+                if (value.empty())
+                    return "--job-folder needs a folder";
+                options.jobFolder = value;
+            } else if (arg == "--png") {
                 if (value.empty())
                     return "--png needs a folder";
                 options.pngFolder = value;
@@ -184,11 +191,23 @@ int Run(const Options &options)
         return kExitNoLibrary;
     }
 
-    // The library reads the same file with the same defaults, so its frames
-    // fill this context exactly.
-    const std::string ini = win32::GetTempPathA() + "param.ini";
-    const int width = win32::GetPrivateProfileIntA("Temp", "OutputWidth", 352, ini);
-    const int height = win32::GetPrivateProfileIntA("Temp", "OutputHeight", 240, ini);
+    // The library reads the same file with the same defaults and limits, so
+    // its frames fill this context exactly. It shares this process's folder.
+    if (!options.jobFolder.empty())
+        win32::SetTempFolder(options.jobFolder);
+    const std::string folder = win32::GetTempPathA();
+    if (folder.empty()) {
+        std::fprintf(stderr, "brindle-host: %s\n", win32::TempFolderProblem().c_str());
+        dlclose(library);
+        return kExitFailure;
+    }
+    const std::string ini = folder + "param.ini";
+    const int width = brindle::FrameSide(
+        win32::GetPrivateProfileIntA("Temp", "OutputWidth", brindle::kDefaultWidth, ini),
+        brindle::kDefaultWidth);
+    const int height = brindle::FrameSide(
+        win32::GetPrivateProfileIntA("Temp", "OutputHeight", brindle::kDefaultHeight, ini),
+        brindle::kDefaultHeight);
     // CreateMemoryDC works the row size out in int; wider ones could not be
     // made anyway (2 GB at most).
     const bool possible

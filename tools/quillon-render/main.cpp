@@ -13,9 +13,13 @@
 #include "platform/win32/messagebox.h"
 #include "platform/win32/window.h"
 
+#include "renderer/mureline.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +46,10 @@ constexpr const char *kUsage
       "                                  containing \"DivX? 5\", else 0)\n"
       "  --sound FILE                    WAV sound track (default none)\n"
       "  --output-folder DIR             (default \"$HOME/My Movie\"; created when missing)\n"
+      "  --job-folder DIR                where the job files go, a folder of this user's that\n"
+      "                                  nobody else may enter (default $TMPDIR/quillon-UID,\n"
+      "                                  else /tmp/quillon-UID); runs in other job folders\n"
+      "                                  do not wait for this one\n"
       "  --list-compressors              print the category, one \"INDEX<TAB>NAME\" a line, and "
       "exit\n";
 
@@ -58,6 +66,7 @@ struct Options
     std::optional<std::string> compressor;
     std::string sound;
     std::string outputFolder;
+    std::string jobFolder;
     bool listCompressors = false;
     std::vector<std::string> inputs;
     std::string show;
@@ -122,6 +131,8 @@ Options parse(int argc, char **argv)
             options.sound = absolute(value(i, arg));
         } else if (arg == "--output-folder") {
             options.outputFolder = absolute(value(i, arg));
+        } else if (arg == "--job-folder") {
+            options.jobFolder = absolute(value(i, arg));
         } else if (arg == "--list-compressors") {
             options.listCompressors = true;
         } else if (arg == "--show") {
@@ -141,8 +152,14 @@ int chooseCompressor(const std::optional<std::string> &wanted,
                      const std::vector<std::string> &names)
 {
     if (wanted) {
-        if (auto index = forms::TryStrToInt(*wanted))
+        if (auto index = forms::TryStrToInt(*wanted)) {
+            if (*index < 0 || static_cast<std::size_t>(*index) >= names.size())
+                throw UsageError{"there is no video compressor at position " + *wanted
+                                 + (names.empty() ? std::string(" (the list is empty)")
+                                                  : " (0 to " + std::to_string(names.size() - 1)
+                                                        + ", see --list-compressors)")};
             return *index;
+        }
         for (std::size_t i = 0; i < names.size(); ++i)
             if (names[i].find(*wanted) != std::string::npos)
                 return static_cast<int>(i);
@@ -152,6 +169,53 @@ int chooseCompressor(const std::optional<std::string> &wanted,
         if (names[i].find("DivX? 5") != std::string::npos)
             return static_cast<int>(i);
     return names.empty() ? -1 : 0;
+}
+
+// Set by SIGINT, SIGTERM and SIGHUP: the render stops, its new file goes and
+// the earlier movie stays; then the signal ends the program as it would have.
+std::atomic<int> stopRequest{0};
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int signal)
+{
+    stopSignal = signal;
+    stopRequest.store(1, std::memory_order_relaxed);
+}
+
+void catchStopSignals()
+{
+    struct sigaction action
+    {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+[[noreturn]] void endByStopSignal()
+{
+    std::fprintf(stderr, "Stopped: no movie was made, an earlier one stays as it was.\n");
+    std::fflush(stderr);
+    const int signal = stopSignal ? static_cast<int>(stopSignal) : SIGTERM;
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// Takes the job folder's lock, waiting while another run of this user's holds
+// it. False when the wait was stopped.
+bool lockJobFolder(win32::FolderLock &lock)
+{
+    bool said = false;
+    while (!quillon::TryLockJobFolder(lock)) {
+        if (!said)
+            std::fprintf(stderr, "%s\n", quillon::WaitingForJobFolderText);
+        said = true;
+        if (stopRequest.load())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return !stopRequest.load();
 }
 
 // Draws "Time: 1.50s/11s [#####-----]" on one line of stderr.
@@ -283,9 +347,16 @@ int main(int argc, char **argv)
     settings.outputFolder = options.outputFolder;
     settings.soundFile = options.sound;
 
+    if (!options.jobFolder.empty())
+        win32::SetTempFolder(options.jobFolder);
+    catchStopSignals();
+
     quillon::TWorkThreadInfo job;
+    win32::FolderLock jobFolderLock;
     std::int64_t totalSeconds = 0;
     try {
+        if (!lockJobFolder(jobFolderLock))
+            endByStopSignal();
         totalSeconds = quillon::PrepareConversion(settings, job);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
@@ -320,7 +391,7 @@ int main(int argc, char **argv)
     std::atomic<bool> done{false};
     int result = -1;
     std::thread worker([&] {
-        result = quillon::RenderMovie(window, job);
+        result = quillon::RenderMovie(window, job, &stopRequest);
         done = true;
         win32::PostMessageA(window, 0, 0, 0); // wakes the loop at once
     });
@@ -328,7 +399,11 @@ int main(int argc, char **argv)
     worker.join();
     win32::DestroyWindowHandle(window);
     progress.breakLine();
+    jobFolderLock.Release();
 
+    // A signal that came after the movie was complete changes nothing.
+    if (result == MURELINE_STOPPED)
+        endByStopSignal();
     if (result < 0) {
         std::fprintf(stderr, "%s\n", quillon::ConversionFailedText);
         return 1;

@@ -88,7 +88,8 @@ HRESULT FileWriter::Open(std::string *reason)
         ::close(fd_);
     failure_.clear();
     failureCode_ = S_OK;
-    fd_ = ::open(pathUtf8().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A link at the name is refused, never written through.
+    fd_ = ::open(pathUtf8().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         fail(errno, "Cannot create file");
         *reason = failure_;

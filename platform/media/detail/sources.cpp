@@ -3,6 +3,7 @@
 #include "platform/media/detail/filters.h"
 
 #include "platform/avs/avs.h"
+#include "platform/win32/files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,8 +15,8 @@
 #include <deque>
 #include <mutex>
 #include <new>
-#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace media::detail {
@@ -339,12 +340,33 @@ private:
     bool stopped_ = false;
 };
 
+// A sound file opened once, when it was checked to be a plain file, and read
+// again through that descriptor: whatever takes its name afterwards (a FIFO,
+// another file) is never opened in its place.
+class HeldFile
+{
+public:
+    explicit HeldFile(int fd)
+        : fd_(fd)
+    {}
+    ~HeldFile() { ::close(fd_); }
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+
+    // A name that opens the same file afresh, from its start.
+    std::string openName() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+private:
+    int fd_;
+};
+
 class AudioSource final : public BaseFilter
 {
 public:
-    AudioSource(std::string path, const AVStream &stream)
+    AudioSource(std::string path, std::shared_ptr<const HeldFile> file, const AVStream &stream)
         : BaseFilter(u"Audio source")
         , path_(std::move(path))
+        , file_(std::move(file))
         , timeBase_(stream.time_base)
     {
         AVCodecParameters *copy = avcodec_parameters_alloc();
@@ -384,7 +406,7 @@ public:
             return S_OK;
         // Opened afresh for every run, so that every run reads from the start.
         AVFormatContext *raw = nullptr;
-        int ret = avformat_open_input(&raw, path_.c_str(), nullptr, nullptr);
+        int ret = avformat_open_input(&raw, file_->openName().c_str(), nullptr, nullptr);
         if (ret >= 0) {
             input_.reset(raw);
             ret = avformat_find_stream_info(raw, nullptr);
@@ -444,6 +466,7 @@ private:
     }
 
     const std::string path_;
+    const std::shared_ptr<const HeldFile> file_;
     const AVRational timeBase_;
     std::shared_ptr<const AVCodecParameters> parameters_;
     REFERENCE_TIME duration_ = 0;
@@ -474,10 +497,11 @@ HRESULT OpenScriptSource(const std::string &path, ComPtr<BaseFilter> *filter, st
     }
 }
 
-HRESULT OpenAudioSource(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
+HRESULT OpenAudioSource(const std::string &path, std::shared_ptr<const HeldFile> file,
+                        ComPtr<BaseFilter> *filter, std::string *reason)
 {
     AVFormatContext *raw = nullptr;
-    int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    int ret = avformat_open_input(&raw, file->openName().c_str(), nullptr, nullptr);
     if (ret < 0) {
         *reason = "Cannot open \"" + path + "\": " + AvError(ret);
         return VFW_E_UNKNOWN_FILE_TYPE;
@@ -493,7 +517,7 @@ HRESULT OpenAudioSource(const std::string &path, ComPtr<BaseFilter> *filter, std
         return VFW_E_UNSUPPORTED_STREAM;
     }
     try {
-        *filter = MakeCom<AudioSource>(path, *raw->streams[ret]);
+        *filter = MakeCom<AudioSource>(path, std::move(file), *raw->streams[ret]);
     } catch (const std::bad_alloc &) {
         *reason = "Out of memory";
         return E_OUTOFMEMORY;
@@ -510,16 +534,18 @@ ComPtr<BaseFilter> MakeClipSource(avs::PClip clip)
 
 HRESULT OpenSourceFilter(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
 {
-    struct stat st;
-    const bool found = ::stat(path.c_str(), &st) == 0;
-    if (!found || S_ISDIR(st.st_mode)) {
-        const int error = found ? EISDIR : errno;
-        *reason = "Cannot open \"" + path + "\": " + std::strerror(error);
+    // Only a plain file: a FIFO or a device would block the graph for good.
+    std::string why;
+    const int fd = win32::OpenInputFile(path, &why);
+    if (fd < 0) {
+        const int error = errno;
+        *reason = "Cannot open \"" + path + "\": " + why;
         return error == ENOENT ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : ErrnoToHresult(error);
     }
+    auto file = std::make_shared<const HeldFile>(fd);
     if (EndsWithNoCase(path, ".avs"))
         return OpenScriptSource(path, filter, reason);
-    return OpenAudioSource(path, filter, reason);
+    return OpenAudioSource(path, std::move(file), filter, reason);
 }
 
 } // namespace media::detail

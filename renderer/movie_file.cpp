@@ -1,0 +1,60 @@
+#include "renderer/movie_file.h"
+
+#include "platform/win32/files.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace mureline {
+
+namespace {
+
+std::string ReadOnlyMessage(const std::string &movie)
+{
+    return "The movie \"" + movie + "\" is read-only: it is not replaced.";
+}
+
+std::string CreateMessage(const std::string &movie, int error)
+{
+    return "Cannot create file \"" + movie + "\". " + std::strerror(error);
+}
+
+} // namespace
+
+MovieFile::~MovieFile()
+{
+    if (!temporary_.empty())
+        win32::DeleteFileA(temporary_);
+}
+
+std::string MovieFile::Create(const std::string &movie)
+{
+    movie_ = movie;
+    const DWORD attributes = win32::GetFileAttributesA(movie);
+    if (attributes != win32::INVALID_FILE_ATTRIBUTES) {
+        if (attributes & win32::FILE_ATTRIBUTE_DIRECTORY)
+            return CreateMessage(movie, EISDIR);
+        if (attributes & win32::FILE_ATTRIBUTE_READONLY)
+            return ReadOnlyMessage(movie);
+    }
+    temporary_ = win32::CreateFileBeside(movie, 0666);
+    return temporary_.empty() ? CreateMessage(movie, errno) : std::string();
+}
+
+std::string MovieFile::Commit()
+{
+    if (win32::MoveFileExA(temporary_, movie_, win32::MOVEFILE_REPLACE_EXISTING)) {
+        temporary_.clear();
+        return {};
+    }
+    const int error = errno;
+    const DWORD attributes = win32::GetFileAttributesA(movie_);
+    win32::DeleteFileA(temporary_);
+    temporary_.clear();
+    if (error == EACCES && attributes != win32::INVALID_FILE_ATTRIBUTES
+        && (attributes & win32::FILE_ATTRIBUTE_READONLY))
+        return ReadOnlyMessage(movie_);
+    return CreateMessage(movie_, error);
+}
+
+} // namespace mureline

@@ -1,0 +1,35 @@
+// The movie's file while it is being made: a new file beside the movie, which
+// takes the movie's name only once it is complete. An earlier movie stays as it
+// was until then, and whatever stands at the movie's name (a link, another
+// user's file) is replaced as a name, never opened or written through.
+#pragma once
+
+#include <string>
+
+namespace mureline {
+
+class MovieFile
+{
+public:
+    MovieFile() = default;
+    MovieFile(const MovieFile &) = delete;
+    MovieFile &operator=(const MovieFile &) = delete;
+    // Removes the new file unless it has become the movie.
+    ~MovieFile();
+
+    // Refuses a movie that may not be replaced (a read-only file, a folder)
+    // and makes the new file. "" when it is made, otherwise the message for
+    // the user, naming the movie and the reason.
+    std::string Create(const std::string &movie);
+    // Where the render writes.
+    const std::string &TemporaryPath() const { return temporary_; }
+    // Gives the finished file the movie's name. "" when done, otherwise the
+    // message for the user; the new file is then removed.
+    std::string Commit();
+
+private:
+    std::string movie_;
+    std::string temporary_;
+};
+
+} // namespace mureline
