@@ -13,7 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,25 +35,33 @@ std::vector<char *> Pointers(std::vector<std::string> &strings)
     return pointers;
 }
 
+// The child dies with the test: a test that fails hard (or is killed by
+// CTest's time limit) leaves no X server or program behind.
 pid_t Spawn(const std::string &path, std::vector<std::string> args,
-            std::vector<std::string> environment, const std::string &output, int keepFd = -1)
+            std::vector<std::string> environment, const std::string &output)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    (void)keepFd; // left open across exec: it is not close-on-exec
     // The given variables first: the first of two with the same name counts.
     for (char **e = environ; *e; ++e)
         environment.push_back(*e);
     args.insert(args.begin(), path);
     std::vector<char *> argv = Pointers(args);
     std::vector<char *> envp = Pointers(environment);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out < 0)
+        return -1;
+    const pid_t parent = ::getpid();
+    // Only calls that are safe in the copy of a threaded process after fork.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::execve(path.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out);
     return pid;
 }
 
@@ -93,7 +101,7 @@ VirtualScreen::VirtualScreen(int width, int height)
     pid_ = Spawn("/usr/bin/Xvfb",
                  {"-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp",
                   "-noreset"},
-                 {}, "/dev/null", fds[1]);
+                 {}, "/dev/null");
     ::close(fds[1]);
     std::string number;
     struct pollfd wait
