@@ -98,13 +98,12 @@ bool TPhotoRow::StartAdd(std::function<std::vector<std::string>()> Source,
         // The command's own steps set the status line; a failure leaves it as
         // it was before the add.
         FForm.sb_status->SetCaption(FStatusBefore);
-        if (Outcome.Error) {
-            forms::HandleException(Outcome.Error);
-            return;
-        }
-        Finished(Outcome);
+        if (!Outcome.Error)
+            Finished(Outcome);
         if (Outcome.Added > 0)
             ScrollTo(Outcome.FirstNew);
+        if (Outcome.Error)
+            forms::HandleException(Outcome.Error);
     };
     QApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
     FCursorSet = true;
