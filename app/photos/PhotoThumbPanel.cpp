@@ -10,23 +10,6 @@ namespace quillon {
 
 namespace {
 
-// From the last dot of the file name, dot included; empty when it has none.
-std::string ExtractFileExt(const std::string &path)
-{
-    const std::size_t pos = path.find_last_of("./");
-    if (pos == std::string::npos || path[pos] != '.')
-        return {};
-    return path.substr(pos);
-}
-
-std::string LowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return text;
-}
-
 constexpr forms::TColor kSelectionOutline = 0x1C1711;
 
 } // namespace
@@ -62,17 +45,14 @@ void TThumbItem::Assign(const forms::TCollectionItem *Source)
 void TThumbItem::SetFileName(const std::string &Value)
 {
     FFileName = Value;
-    const std::string extension = LowerCase(ExtractFileExt(Value));
-    forms::TBitmap thumbnail;
-    if (extension == ".jpg") {
-        thumbnail = MakeJpegThumbnail(Value, ThumbBoxWidth, ThumbBoxHeight);
-    } else {
-        forms::TBitmap work;
-        if (extension == ".bmp")
-            work.LoadFromFile(Value);
-        MakeThumbnail(work, thumbnail, ThumbBoxWidth, ThumbBoxHeight);
-    }
+    const forms::TBitmap thumbnail = MakePhotoThumbnail(Value).Bitmap;
     FImage->Picture()->SetGraphic(&thumbnail);
+}
+
+void TThumbItem::TakeFileName(const std::string &Value, const forms::TBitmap &Thumbnail)
+{
+    FFileName = Value;
+    FImage->Picture()->SetGraphic(&Thumbnail);
 }
 
 // TThumbItems

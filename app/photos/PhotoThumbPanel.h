@@ -44,6 +44,9 @@ public:
     // A file that cannot be read raises forms::EInvalidGraphic; the path stays
     // stored and the thumbnail keeps what it had.
     void SetFileName(const std::string &Value);
+    // Stores the path with a thumbnail made beforehand by MakePhotoThumbnail
+    // (on a worker thread): the entry ends as writing FileName would leave it.
+    void TakeFileName(const std::string &Value, const forms::TBitmap &Thumbnail);
     forms::TImage *Image() const { return FImage.get(); }
     const std::string &Comment() const { return FComment; }
     void SetComment(const std::string &Value) { FComment = Value; }

@@ -212,12 +212,17 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 }
 
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
-                                 std::uint16_t BoxHeight)
+                                 std::uint16_t BoxHeight, int *pictureWidth, int *pictureHeight,
+                                 const std::atomic<bool> *stop)
 {
     try {
         jpeg::Decoder decoder(path);
         const int width = decoder.outputWidth();
         const int height = decoder.outputHeight();
+        if (pictureWidth)
+            *pictureWidth = width;
+        if (pictureHeight)
+            *pictureHeight = height;
         if (fitsBox(width, height, BoxWidth, BoxHeight)) {
             forms::TBitmap copy(width, height, forms::TPixelFormat::pf24bit);
             decoder.decode([&](int y, const std::uint8_t *bgr) {
@@ -231,11 +236,54 @@ forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth
             return {};
         }
         BoxShrinker shrinker(width, height, BoxWidth, BoxHeight);
-        decoder.decode([&](int, const std::uint8_t *bgr) { shrinker.addRow<3>(bgr); });
+        decoder.decode([&](int, const std::uint8_t *bgr) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                throw ThumbnailStopped();
+            shrinker.addRow<3>(bgr);
+        });
         return shrinker.take();
     } catch (const jpeg::Error &e) {
         throw forms::EInvalidGraphic(e.what());
     }
+}
+
+namespace {
+
+// From the last dot of the file name, dot included; empty when it has none.
+std::string ExtractFileExt(const std::string &path)
+{
+    const std::size_t pos = path.find_last_of("./");
+    if (pos == std::string::npos || path[pos] != '.')
+        return {};
+    return path.substr(pos);
+}
+
+std::string LowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return text;
+}
+
+} // namespace
+
+PhotoThumbnail MakePhotoThumbnail(const std::string &path, const std::atomic<bool> *stop)
+{
+    PhotoThumbnail made;
+    const std::string extension = LowerCase(ExtractFileExt(path));
+    if (extension == ".jpg") {
+        made.Bitmap = MakeJpegThumbnail(path, ThumbBoxWidth, ThumbBoxHeight, &made.PictureWidth,
+                                        &made.PictureHeight, stop);
+        return made;
+    }
+    forms::TBitmap work;
+    if (extension == ".bmp")
+        work.LoadFromFile(path);
+    made.PictureWidth = work.Width();
+    made.PictureHeight = work.Height();
+    MakeThumbnail(work, made.Bitmap, ThumbBoxWidth, ThumbBoxHeight);
+    return made;
 }
 
 } // namespace quillon

@@ -34,6 +34,12 @@ class QToolButton;
 
 namespace quillon {
 
+class TDropTarget;
+class TKeyboard;
+class TMovieLength;
+class TPhotoRow;
+class TShowCommands;
+
 enum TView : std::uint8_t { PhotoView = 0, OutputView = 1 };
 
 // The address that the Go command offers when no compressor entry names the
@@ -135,6 +141,18 @@ public:
     // True while a run's worker thread exists, up to the end of its outcome box.
     bool RunActive() const { return FRunningWorkers > 0; }
 
+    // The row of thumbnails as people use it: adding without holding up the
+    // window, the keyboard, the wheel, dragging to reorder.
+    TPhotoRow &PhotoRow() const { return *FPhotoRow; }
+    // Shows kept in files: Open Show and Save Show.
+    TShowCommands &Shows() const { return *FShows; }
+    // Files and folders dropped on the window (and named on the command line).
+    TDropTarget &Drops() const { return *FDrops; }
+    TKeyboard &Keyboard() const { return *FKeyboard; }
+    TMovieLength &MovieLength() const { return *FMovieLength; }
+    // True while photos are being added; the list is not whole until then.
+    bool Adding() const;
+
     // TConversionWindow
     HWND Handle() const override { return FHandle; }
     void SetStatusText(const std::string &text) override;
@@ -170,6 +188,11 @@ private:
     std::vector<QWidget *> FWindowedControls; // bottom to top
     QWidget *FPanelHost = nullptr;            // the scroll box's content
     QPointF FLastPressGlobal;
+    std::unique_ptr<TPhotoRow> FPhotoRow;
+    std::unique_ptr<TShowCommands> FShows;
+    std::unique_ptr<TDropTarget> FDrops;
+    std::unique_ptr<TKeyboard> FKeyboard;
+    std::unique_ptr<TMovieLength> FMovieLength;
     bool FMoving = false;
     QPoint FMoveStartPos;
     QPointF FMoveStartGlobal;

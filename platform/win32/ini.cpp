@@ -254,6 +254,21 @@ int GetPrivateProfileIntA(const std::string &section, const std::string &key, in
     return parseInteger(found.value).value_or(defaultValue);
 }
 
+std::vector<ProfileSection> ParseProfile(std::string_view text)
+{
+    const std::string whole(text);
+    std::vector<ProfileSection> sections;
+    for (const Line &line : splitLines(whole)) {
+        const Parsed p
+            = parseLine(std::string_view(whole.data() + line.begin, line.contentEnd - line.begin));
+        if (p.kind == Kind::Section)
+            sections.push_back({std::string(p.name), {}});
+        else if (p.kind == Kind::Key && !sections.empty())
+            sections.back().keys.emplace_back(std::string(p.name), std::string(p.value));
+    }
+    return sections;
+}
+
 BOOL WritePrivateProfileStringA(const std::string &section, const std::string &key,
                                 const std::string &value, const std::string &fileName)
 {

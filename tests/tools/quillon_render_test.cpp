@@ -1,5 +1,6 @@
 // quillon-render as a user runs it: a process with arguments, exit codes, the
 // job files it leaves in the temporary folder and the movie.
+#include "app/job/app_define.h"
 #include "app/job/script_writer.h"
 #include "media_support.h"
 #include "pictures.h"
@@ -152,4 +153,32 @@ TEST_F(QuillonRender, EncodeEveryFrameCodesHeldFramesWithoutTouchingTheSettingsF
     EXPECT_EQ(every.video()->frames, 125);
     EXPECT_EQ(every.video()->packets, 125);
     EXPECT_FALSE(Exists(dir.file("quillon/compressors.ini")));
+}
+
+TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
+    WriteBmp24(dir.file("b.bmp"), 40, 30, Gradient(2));
+    WriteFile(dir.file("trip.qshow"),
+              "[Show]\r\nStandard=PAL\r\nResolution=Low\r\nInterval=3\r\nOutputFolder=out\r\n"
+              "Compressor=No Such Codec\r\n[Photos]\r\nPhoto1=a.jpg\r\nPhoto2=gone.jpg\r\n"
+              "Photo3=b.bmp\r\n");
+    Outcome run = render({"--show", dir.file("trip.qshow"), "--interval", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.starts_with("The show \"trip.qshow\" was opened without:\n"
+                                    "Compressor=No Such Codec (not on this machine)\n"
+                                    + dir.file("gone.jpg") + ": it is gone\n"))
+        << run.err;
+    EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "pelloryfilelist.txt"),
+              dir.file("a.jpg") + "\r\n" + dir.file("b.bmp") + "\r\n");
+    EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "param.ini"),
+              "[Temp]\r\nOutputWidth=352\r\nOutputHeight=288\r\nInterval=1\r\n");
+    const auto info = mediatest::ProbeAvi(dir.file("out/photo_video.avi"));
+    ASSERT_NE(info.video(), nullptr);
+    EXPECT_EQ(info.video()->tag, "DX50");
+    EXPECT_EQ(info.video()->frames, 25 * (2 * 2 - 1));
+
+    run = render({"--show", dir.file("missing.qshow")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Cannot open the show \"missing.qshow\": No such file or directory\n");
 }

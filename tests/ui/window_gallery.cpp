@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <cstdio>
@@ -77,6 +78,13 @@ int main(int argc, char **argv)
         {100,
          [&] {
              form.pnl1_btnAddFolderClick(nullptr);
+             return true;
+         }},
+        {50,
+         [&] {
+             // The photos come in on worker threads.
+             if (form.Adding())
+                 return false;
              form.PhotoThumbPanel1->SetSelectedIndex(2);
              testsupport::SendEnter(form.pnl1_btnAddFolder);
              form.lblAboutMouseMove(nullptr, 0, 1, 1);
@@ -85,6 +93,15 @@ int main(int argc, char **argv)
         {400,
          [&] {
              shoot("photos");
+             // The row from the keyboard: its focus ring (no window manager
+             // makes the window active here).
+             QApplication::setActiveWindow(&form);
+             form.pnl1_ScrollBox->setFocus(Qt::TabFocusReason);
+             return true;
+         }},
+        {300,
+         [&] {
+             shoot("keyboard");
              return true;
          }},
         {100,
@@ -95,6 +112,7 @@ int main(int argc, char **argv)
              form.pnl3_grpStandard->SetItemIndex(1);
              form.edtInterval->SetValue(3);
              form.edtSoundFile->setText(QString::fromStdString(samples + "tune.wav"));
+             form.pnl3_btnGo->setFocus(Qt::TabFocusReason);
              return true;
          }},
         {400,

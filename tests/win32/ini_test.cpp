@@ -45,6 +45,21 @@ TEST_F(Ini, FirstOfDuplicateSectionsAndKeysWins)
     EXPECT_EQ(GetPrivateProfileStringA("A", "onlyInSecond", "none", file), "none");
 }
 
+TEST_F(Ini, AWholeProfileInOnePassFollowsTheSameRules)
+{
+    const std::vector<ProfileSection> sections
+        = ParseProfile("stray=before\r\n; comment=1\r\n [ A ] \r\n k = 1 \r\nk='2'\r\nnot a "
+                       "key\n[b]\rq=\"  x \"\n[A]\nk=3");
+    ASSERT_EQ(sections.size(), 3u);
+    EXPECT_EQ(sections[0].name, "A");
+    using Keys = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(sections[0].keys, (Keys{{"k", "1"}, {"k", "2"}}));
+    EXPECT_EQ(sections[1].name, "b");
+    EXPECT_EQ(sections[1].keys, (Keys{{"q", "  x "}}));
+    EXPECT_EQ(sections[2].keys, (Keys{{"k", "3"}}));
+    EXPECT_TRUE(ParseProfile("").empty());
+}
+
 TEST_F(Ini, ValuesAreCutToTheCallersBuffer)
 {
     WriteFile(file, "[ApplicationInfo]\r\nHomepage=" + std::string(3000, 'h') + "\r\n");

@@ -6,6 +6,7 @@
 #include "app/job/job.h"
 #include "app/job/render.h"
 #include "app/photos/folder_scan.h"
+#include "app/photos/show_file.h"
 #include "platform/forms/errors.h"
 #include "platform/forms/sysutils.h"
 #include "platform/media/compressors.h"
@@ -25,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +36,9 @@ namespace {
 
 constexpr const char *kUsage
     = "usage: quillon-render [options] PHOTO_OR_FOLDER...\n"
+      "       quillon-render --show SHOW.qshow [options] [PHOTO_OR_FOLDER...]\n"
+      "  --show FILE                     the photos and settings of a show file; the options\n"
+      "                                  and photos given here take the place of its own\n"
       "  --interval N                    slide interval in whole seconds, 1..65536 (default 2)\n"
       "  --standard ntsc|pal             (default ntsc)\n"
       "  --resolution high|medium|low    (default high)\n"
@@ -69,6 +74,8 @@ struct Options
     bool listCompressors = false;
     bool encodeEveryFrame = false;
     std::vector<std::string> inputs;
+    std::string show;
+    std::set<std::string> given; // the options named on the command line
 };
 
 std::string absolute(const std::string &path)
@@ -97,6 +104,7 @@ Options parse(int argc, char **argv)
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        options.given.insert(arg);
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -134,6 +142,8 @@ Options parse(int argc, char **argv)
             options.listCompressors = true;
         } else if (arg == "--encode-every-frame") {
             options.encodeEveryFrame = true;
+        } else if (arg == "--show") {
+            options.show = absolute(value(i, arg));
         } else if (arg.starts_with("--")) {
             throw UsageError{"unknown option " + arg};
         } else {
@@ -253,6 +263,50 @@ private:
     bool open_ = false;
 };
 
+// Fills in what the command line left open from the show file; its photos
+// that are gone are left out, and so is a compressor this machine lacks. False
+// when the file cannot be read at all.
+bool takeShow(Options &options, const std::vector<std::string> &compressors)
+{
+    const quillon::TShowReading reading = quillon::ReadShow(options.show);
+    if (!reading.Failure.empty()) {
+        std::fprintf(stderr, "%s\n",
+                     quillon::ShowFailureMessage(options.show, reading.Failure).c_str());
+        return false;
+    }
+    const quillon::TShow &show = reading.Show;
+    std::vector<std::string> leftOut = reading.LeftOut;
+    auto open = [&](const char *option) { return options.given.count(option) == 0; };
+    if (open("--interval") && show.Interval)
+        options.interval = *show.Interval;
+    if (open("--standard") && show.Standard)
+        options.standard = *show.Standard;
+    if (open("--resolution") && show.Resolution)
+        options.resolution = *show.Resolution;
+    if (open("--sound") && show.SoundFile)
+        options.sound = *show.SoundFile;
+    if (open("--output-folder") && show.OutputFolder)
+        options.outputFolder = *show.OutputFolder;
+    if (open("--compressor") && show.Compressor) {
+        const auto named = std::find(compressors.begin(), compressors.end(), *show.Compressor);
+        if (named != compressors.end())
+            options.compressor = std::to_string(named - compressors.begin());
+        else
+            leftOut.push_back("Compressor=" + *show.Compressor + " (not on this machine)");
+    }
+    if (options.inputs.empty()) {
+        for (const std::string &photo : show.Photos) {
+            if (win32::FileExists(photo))
+                options.inputs.push_back(photo);
+            else
+                leftOut.push_back(photo + ": it is gone");
+        }
+    }
+    if (!leftOut.empty())
+        std::fprintf(stderr, "%s\n", quillon::ShowLeftOutMessage(options.show, leftOut).c_str());
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -271,6 +325,9 @@ int main(int argc, char **argv)
             std::printf("%zu\t%s\n", i, compressors[i].c_str());
         return 0;
     }
+
+    if (!options.show.empty() && !takeShow(options, compressors))
+        return 1;
 
     quillon::JobSettings settings;
     try {
