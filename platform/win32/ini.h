@@ -34,4 +34,10 @@ QUILLON_WIN32_API BOOL WritePrivateProfileStringA(const std::string &section,
                                                   const std::string &key, const std::string &value,
                                                   const std::string &fileName);
 
+// Removes the key's line, as a write of a null value does on Windows. TRUE
+// without touching anything when the file, the section or the key is missing;
+// FALSE as WritePrivateProfileStringA fails.
+QUILLON_WIN32_API BOOL DeletePrivateProfileKeyA(const std::string &section, const std::string &key,
+                                                const std::string &fileName);
+
 } // namespace win32
