@@ -65,7 +65,9 @@ void TThumbItem::SetFileName(const std::string &Value)
     const std::string extension = LowerCase(ExtractFileExt(Value));
     forms::TBitmap thumbnail;
     if (extension == ".jpg") {
-        thumbnail = MakeJpegThumbnail(Value, ThumbBoxWidth, ThumbBoxHeight);
+        const auto *items = dynamic_cast<const TThumbItems *>(Collection());
+        thumbnail = MakeJpegThumbnail(Value, ThumbBoxWidth, ThumbBoxHeight,
+                                      !items || items->AutoRotate());
     } else {
         forms::TBitmap work;
         if (extension == ".bmp")
@@ -89,6 +91,24 @@ TThumbItem *TThumbItems::Add()
 TThumbItem *TThumbItems::Items(int Index) const
 {
     return dynamic_cast<TThumbItem *>(Item(Index));
+}
+
+void TThumbItems::SetAutoRotate(bool Value)
+{
+    if (Value == FAutoRotate)
+        return;
+    FAutoRotate = Value;
+    for (int i = 0; i < Count(); ++i) {
+        TThumbItem *item = Items(i);
+        if (LowerCase(ExtractFileExt(item->FileName())) != ".jpg"
+            || !JpegIsTurned(item->FileName()))
+            continue;
+        // A photo that can no longer be read keeps the thumbnail it has.
+        try {
+            item->SetFileName(item->FileName());
+        } catch (const forms::Exception &) {
+        }
+    }
 }
 
 void TThumbItems::Notify(forms::TCollectionItem *Item, forms::TCollectionNotification Action)

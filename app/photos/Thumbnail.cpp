@@ -212,10 +212,11 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 }
 
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
-                                 std::uint16_t BoxHeight)
+                                 std::uint16_t BoxHeight, bool Upright)
 {
     try {
         jpeg::Decoder decoder(path);
+        decoder.setUpright(Upright);
         const int width = decoder.outputWidth();
         const int height = decoder.outputHeight();
         if (fitsBox(width, height, BoxWidth, BoxHeight)) {
@@ -235,6 +236,15 @@ forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth
         return shrinker.take();
     } catch (const jpeg::Error &e) {
         throw forms::EInvalidGraphic(e.what());
+    }
+}
+
+bool JpegIsTurned(const std::string &path)
+{
+    try {
+        return jpeg::Decoder(path).header().orientation != 1;
+    } catch (const jpeg::Error &) {
+        return false;
     }
 }
 

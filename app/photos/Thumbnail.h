@@ -22,10 +22,16 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 
 // The same thumbnail as decoding the JPEG file at full size into a 24-bit bitmap
 // and running MakeThumbnail on it, but the decoded rows go straight into the
-// block sums, so only a few rows of the picture are ever held. Raises
-// forms::EInvalidGraphic naming the file and the reason when it cannot be
-// opened or decoded.
+// block sums, so only a few rows of the picture are ever held. With `Upright`
+// the picture is first turned as its orientation tag says (a turned picture is
+// held whole while it is turned). Raises forms::EInvalidGraphic naming the file
+// and the reason when it cannot be opened or decoded.
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
-                                 std::uint16_t BoxHeight);
+                                 std::uint16_t BoxHeight, bool Upright = true);
+
+// Whether the JPEG file carries an orientation tag that turns or mirrors it,
+// so that its upright thumbnail differs from the stored one. False for a file
+// that cannot be read.
+bool JpegIsTurned(const std::string &path);
 
 } // namespace quillon
