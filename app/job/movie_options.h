@@ -34,6 +34,8 @@ struct MovieOptions
     // whole track kept, or the tracks repeated until the pictures end.
     enum class SoundEnd { Cut, Keep, Loop };
     SoundEnd soundEnd = SoundEnd::Cut;
+
+    bool operator==(const MovieOptions &) const = default;
 };
 
 // "avi", "mp4", "mkv" or "webm": the movie's file name extension.

@@ -23,9 +23,9 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 // The same thumbnail as decoding the JPEG file at full size into a 24-bit bitmap
 // and running MakeThumbnail on it, but the decoded rows go straight into the
 // block sums, so only a few rows of the picture are ever held. With `Upright`
-// the picture is first turned as its orientation tag says (a turned picture is
-// held whole while it is turned). Raises forms::EInvalidGraphic naming the file
-// and the reason when it cannot be opened or decoded.
+// the thumbnail is that of the picture turned as its orientation tag says.
+// Raises forms::EInvalidGraphic naming the file and the reason when it cannot
+// be opened or decoded.
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
                                  std::uint16_t BoxHeight, bool Upright = true);
 

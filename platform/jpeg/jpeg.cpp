@@ -55,13 +55,6 @@ std::uint32_t read32(const std::uint8_t *p, bool little)
                   : (read16(p, false) << 16) | read16(p + 2, false);
 }
 
-struct Turn
-{
-    bool transposed; // upright rows are stored columns
-    bool flipX;      // the stored columns run right to left
-    bool flipY;      // the stored rows run bottom to top
-};
-
 // Orientation n (1 to 8) at index n - 1, as EXIF numbers them: 1 as stored, 2
 // mirrored, 3 turned half round, 4 upside down mirrored, 5 mirrored on the
 // diagonal, 6 to be turned a quarter clockwise, 7 the other diagonal, 8 to be
@@ -84,6 +77,11 @@ unsigned ScaleCovering(long long width, long long height, int minWidth, int minH
 }
 
 } // namespace
+
+Turn TurnOf(int orientation)
+{
+    return orientation >= 1 && orientation <= 8 ? kTurns[orientation - 1] : kTurns[0];
+}
 
 int OrientationFromExif(const std::uint8_t *data, std::size_t size)
 {
@@ -249,7 +247,7 @@ void Decoder::decode(const std::function<void(int y, const std::uint8_t *bgr)> &
         decodeStored(row);
         return;
     }
-    const Turn turn = kTurns[orientation - 1];
+    const Turn turn = TurnOf(orientation);
     const int storedWidth = static_cast<int>(state_->cinfo.output_width);
     const std::size_t rowBytes = static_cast<std::size_t>(storedWidth) * 3;
     if (!turn.transposed && !turn.flipY) {

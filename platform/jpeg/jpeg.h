@@ -35,6 +35,19 @@ struct Header
 // starting with "Exif\0\0"; 1 when the block holds no valid one.
 int OrientationFromExif(const std::uint8_t *data, std::size_t size);
 
+// How a picture of an orientation is turned upright, as where each upright
+// pixel (x, y) is stored: at (y, x) when transposed, with the stored columns
+// and rows counted from their far ends when flipped.
+struct Turn
+{
+    bool transposed; // upright rows are stored columns
+    bool flipX;      // the stored columns run right to left
+    bool flipY;      // the stored rows run bottom to top
+};
+
+// The turn of orientation 1 to 8; none for any other number.
+Turn TurnOf(int orientation);
+
 // Whether pictures of that orientation stand on their side as stored, so that
 // upright they are as wide as they are stored high.
 inline bool TurnsOnItsSide(int orientation)
