@@ -34,9 +34,13 @@ class Fitting
 {
 public:
     explicit Fitting(OutputSize frame)
+        : Fitting(frame, SampleAspectFor(frame))
+    {}
+
+    Fitting(OutputSize frame, SampleAspect sar)
         : frame_(frame)
+        , sar_(sar)
     {
-        const SampleAspect sar = SampleAspectFor(frame);
         // The display height in frame pixel widths, H × d / n, and the display
         // width in pixel heights, W × n / d, as reduced fractions.
         heightInWidths_ = reduced(static_cast<long long>(frame.height) * sar.den, sar.num);
@@ -44,9 +48,16 @@ public:
     }
 
     std::string width() const { return number(frame_.width); }
+    std::string height() const { return number(frame_.height); }
+
+    // A frame `factor` times smaller each way, its pixels of the same shape.
+    Fitting shrunk(int factor) const
+    {
+        return Fitting({std::max(1, frame_.width / factor), std::max(1, frame_.height / factor)},
+                       sar_);
+    }
     // Strong enough that nothing of the background draws the eye from the photo.
     int blurSigma() const { return std::max(1, std::max(frame_.width, frame_.height) / 30); }
-    std::string height() const { return number(frame_.height); }
 
     // The clip's size once it stands whole in the frame (letterbox), or once
     // it covers the frame (crop), its proportions kept on the display.
@@ -95,6 +106,7 @@ private:
     static std::string atLeastOne(const std::string &value) { return "Max(1," + value + ")"; }
 
     OutputSize frame_;
+    SampleAspect sar_;
     Fraction heightInWidths_{};
     Fraction widthInHeights_{};
 };
@@ -108,9 +120,10 @@ void appendFit(std::string &script, std::size_t i, MovieOptions::Fit fit, const 
                             const std::string &h) {
         appendLine(script, to + "=BicubicResize(" + from + "," + w + "," + h + ")");
     };
-    const auto centredCrop = [&](const std::string &clip) {
-        appendLine(script, clip + "=Crop(" + clip + ",(Width(" + clip + ")-" + W + ")/2,(Height("
-                               + clip + ")-" + H + ")/2," + W + "," + H + ")");
+    const auto centredCrop = [&](const std::string &clip, const Fitting &to) {
+        const std::string w = to.width(), h = to.height();
+        appendLine(script, clip + "=Crop(" + clip + ",(Width(" + clip + ")-" + w + ")/2,(Height("
+                               + clip + ")-" + h + ")/2," + w + "," + h + ")");
     };
     // Where a fitted clip stands: centred, the odd pixel of a band at the right
     // or the bottom.
@@ -127,16 +140,19 @@ void appendFit(std::string &script, std::size_t i, MovieOptions::Fit fit, const 
         return;
     case MovieOptions::Fit::Crop:
         resize(c, c, frame.coverWidth(c), frame.coverHeight(c));
-        centredCrop(c);
+        centredCrop(c, frame);
         return;
     case MovieOptions::Fit::Blur: {
         // The background is made from the fitted photo, which is decoded only
-        // once: blurred, its missing detail does not show.
+        // once, and blurred at a quarter of the frame's size: blurred, the
+        // detail it lacks does not show, and the blur costs a sixteenth.
         const std::string b = c + "_b";
+        const Fitting quarter = frame.shrunk(4);
         resize(c, c, frame.fittedWidth(c), frame.fittedHeight(c));
-        resize(b, c, frame.coverWidth(c), frame.coverHeight(c));
-        centredCrop(b);
-        appendLine(script, b + "=GaussianBlur(" + b + "," + number(frame.blurSigma()) + ")");
+        resize(b, c, quarter.coverWidth(c), quarter.coverHeight(c));
+        centredCrop(b, quarter);
+        appendLine(script, b + "=GaussianBlur(" + b + "," + number(quarter.blurSigma()) + ")");
+        resize(b, b, W, H);
         appendLine(script, c + "=Overlay(" + b + "," + c + "," + left + "," + top + ")");
         return;
     }
