@@ -76,6 +76,19 @@ bool TryLockJobFolder(win32::FolderLock &lock)
 
 std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job)
 {
+    // The script and the encoders take nothing else; the program and the tool
+    // offer nothing else, but settings may also come from a file.
+    const MovieOptions &movie = settings.movie;
+    const bool sized = movie.width != 0 || movie.height != 0;
+    if (sized && !FrameSizeFromText(FrameSizeText({movie.width, movie.height})))
+        throw forms::Exception("The frame size " + FrameSizeText({movie.width, movie.height})
+                               + " cannot be used: both sides must be even, from "
+                               + std::to_string(MinFrameSide) + " to "
+                               + std::to_string(MaxFrameSide) + " pixels.");
+    if (!IsOfferedFrameRate(movie.framesPerSecond))
+        throw forms::Exception("The frame rate " + std::to_string(movie.framesPerSecond)
+                               + " cannot be used: it must be 24, 25, 30, 50 or 60.");
+
     // The job files and the script carry one path a line and between quotes.
     for (const std::string &photo : settings.photos)
         if (!PathFitsScript(photo))

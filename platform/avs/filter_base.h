@@ -6,6 +6,7 @@
 #include "platform/avs/avs.h"
 #include "platform/avs/filters.h"
 
+#include <array>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -42,9 +43,39 @@ int depthOf(const PClip &clip);
 // when the chain would grow deeper than kMaxDepth.
 int depthAbove(const std::string &function, std::initializer_list<const PClip *> children);
 
-// A filter whose frame n is made from its child's frame n alone. The child
-// handing out the same frame again (a held picture) gets the same frame back,
-// however many frame numbers it spans, so a held slide is made once.
+// The last frame a filter made and the input frames it made it from: asked
+// again with the same inputs (a held picture), the filter hands out the same
+// frame, however many frame numbers it spans.
+template <std::size_t Inputs>
+class FrameMemo
+{
+public:
+    // The frame made from exactly these inputs, or null.
+    PFrame find(const std::array<PFrame, Inputs> &inputs) const
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < Inputs; ++i)
+            if (in_[i].lock() != inputs[i])
+                return nullptr;
+        return out_.lock();
+    }
+
+    void remember(const std::array<PFrame, Inputs> &inputs, const PFrame &out)
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < Inputs; ++i)
+            in_[i] = inputs[i];
+        out_ = out;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::array<std::weak_ptr<const Frame>, Inputs> in_;
+    std::weak_ptr<const Frame> out_;
+};
+
+// A filter whose frame n is made from its child's frame n alone, so that a held
+// slide is made once.
 class PerFrameFilter : public Filter
 {
 public:
@@ -59,16 +90,10 @@ public:
     {
         checkRange(n);
         PFrame in = child_->GetFrame(n);
-        {
-            std::lock_guard lock(memoMutex_);
-            if (lastIn_.lock() == in)
-                if (PFrame out = lastOut_.lock())
-                    return out;
-        }
+        if (PFrame out = memo_.find({in}))
+            return out;
         PFrame out = env_->cache().get(owner_, n, [&] { return make(*in); });
-        std::lock_guard lock(memoMutex_);
-        lastIn_ = in;
-        lastOut_ = out;
+        memo_.remember({in}, out);
         return out;
     }
 
@@ -80,9 +105,7 @@ protected:
     std::uint64_t owner_;
 
 private:
-    std::mutex memoMutex_;
-    std::weak_ptr<const Frame> lastIn_;
-    std::weak_ptr<const Frame> lastOut_;
+    FrameMemo<1> memo_;
 };
 
 } // namespace avs::detail

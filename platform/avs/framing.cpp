@@ -247,17 +247,10 @@ public:
         checkRange(n);
         PFrame under = base_->GetFrame(n);
         PFrame over = overlay_->GetFrame(std::min(n, overlay_->GetVideoInfo().frameCount - 1));
-        {
-            std::lock_guard lock(memoMutex_);
-            if (lastUnder_.lock() == under && lastOver_.lock() == over)
-                if (PFrame out = lastOut_.lock())
-                    return out;
-        }
+        if (PFrame out = memo_.find({under, over}))
+            return out;
         PFrame out = env_->cache().get(owner_, n, [&] { return make(*under, *over); });
-        std::lock_guard lock(memoMutex_);
-        lastUnder_ = under;
-        lastOver_ = over;
-        lastOut_ = out;
+        memo_.remember({under, over}, out);
         return out;
     }
 
@@ -281,8 +274,7 @@ private:
     PClip base_, overlay_;
     std::int64_t x_, y_;
     std::uint64_t owner_;
-    std::mutex memoMutex_;
-    std::weak_ptr<const Frame> lastUnder_, lastOver_, lastOut_;
+    detail::FrameMemo<2> memo_;
 };
 
 } // namespace

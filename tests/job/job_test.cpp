@@ -150,6 +150,21 @@ TEST_F(Prepare, PhotoThatTheFilesCannotCarryIsRefusedBeforeAnythingIsWritten)
     } catch (const forms::Exception &e) {
         EXPECT_NE(std::string(e.what()).find("/p/say \"cheese\".jpg"), std::string::npos);
     }
+    // So is a frame size or rate that no encoder or script takes.
+    settings.photos.pop_back();
+    settings.movie.width = 1921;
+    settings.movie.height = 1080;
+    EXPECT_THROW(PrepareConversion(settings, job), forms::Exception);
+    settings.movie.width = 0;
+    settings.movie.height = 0;
+    settings.movie.framesPerSecond = 0;
+    try {
+        PrepareConversion(settings, job);
+        FAIL();
+    } catch (const forms::Exception &e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "The frame rate 0 cannot be used: it must be 24, 25, 30, 50 or 60.");
+    }
     EXPECT_FALSE(Exists(dir.job("pelloryfilelist.txt")));
     EXPECT_FALSE(Exists(dir.job("param.ini")));
     EXPECT_FALSE(Exists(dir.job("temp.avs")));
