@@ -45,7 +45,9 @@ void TThumbItem::Assign(const forms::TCollectionItem *Source)
 void TThumbItem::SetFileName(const std::string &Value)
 {
     FFileName = Value;
-    const forms::TBitmap thumbnail = MakePhotoThumbnail(Value).Bitmap;
+    const auto *items = dynamic_cast<const TThumbItems *>(Collection());
+    const forms::TBitmap thumbnail
+        = MakePhotoThumbnail(Value, !items || items->AutoRotate()).Bitmap;
     FImage->Picture()->SetGraphic(&thumbnail);
 }
 
@@ -69,6 +71,23 @@ TThumbItem *TThumbItems::Add()
 TThumbItem *TThumbItems::Items(int Index) const
 {
     return dynamic_cast<TThumbItem *>(Item(Index));
+}
+
+void TThumbItems::SetAutoRotate(bool Value)
+{
+    if (Value == FAutoRotate)
+        return;
+    FAutoRotate = Value;
+    for (int i = 0; i < Count(); ++i) {
+        TThumbItem *item = Items(i);
+        if (!JpegIsTurned(item->FileName()))
+            continue;
+        // A photo that can no longer be read keeps the thumbnail it has.
+        try {
+            item->SetFileName(item->FileName());
+        } catch (const forms::Exception &) {
+        }
+    }
 }
 
 void TThumbItems::Notify(forms::TCollectionItem *Item, forms::TCollectionNotification Action)

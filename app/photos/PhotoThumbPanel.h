@@ -71,8 +71,16 @@ public:
     // Told of every notification after the base handling.
     TItemNotifyEvent OnItemNotify;
 
+    // Whether JPEG thumbnails stand upright as their orientation tag says (the
+    // default). Changing it remakes the thumbnails of the entries it turns.
+    bool AutoRotate() const { return FAutoRotate; }
+    void SetAutoRotate(bool Value);
+
 protected:
     void Notify(forms::TCollectionItem *Item, forms::TCollectionNotification Action) override;
+
+private:
+    bool FAutoRotate = true;
 };
 
 class TPhotoThumbPanel : public forms::TCustomPanel

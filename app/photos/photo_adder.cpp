@@ -45,7 +45,8 @@ bool TPhotoAdder::Start(std::function<std::vector<std::string>()> Source, TFailu
     FSinceLayout.start();
     FWakePending = false;
     FLoader = std::make_unique<ThumbLoader>(
-        std::move(Source), [this] { Wake(); }, WorkerThreads);
+        std::move(Source), [this] { Wake(); }, WorkerThreads, WorkerNiceness,
+        FPanel.ThumbItems()->AutoRotate());
     if (OnProgress)
         OnProgress(0, -1);
     return true;

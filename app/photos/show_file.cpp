@@ -126,12 +126,12 @@ std::optional<int> NameIndex(const std::string &value, const char *const *names,
     return std::nullopt;
 }
 
-// The number of a "Photo<n>" key.
-std::optional<unsigned long long> PhotoNumber(std::string_view key)
+// The number of a "<prefix><n>" key, such as "Photo12".
+std::optional<unsigned long long> KeyNumber(std::string_view key, std::string_view prefix)
 {
-    if (key.size() <= 5 || !SameName(key.substr(0, 5), "Photo"))
+    if (key.size() <= prefix.size() || !SameName(key.substr(0, prefix.size()), prefix))
         return std::nullopt;
-    const std::string_view digits = key.substr(5);
+    const std::string_view digits = key.substr(prefix.size());
     unsigned long long number = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
     if (error != std::errc() || end != digits.data() + digits.size())
@@ -144,6 +144,7 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
 {
     TShow &show = reading.Show;
     std::vector<std::string> seen;
+    std::map<unsigned long long, std::string> moreSounds; // the first of each number counts
     for (const auto &entry : section.keys) {
         const std::string &key = entry.first;
         const std::string &value = entry.second;
@@ -179,9 +180,53 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
         } else if (SameName(key, "Compressor")) {
             if (!value.empty())
                 show.Compressor = value;
+        } else if (const auto number = KeyNumber(key, "SoundFile"); number && *number >= 2) {
+            if (!value.empty())
+                moreSounds.emplace(*number, Resolved(folder, value));
+        } else if (SameName(key, "FrameSize")) {
+            if (SameName(value, "standard"))
+                show.Size = FrameSize{};
+            else if (const auto size = FrameSizeFromText(value))
+                show.Size = *size;
+            else
+                leaveOut();
+        } else if (SameName(key, "FrameRate")) {
+            const auto rate = forms::TryStrToInt(value);
+            if (rate && IsOfferedFrameRate(*rate))
+                show.FrameRate = *rate;
+            else
+                leaveOut();
+        } else if (SameName(key, "Fit")) {
+            if (const auto fit = FitFromWord(value))
+                show.Fit = *fit;
+            else
+                leaveOut();
+        } else if (SameName(key, "AutoRotate")) {
+            if (value == "0" || value == "1")
+                show.AutoRotate = value == "1";
+            else
+                leaveOut();
+        } else if (SameName(key, "Container")) {
+            if (const auto container = ContainerFromWord(value))
+                show.Container = *container;
+            else
+                leaveOut();
+        } else if (SameName(key, "SoundEnd")) {
+            if (const auto end = SoundEndFromWord(value))
+                show.SoundEnd = *end;
+            else
+                leaveOut();
         } else {
             show.Kept.push_back({section.name, key, value});
         }
+    }
+    for (auto &[number, path] : moreSounds)
+        show.MoreSoundFiles.push_back(std::move(path));
+    if (!show.SoundFile && !show.MoreSoundFiles.empty()) {
+        // Further tracks without a first one: kept as the file gives them.
+        for (const std::string &path : show.MoreSoundFiles)
+            reading.LeftOut.push_back("SoundFile=" + path + " (no first sound track)");
+        show.MoreSoundFiles.clear();
     }
 }
 
@@ -189,7 +234,7 @@ void ReadPhotos(const win32::ProfileSection &section, const std::string &folder,
 {
     std::map<unsigned long long, std::string> photos; // the first of each number counts
     for (const auto &[key, value] : section.keys) {
-        if (const auto number = PhotoNumber(key)) {
+        if (const auto number = KeyNumber(key, "Photo")) {
             if (!value.empty())
                 photos.emplace(*number, Resolved(folder, value));
         } else {
@@ -216,6 +261,38 @@ std::string ShowLeftOutMessage(const std::string &Path, const std::vector<std::s
 std::string ShowFailureMessage(const std::string &Path, const std::string &Failure)
 {
     return "Cannot open the show \"" + NameOf(Path) + "\": " + Failure;
+}
+
+MovieOptions ShowMovieOptions(const TShow &Show, MovieOptions movie)
+{
+    if (Show.SoundFile)
+        movie.moreSoundFiles = Show.MoreSoundFiles;
+    if (Show.Size) {
+        movie.width = Show.Size->width;
+        movie.height = Show.Size->height;
+    }
+    if (Show.FrameRate)
+        movie.framesPerSecond = *Show.FrameRate;
+    if (Show.Fit)
+        movie.fit = *Show.Fit;
+    if (Show.AutoRotate)
+        movie.autoRotate = *Show.AutoRotate;
+    if (Show.Container)
+        movie.container = *Show.Container;
+    if (Show.SoundEnd)
+        movie.soundEnd = *Show.SoundEnd;
+    return movie;
+}
+
+void SetShowMovieOptions(TShow &Show, const MovieOptions &movie)
+{
+    Show.MoreSoundFiles = movie.moreSoundFiles;
+    Show.Size = FrameSize{movie.width, movie.height};
+    Show.FrameRate = movie.framesPerSecond;
+    Show.Fit = movie.fit;
+    Show.AutoRotate = movie.autoRotate;
+    Show.Container = movie.container;
+    Show.SoundEnd = movie.soundEnd;
 }
 
 const char *StandardName(int Standard)
@@ -292,6 +369,21 @@ std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
         line("SoundFile", Stored(folder, *Show.SoundFile));
     if (Show.Compressor)
         line("Compressor", *Show.Compressor);
+    if (Show.SoundFile)
+        for (std::size_t i = 0; i < Show.MoreSoundFiles.size(); ++i)
+            line("SoundFile" + std::to_string(i + 2), Stored(folder, Show.MoreSoundFiles[i]));
+    if (Show.Size)
+        line("FrameSize", Show.Size->width > 0 ? FrameSizeText(*Show.Size) : "standard");
+    if (Show.FrameRate)
+        line("FrameRate", std::to_string(*Show.FrameRate));
+    if (Show.Fit)
+        line("Fit", FitWord(*Show.Fit));
+    if (Show.AutoRotate)
+        line("AutoRotate", *Show.AutoRotate ? "1" : "0");
+    if (Show.Container)
+        line("Container", ContainerExtension(*Show.Container));
+    if (Show.SoundEnd)
+        line("SoundEnd", SoundEndWord(*Show.SoundEnd));
     kept(kShowSection);
 
     text += "\r\n[" + std::string(kPhotosSection) + "]\r\n";

@@ -11,6 +11,14 @@
 //   OutputFolder=Movies                 where photo_video.avi goes
 //   SoundFile=/home/ann/Music/tune.wav  empty for none
 //   Compressor=DivX? 5 compatible MPEG-4 Codec
+//   SoundFile2=/home/ann/Music/more.mp3 further tracks after the first, in order
+//   FrameSize=standard                  standard (the standard's and resolution's),
+//                                       WIDTHxHEIGHT, 720p, 1080p or 2160p
+//   FrameRate=25                        24, 25, 30, 50 or 60
+//   Fit=stretch                         stretch, letterbox, crop or blur
+//   AutoRotate=1                        1: JPEG photos upright as their tag says
+//   Container=avi                       avi, mp4, mkv or webm
+//   SoundEnd=cut                        cut, keep or loop
 //   [Photos]
 //   Photo1=holiday/img001.jpg           in the order of their numbers
 //
@@ -20,6 +28,8 @@
 // this version does not know are kept and written back, so a show made by a
 // later version keeps its other settings through an open and a save here.
 #pragma once
+
+#include "app/job/movie_options.h"
 
 #include <optional>
 #include <string>
@@ -37,6 +47,14 @@ struct TShow
     std::optional<std::string> OutputFolder;
     std::optional<std::string> SoundFile;  // "" for none
     std::optional<std::string> Compressor; // the compressor's name
+    // The tracks after SoundFile's; only read or written along with SoundFile.
+    std::vector<std::string> MoreSoundFiles;
+    std::optional<FrameSize> Size; // 0 x 0: the standard's and resolution's
+    std::optional<int> FrameRate;
+    std::optional<MovieOptions::Fit> Fit;
+    std::optional<bool> AutoRotate;
+    std::optional<MovieOptions::Container> Container;
+    std::optional<MovieOptions::SoundEnd> SoundEnd;
 
     struct TKept
     {
@@ -72,6 +90,11 @@ std::string ShowLeftOutMessage(const std::string &Path, const std::vector<std::s
 
 // "Cannot open the show "NAME": REASON".
 std::string ShowFailureMessage(const std::string &Path, const std::string &Failure);
+
+// The movie's choices that the show gives, over `movie`.
+MovieOptions ShowMovieOptions(const TShow &Show, MovieOptions movie);
+// Every movie choice of `movie` into the show.
+void SetShowMovieOptions(TShow &Show, const MovieOptions &movie);
 
 // The setting names of the file, as written.
 const char *StandardName(int Standard);

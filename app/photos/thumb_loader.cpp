@@ -31,10 +31,11 @@ unsigned WorkerCount(unsigned asked)
 } // namespace
 
 ThumbLoader::ThumbLoader(std::function<std::vector<std::string>()> source,
-                         std::function<void()> ready, unsigned threads, int niceness)
+                         std::function<void()> ready, unsigned threads, int niceness, bool upright)
     : source_(std::move(source))
     , ready_(std::move(ready))
     , niceness_(niceness)
+    , upright_(upright)
 {
     const unsigned count = WorkerCount(threads);
     workers_.reserve(count);
@@ -106,7 +107,7 @@ void ThumbLoader::Work(bool listsFirst)
         Result result;
         result.Path = path;
         try {
-            result.Thumbnail = MakePhotoThumbnail(path, &stop_);
+            result.Thumbnail = MakePhotoThumbnail(path, upright_, &stop_);
         } catch (const ThumbnailStopped &) {
             return;
         } catch (...) {

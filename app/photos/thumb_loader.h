@@ -36,8 +36,9 @@ public:
     // means one a processor.
     // `niceness` lowers the workers' scheduling priority below the thread that
     // takes the results, so that it gets a processor at once when it needs one.
+    // `upright` turns JPEG thumbnails as their orientation tag says.
     ThumbLoader(std::function<std::vector<std::string>()> source, std::function<void()> ready,
-                unsigned threads = 0, int niceness = 0);
+                unsigned threads = 0, int niceness = 0, bool upright = true);
     // Stops the workers (a JPEG decode ends at its next row) and waits for them.
     ~ThumbLoader();
     ThumbLoader(const ThumbLoader &) = delete;
@@ -64,6 +65,7 @@ private:
     std::function<std::vector<std::string>()> source_;
     std::function<void()> ready_;
     int niceness_ = 0;
+    bool upright_ = true;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::atomic<bool> stop_{false};

@@ -81,7 +81,7 @@ TKeyboard::TKeyboard(TMainForm &Form, TShowCommands &Shows)
         FOrder.push_back(f.pnl3_grpResolution->Button(i));
     for (QWidget *w : std::initializer_list<QWidget *>{
              f.edtInterval, f.edtOutputPath, f.SpeedButton3, f.butBrowse, f.cmbCompressorList,
-             f.Button3, f.pnl3_btnGo,
+             f.Button3, f.pnl3_grpMovie->btnSettings, f.pnl3_btnGo,
              // the window's edge
              Shows.lblOpenShow, Shows.lblSaveShow, f.lblAbout, f.Image1, f.Image2})
         FOrder.push_back(w);

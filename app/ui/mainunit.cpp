@@ -314,6 +314,7 @@ void TMainForm::CreateComponents()
     dlgOpenMusic = std::make_unique<TOpenDialog>(this);
     dlgOpenMusic->Filter = "(Sound files) *.wav|*.wav";
     dlgOpenMusic->Title = "Open";
+    MovieSettingsChanged();
 }
 
 void TMainForm::CreateOutputControls()
@@ -375,6 +376,22 @@ void TMainForm::CreateOutputControls()
     Button3->setGeometry(313, 62, 75, 23);
     connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(Button3); }));
     FWindowedControls.push_back(pnl3_pnlOutput);
+
+    pnl3_grpMovie = new TMovieSettingsBox(this);
+    FramedGroup(pnl3_grpMovie);
+    pnl3_grpMovie->setGeometry(447, 107, 168, 285);
+    pnl3_grpMovie->OnChange = [this] { MovieSettingsChanged(); };
+    FWindowedControls.push_back(pnl3_grpMovie);
+}
+
+void TMainForm::MovieSettingsChanged()
+{
+    const MovieOptions &movie = pnl3_grpMovie->Options();
+    PhotoThumbPanel1->ThumbItems()->SetAutoRotate(movie.autoRotate);
+    dlgOpenPic->PreviewUpright = movie.autoRotate;
+    butBrowse->setToolTip(QStringLiteral("Open the output folder, where the movie photo_video.%1 "
+                                         "is made")
+                              .arg(QString::fromLatin1(ContainerExtension(movie.container))));
 }
 
 void TMainForm::FormCreate(QObject *)
@@ -430,7 +447,7 @@ void TMainForm::ApplyView()
     for (QWidget *w :
          {static_cast<QWidget *>(pnl3_grpStandard), static_cast<QWidget *>(pnl3_grpResolution),
           static_cast<QWidget *>(pnl3_grpSoundTrack), static_cast<QWidget *>(pnl3_btnGo),
-          static_cast<QWidget *>(pnl3_pnlOutput)})
+          static_cast<QWidget *>(pnl3_pnlOutput), static_cast<QWidget *>(pnl3_grpMovie)})
         w->setVisible(!photo);
 
     if (photo) {
@@ -675,6 +692,7 @@ void TMainForm::pnl3_btnGoClick(QObject *)
     settings.outputFolder = edtOutputPath->text().toStdString();
     settings.compressorIndex = cmbCompressorList->currentIndex();
     settings.soundFile = edtSoundFile->text().toStdString();
+    settings.movie = pnl3_grpMovie->Options();
     FTotalSeconds = PrepareConversion(settings, *FWorkThreadInfo);
 
     auto *thread = new TPhoto2VideoThread(*FWorkThreadInfo, *this, std::move(jobFolderLock));

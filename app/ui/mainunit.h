@@ -15,6 +15,7 @@
 #include "app/photos/PhotoThumbPanel.h"
 #include "app/ui/MouseEffectImage.h"
 #include "app/ui/TwoStatesPicButton.h"
+#include "app/ui/movie_settings.h"
 #include "app/ui/stdctrls.h"
 #include "platform/forms/controls.h"
 
@@ -93,6 +94,7 @@ public:
     forms::TLabel *Label2;
     QComboBox *cmbCompressorList;
     QPushButton *Button3;
+    TMovieSettingsBox *pnl3_grpMovie;
     QProgressBar *ProgressConvert;
     std::unique_ptr<TOpenDialog> dlgOpenPic;
     std::unique_ptr<TOpenDialog> dlgOpenMusic;
@@ -176,6 +178,9 @@ private:
     void StartWindowMove();
     void WorkerEnded();
     void SelectThumbnail(QObject *image);
+    // Follows the movie's choices where they show: the thumbnails and the
+    // picture dialog's preview stand upright or not, "Open" names the movie.
+    void MovieSettingsChanged();
 
     bool FConverting = false;
     TView FActiveView = PhotoView;

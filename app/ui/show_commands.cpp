@@ -116,6 +116,7 @@ TShow TShowCommands::Collect() const
     show.SoundFile = FForm.edtSoundFile->text().toStdString();
     if (FForm.cmbCompressorList->currentIndex() >= 0)
         show.Compressor = FForm.cmbCompressorList->currentText().toStdString();
+    SetShowMovieOptions(show, FForm.pnl3_grpMovie->Options());
     show.Kept = FKept;
     return show;
 }
@@ -152,6 +153,7 @@ void TShowCommands::Apply(const TShow &Show, std::vector<std::string> &LeftOut)
         else
             LeftOut.push_back("Compressor=" + *Show.Compressor + " (not on this machine)");
     }
+    FForm.pnl3_grpMovie->SetOptions(ShowMovieOptions(Show, FForm.pnl3_grpMovie->Options()));
     FKept = Show.Kept;
 }
 

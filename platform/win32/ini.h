@@ -58,5 +58,10 @@ struct ProfileSection
 // readers above take the first of each); lines before the first section and
 // lines that are neither a section nor a key are left out.
 QUILLON_WIN32_API std::vector<ProfileSection> ParseProfile(std::string_view text);
+// Removes the key's line, as a write of a null value does on Windows. TRUE
+// without touching anything when the file, the section or the key is missing;
+// FALSE as WritePrivateProfileStringA fails.
+QUILLON_WIN32_API BOOL DeletePrivateProfileKeyA(const std::string &section, const std::string &key,
+                                                const std::string &fileName);
 
 } // namespace win32

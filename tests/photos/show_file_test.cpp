@@ -113,6 +113,46 @@ TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
     EXPECT_EQ(ReadShow(again).Show.Kept.size(), s.Kept.size());
 }
 
+TEST_F(ShowFile, TheMovieChoicesGoThroughTheFileAndAnOlderShowKeepsTheDefaults)
+{
+    MovieOptions movie;
+    movie.width = 1920;
+    movie.height = 1080;
+    movie.framesPerSecond = 30;
+    movie.fit = MovieOptions::Fit::Blur;
+    movie.autoRotate = false;
+    movie.container = MovieOptions::Container::Mp4;
+    movie.moreSoundFiles = {dir.file("shows/b.mp3"), "/music/c.flac"};
+    movie.soundEnd = MovieOptions::SoundEnd::Loop;
+    TShow written;
+    written.SoundFile = "/music/a.wav";
+    SetShowMovieOptions(written, movie);
+    WriteShow(show, written);
+    EXPECT_NE(ReadFile(show).find("SoundFile=/music/a.wav\r\nSoundFile2=b.mp3\r\n"
+                                  "SoundFile3=/music/c.flac\r\nFrameSize=1920x1080\r\n"
+                                  "FrameRate=30\r\nFit=blur\r\nAutoRotate=0\r\n"
+                                  "Container=mp4\r\nSoundEnd=loop\r\n"),
+              std::string::npos)
+        << ReadFile(show);
+    EXPECT_EQ(ShowMovieOptions(ReadShow(show).Show, MovieOptions()), movie);
+
+    // The defaults are written too, so that opening the show brings them back.
+    SetShowMovieOptions(written, MovieOptions());
+    WriteShow(show, written);
+    EXPECT_NE(ReadFile(show).find("FrameSize=standard\r\n"), std::string::npos);
+    EXPECT_EQ(ShowMovieOptions(ReadShow(show).Show, movie), MovieOptions());
+
+    // A show without them leaves the choices as they are; a wrong word is
+    // left out and said to be; further tracks need a first one.
+    WriteFile(show, "[Show]\nFrameRate=29\nFit=sideways\nFrameSize=1081p\nSoundFile3=x.mp3\n");
+    const TShowReading reading = ReadShow(show);
+    EXPECT_EQ(ShowMovieOptions(reading.Show, movie), movie);
+    EXPECT_EQ(reading.LeftOut,
+              (std::vector<std::string>{"FrameRate=29", "Fit=sideways", "FrameSize=1081p",
+                                        "SoundFile=" + dir.file("shows/x.mp3")
+                                            + " (no first sound track)"}));
+}
+
 TEST_F(ShowFile, WhatIsNoShowIsNotRead)
 {
     EXPECT_EQ(ReadShow(dir.file("shows/missing.qshow")).Failure, "No such file or directory");

@@ -185,6 +185,7 @@ TEST_F(Keys, TabReachesEveryControlInReadingOrder)
                                          form->butBrowse,
                                          form->cmbCompressorList,
                                          form->Button3,
+                                         form->pnl3_grpMovie->btnSettings,
                                          form->pnl3_btnGo};
     outputView.insert(outputView.end(), edge.begin(), edge.end());
     EXPECT_EQ(round(form->tabAddPhotos), outputView);

@@ -47,6 +47,12 @@ TEST_F(Shows, ASavedShowOpensAgainWithItsPhotosAndSettings)
     form->edtSoundFile->setText(QString::fromStdString(dir.file("tune.wav")));
     form->cmbCompressorList->setCurrentIndex(1);
     const QString compressor = form->cmbCompressorList->currentText();
+    MovieOptions movie;
+    movie.width = 1280;
+    movie.height = 720;
+    movie.fit = MovieOptions::Fit::Letterbox;
+    movie.moreSoundFiles = {dir.file("more.mp3")};
+    form->pnl3_grpMovie->SetOptions(movie);
     const std::string show = dir.file("trip/trip.qshow");
     form->Shows().Save(show);
     EXPECT_EQ(Status(), "Saved trip.qshow.");
@@ -60,6 +66,7 @@ TEST_F(Shows, ASavedShowOpensAgainWithItsPhotosAndSettings)
     form->edtOutputPath->setText("/elsewhere");
     form->edtSoundFile->clear();
     form->cmbCompressorList->setCurrentIndex(0);
+    form->pnl3_grpMovie->SetOptions(MovieOptions());
     form->tabOutputClick(nullptr);
     Open(show);
     EXPECT_EQ(List(), photos);
@@ -73,6 +80,7 @@ TEST_F(Shows, ASavedShowOpensAgainWithItsPhotosAndSettings)
     EXPECT_EQ(form->edtOutputPath->text().toStdString(), dir.file("trip/Movies/"));
     EXPECT_EQ(form->edtSoundFile->text().toStdString(), dir.file("tune.wav"));
     EXPECT_EQ(form->cmbCompressorList->currentText(), compressor);
+    EXPECT_EQ(form->pnl3_grpMovie->Options(), movie);
     EXPECT_TRUE(boxes.texts().empty());
 }
 

@@ -1,7 +1,8 @@
 // Drives the real main window through its states and saves a screenshot of the
 // whole screen at each: both views with the sample photos, a hovered button and
 // the red "About " label, a run in progress, its outcome box, the refusal of a
-// Go while another process's run holds the job folder, and the about box.
+// Go while another process's run holds the job folder, the movie settings
+// dialog and the about box.
 // Run under a real X server:
 //   xvfb-run -s "-screen 0 1280x1024x24" window_gallery /tmp/shot-
 // writes /tmp/shot-photos.png, /tmp/shot-output.png, ... and renders the movie
@@ -19,6 +20,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
@@ -118,6 +120,33 @@ int main(int argc, char **argv)
         {400,
          [&] {
              shoot("output");
+             return true;
+         }},
+        {100,
+         [&] {
+             // The movie's further choices, changed and taken over.
+             QTimer::singleShot(400, &app, [&] {
+                 auto *dialog
+                     = dynamic_cast<TMovieSettingsDialog *>(QApplication::activeModalWidget());
+                 if (!dialog)
+                     return;
+                 dialog->cmbFrameSize->setCurrentIndex(2);
+                 dialog->cmbFit->setCurrentIndex(3);
+                 dialog->cmbContainer->setCurrentIndex(1);
+                 dialog->lstSoundFiles->addItem(QString::fromStdString(samples + "tune.wav"));
+                 QTimer::singleShot(200, &app, [&, dialog] {
+                     shoot("movie-settings");
+                     dialog->accept();
+                 });
+             });
+             form.pnl3_grpMovie->btnSettingsClick();
+             return true;
+         }},
+        {400,
+         [&] {
+             shoot("output-movie");
+             // Back to the defaults, so that the run below makes the usual movie.
+             form.pnl3_grpMovie->SetOptions(MovieOptions());
              return true;
          }},
         {100,

@@ -147,3 +147,28 @@ TEST_F(Ini, AnOverrideIsReadInsteadOfTheFileWhichStaysAsItWas)
     SetPrivateProfileOverride("Codec", "Every", std::nullopt, file);
     EXPECT_EQ(GetPrivateProfileIntA("Codec", "Every", 7, file), 0);
 }
+
+TEST_F(Ini, DeletingRemovesOnlyItsKeyLineAndLeavesAFileWithoutItUntouched)
+{
+    WriteFile(file,
+              "[Other]\nAutoRotate=0\n[Temp]\r\nOutputWidth=1\r\nautorotate = 0\r\nInterval=2");
+    ASSERT_TRUE(DeletePrivateProfileKeyA("Temp", "AutoRotate", file));
+    EXPECT_EQ(ReadFile(file), "[Other]\nAutoRotate=0\n[Temp]\r\nOutputWidth=1\r\nInterval=2");
+
+    // Nothing to delete: the file keeps its bytes and its time.
+    struct stat before
+    {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_TRUE(DeletePrivateProfileKeyA("Temp", "AutoRotate", file));
+    ASSERT_TRUE(DeletePrivateProfileKeyA("Nowhere", "AutoRotate", file));
+    struct stat after
+    {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_TRUE(DeletePrivateProfileKeyA("Temp", "k", dir.file("missing.ini")));
+    EXPECT_FALSE(testsupport::Exists(dir.file("missing.ini")));
+
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_FALSE(DeletePrivateProfileKeyA("Temp", "Interval", file));
+}

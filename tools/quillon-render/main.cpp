@@ -42,6 +42,14 @@ constexpr const char *kUsage
       "  --interval N                    slide interval in whole seconds, 1..65536 (default 2)\n"
       "  --standard ntsc|pal             (default ntsc)\n"
       "  --resolution high|medium|low    (default high)\n"
+      "  --size WIDTHxHEIGHT|720p|1080p|2160p\n"
+      "                                  frame size, even sides of 16 to 8192, instead of the\n"
+      "                                  standard's and resolution's (default: theirs)\n"
+      "  --fps 24|25|30|50|60            frames a second (default 25)\n"
+      "  --fit stretch|letterbox|crop|blur\n"
+      "                                  how a photo fills the frame (default stretch)\n"
+      "  --no-auto-rotate                show JPEG photos as stored, not turned upright as\n"
+      "                                  their orientation tag says\n"
       "  --compressor INDEX|TEXT         position in the video compressor category, or the first\n"
       "                                  entry whose name contains TEXT (default: the entry\n"
       "                                  containing \"DivX? 5\", else 0)\n"
@@ -67,6 +75,7 @@ struct Options
     int interval = 2;
     int standard = 0;
     int resolution = 0;
+    quillon::MovieOptions movie;
     std::optional<std::string> compressor;
     std::string sound;
     std::string outputFolder;
@@ -130,6 +139,30 @@ Options parse(int argc, char **argv)
                 options.resolution = 2;
             else
                 throw UsageError{"--resolution must be high, medium or low, not '" + text + "'"};
+        } else if (arg == "--size") {
+            const std::string text = value(i, arg);
+            const auto size = quillon::FrameSizeFromText(text);
+            if (!size)
+                throw UsageError{"--size must be WIDTHxHEIGHT with even sides of 16 to 8192, or "
+                                 "720p, 1080p or 2160p, not '"
+                                 + text + "'"};
+            options.movie.width = size->width;
+            options.movie.height = size->height;
+        } else if (arg == "--fps") {
+            const std::string text = value(i, arg);
+            const auto fps = forms::TryStrToInt(text);
+            if (!fps || !quillon::IsOfferedFrameRate(*fps))
+                throw UsageError{"--fps must be 24, 25, 30, 50 or 60, not '" + text + "'"};
+            options.movie.framesPerSecond = *fps;
+        } else if (arg == "--fit") {
+            const std::string text = value(i, arg);
+            const auto fit = quillon::FitFromWord(text);
+            if (!fit)
+                throw UsageError{"--fit must be stretch, letterbox, crop or blur, not '" + text
+                                 + "'"};
+            options.movie.fit = *fit;
+        } else if (arg == "--no-auto-rotate") {
+            options.movie.autoRotate = false;
         } else if (arg == "--compressor") {
             options.compressor = value(i, arg);
         } else if (arg == "--sound") {
@@ -283,8 +316,24 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
         options.standard = *show.Standard;
     if (open("--resolution") && show.Resolution)
         options.resolution = *show.Resolution;
-    if (open("--sound") && show.SoundFile)
+    if (open("--sound") && show.SoundFile) {
         options.sound = *show.SoundFile;
+        options.movie.moreSoundFiles = show.MoreSoundFiles;
+    }
+    if (open("--size") && show.Size) {
+        options.movie.width = show.Size->width;
+        options.movie.height = show.Size->height;
+    }
+    if (open("--fps") && show.FrameRate)
+        options.movie.framesPerSecond = *show.FrameRate;
+    if (open("--fit") && show.Fit)
+        options.movie.fit = *show.Fit;
+    if (open("--no-auto-rotate") && show.AutoRotate)
+        options.movie.autoRotate = *show.AutoRotate;
+    if (open("--container") && show.Container)
+        options.movie.container = *show.Container;
+    if (open("--sound-end") && show.SoundEnd)
+        options.movie.soundEnd = *show.SoundEnd;
     if (open("--output-folder") && show.OutputFolder)
         options.outputFolder = *show.OutputFolder;
     if (open("--compressor") && show.Compressor) {
@@ -350,6 +399,7 @@ int main(int argc, char **argv)
     }
     settings.standard = options.standard;
     settings.resolution = options.resolution;
+    settings.movie = options.movie;
     settings.intervalText = std::to_string(options.interval);
     settings.outputFolder = options.outputFolder;
     settings.soundFile = options.sound;
