@@ -1,6 +1,7 @@
 // Time to make one photo's thumbnail, against libjpeg-turbo decoding the same
 // photo at full size on its own (the same decoder settings: integer IDCT, fancy
-// upsampling, BGR out), measured in the same run. Prints medians and ratios.
+// upsampling, BGR out), measured in the same run; also for the photo stored on
+// its side with an orientation tag. Prints medians and ratios.
 //   thumbnail_bench [width height [runs]]
 #include "app/photos/Thumbnail.h"
 #include "platform/jpeg/jpeg.h"
@@ -79,11 +80,18 @@ int main(int argc, char **argv)
     testsupport::WriteJpeg(path, width, height, testsupport::Gradient(7),
                            testsupport::JpegKind::Baseline, 90);
 
+    // The same picture stored on its side, as a phone stores a portrait photo.
+    const std::string turned = dir.file("turned.jpg");
+    testsupport::WriteOrientedJpeg(turned, width, height, testsupport::Gradient(7), 6);
+
     volatile std::size_t sink = 0;
     auto baselineRun = [&] { sink = sink + DecodeFullSize(path); };
     auto stripsRun = [&] { sink = sink + quillon::MakeJpegThumbnail(path, 100, 75).Width(); };
-    auto wholeRun = [&] {
-        const jpeg::Image image = jpeg::DecodeFile(path);
+    auto turnedRun = [&] { sink = sink + quillon::MakeJpegThumbnail(turned, 100, 75).Width(); };
+    auto wholeOf = [&](const std::string &file, bool upright) {
+        jpeg::Decoder decoder(file);
+        decoder.setUpright(upright);
+        const jpeg::Image image = decoder.decodeImage();
         forms::TBitmap full(image.width, image.height);
         for (int y = 0; y < image.height; ++y)
             std::memcpy(full.ScanLine(y), image.pixels.data() + std::size_t(y) * image.stride,
@@ -92,18 +100,24 @@ int main(int argc, char **argv)
         quillon::MakeThumbnail(full, thumb, 100, 75);
         sink = sink + thumb.Width();
     };
-    // Interleaved, so that a busy moment of the machine hits all three alike.
-    std::vector<double> baselineTimes, stripsTimes, wholeTimes;
+    auto wholeRun = [&] { wholeOf(path, false); };
+    auto turnedWholeRun = [&] { wholeOf(turned, true); };
+    // Interleaved, so that a busy moment of the machine hits all alike.
+    std::vector<double> baselineTimes, stripsTimes, wholeTimes, turnedTimes, turnedWholeTimes;
     baselineRun();
     stripsRun();
     for (int i = 0; i < runs; ++i) {
         baselineTimes.push_back(TimeMs(baselineRun));
         stripsTimes.push_back(TimeMs(stripsRun));
         wholeTimes.push_back(TimeMs(wholeRun));
+        turnedTimes.push_back(TimeMs(turnedRun));
+        turnedWholeTimes.push_back(TimeMs(turnedWholeRun));
     }
     const double baseline = Median(baselineTimes);
     const double strips = Median(stripsTimes);
     const double whole = Median(wholeTimes);
+    const double turnedStrips = Median(turnedTimes);
+    const double turnedWhole = Median(turnedWholeTimes);
 
     std::printf("photo %d x %d, median of %d runs\n", width, height, runs);
     std::printf("  libjpeg-turbo full-size decode (baseline)  %8.2f ms\n", baseline);
@@ -111,5 +125,10 @@ int main(int argc, char **argv)
                 strips / baseline);
     std::printf("  thumbnail, whole picture decoded first     %8.2f ms  %.3fx baseline\n", whole,
                 whole / baseline);
+    std::printf("the same photo stored on its side (orientation 6), upright thumbnail:\n");
+    std::printf("  turned while shrinking, in strips          %8.2f ms  %.3fx baseline\n",
+                turnedStrips, turnedStrips / baseline);
+    std::printf("  whole picture decoded and turned first     %8.2f ms  %.3fx baseline\n",
+                turnedWhole, turnedWhole / baseline);
     return 0;
 }

@@ -68,6 +68,7 @@ struct State
     int outputWidth = 0;
     int outputHeight = 0;
     int interval = 0;
+    bool autoRotate = true;
     std::int64_t frameCounter = 0;
     std::int64_t cachedPhotoIndex = -1;
     FrameBitmap *frameBitmap = nullptr;
@@ -95,7 +96,8 @@ void FitPhoto(const std::string &path, const FrameBitmap &frame)
         return;
     try {
         jpeg::Decoder decoder(path);
-        const Placement at = Letterbox(decoder.header().width, decoder.header().height,
+        decoder.setUpright(state.autoRotate);
+        const Placement at = Letterbox(decoder.outputWidth(), decoder.outputHeight(),
                                        state.outputWidth, state.outputHeight);
         if (at.width <= 0 || at.height <= 0)
             return;
@@ -129,6 +131,8 @@ void Start()
     state.outputHeight = FrameSide(
         win32::GetPrivateProfileIntA("Temp", "OutputHeight", kDefaultHeight, ini), kDefaultHeight);
     state.interval = win32::GetPrivateProfileIntA("Temp", "Interval", kDefaultInterval, ini);
+    // Written as 0 only by a job that shows photos as they are stored.
+    state.autoRotate = win32::GetPrivateProfileIntA("Temp", "AutoRotate", 1, ini) != 0;
 
     state.frameBitmap = new FrameBitmap(state.outputWidth, state.outputHeight);
     state.photoList = new PhotoList();

@@ -11,7 +11,7 @@ PACKAGES="
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libpng-dev
-    imagemagick xvfb xauth fonts-dejavu-core fonts-liberation2
+    imagemagick xvfb xauth fonts-dejavu-core fonts-liberation2 libx11-dev libxtst-dev
     time bc dpkg-dev file
     gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
 "

@@ -3,8 +3,10 @@
 // output size table.
 #pragma once
 
+#include "app/job/movie_options.h"
 #include "platform/win32/types.h"
 
+#include <numeric>
 #include <string>
 
 namespace quillon {
@@ -61,6 +63,36 @@ constexpr OutputSize OutputSizeFor(int standard, int resolution)
     const int row = standard == 0 ? 0 : 1;
     const int column = (resolution >= 0 && resolution <= 2) ? resolution : 0;
     return OutputSizeTable[row][column];
+}
+
+// The movie's frame size: the one chosen in `movie`, else the table's.
+constexpr OutputSize MovieFrameSize(int standard, int resolution, const MovieOptions &movie)
+{
+    if (movie.width > 0 && movie.height > 0)
+        return {movie.width, movie.height};
+    return OutputSizeFor(standard, resolution);
+}
+
+// How wide a pixel of the frame shows for its height.
+struct SampleAspect
+{
+    int num;
+    int den;
+};
+
+// The six sizes of the table are television frames that show at 4:3, so their
+// pixels are not square (720 × 480: 8:9, 720 × 576: 16:15, 352 × 480: 20:11,
+// 352 × 576: 24:11, 352 × 240: 10:11, 352 × 288: 12:11); every other size
+// has square pixels.
+constexpr SampleAspect SampleAspectFor(OutputSize size)
+{
+    for (const auto &row : OutputSizeTable)
+        for (const OutputSize &tv : row)
+            if (tv.width == size.width && tv.height == size.height)
+                // width × num / den : height = 4 : 3
+                return {4 * size.height / std::gcd(4 * size.height, 3 * size.width),
+                        3 * size.width / std::gcd(4 * size.height, 3 * size.width)};
+    return {1, 1};
 }
 
 } // namespace quillon

@@ -49,6 +49,16 @@ void WriteParamIni(const std::string &tempFolder, int width, int height, int int
     }
 }
 
+void WriteAutoRotate(const std::string &tempFolder, bool autoRotate)
+{
+    const std::string file = tempFolder + "param.ini";
+    const BOOL written = autoRotate
+                             ? win32::DeletePrivateProfileKeyA("Temp", "AutoRotate", file)
+                             : win32::WritePrivateProfileStringA("Temp", "AutoRotate", "0", file);
+    if (!written)
+        throw forms::EIniFileException::forFile(file);
+}
+
 bool TryLockJobFolder(win32::FolderLock &lock)
 {
     const std::string folder = GetTempDirectory();
@@ -66,6 +76,19 @@ bool TryLockJobFolder(win32::FolderLock &lock)
 
 std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job)
 {
+    // The script and the encoders take nothing else; the program and the tool
+    // offer nothing else, but settings may also come from a file.
+    const MovieOptions &movie = settings.movie;
+    const bool sized = movie.width != 0 || movie.height != 0;
+    if (sized && !FrameSizeFromText(FrameSizeText({movie.width, movie.height})))
+        throw forms::Exception("The frame size " + FrameSizeText({movie.width, movie.height})
+                               + " cannot be used: both sides must be even, from "
+                               + std::to_string(MinFrameSide) + " to "
+                               + std::to_string(MaxFrameSide) + " pixels.");
+    if (!IsOfferedFrameRate(movie.framesPerSecond))
+        throw forms::Exception("The frame rate " + std::to_string(movie.framesPerSecond)
+                               + " cannot be used: it must be 24, 25, 30, 50 or 60.");
+
     // The job files and the script carry one path a line and between quotes.
     for (const std::string &photo : settings.photos)
         if (!PathFitsScript(photo))
@@ -73,12 +96,14 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
 
     const std::string temp = GetTempDirectory();
     WritePhotoList(temp, settings.photos);
-    const OutputSize size = OutputSizeFor(settings.standard, settings.resolution);
+    const OutputSize size = MovieFrameSize(settings.standard, settings.resolution, settings.movie);
     const int interval = IntervalValue(settings.intervalText);
     WriteParamIni(temp, size.width, size.height, interval);
+    WriteAutoRotate(temp, settings.movie.autoRotate);
     const std::int64_t total
         = TotalSeconds(static_cast<std::int64_t>(settings.photos.size()), interval);
-    WriteScript(settings.photos, settings.standard, settings.resolution, settings.intervalText);
+    WriteScript(settings.photos, settings.standard, settings.resolution, settings.intervalText,
+                settings.movie);
 
     job.OutputFolder = settings.outputFolder;
     job.CompressorIndex = settings.compressorIndex;
@@ -105,6 +130,13 @@ void NormaliseOutputFolder(TWorkThreadInfo &job)
 std::string MissingOutputFolderMessage(const std::string &folder)
 {
     return "Cannot create the output folder \"" + folder + "\".";
+}
+
+std::string CompletedMessage(const TWorkThreadInfo &job)
+{
+    if (job.Movie.container == MovieOptions::Container::Avi)
+        return ConversionCompletedText;
+    return std::string(ConversionCompletedText) + "\n\nThe movie is \"" + MoviePath(job) + "\".";
 }
 
 std::string MoviePath(const TWorkThreadInfo &job)

@@ -56,6 +56,12 @@ void WritePhotoList(const std::string &tempFolder, const std::vector<std::string
 // Raises forms::EIniFileException ("Unable to write to %s") on failure.
 void WriteParamIni(const std::string &tempFolder, int width, int height, int interval);
 
+// "param.ini"'s AutoRotate, which tells the frame server to show JPEG photos as
+// stored rather than upright: written as 0 when `autoRotate` is off, removed
+// when it is on, so that a default job's file holds the three keys alone.
+// Raises forms::EIniFileException on failure.
+void WriteAutoRotate(const std::string &tempFolder, bool autoRotate);
+
 // A run holds the lock of its job folder from writing the job files until the
 // renderer is done with them, so that no other run of this user's (another
 // program, a quillon-render) writes its own job over them in between. Takes
@@ -74,7 +80,8 @@ inline constexpr const char *WaitingForJobFolderText
 // Steps of a run between its checks and its worker thread: writes the photo
 // list, "param.ini" and the script, fills the job record and creates the output
 // folder with its parents. Returns TotalSeconds. An error ends the preparation
-// where it happens; what was written before stays.
+// where it happens; what was written before stays. A frame size or rate in
+// `movie` that is not on offer is refused before anything is written.
 std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job);
 
 // What the worker's constructor does to the record: a '/' at the end of the
@@ -86,6 +93,10 @@ inline constexpr const char *ConvertingText = "Converting photo to video stream 
 inline constexpr const char *ConversionFailedText
     = "An error occured when convert photo to video stream.";
 inline constexpr const char *ConversionCompletedText = "Video File Generation Compeleted.";
+
+// The outcome box of a completed run: ConversionCompletedText, naming the movie
+// file too when it is not the usual "photo_video.avi".
+std::string CompletedMessage(const TWorkThreadInfo &job);
 
 // What a run says instead of rendering when its output folder could not be
 // made (the movie would otherwise land in whatever folder the program runs in).

@@ -4,7 +4,9 @@
 // one sound track.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillon {
@@ -32,9 +34,40 @@ struct MovieOptions
     // whole track kept, or the tracks repeated until the pictures end.
     enum class SoundEnd { Cut, Keep, Loop };
     SoundEnd soundEnd = SoundEnd::Cut;
+
+    bool operator==(const MovieOptions &) const = default;
 };
 
 // "avi", "mp4", "mkv" or "webm": the movie's file name extension.
 const char *ContainerExtension(MovieOptions::Container container);
+
+// The choices as words, as the command line takes them and a file can keep
+// them; each *FromWord gives nullopt for a word that names no choice.
+const char *FitWord(MovieOptions::Fit fit); // "stretch", "letterbox", "crop", "blur"
+std::optional<MovieOptions::Fit> FitFromWord(std::string_view word);
+std::optional<MovieOptions::Container> ContainerFromWord(std::string_view word); // an extension
+const char *SoundEndWord(MovieOptions::SoundEnd end); // "cut", "keep", "loop"
+std::optional<MovieOptions::SoundEnd> SoundEndFromWord(std::string_view word);
+
+// Frame sizes of the new kind: even, from 16 to 8192 pixels a side.
+inline constexpr int MinFrameSide = 16;
+inline constexpr int MaxFrameSide = 8192;
+
+struct FrameSize
+{
+    int width = 0;
+    int height = 0;
+    bool operator==(const FrameSize &) const = default;
+};
+
+// "1920x1080": WIDTHxHEIGHT in decimal.
+std::string FrameSizeText(FrameSize size);
+// "WIDTHxHEIGHT", or "720p", "1080p", "2160p" for 1280 × 720, 1920 × 1080 and
+// 3840 × 2160; nullopt for anything else, an odd side or one out of range.
+std::optional<FrameSize> FrameSizeFromText(std::string_view text);
+
+// The frame rates on offer, 25 (the default) among them.
+inline constexpr int FrameRates[] = {24, 25, 30, 50, 60};
+bool IsOfferedFrameRate(int framesPerSecond);
 
 } // namespace quillon

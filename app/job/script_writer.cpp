@@ -5,6 +5,8 @@
 #include "platform/forms/sysutils.h"
 #include "platform/win32/files.h"
 
+#include <numeric>
+
 namespace quillon {
 
 namespace {
@@ -18,6 +20,143 @@ void appendLine(std::string &script, const std::string &line)
 std::string p(std::size_t i)
 {
     return "p" + std::to_string(i);
+}
+
+std::string number(long long n)
+{
+    return std::to_string(n);
+}
+
+// The expressions that size a photo's clip for the frame. The frame shows
+// W × H pixels of sample aspect n:d, that is a display of (W × n / d) × H;
+// a photo's pixels are square.
+class Fitting
+{
+public:
+    explicit Fitting(OutputSize frame)
+        : Fitting(frame, SampleAspectFor(frame))
+    {}
+
+    Fitting(OutputSize frame, SampleAspect sar)
+        : frame_(frame)
+        , sar_(sar)
+    {
+        // The display height in frame pixel widths, H × d / n, and the display
+        // width in pixel heights, W × n / d, as reduced fractions.
+        heightInWidths_ = reduced(static_cast<long long>(frame.height) * sar.den, sar.num);
+        widthInHeights_ = reduced(static_cast<long long>(frame.width) * sar.num, sar.den);
+    }
+
+    std::string width() const { return number(frame_.width); }
+    std::string height() const { return number(frame_.height); }
+
+    // A frame `factor` times smaller each way, its pixels of the same shape.
+    Fitting shrunk(int factor) const
+    {
+        return Fitting({std::max(1, frame_.width / factor), std::max(1, frame_.height / factor)},
+                       sar_);
+    }
+    // Strong enough that nothing of the background draws the eye from the photo.
+    int blurSigma() const { return std::max(1, std::max(frame_.width, frame_.height) / 30); }
+
+    // The clip's size once it stands whole in the frame (letterbox), or once
+    // it covers the frame (crop), its proportions kept on the display.
+    std::string fittedWidth(const std::string &clip) const
+    {
+        return "Min(" + width() + "," + atLeastOne(scaled(clip, "Width", "Height", heightInWidths_))
+               + ")";
+    }
+    std::string fittedHeight(const std::string &clip) const
+    {
+        return "Min(" + height() + ","
+               + atLeastOne(scaled(clip, "Height", "Width", widthInHeights_)) + ")";
+    }
+    std::string coverWidth(const std::string &clip) const
+    {
+        return "Max(" + width() + "," + scaled(clip, "Width", "Height", heightInWidths_) + ")";
+    }
+    std::string coverHeight(const std::string &clip) const
+    {
+        return "Max(" + height() + "," + scaled(clip, "Height", "Width", widthInHeights_) + ")";
+    }
+
+private:
+    struct Fraction
+    {
+        long long num, den;
+    };
+
+    static Fraction reduced(long long num, long long den)
+    {
+        const long long g = std::gcd(num, den);
+        return {num / g, den / g};
+    }
+
+    // Round(side × other side of the frame / other side of the clip).
+    static std::string scaled(const std::string &clip, const char *side, const char *other,
+                              Fraction factor)
+    {
+        std::string divisor = std::string(other) + "(" + clip + ")";
+        if (factor.den != 1)
+            divisor = "(" + divisor + "*" + number(factor.den) + ")";
+        return std::string("Round(") + side + "(" + clip + ")*" + number(factor.num) + ".0/"
+               + divisor + ")";
+    }
+
+    static std::string atLeastOne(const std::string &value) { return "Max(1," + value + ")"; }
+
+    OutputSize frame_;
+    SampleAspect sar_;
+    Fraction heightInWidths_{};
+    Fraction widthInHeights_{};
+};
+
+// The lines that turn slide i's photo into a frame-sized clip.
+void appendFit(std::string &script, std::size_t i, MovieOptions::Fit fit, const Fitting &frame)
+{
+    const std::string c = p(i);
+    const std::string W = frame.width(), H = frame.height();
+    const auto resize = [&](const std::string &to, const std::string &from, const std::string &w,
+                            const std::string &h) {
+        appendLine(script, to + "=BicubicResize(" + from + "," + w + "," + h + ")");
+    };
+    const auto centredCrop = [&](const std::string &clip, const Fitting &to) {
+        const std::string w = to.width(), h = to.height();
+        appendLine(script, clip + "=Crop(" + clip + ",(Width(" + clip + ")-" + w + ")/2,(Height("
+                               + clip + ")-" + h + ")/2," + w + "," + h + ")");
+    };
+    // Where a fitted clip stands: centred, the odd pixel of a band at the right
+    // or the bottom.
+    const std::string left = "(" + W + "-Width(" + c + "))/2";
+    const std::string top = "(" + H + "-Height(" + c + "))/2";
+    switch (fit) {
+    case MovieOptions::Fit::Stretch:
+        resize(c, c, W, H);
+        return;
+    case MovieOptions::Fit::Letterbox:
+        resize(c, c, frame.fittedWidth(c), frame.fittedHeight(c));
+        appendLine(script, c + "=AddBorders(" + c + "," + left + "," + top + ",(" + W + "+1-Width("
+                               + c + "))/2,(" + H + "+1-Height(" + c + "))/2)");
+        return;
+    case MovieOptions::Fit::Crop:
+        resize(c, c, frame.coverWidth(c), frame.coverHeight(c));
+        centredCrop(c, frame);
+        return;
+    case MovieOptions::Fit::Blur: {
+        // The background is made from the fitted photo, which is decoded only
+        // once, and blurred at a quarter of the frame's size: blurred, the
+        // detail it lacks does not show, and the blur costs a sixteenth.
+        const std::string b = c + "_b";
+        const Fitting quarter = frame.shrunk(4);
+        resize(c, c, frame.fittedWidth(c), frame.fittedHeight(c));
+        resize(b, c, quarter.coverWidth(c), quarter.coverHeight(c));
+        centredCrop(b, quarter);
+        appendLine(script, b + "=GaussianBlur(" + b + "," + number(quarter.blurSigma()) + ")");
+        resize(b, b, W, H);
+        appendLine(script, c + "=Overlay(" + b + "," + c + "," + left + "," + top + ")");
+        return;
+    }
+    }
 }
 
 } // namespace
@@ -34,27 +173,32 @@ std::string UnusablePhotoMessage(const std::string &path)
 }
 
 std::string BuildScript(const std::vector<std::string> &photos, int standard, int resolution,
-                        const std::string &intervalText)
+                        const std::string &intervalText, const MovieOptions &movie)
 {
-    const OutputSize size = OutputSizeFor(standard, resolution);
+    const OutputSize size = MovieFrameSize(standard, resolution, movie);
     const std::string wh = std::to_string(size.width) + "," + std::to_string(size.height);
     const std::size_t n = photos.size();
+    const int fps = movie.framesPerSecond;
+    const std::string second = number(fps);
+    // The engine turns a photo upright by itself; only the choice not to is written.
+    const std::string source = movie.autoRotate ? ")" : ", auto_rotate=false)";
+    const Fitting frame(size);
 
     std::string script;
     for (std::size_t i = 0; i < n; ++i) {
         if (!PathFitsScript(photos[i]))
             throw forms::Exception(UnusablePhotoMessage(photos[i]));
         // The slide length is worked out in 32 bits, as the interval box holds it.
-        const int frames
-            = static_cast<int>(static_cast<unsigned>(forms::StrToInt(intervalText)) * 25u);
-        appendLine(script, p(i) + "=ImageSource(\"" + photos[i] + "\", 1,1,25)");
-        appendLine(script, p(i) + "=BicubicResize(" + p(i) + "," + wh + ")");
-        appendLine(script, p(i) + "_t=Loop(" + p(i) + ",25)");
+        const int frames = static_cast<int>(static_cast<unsigned>(forms::StrToInt(intervalText))
+                                            * static_cast<unsigned>(fps));
+        appendLine(script, p(i) + "=ImageSource(\"" + photos[i] + "\", 1,1," + second + source);
+        appendFit(script, i, movie.fit, frame);
+        appendLine(script, p(i) + "_t=Loop(" + p(i) + "," + second + ")");
         appendLine(script, p(i) + "=Loop(" + p(i) + "," + std::to_string(frames) + ")");
     }
     for (std::size_t i = 0; i + 1 < n; ++i)
-        appendLine(script,
-                   "t" + std::to_string(i) + "=Dissolve(" + p(i) + "_t," + p(i + 1) + "_t,25)");
+        appendLine(script, "t" + std::to_string(i) + "=Dissolve(" + p(i) + "_t," + p(i + 1) + "_t,"
+                               + second + ")");
     std::string all = "all=";
     for (std::size_t i = 0; i < n; ++i) {
         all += p(i);
@@ -68,9 +212,9 @@ std::string BuildScript(const std::vector<std::string> &photos, int standard, in
 }
 
 void WriteScript(const std::vector<std::string> &photos, int standard, int resolution,
-                 const std::string &intervalText)
+                 const std::string &intervalText, const MovieOptions &movie)
 {
-    const std::string script = BuildScript(photos, standard, resolution, intervalText);
+    const std::string script = BuildScript(photos, standard, resolution, intervalText, movie);
     const std::string path = win32::FixedScriptPath();
     if (path.empty())
         throw forms::Exception(win32::TempFolderProblem());

@@ -38,6 +38,8 @@ void TPhoto2VideoThread::Execute()
     Synchronize([this] { Window.ConversionFinished(); });
     MessageText = result < 0 ? ConversionFailedText : ConversionCompletedText;
     Synchronize([this] { ShowStatusText(); });
+    if (result >= 0)
+        MessageText = CompletedMessage(JobInfo);
     Synchronize([this] { ShowMessageText(); });
 }
 

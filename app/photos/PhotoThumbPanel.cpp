@@ -10,23 +10,6 @@ namespace quillon {
 
 namespace {
 
-// From the last dot of the file name, dot included; empty when it has none.
-std::string ExtractFileExt(const std::string &path)
-{
-    const std::size_t pos = path.find_last_of("./");
-    if (pos == std::string::npos || path[pos] != '.')
-        return {};
-    return path.substr(pos);
-}
-
-std::string LowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return text;
-}
-
 constexpr forms::TColor kSelectionOutline = 0x1C1711;
 
 } // namespace
@@ -62,17 +45,16 @@ void TThumbItem::Assign(const forms::TCollectionItem *Source)
 void TThumbItem::SetFileName(const std::string &Value)
 {
     FFileName = Value;
-    const std::string extension = LowerCase(ExtractFileExt(Value));
-    forms::TBitmap thumbnail;
-    if (extension == ".jpg") {
-        thumbnail = MakeJpegThumbnail(Value, ThumbBoxWidth, ThumbBoxHeight);
-    } else {
-        forms::TBitmap work;
-        if (extension == ".bmp")
-            work.LoadFromFile(Value);
-        MakeThumbnail(work, thumbnail, ThumbBoxWidth, ThumbBoxHeight);
-    }
+    const auto *items = dynamic_cast<const TThumbItems *>(Collection());
+    const forms::TBitmap thumbnail
+        = MakePhotoThumbnail(Value, !items || items->AutoRotate()).Bitmap;
     FImage->Picture()->SetGraphic(&thumbnail);
+}
+
+void TThumbItem::TakeFileName(const std::string &Value, const forms::TBitmap &Thumbnail)
+{
+    FFileName = Value;
+    FImage->Picture()->SetGraphic(&Thumbnail);
 }
 
 // TThumbItems
@@ -89,6 +71,23 @@ TThumbItem *TThumbItems::Add()
 TThumbItem *TThumbItems::Items(int Index) const
 {
     return dynamic_cast<TThumbItem *>(Item(Index));
+}
+
+void TThumbItems::SetAutoRotate(bool Value)
+{
+    if (Value == FAutoRotate)
+        return;
+    FAutoRotate = Value;
+    for (int i = 0; i < Count(); ++i) {
+        TThumbItem *item = Items(i);
+        if (!JpegIsTurned(item->FileName()))
+            continue;
+        // A photo that can no longer be read keeps the thumbnail it has.
+        try {
+            item->SetFileName(item->FileName());
+        } catch (const forms::Exception &) {
+        }
+    }
 }
 
 void TThumbItems::Notify(forms::TCollectionItem *Item, forms::TCollectionNotification Action)

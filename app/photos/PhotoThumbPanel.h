@@ -44,6 +44,9 @@ public:
     // A file that cannot be read raises forms::EInvalidGraphic; the path stays
     // stored and the thumbnail keeps what it had.
     void SetFileName(const std::string &Value);
+    // Stores the path with a thumbnail made beforehand by MakePhotoThumbnail
+    // (on a worker thread): the entry ends as writing FileName would leave it.
+    void TakeFileName(const std::string &Value, const forms::TBitmap &Thumbnail);
     forms::TImage *Image() const { return FImage.get(); }
     const std::string &Comment() const { return FComment; }
     void SetComment(const std::string &Value) { FComment = Value; }
@@ -68,8 +71,16 @@ public:
     // Told of every notification after the base handling.
     TItemNotifyEvent OnItemNotify;
 
+    // Whether JPEG thumbnails stand upright as their orientation tag says (the
+    // default). Changing it remakes the thumbnails of the entries it turns.
+    bool AutoRotate() const { return FAutoRotate; }
+    void SetAutoRotate(bool Value);
+
 protected:
     void Notify(forms::TCollectionItem *Item, forms::TCollectionNotification Action) override;
+
+private:
+    bool FAutoRotate = true;
 };
 
 class TPhotoThumbPanel : public forms::TCustomPanel

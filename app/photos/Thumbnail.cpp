@@ -46,6 +46,48 @@ struct Spans
     }
 };
 
+// One target pixel: the (slightly low) average of its block of n source pixels
+// from the block's channel sums.
+void Average(std::uint32_t b, std::uint32_t g, std::uint32_t r, std::uint32_t n, std::uint8_t *out)
+{
+    if (n <= 65535) {
+        const std::uint32_t d = 65535 / n;
+        out[0] = static_cast<std::uint8_t>((b * d) >> 16);
+        out[1] = static_cast<std::uint8_t>((g * d) >> 16);
+        out[2] = static_cast<std::uint8_t>((r * d) >> 16);
+    } else {
+        // 65535 div n would be 0 and the block black: a picture of more than
+        // 65535 source pixels per thumbnail pixel takes the mean.
+        out[0] = static_cast<std::uint8_t>(b / n);
+        out[1] = static_cast<std::uint8_t>(g / n);
+        out[2] = static_cast<std::uint8_t>(r / n);
+    }
+}
+
+// In place: the upper neighbours are read from the row above as already
+// sharpened, the centre and the lower neighbours as averaged.
+void Sharpen(forms::TBitmap &target)
+{
+    const int width = target.Width();
+    const int height = target.Height();
+    if (height < 3)
+        return;
+    for (int r = 1; r <= height - 2; ++r) {
+        const std::uint8_t *up = target.ScanLine(r - 1);
+        std::uint8_t *mid = target.ScanLine(r);
+        const std::uint8_t *down = target.ScanLine(r + 1);
+        for (int c = 1; c <= width - 2; ++c) {
+            for (int k = 0; k < 3; ++k) {
+                const int left = (c - 1) * 3 + k;
+                const int right = (c + 1) * 3 + k;
+                const int v
+                    = (12 * mid[c * 3 + k] - (up[left] + up[right] + down[left] + down[right])) / 8;
+                mid[c * 3 + k] = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+            }
+        }
+    }
+}
+
 // Takes the source rows top to bottom and adds each into the column sums of the
 // target row it belongs to; when a target row's last source row is in, the
 // row's blocks are averaged. Only one target row is ever open, because spans
@@ -79,7 +121,7 @@ public:
     // The averaged and sharpened thumbnail, once every row has been added.
     forms::TBitmap take()
     {
-        sharpen();
+        Sharpen(target_);
         return std::move(target_);
     }
 
@@ -116,46 +158,9 @@ private:
                 g += sums[x * 3 + 1];
                 r += sums[x * 3 + 2];
             }
-            const std::uint32_t n = static_cast<std::uint32_t>(width) * height;
-            if (n <= 65535) {
-                const std::uint32_t d = 65535 / n;
-                out[c * 3 + 0] = static_cast<std::uint8_t>((b * d) >> 16);
-                out[c * 3 + 1] = static_cast<std::uint8_t>((g * d) >> 16);
-                out[c * 3 + 2] = static_cast<std::uint8_t>((r * d) >> 16);
-            } else {
-                // 65535 div n would be 0 and the block black: a picture of more
-                // than 65535 source pixels per thumbnail pixel takes the mean.
-                out[c * 3 + 0] = static_cast<std::uint8_t>(b / n);
-                out[c * 3 + 1] = static_cast<std::uint8_t>(g / n);
-                out[c * 3 + 2] = static_cast<std::uint8_t>(r / n);
-            }
+            Average(b, g, r, static_cast<std::uint32_t>(width) * height, out + c * 3);
         }
         std::fill(sums_.begin(), sums_.end(), 0u);
-    }
-
-    // In place: the upper neighbours are read from the row above as already
-    // sharpened, the centre and the lower neighbours as averaged.
-    void sharpen()
-    {
-        const int width = target_.Width();
-        const int height = target_.Height();
-        if (height < 3)
-            return;
-        for (int r = 1; r <= height - 2; ++r) {
-            const std::uint8_t *up = target_.ScanLine(r - 1);
-            std::uint8_t *mid = target_.ScanLine(r);
-            const std::uint8_t *down = target_.ScanLine(r + 1);
-            for (int c = 1; c <= width - 2; ++c) {
-                for (int k = 0; k < 3; ++k) {
-                    const int left = (c - 1) * 3 + k;
-                    const int right = (c + 1) * 3 + k;
-                    const int v
-                        = (12 * mid[c * 3 + k] - (up[left] + up[right] + down[left] + down[right]))
-                          / 8;
-                    mid[c * 3 + k] = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
-                }
-            }
-        }
     }
 
     Spans columns_;
@@ -164,6 +169,104 @@ private:
     std::vector<std::uint32_t> sums_;
     int nextRow_ = 0;
     int open_ = 0;
+};
+
+// The same thumbnail as BoxShrinker makes of the upright picture, from the
+// rows of a picture stored turned: a stored row is an upright column (or a
+// mirrored row), so every target pixel stays open until the last row and the
+// block sums of the whole thumbnail are held instead of a row of column sums.
+class TurnedShrinker
+{
+public:
+    TurnedShrinker(int uprightWidth, int uprightHeight, int targetWidth, int targetHeight,
+                   jpeg::Turn turn)
+        : columns_(uprightWidth, targetWidth)
+        , rows_(uprightHeight, targetHeight)
+        , columnTargets_(turn.transposed ? targetsOf(columns_, uprightWidth) : std::vector<Range>())
+        , rowTargets_(turn.transposed ? std::vector<Range>() : targetsOf(rows_, uprightHeight))
+        , turn_(turn)
+        , storedWidth_(turn.transposed ? uprightHeight : uprightWidth)
+        , storedHeight_(turn.transposed ? uprightWidth : uprightHeight)
+        , target_(targetWidth, targetHeight)
+        , sums_(static_cast<std::size_t>(targetWidth) * targetHeight * 3, 0)
+    {}
+
+    void addStoredRow(int y, const std::uint8_t *bgr)
+    {
+        // The upright line that this stored row is, the targets that line
+        // feeds, and the spans along the row.
+        const int line = turn_.flipY ? storedHeight_ - 1 - y : y;
+        const Range fixed = (turn_.transposed ? columnTargets_ : rowTargets_)[line];
+        const Spans &along = turn_.transposed ? rows_ : columns_;
+        for (int t = fixed.first; t <= fixed.last; ++t)
+            for (std::size_t s = 0; s < along.start.size(); ++s) {
+                const int size = along.size[s];
+                const int from
+                    = turn_.flipX ? storedWidth_ - along.start[s] - size : along.start[s];
+                std::uint32_t b = 0, g = 0, r = 0;
+                for (const std::uint8_t *p = bgr + from * 3, *end = p + size * 3; p < end; p += 3) {
+                    b += p[0];
+                    g += p[1];
+                    r += p[2];
+                }
+                const std::size_t cell = turn_.transposed
+                                             ? s * target_.Width() + static_cast<std::size_t>(t)
+                                             : static_cast<std::size_t>(t) * target_.Width() + s;
+                std::uint32_t *sum = &sums_[cell * 3];
+                sum[0] += b;
+                sum[1] += g;
+                sum[2] += r;
+            }
+    }
+
+    forms::TBitmap take()
+    {
+        for (int r = 0; r < target_.Height(); ++r) {
+            std::uint8_t *out = target_.ScanLine(r);
+            for (int c = 0; c < target_.Width(); ++c) {
+                const std::uint32_t *sum
+                    = &sums_[(static_cast<std::size_t>(r) * target_.Width() + c) * 3];
+                const auto n
+                    = static_cast<std::uint32_t>(columns_.size[static_cast<std::size_t>(c)]
+                                                 * rows_.size[static_cast<std::size_t>(r)]);
+                Average(sum[0], sum[1], sum[2], n, out + c * 3);
+            }
+        }
+        Sharpen(target_);
+        return std::move(target_);
+    }
+
+private:
+    // The targets whose span holds an upright line: consecutive ones, since the
+    // spans run in order; none (first > last) past the last span.
+    struct Range
+    {
+        int first = 0;
+        int last = -1;
+    };
+
+    static std::vector<Range> targetsOf(const Spans &spans, int source)
+    {
+        std::vector<Range> targets(static_cast<std::size_t>(source));
+        for (std::size_t t = 0; t < spans.start.size(); ++t)
+            for (int s = spans.start[t]; s < spans.start[t] + spans.size[t]; ++s) {
+                Range &range = targets[static_cast<std::size_t>(s)];
+                if (range.first > range.last)
+                    range.first = static_cast<int>(t);
+                range.last = static_cast<int>(t);
+            }
+        return targets;
+    }
+
+    Spans columns_;
+    Spans rows_;
+    std::vector<Range> columnTargets_;
+    std::vector<Range> rowTargets_;
+    jpeg::Turn turn_;
+    int storedWidth_;
+    int storedHeight_;
+    forms::TBitmap target_;
+    std::vector<std::uint32_t> sums_;
 };
 
 bool fitsBox(int width, int height, std::uint16_t boxWidth, std::uint16_t boxHeight)
@@ -212,12 +315,18 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 }
 
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
-                                 std::uint16_t BoxHeight)
+                                 std::uint16_t BoxHeight, bool Upright, int *pictureWidth,
+                                 int *pictureHeight, const std::atomic<bool> *stop)
 {
     try {
         jpeg::Decoder decoder(path);
+        decoder.setUpright(Upright);
         const int width = decoder.outputWidth();
         const int height = decoder.outputHeight();
+        if (pictureWidth)
+            *pictureWidth = width;
+        if (pictureHeight)
+            *pictureHeight = height;
         if (fitsBox(width, height, BoxWidth, BoxHeight)) {
             forms::TBitmap copy(width, height, forms::TPixelFormat::pf24bit);
             decoder.decode([&](int y, const std::uint8_t *bgr) {
@@ -230,11 +339,79 @@ forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth
             decoder.decode([](int, const std::uint8_t *) {});
             return {};
         }
+        const int orientation = Upright ? decoder.header().orientation : 1;
+        if (orientation != 1) {
+            // Turned here, row by row, rather than by the decoder, which would
+            // hold the whole picture to turn it.
+            decoder.setUpright(false);
+            TurnedShrinker shrinker(width, height, BoxWidth, BoxHeight, jpeg::TurnOf(orientation));
+            decoder.decode([&](int y, const std::uint8_t *bgr) {
+                if (stop && stop->load(std::memory_order_relaxed))
+                    throw ThumbnailStopped();
+                shrinker.addStoredRow(y, bgr);
+            });
+            return shrinker.take();
+        }
         BoxShrinker shrinker(width, height, BoxWidth, BoxHeight);
-        decoder.decode([&](int, const std::uint8_t *bgr) { shrinker.addRow<3>(bgr); });
+        decoder.decode([&](int, const std::uint8_t *bgr) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                throw ThumbnailStopped();
+            shrinker.addRow<3>(bgr);
+        });
         return shrinker.take();
     } catch (const jpeg::Error &e) {
         throw forms::EInvalidGraphic(e.what());
+    }
+}
+
+namespace {
+
+// From the last dot of the file name, dot included; empty when it has none.
+std::string ExtractFileExt(const std::string &path)
+{
+    const std::size_t pos = path.find_last_of("./");
+    if (pos == std::string::npos || path[pos] != '.')
+        return {};
+    return path.substr(pos);
+}
+
+std::string LowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return text;
+}
+
+} // namespace
+
+PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
+                                  const std::atomic<bool> *stop)
+{
+    PhotoThumbnail made;
+    const std::string extension = LowerCase(ExtractFileExt(path));
+    if (extension == ".jpg") {
+        made.Bitmap = MakeJpegThumbnail(path, ThumbBoxWidth, ThumbBoxHeight, Upright,
+                                        &made.PictureWidth, &made.PictureHeight, stop);
+        return made;
+    }
+    forms::TBitmap work;
+    if (extension == ".bmp")
+        work.LoadFromFile(path);
+    made.PictureWidth = work.Width();
+    made.PictureHeight = work.Height();
+    MakeThumbnail(work, made.Bitmap, ThumbBoxWidth, ThumbBoxHeight);
+    return made;
+}
+
+bool JpegIsTurned(const std::string &path)
+{
+    if (LowerCase(ExtractFileExt(path)) != ".jpg")
+        return false;
+    try {
+        return jpeg::Decoder(path).header().orientation != 1;
+    } catch (const jpeg::Error &) {
+        return false;
     }
 }
 

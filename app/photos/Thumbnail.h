@@ -4,6 +4,7 @@
 
 #include "platform/forms/graphics.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -22,10 +23,40 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 
 // The same thumbnail as decoding the JPEG file at full size into a 24-bit bitmap
 // and running MakeThumbnail on it, but the decoded rows go straight into the
-// block sums, so only a few rows of the picture are ever held. Raises
-// forms::EInvalidGraphic naming the file and the reason when it cannot be
-// opened or decoded.
+// block sums, so only a few rows of the picture are ever held. With `Upright`
+// the thumbnail is that of the picture turned as its orientation tag says.
+// Raises forms::EInvalidGraphic naming the file and the reason when it cannot
+// be opened or decoded.
+// With `stop` given, a decode that finds it set ends at its next row with
+// ThumbnailStopped.
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
-                                 std::uint16_t BoxHeight);
+                                 std::uint16_t BoxHeight, bool Upright = true,
+                                 int *pictureWidth = nullptr, int *pictureHeight = nullptr,
+                                 const std::atomic<bool> *stop = nullptr);
+
+// Whether the file is one MakePhotoThumbnail decodes as a JPEG and carries an
+// orientation tag that turns or mirrors it, so that its upright thumbnail
+// differs from the stored one. False for a file that cannot be read.
+bool JpegIsTurned(const std::string &path);
+
+struct ThumbnailStopped
+{};
+
+// A photo's thumbnail for the list, with the size of the picture it was made
+// from (0 x 0 when no picture was read; upright when the thumbnail is).
+struct PhotoThumbnail
+{
+    forms::TBitmap Bitmap;
+    int PictureWidth = 0;
+    int PictureHeight = 0;
+};
+
+// What writing an entry's FileName makes of the file, on any thread: ".jpg" (any
+// case) decoded as a JPEG (upright with `Upright`), ".bmp" loaded as a bitmap,
+// each shrunk into the ThumbBox; any other extension gives an empty thumbnail.
+// Raises forms::EInvalidGraphic when the file cannot be read, ThumbnailStopped
+// when `stop` is set during a JPEG decode.
+PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright = true,
+                                  const std::atomic<bool> *stop = nullptr);
 
 } // namespace quillon

@@ -5,6 +5,11 @@
 #include "app/photos/folder_scan.h"
 #include "app/photos/photo_commands.h"
 #include "app/ui/about.h"
+#include "app/ui/drop.h"
+#include "app/ui/keyboard.h"
+#include "app/ui/movie_length.h"
+#include "app/ui/photo_row.h"
+#include "app/ui/show_commands.h"
 #include "platform/forms/application.h"
 #include "platform/tamsik/tamsik.h"
 #include "platform/win32/files.h"
@@ -145,6 +150,13 @@ TMainForm::TMainForm(QWidget *parent)
 {
     CreateComponents();
     FormCreate(this);
+    // Beyond the window's design: the row as people use it, shows kept in
+    // files, drops, the keyboard and the movie's length.
+    FPhotoRow = std::make_unique<TPhotoRow>(*this);
+    FShows = std::make_unique<TShowCommands>(*this);
+    FDrops = std::make_unique<TDropTarget>(*this);
+    FKeyboard = std::make_unique<TKeyboard>(*this, *FShows);
+    FMovieLength = std::make_unique<TMovieLength>(*this);
 }
 
 TMainForm::~TMainForm()
@@ -154,6 +166,12 @@ TMainForm::~TMainForm()
     // end of its thread, wakes this loop.
     while (FRunningWorkers > 0)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    // An add under way stops here: its workers end before the list goes.
+    FMovieLength.reset();
+    FKeyboard.reset();
+    FDrops.reset();
+    FShows.reset();
+    FPhotoRow.reset();
     FormDestroy(this);
 }
 
@@ -273,7 +291,6 @@ void TMainForm::CreateComponents()
     PhotoThumbPanel1->SetWrap(false);
     PhotoThumbPanel1->SetCellCount(0);
     PhotoThumbPanel1->setFocusPolicy(Qt::NoFocus);
-    // The scroll range follows the panel, which only ever grows.
     PhotoThumbPanel1->installEventFilter(this);
     FPanelHost->resize(8 + 370, 8 + 260);
     pnl1_ScrollBox->setWidget(FPanelHost);
@@ -297,6 +314,7 @@ void TMainForm::CreateComponents()
     dlgOpenMusic = std::make_unique<TOpenDialog>(this);
     dlgOpenMusic->Filter = "(Sound files) *.wav|*.wav";
     dlgOpenMusic->Title = "Open";
+    MovieSettingsChanged();
 }
 
 void TMainForm::CreateOutputControls()
@@ -358,6 +376,22 @@ void TMainForm::CreateOutputControls()
     Button3->setGeometry(313, 62, 75, 23);
     connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(Button3); }));
     FWindowedControls.push_back(pnl3_pnlOutput);
+
+    pnl3_grpMovie = new TMovieSettingsBox(this);
+    FramedGroup(pnl3_grpMovie);
+    pnl3_grpMovie->setGeometry(447, 107, 168, 285);
+    pnl3_grpMovie->OnChange = [this] { MovieSettingsChanged(); };
+    FWindowedControls.push_back(pnl3_grpMovie);
+}
+
+void TMainForm::MovieSettingsChanged()
+{
+    const MovieOptions &movie = pnl3_grpMovie->Options();
+    PhotoThumbPanel1->ThumbItems()->SetAutoRotate(movie.autoRotate);
+    dlgOpenPic->PreviewUpright = movie.autoRotate;
+    butBrowse->setToolTip(QStringLiteral("Open the output folder, where the movie photo_video.%1 "
+                                         "is made")
+                              .arg(QString::fromLatin1(ContainerExtension(movie.container))));
 }
 
 void TMainForm::FormCreate(QObject *)
@@ -413,7 +447,7 @@ void TMainForm::ApplyView()
     for (QWidget *w :
          {static_cast<QWidget *>(pnl3_grpStandard), static_cast<QWidget *>(pnl3_grpResolution),
           static_cast<QWidget *>(pnl3_grpSoundTrack), static_cast<QWidget *>(pnl3_btnGo),
-          static_cast<QWidget *>(pnl3_pnlOutput)})
+          static_cast<QWidget *>(pnl3_pnlOutput), static_cast<QWidget *>(pnl3_grpMovie)})
         w->setVisible(!photo);
 
     if (photo) {
@@ -492,27 +526,46 @@ void TMainForm::Image2Click(QObject *)
 
 void TMainForm::pnl1_btnAddClick(QObject *)
 {
+    if (FPhotoRow->RefuseWhileAdding())
+        return;
     dlgOpenPic->Filter = "Picture Files (JPEG)|*.jpeg;*.jpg|Picture Files (BMP)|*.bmp|"
                          "All Picture Files|*.jpeg;*.jpg;*.bmp";
     if (!dlgOpenPic->Execute())
         return;
-    AppendPhotos(*PhotoThumbPanel1, dlgOpenPic->Files());
-    if (PhotoThumbPanel1->ThumbItems()->Count() >= 1)
-        PhotoThumbPanel1->SetSelectedIndex(0);
-    ApplyView();
+    // The thumbnails are made on worker threads; the command's last steps run
+    // once every photo is in.
+    FPhotoRow->Append([files = dlgOpenPic->Files()] { return files; },
+                      [this] {
+                          if (PhotoThumbPanel1->ThumbItems()->Count() >= 1)
+                              PhotoThumbPanel1->SetSelectedIndex(0);
+                          ApplyView();
+                      });
 }
 
 void TMainForm::pnl1_btnAddFolderClick(QObject *)
 {
+    if (FPhotoRow->RefuseWhileAdding())
+        return;
     std::string folder;
     BrowseForFolder(FHandle, folder);
     if (folder.empty())
         return;
-    std::vector<std::string> list;
-    ScanPictureFolder(list, folder);
-    AppendPhotos(*PhotoThumbPanel1, list);
-    ApplyView();
-    sb_status->SetCaption(PhotoCountText(PhotoThumbPanel1->ThumbItems()->Count()));
+    // The scan runs on a worker thread too, before the thumbnails.
+    FPhotoRow->Append(
+        [folder] {
+            std::vector<std::string> list;
+            ScanPictureFolder(list, folder);
+            return list;
+        },
+        [this] {
+            ApplyView();
+            sb_status->SetCaption(PhotoCountText(PhotoThumbPanel1->ThumbItems()->Count()));
+        });
+}
+
+bool TMainForm::Adding() const
+{
+    return FPhotoRow && FPhotoRow->Adding();
 }
 
 void TMainForm::SelectThumbnail(QObject *image)
@@ -531,12 +584,18 @@ void TMainForm::SelectThumbnail(QObject *image)
 
 void TMainForm::pnl1_btnDeleteClick(QObject *)
 {
+    if (FPhotoRow->RefuseWhileAdding())
+        return;
     DeleteSelectedPhoto(*PhotoThumbPanel1);
+    FPhotoRow->KeepInView();
 }
 
 void TMainForm::pnl1_btnDelAllClick(QObject *)
 {
+    if (FPhotoRow->RefuseWhileAdding())
+        return;
     DeleteAllPhotos(*PhotoThumbPanel1);
+    FPhotoRow->KeepInView();
 }
 
 // The output settings
@@ -593,6 +652,9 @@ bool TMainForm::HasDivXCompressor() const
 
 void TMainForm::pnl3_btnGoClick(QObject *)
 {
+    // The list is not whole until the photos being added are in.
+    if (FPhotoRow->RefuseWhileAdding())
+        return;
     if (FConverting) {
         ShowMessage(FHandle, "The application is converting photos to DVD, just wait.");
         return;
@@ -630,6 +692,7 @@ void TMainForm::pnl3_btnGoClick(QObject *)
     settings.outputFolder = edtOutputPath->text().toStdString();
     settings.compressorIndex = cmbCompressorList->currentIndex();
     settings.soundFile = edtSoundFile->text().toStdString();
+    settings.movie = pnl3_grpMovie->Options();
     FTotalSeconds = PrepareConversion(settings, *FWorkThreadInfo);
 
     auto *thread = new TPhoto2VideoThread(*FWorkThreadInfo, *this, std::move(jobFolderLock));
@@ -761,9 +824,6 @@ bool TMainForm::event(QEvent *event)
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == PhotoThumbPanel1) {
-        if (event->type() == QEvent::Resize)
-            FPanelHost->resize(PhotoThumbPanel1->x() + PhotoThumbPanel1->width(),
-                               PhotoThumbPanel1->y() + PhotoThumbPanel1->height());
         // Thumbnails reach the panel at their first layout pass.
         if (event->type() == QEvent::ChildAdded)
             if (auto *image

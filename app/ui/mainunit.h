@@ -15,6 +15,7 @@
 #include "app/photos/PhotoThumbPanel.h"
 #include "app/ui/MouseEffectImage.h"
 #include "app/ui/TwoStatesPicButton.h"
+#include "app/ui/movie_settings.h"
 #include "app/ui/stdctrls.h"
 #include "platform/forms/controls.h"
 
@@ -33,6 +34,12 @@ class QScrollArea;
 class QToolButton;
 
 namespace quillon {
+
+class TDropTarget;
+class TKeyboard;
+class TMovieLength;
+class TPhotoRow;
+class TShowCommands;
 
 enum TView : std::uint8_t { PhotoView = 0, OutputView = 1 };
 
@@ -87,6 +94,7 @@ public:
     forms::TLabel *Label2;
     QComboBox *cmbCompressorList;
     QPushButton *Button3;
+    TMovieSettingsBox *pnl3_grpMovie;
     QProgressBar *ProgressConvert;
     std::unique_ptr<TOpenDialog> dlgOpenPic;
     std::unique_ptr<TOpenDialog> dlgOpenMusic;
@@ -135,6 +143,18 @@ public:
     // True while a run's worker thread exists, up to the end of its outcome box.
     bool RunActive() const { return FRunningWorkers > 0; }
 
+    // The row of thumbnails as people use it: adding without holding up the
+    // window, the keyboard, the wheel, dragging to reorder.
+    TPhotoRow &PhotoRow() const { return *FPhotoRow; }
+    // Shows kept in files: Open Show and Save Show.
+    TShowCommands &Shows() const { return *FShows; }
+    // Files and folders dropped on the window (and named on the command line).
+    TDropTarget &Drops() const { return *FDrops; }
+    TKeyboard &Keyboard() const { return *FKeyboard; }
+    TMovieLength &MovieLength() const { return *FMovieLength; }
+    // True while photos are being added; the list is not whole until then.
+    bool Adding() const;
+
     // TConversionWindow
     HWND Handle() const override { return FHandle; }
     void SetStatusText(const std::string &text) override;
@@ -158,6 +178,9 @@ private:
     void StartWindowMove();
     void WorkerEnded();
     void SelectThumbnail(QObject *image);
+    // Follows the movie's choices where they show: the thumbnails and the
+    // picture dialog's preview stand upright or not, "Open" names the movie.
+    void MovieSettingsChanged();
 
     bool FConverting = false;
     TView FActiveView = PhotoView;
@@ -170,6 +193,11 @@ private:
     std::vector<QWidget *> FWindowedControls; // bottom to top
     QWidget *FPanelHost = nullptr;            // the scroll box's content
     QPointF FLastPressGlobal;
+    std::unique_ptr<TPhotoRow> FPhotoRow;
+    std::unique_ptr<TShowCommands> FShows;
+    std::unique_ptr<TDropTarget> FDrops;
+    std::unique_ptr<TKeyboard> FKeyboard;
+    std::unique_ptr<TMovieLength> FMovieLength;
     bool FMoving = false;
     QPoint FMoveStartPos;
     QPointF FMoveStartGlobal;

@@ -273,7 +273,7 @@ TOpenDialog::TOpenDialog(QWidget *owner)
 namespace {
 
 // Shows the picture under the cursor of the dialog, shrunk to fit.
-void AddPreview(QFileDialog &dialog)
+void AddPreview(QFileDialog &dialog, bool upright)
 {
     auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
     if (!grid)
@@ -285,14 +285,14 @@ void AddPreview(QFileDialog &dialog)
     preview->setFrameShape(QFrame::StyledPanel);
     grid->addWidget(preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
     QObject::connect(
-        &dialog, &QFileDialog::currentChanged, preview, [preview](const QString &path) {
+        &dialog, &QFileDialog::currentChanged, preview, [preview, upright](const QString &path) {
             // Only a plain file is opened: pointing at a FIFO must not hang the dialog.
             QFile file;
             const int fd = win32::OpenInputFile(QFile::encodeName(path).toStdString());
             if (fd >= 0 && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
                 ::close(fd);
             QImageReader reader(&file);
-            reader.setAutoTransform(true);
+            reader.setAutoTransform(upright);
             const QSize size = reader.size();
             if (size.isValid()) {
                 reader.setScaledSize(size.scaled(preview->size() - QSize(8, 8), Qt::KeepAspectRatio)
@@ -326,7 +326,7 @@ bool TOpenDialog::Execute()
     }
     dialog.setSizeGripEnabled(true);
     if (PicturePreview)
-        AddPreview(dialog);
+        AddPreview(dialog, PreviewUpright);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QStringList chosen = dialog.selectedFiles();

@@ -128,6 +128,8 @@ public:
     int FilterIndex = 1;
     bool MultiSelect = false;
     bool PicturePreview = false;
+    // Whether the preview turns a photo upright as its orientation tag says.
+    bool PreviewUpright = true;
     std::string Title;
 
     // Shows the dialog modally; true when the user chose at least one file.

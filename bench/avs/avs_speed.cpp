@@ -2,6 +2,8 @@
 // measured in the same run:
 //  - a photo shown at 720 × 480 (ImageSource, then BicubicResize) against the
 //    plain way: decoding the JPEG at full size and resizing it with libswscale;
+//  - a photo stored on its side shown upright, against the same file shown as
+//    it is stored;
 //  - every frame of a slide show, and its cross-fade frames alone, against
 //    encoding the same frames with FFmpeg's MPEG-4 encoder, the work the render
 //    does with every frame.
@@ -49,7 +51,8 @@ double medianMs(int rounds, const std::function<void()> &work)
     return ms[ms.size() / 2];
 }
 
-void writeJpeg(const std::string &path, int width, int height, int seed)
+// With an `orientation`, the file carries that EXIF orientation tag.
+void writeJpeg(const std::string &path, int width, int height, int seed, int orientation = 0)
 {
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (!file)
@@ -66,6 +69,13 @@ void writeJpeg(const std::string &path, int width, int height, int seed)
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 90, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
+    if (orientation) {
+        const JOCTET exif[] = {
+            'E', 'x', 'i', 'f',  0,    0, 'M', 'M', 0, 42, 0, 0, 0,
+            8,   0,   1,   0x01, 0x12, 0, 3,   0,   0, 0,  1, 0, static_cast<JOCTET>(orientation),
+            0,   0,   0,   0,    0,    0};
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif, sizeof exif);
+    }
     std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -184,6 +194,48 @@ int main()
             std::printf("photo %dx%d to 720x480: engine %.2f ms, full decode + libswscale "
                         "%.2f ms, ratio %.2f\n",
                         w, h, engine, plain, engine / plain);
+        }
+
+        // A phone's portrait photo: stored on its side with orientation 6. The
+        // same file shown as stored is the baseline: the same DCT scaling and
+        // scaler work, without turning.
+        {
+            const std::string path = folder + "/turned.jpg";
+            writeJpeg(path, 4000, 3000, 2, 6);
+            const auto env = std::make_shared<avs::Environment>();
+            auto show = [&](bool upright) {
+                return medianMs(9, [&] {
+                    const avs::PClip photo
+                        = avs::MakeImageSource(env, path, 1, 1, {25, 1}, upright);
+                    avs::MakeBicubicResize(env, photo, 720, 480)->GetFrame(0);
+                });
+            };
+            const double asStored = show(false), upright = show(true);
+            std::printf("photo 4000x3000 stored on its side, to 720x480: turned upright %.2f ms, "
+                        "as stored %.2f ms, ratio %.2f\n",
+                        upright, asStored, upright / asStored);
+        }
+
+        // The fits at 1920 × 1080: a 4000 × 3000 photo's slide, letterboxed and
+        // over its blurred copy, against the same photo stretched.
+        {
+            const std::string path = folder + "/photo4000.jpg";
+            auto slide = [&](quillon::MovieOptions::Fit fit) {
+                quillon::MovieOptions movie;
+                movie.width = 1920;
+                movie.height = 1080;
+                movie.fit = fit;
+                quillon::WriteScript({path}, 0, 0, "1", movie);
+                return medianMs(9, [&] { avs::OpenScript(win32::FixedScriptPath())->GetFrame(0); });
+            };
+            const double stretch = slide(quillon::MovieOptions::Fit::Stretch);
+            const double letterbox = slide(quillon::MovieOptions::Fit::Letterbox);
+            const double crop = slide(quillon::MovieOptions::Fit::Crop);
+            const double blur = slide(quillon::MovieOptions::Fit::Blur);
+            std::printf("a slide at 1920x1080 from a 4000x3000 photo: stretch %.2f ms; letterbox "
+                        "%.2f ms (%.2f), crop %.2f ms (%.2f), blur %.2f ms (%.2f)\n",
+                        stretch, letterbox, letterbox / stretch, crop, crop / stretch, blur,
+                        blur / stretch);
         }
 
         // A slide show of 24 photos, 3-second slides, read from start to end as

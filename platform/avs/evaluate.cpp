@@ -64,7 +64,8 @@ double asReal(const Value &v)
 
 // --- functions ----------------------------------------------------------------
 
-enum class Type { Clip, Clips, Int, Float, String, Bool };
+// Number takes an integer or a float and keeps which it is.
+enum class Type { Clip, Clips, Int, Float, Number, String, Bool };
 
 struct Param
 {
@@ -317,6 +318,9 @@ private:
                 if (ok)
                     v = asReal(v);
                 break;
+            case Type::Number:
+                ok = isNumber(v);
+                break;
             case Type::String:
                 ok = std::holds_alternative<std::string>(v);
                 break;
@@ -427,7 +431,8 @@ Value imageSource(Evaluator &ev, const Args &a)
     if (lower(a.text(6, "RGB24")) != "rgb24")
         throw Error("ImageSource: pixel_type must be \"RGB24\"");
     const Rational fps = RateFromFps("ImageSource", a.real(3, 24.0));
-    return MakeImageSource(ev.env(), ev.resolve(file), a.integer(1, 0), a.integer(2, 1000), fps);
+    return MakeImageSource(ev.env(), ev.resolve(file), a.integer(1, 0), a.integer(2, 1000), fps,
+                           a.flag(7, true));
 }
 
 Value bicubicResize(Evaluator &ev, const Args &a)
@@ -464,13 +469,58 @@ Value alignedSplice(Evaluator &, const Args &a)
     return MakeSplice(a.clips, "AlignedSplice");
 }
 
+Value addBorders(Evaluator &ev, const Args &a)
+{
+    return MakeAddBorders(ev.env(), a.clip(0), a.integer(1, 0), a.integer(2, 0), a.integer(3, 0),
+                          a.integer(4, 0), a.integer(5, 0));
+}
+
+Value crop(Evaluator &ev, const Args &a)
+{
+    if (a.flag(5, false))
+        throw Error("Crop: align=true is not supported");
+    return MakeCrop(ev.env(), a.clip(0), a.integer(1, 0), a.integer(2, 0), a.integer(3, 0),
+                    a.integer(4, 0));
+}
+
+Value gaussianBlur(Evaluator &ev, const Args &a)
+{
+    return MakeGaussianBlur(ev.env(), a.clip(0), a.real(1, 0));
+}
+
+Value overlay(Evaluator &ev, const Args &a)
+{
+    return MakeOverlay(ev.env(), a.clip(0), a.clip(1), a.integer(2, 0), a.integer(3, 0));
+}
+
+// Min and Max: an integer when both are integers, else a float.
+template <bool Larger>
+Value extreme(Evaluator &, const Args &a)
+{
+    const Value &x = a.values[0];
+    const Value &y = a.values[1];
+    if (std::holds_alternative<std::int64_t>(x) && std::holds_alternative<std::int64_t>(y)) {
+        const std::int64_t i = std::get<std::int64_t>(x), j = std::get<std::int64_t>(y);
+        return Larger ? std::max(i, j) : std::min(i, j);
+    }
+    return Larger ? std::max(asReal(x), asReal(y)) : std::min(asReal(x), asReal(y));
+}
+
+Value round(Evaluator &, const Args &a)
+{
+    const double v = std::round(a.real(0, 0));
+    if (!(std::fabs(v) < 9.2e18))
+        throw Error("Round: the number is too big for an integer");
+    return static_cast<std::int64_t>(v);
+}
+
 const std::vector<Function> &functions()
 {
     static const std::vector<Param> source = {
         {"file", Type::String, false},      {"start", Type::Int, true},
         {"end", Type::Int, true},           {"fps", Type::Float, true},
         {"use_DevIL", Type::Bool, true},    {"info", Type::Bool, true},
-        {"pixel_type", Type::String, true},
+        {"pixel_type", Type::String, true}, {"auto_rotate", Type::Bool, true},
     };
     static const std::vector<Param> clipOnly = {{"clip", Type::Clip, false}};
     static const std::vector<Function> table = {
@@ -500,6 +550,38 @@ const std::vector<Function> &functions()
          2,
          dissolve},
         {"UnalignedSplice", {{"clips", Type::Clips, false}}, 1, unalignedSplice},
+        {"AddBorders",
+         {{"clip", Type::Clip, false},
+          {"left", Type::Int, false},
+          {"top", Type::Int, false},
+          {"right", Type::Int, false},
+          {"bottom", Type::Int, false},
+          {"color", Type::Int, true}},
+         0,
+         addBorders},
+        {"Crop",
+         {{"clip", Type::Clip, false},
+          {"left", Type::Int, false},
+          {"top", Type::Int, false},
+          {"width", Type::Int, false},
+          {"height", Type::Int, false},
+          {"align", Type::Bool, true}},
+         0,
+         crop},
+        {"GaussianBlur",
+         {{"clip", Type::Clip, false}, {"sigma", Type::Float, false}},
+         0,
+         gaussianBlur},
+        {"Overlay",
+         {{"base", Type::Clip, false},
+          {"overlay", Type::Clip, false},
+          {"x", Type::Int, true},
+          {"y", Type::Int, true}},
+         0,
+         overlay},
+        {"Min", {{"a", Type::Number, false}, {"b", Type::Number, false}}, 0, extreme<false>},
+        {"Max", {{"a", Type::Number, false}, {"b", Type::Number, false}}, 0, extreme<true>},
+        {"Round", {{"value", Type::Float, false}}, 0, round},
         {"AlignedSplice", {{"clips", Type::Clips, false}}, 1, alignedSplice},
         {"Width", clipOnly, 0,
          [](Evaluator &, const Args &a) -> Value {

@@ -1,5 +1,7 @@
 #include "platform/avs/filters.h"
 
+#include "platform/avs/filter_base.h"
+
 #include "platform/avs/kernels.h"
 #include "platform/avs/picture.h"
 
@@ -216,44 +218,9 @@ private:
 
 // --- common ---------------------------------------------------------------------
 
-class Filter : public Clip
-{
-public:
-    Filter(const VideoInfo &vi, int depth)
-        : vi_(vi)
-        , depth_(depth)
-    {}
-    const VideoInfo &GetVideoInfo() const override { return vi_; }
-    int depth() const { return depth_; }
-
-protected:
-    void checkRange(std::int64_t n) const
-    {
-        if (n < 0 || n >= vi_.frameCount)
-            throw Error("There is no frame " + std::to_string(n) + ": the clip has "
-                        + std::to_string(vi_.frameCount) + " frames");
-    }
-
-    VideoInfo vi_;
-    int depth_;
-};
-
-int depthOf(const PClip &clip)
-{
-    const auto *f = dynamic_cast<const Filter *>(clip.get());
-    return f ? f->depth() : 0;
-}
-
-int depthAbove(const std::string &function, std::initializer_list<const PClip *> children)
-{
-    int deepest = 0;
-    for (const PClip *c : children)
-        deepest = std::max(deepest, depthOf(*c));
-    if (deepest + 1 > kMaxDepth)
-        throw Error(function + ": the script chains more than " + std::to_string(kMaxDepth)
-                    + " filters");
-    return deepest + 1;
-}
+using detail::depthAbove;
+using detail::depthOf;
+using detail::Filter;
 
 bool sameRate(const VideoInfo &a, const VideoInfo &b)
 {
@@ -324,21 +291,18 @@ private:
 
 // --- BicubicResize ------------------------------------------------------------
 
-class BicubicResize : public Filter
+class BicubicResize : public detail::PerFrameFilter
 {
 public:
     BicubicResize(const PEnvironment &env, const PClip &child, const VideoInfo &vi, int depth,
                   double b, double c, int left, int top, int width, int height)
-        : Filter(vi, depth)
-        , env_(env)
-        , child_(child)
+        : PerFrameFilter(env, child, vi, depth)
         , b_(b)
         , c_(c)
         , left_(left)
         , top_(top)
         , cropW_(width)
         , cropH_(height)
-        , owner_(env->cache().newOwner())
     {
         const VideoInfo &in = child->GetVideoInfo();
         const bool cropped = left != 0 || top != 0 || width != in.width || height != in.height;
@@ -348,24 +312,10 @@ public:
 
     PFrame GetFrame(std::int64_t n) override
     {
+        if (!source_)
+            return PerFrameFilter::GetFrame(n);
         checkRange(n);
-        if (source_)
-            return env_->cache().get(owner_, 0, [this] { return fromPicture(); });
-
-        PFrame in = child_->GetFrame(n);
-        {
-            // The clip below handing out the same frame again (a held picture)
-            // gets the same resized frame, however many frame numbers it spans.
-            std::lock_guard lock(memoMutex_);
-            if (lastIn_.lock() == in)
-                if (PFrame out = lastOut_.lock())
-                    return out;
-        }
-        PFrame out = env_->cache().get(owner_, n, [&] { return fromFrame(*in); });
-        std::lock_guard lock(memoMutex_);
-        lastIn_ = in;
-        lastOut_ = out;
-        return out;
+        return env_->cache().get(owner_, 0, [this] { return fromPicture(); });
     }
 
 private:
@@ -394,7 +344,7 @@ private:
         return scale(*scratch);
     }
 
-    PFrame fromFrame(const Frame &in)
+    PFrame make(const Frame &in) override
     {
         ScratchLease scratch(env_->pools());
         Planes &src = scratch->source;
@@ -426,15 +376,9 @@ private:
         return frame;
     }
 
-    PEnvironment env_;
-    PClip child_;
     ImageSource *source_ = nullptr;
     double b_, c_;
     int left_, top_, cropW_, cropH_;
-    std::uint64_t owner_;
-    std::mutex memoMutex_;
-    std::weak_ptr<const Frame> lastIn_;
-    std::weak_ptr<const Frame> lastOut_;
 };
 
 // --- Loop ---------------------------------------------------------------------
@@ -543,6 +487,27 @@ int wholeNumber(const std::string &function, const char *what, double v)
 
 } // namespace
 
+namespace detail {
+
+int depthOf(const PClip &clip)
+{
+    const auto *f = dynamic_cast<const Filter *>(clip.get());
+    return f ? f->depth() : 0;
+}
+
+int depthAbove(const std::string &function, std::initializer_list<const PClip *> children)
+{
+    int deepest = 0;
+    for (const PClip *c : children)
+        deepest = std::max(deepest, depthOf(*c));
+    if (deepest + 1 > kMaxDepth)
+        throw Error(function + ": the script chains more than " + std::to_string(kMaxDepth)
+                    + " filters");
+    return deepest + 1;
+}
+
+} // namespace detail
+
 Rational RateFromFps(const std::string &function, double fps)
 {
     if (!std::isfinite(fps) || fps <= 0 || fps > 1e6)
@@ -556,7 +521,7 @@ Rational RateFromFps(const std::string &function, double fps)
 }
 
 PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int64_t start,
-                      std::int64_t end, Rational fps)
+                      std::int64_t end, Rational fps, bool upright)
 {
     if (end < start)
         throw Error("ImageSource: the end frame comes before the start frame");
@@ -565,7 +530,7 @@ PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int
         throw Error("ImageSource: the clip would be too long");
     picture::Info info;
     try {
-        info = picture::ReadInfo(path);
+        info = picture::ReadInfo(path, upright);
     } catch (const Error &e) {
         throw Error(std::string("ImageSource: ") + e.what());
     }

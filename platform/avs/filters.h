@@ -54,8 +54,9 @@ Rational RateFromFps(const std::string &function, double fps);
 
 // A still picture shown for end − start + 1 frames, every frame the same Frame.
 // The file's header is read now; its pixels when the first frame is asked for.
+// With `upright` a JPEG is turned and mirrored as its orientation tag says.
 PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int64_t start,
-                      std::int64_t end, Rational fps);
+                      std::int64_t end, Rational fps, bool upright = true);
 
 struct Crop
 {
@@ -85,5 +86,28 @@ PClip MakeDissolve(const PEnvironment &env, const std::vector<PClip> &clips, std
 
 // The clips end to end. `name` is the function that the error messages name.
 PClip MakeSplice(const std::vector<PClip> &clips, const std::string &name = "Splice");
+
+// --- framing a picture: borders, cutting, blurring, laying one over another ---
+
+// The picture with bands of `colour` (0xRRGGBB) added on each side.
+PClip MakeAddBorders(const PEnvironment &env, const PClip &child, std::int64_t left,
+                     std::int64_t top, std::int64_t right, std::int64_t bottom,
+                     std::int64_t colour = 0);
+
+// The width × height area from (left, top); a width or height of 0 or less
+// counts from the right or bottom edge, as (-right, -bottom). The whole picture
+// gives the clip itself.
+PClip MakeCrop(const PEnvironment &env, const PClip &child, std::int64_t left, std::int64_t top,
+               std::int64_t width, std::int64_t height);
+
+// A Gaussian blur of standard deviation `sigma` pixels (three box blurs in
+// each direction, the edges extended); 0 gives the clip itself.
+PClip MakeGaussianBlur(const PEnvironment &env, const PClip &child, double sigma);
+
+// `overlay` laid over `base` with its top left corner at (x, y), cut to the
+// base's frame. The result has the base's size and length; past its own end
+// the overlay shows its last frame.
+PClip MakeOverlay(const PEnvironment &env, const PClip &base, const PClip &overlay, std::int64_t x,
+                  std::int64_t y);
 
 } // namespace avs

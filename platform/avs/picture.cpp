@@ -377,7 +377,8 @@ void decodeJpeg(const std::string &path, const Info &info, int minWidth, int min
 {
     try {
         jpeg::Decoder decoder(path);
-        if (decoder.header().width != info.width || decoder.header().height != info.height)
+        decoder.setUpright(info.upright);
+        if (decoder.outputWidth() != info.width || decoder.outputHeight() != info.height)
             fail(path, "the picture changed since the script was opened");
         if (minWidth > 0 || minHeight > 0)
             decoder.setMinimumOutputSize(minWidth, minHeight);
@@ -392,7 +393,7 @@ void decodeJpeg(const std::string &path, const Info &info, int minWidth, int min
 
 Sink::~Sink() = default;
 
-Info ReadInfo(const std::string &path)
+Info ReadInfo(const std::string &path, bool upright)
 {
     File file(path);
     const std::vector<std::uint8_t> head = file.readPrefix(32);
@@ -401,8 +402,10 @@ Info ReadInfo(const std::string &path)
     if (info.format == Format::Jpeg) {
         try {
             jpeg::Decoder decoder(path);
-            info.width = decoder.header().width;
-            info.height = decoder.header().height;
+            decoder.setUpright(upright);
+            info.width = decoder.outputWidth();
+            info.height = decoder.outputHeight();
+            info.upright = upright;
         } catch (const jpeg::Error &e) {
             throw Error(e.what());
         }

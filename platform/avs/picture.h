@@ -12,9 +12,10 @@ enum class Format { Jpeg, Bmp, Png, Other };
 
 struct Info
 {
-    int width = 0;
+    int width = 0; // upright, when the picture is turned upright
     int height = 0;
     Format format = Format::Other;
+    bool upright = false; // a JPEG turned as its orientation tag says
 };
 
 // The largest picture that is read at all; a file that claims more is refused
@@ -22,10 +23,11 @@ struct Info
 constexpr int kMaxSide = 32767;
 constexpr long long kMaxPixels = 1LL << 28;
 
-// What a clip must know before its first frame: the picture's size. JPEG, BMP
+// What a clip must know before its first frame: the picture's size, upright
+// when `upright` asks for a JPEG's orientation tag to be followed. JPEG, BMP
 // and PNG are read only as far as their headers; other types are decoded once
 // and the pixels dropped.
-Info ReadInfo(const std::string &path);
+Info ReadInfo(const std::string &path, bool upright);
 
 // Receives a decoded picture: begin() with its size, then every row, top to
 // bottom, as 24-bit BGR.
@@ -39,7 +41,8 @@ public:
 
 // Decodes the picture and checks that it still has the size that `info` says.
 // A JPEG comes out at the smallest DCT-scaled size (n/8) that still covers
-// minWidth × minHeight; 0 × 0, and every other type, at full size.
+// minWidth × minHeight; 0 × 0, and every other type, at full size. Sizes are
+// those of the picture as `info` has it, upright or not.
 void Decode(const std::string &path, const Info &info, int minWidth, int minHeight, Sink &sink);
 
 } // namespace avs::picture

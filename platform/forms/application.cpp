@@ -1,6 +1,7 @@
 #include "platform/forms/application.h"
 
 #include "platform/forms/controls.h"
+#include "platform/forms/errors.h"
 
 #include <QMessageBox>
 #include <QMetaObject>
@@ -55,17 +56,6 @@ public:
     void post(std::function<void()> task) override { PostToGuiThread(std::move(task)); }
 };
 
-std::string messageOf(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown exception";
-    }
-}
-
 } // namespace
 
 TApplication::TApplication(int &argc, char **argv)
@@ -109,7 +99,7 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
 
 void TApplication::HandleException(const std::exception_ptr &error)
 {
-    const std::string message = messageOf(error);
+    const std::string message = MessageOf(error);
     if (OnException)
         OnException(message);
     else
@@ -130,7 +120,7 @@ void HandleException(const std::exception_ptr &error)
         if (TApplication *app = Application())
             app->HandleException(error);
         else
-            std::fprintf(stderr, "%s\n", messageOf(error).c_str());
+            std::fprintf(stderr, "%s\n", MessageOf(error).c_str());
     } catch (...) {
         // The handler's own failure (out of memory, say) must not end the program.
     }

@@ -25,6 +25,22 @@ int TCollectionItem::Index() const
     return it == items.end() ? -1 : static_cast<int>(it - items.begin());
 }
 
+void TCollectionItem::SetIndex(int value)
+{
+    const int current = Index();
+    if (current < 0)
+        return;
+    auto &items = collection_->items_;
+    const int last = static_cast<int>(items.size()) - 1;
+    const int target = std::clamp(value, 0, last);
+    const auto from = items.begin() + current;
+    const auto to = items.begin() + target;
+    if (target < current)
+        std::rotate(to, from, from + 1);
+    else
+        std::rotate(from, from + 1, to + 1);
+}
+
 void TCollectionItem::Assign(const TCollectionItem *) {}
 
 TCollection::TCollection(TCollectionItemClass itemClass)

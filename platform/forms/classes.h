@@ -26,6 +26,10 @@ public:
     TCollection *Collection() const { return collection_; }
     // Position in the collection; -1 when it stands in none.
     int Index() const;
+    // Moves the item to another position; the items between shift by one. A
+    // position beyond the end moves it to the end, a negative one to the start.
+    // Nothing is notified: the collection keeps the same items.
+    void SetIndex(int value);
 
     // Takes over what the other item holds; the base has nothing to take.
     virtual void Assign(const TCollectionItem *source);

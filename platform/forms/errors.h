@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -82,5 +83,17 @@ public:
         return EInvalidGraphic("Cannot read the picture \"" + path + "\": " + reason);
     }
 };
+
+// The text an error shows the user: what() of a standard error.
+inline std::string MessageOf(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception";
+    }
+}
 
 } // namespace forms

@@ -44,7 +44,81 @@ void onMessage(j_common_ptr cinfo, int level)
         onError(cinfo);
 }
 
+std::uint32_t read16(const std::uint8_t *p, bool little)
+{
+    return little ? p[0] | (p[1] << 8) : (p[0] << 8) | p[1];
+}
+
+std::uint32_t read32(const std::uint8_t *p, bool little)
+{
+    return little ? read16(p, true) | (read16(p + 2, true) << 16)
+                  : (read16(p, false) << 16) | read16(p + 2, false);
+}
+
+// Orientation n (1 to 8) at index n - 1, as EXIF numbers them: 1 as stored, 2
+// mirrored, 3 turned half round, 4 upside down mirrored, 5 mirrored on the
+// diagonal, 6 to be turned a quarter clockwise, 7 the other diagonal, 8 to be
+// turned a quarter anticlockwise.
+constexpr Turn kTurns[8] = {
+    {false, false, false}, {false, true, false}, {false, true, true}, {false, false, true},
+    {true, false, false},  {true, false, true},  {true, true, true},  {true, true, false},
+};
+
+// The smallest n (of n/8) whose scaled size still covers the minimum; 8 when
+// none does or no minimum is asked for.
+unsigned ScaleCovering(long long width, long long height, int minWidth, int minHeight)
+{
+    if (minWidth <= 0 && minHeight <= 0)
+        return 8;
+    for (unsigned n = 1; n <= 8; ++n)
+        if ((width * n + 7) / 8 >= minWidth && (height * n + 7) / 8 >= minHeight)
+            return n;
+    return 8;
+}
+
 } // namespace
+
+Turn TurnOf(int orientation)
+{
+    return orientation >= 1 && orientation <= 8 ? kTurns[orientation - 1] : kTurns[0];
+}
+
+int OrientationFromExif(const std::uint8_t *data, std::size_t size)
+{
+    constexpr std::uint8_t kSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (!data || size < 6 + 8 || std::memcmp(data, kSignature, 6) != 0)
+        return 1;
+    const std::uint8_t *tiff = data + 6;
+    const std::size_t length = size - 6;
+    bool little;
+    if (tiff[0] == 'I' && tiff[1] == 'I')
+        little = true;
+    else if (tiff[0] == 'M' && tiff[1] == 'M')
+        little = false;
+    else
+        return 1;
+    if (read16(tiff + 2, little) != 42)
+        return 1;
+    const std::uint32_t ifd = read32(tiff + 4, little);
+    if (ifd > length - 2)
+        return 1;
+    const std::uint32_t entries = read16(tiff + ifd, little);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::size_t at = ifd + 2 + static_cast<std::size_t>(i) * 12;
+        if (at + 12 > length)
+            break;
+        const std::uint8_t *entry = tiff + at;
+        if (read16(entry, little) != 0x0112)
+            continue;
+        // A SHORT, one of them; its value stands in the first two bytes of the
+        // value field whichever the byte order.
+        if (read16(entry + 2, little) != 3 || read32(entry + 4, little) != 1)
+            return 1;
+        const std::uint32_t value = read16(entry + 8, little);
+        return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+    return 1;
+}
 
 // libjpeg reports errors by longjmp; nothing with a destructor may live between
 // the setjmp and the library calls, so the C state is kept in this plain struct.
@@ -57,6 +131,10 @@ struct Decoder::State
     Header header;
     bool created = false;
     bool started = false;
+    bool upright = false;
+
+    int orientation() const { return upright ? header.orientation : 1; }
+    bool turned() const { return TurnsOnItsSide(orientation()); }
 
     ~State()
     {
@@ -98,12 +176,17 @@ Decoder::Decoder(const std::string &path)
     s.created = true;
     s.cinfo.mem->max_memory_to_use = kMemoryLimit;
     jpeg_stdio_src(&s.cinfo, s.file);
+    jpeg_save_markers(&s.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&s.cinfo, TRUE);
 
     s.header.width = static_cast<int>(s.cinfo.image_width);
     s.header.height = static_cast<int>(s.cinfo.image_height);
     s.header.components = s.cinfo.num_components;
     s.header.progressive = jpeg_has_multiple_scans(&s.cinfo);
+    // APP1 also carries XMP; the first EXIF block with a tag decides.
+    for (jpeg_saved_marker_ptr m = s.cinfo.marker_list; m && s.header.orientation == 1; m = m->next)
+        if (m->marker == JPEG_APP0 + 1)
+            s.header.orientation = OrientationFromExif(m->data, m->data_length);
 
     switch (s.cinfo.jpeg_color_space) {
     case JCS_CMYK:
@@ -127,39 +210,108 @@ const Header &Decoder::header() const
     return state_->header;
 }
 
+void Decoder::setUpright(bool upright)
+{
+    state_->upright = upright;
+}
+
 void Decoder::setMinimumOutputSize(int minWidth, int minHeight)
 {
     State &s = *state_;
+    const bool turned = s.turned();
+    s.cinfo.scale_num
+        = ScaleCovering(turned ? s.cinfo.image_height : s.cinfo.image_width,
+                        turned ? s.cinfo.image_width : s.cinfo.image_height, minWidth, minHeight);
+    s.cinfo.scale_denom = 8;
     if (setjmp(s.err.jump))
         s.fail(s.err.message);
-    unsigned num = 8;
-    if (minWidth > 0 || minHeight > 0) {
-        // The smallest n/8 whose scaled size still covers the minimum.
-        for (unsigned n = 1; n <= 8; ++n) {
-            const long long w = (static_cast<long long>(s.cinfo.image_width) * n + 7) / 8;
-            const long long h = (static_cast<long long>(s.cinfo.image_height) * n + 7) / 8;
-            if (w >= minWidth && h >= minHeight) {
-                num = n;
-                break;
-            }
-        }
-    }
-    s.cinfo.scale_num = num;
-    s.cinfo.scale_denom = 8;
     jpeg_calc_output_dimensions(&s.cinfo);
 }
 
 int Decoder::outputWidth() const
 {
-    return static_cast<int>(state_->cinfo.output_width);
+    const jpeg_decompress_struct &c = state_->cinfo;
+    return static_cast<int>(state_->turned() ? c.output_height : c.output_width);
 }
 
 int Decoder::outputHeight() const
 {
-    return static_cast<int>(state_->cinfo.output_height);
+    const jpeg_decompress_struct &c = state_->cinfo;
+    return static_cast<int>(state_->turned() ? c.output_width : c.output_height);
 }
 
 void Decoder::decode(const std::function<void(int y, const std::uint8_t *bgr)> &row)
+{
+    const int orientation = state_->orientation();
+    if (orientation == 1) {
+        decodeStored(row);
+        return;
+    }
+    const Turn turn = TurnOf(orientation);
+    const int storedWidth = static_cast<int>(state_->cinfo.output_width);
+    const std::size_t rowBytes = static_cast<std::size_t>(storedWidth) * 3;
+    if (!turn.transposed && !turn.flipY) {
+        std::vector<std::uint8_t> mirrored(rowBytes);
+        decodeStored([&](int y, const std::uint8_t *bgr) {
+            for (int x = 0; x < storedWidth; ++x)
+                std::memcpy(&mirrored[static_cast<std::size_t>(storedWidth - 1 - x) * 3],
+                            bgr + static_cast<std::size_t>(x) * 3, 3);
+            row(y, mirrored.data());
+        });
+        return;
+    }
+
+    // The stored picture grows with the rows that really arrive, so a file that
+    // only claims a huge size fails before it has cost that much memory.
+    std::vector<std::uint8_t> stored;
+    int storedHeight = 0;
+    decodeStored([&](int y, const std::uint8_t *bgr) {
+        stored.resize(static_cast<std::size_t>(y + 1) * rowBytes);
+        std::memcpy(stored.data() + static_cast<std::size_t>(y) * rowBytes, bgr, rowBytes);
+        storedHeight = y + 1;
+    });
+    auto storedPixel = [&](int x, int y) {
+        return stored.data() + static_cast<std::size_t>(y) * rowBytes
+               + static_cast<std::size_t>(x) * 3;
+    };
+    const int width = turn.transposed ? storedHeight : storedWidth;
+    const int height = turn.transposed ? storedWidth : storedHeight;
+    const std::size_t outBytes = static_cast<std::size_t>(width) * 3;
+    // Upright rows of a turned picture are stored columns: a band of them is
+    // gathered at once, so each stored row is read in one short run per band
+    // rather than one pixel per upright row.
+    constexpr int kBand = 16;
+    std::vector<std::uint8_t> band(outBytes * kBand);
+    for (int top = 0; top < height; top += kBand) {
+        const int rows = std::min(kBand, height - top);
+        if (turn.transposed) {
+            for (int x = 0; x < width; ++x) {
+                const int sy = turn.flipY ? storedHeight - 1 - x : x;
+                for (int k = 0; k < rows; ++k) {
+                    const int sx = turn.flipX ? storedWidth - 1 - (top + k) : top + k;
+                    std::memcpy(&band[k * outBytes + static_cast<std::size_t>(x) * 3],
+                                storedPixel(sx, sy), 3);
+                }
+            }
+        } else {
+            for (int k = 0; k < rows; ++k) {
+                const int sy = turn.flipY ? storedHeight - 1 - (top + k) : top + k;
+                std::uint8_t *out = &band[k * outBytes];
+                if (!turn.flipX) {
+                    std::memcpy(out, storedPixel(0, sy), outBytes);
+                    continue;
+                }
+                for (int x = 0; x < width; ++x)
+                    std::memcpy(out + static_cast<std::size_t>(x) * 3,
+                                storedPixel(storedWidth - 1 - x, sy), 3);
+            }
+        }
+        for (int k = 0; k < rows; ++k)
+            row(top + k, &band[k * outBytes]);
+    }
+}
+
+void Decoder::decodeStored(const std::function<void(int y, const std::uint8_t *bgr)> &row)
 {
     State &s = *state_;
     if (s.started)

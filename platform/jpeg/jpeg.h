@@ -22,11 +22,38 @@ public:
 
 struct Header
 {
-    int width = 0;
+    int width = 0; // as stored, whatever the orientation says
     int height = 0;
     int components = 0;
     bool progressive = false;
+    // The EXIF orientation, 1 to 8: how the stored picture must be turned and
+    // mirrored to stand upright. 1 (as stored) when the file has no valid tag.
+    int orientation = 1;
 };
+
+// The orientation tag (0x0112) of an EXIF block, the payload of an APP1 marker
+// starting with "Exif\0\0"; 1 when the block holds no valid one.
+int OrientationFromExif(const std::uint8_t *data, std::size_t size);
+
+// How a picture of an orientation is turned upright, as where each upright
+// pixel (x, y) is stored: at (y, x) when transposed, with the stored columns
+// and rows counted from their far ends when flipped.
+struct Turn
+{
+    bool transposed; // upright rows are stored columns
+    bool flipX;      // the stored columns run right to left
+    bool flipY;      // the stored rows run bottom to top
+};
+
+// The turn of orientation 1 to 8; none for any other number.
+Turn TurnOf(int orientation);
+
+// Whether pictures of that orientation stand on their side as stored, so that
+// upright they are as wide as they are stored high.
+inline bool TurnsOnItsSide(int orientation)
+{
+    return orientation >= 5 && orientation <= 8;
+}
 
 // Pixels of a decoded picture: BGR, top-down, rows `stride` bytes apart.
 struct Image
@@ -49,6 +76,11 @@ public:
 
     const Header &header() const;
 
+    // With `upright`, decode() delivers the picture turned and mirrored as its
+    // orientation tag says, and every size below (the output size and the
+    // minimum asked for) is the upright one. Off until asked for.
+    void setUpright(bool upright);
+
     // Asks for the smallest DCT-scaled size (1/8 steps) that is still at least
     // minWidth × minHeight; 0 × 0 (the default) decodes at full size.
     void setMinimumOutputSize(int minWidth, int minHeight);
@@ -57,7 +89,9 @@ public:
     int outputHeight() const;
 
     // Decodes, handing each row in BGR to `row` (y from 0, top to bottom). Only a
-    // few rows are held at a time. Raises Error on corrupt or truncated data.
+    // few rows are held at a time, unless the picture is turned upright: all but
+    // a mirrored one are then held whole at the output size. Raises Error on
+    // corrupt or truncated data.
     void decode(const std::function<void(int y, const std::uint8_t *bgr)> &row);
 
     // Decodes the whole picture into an image whose rows are padded to `align`
@@ -71,6 +105,8 @@ public:
     struct State;
 
 private:
+    void decodeStored(const std::function<void(int y, const std::uint8_t *bgr)> &row);
+
     std::unique_ptr<State> state_;
 };
 

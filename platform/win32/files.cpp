@@ -1,5 +1,6 @@
 #include "platform/win32/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +43,32 @@ DWORD GetFileAttributesA(const std::string &path)
     return attributes;
 }
 
+namespace {
+
+unsigned char upper(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+
+// Capitals, not small letters, as the designed-for file system folds names:
+// "_" (0x5F) sorts after "A" and before "a" there. Names are bytes: those
+// beyond ASCII compare as they are.
+bool beforeInFolder(const std::string &a, const std::string &b)
+{
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const unsigned char x = upper(static_cast<unsigned char>(a[i]));
+        const unsigned char y = upper(static_cast<unsigned char>(b[i]));
+        if (x != y)
+            return x < y;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b; // char_traits compares the bytes as unsigned
+}
+
+} // namespace
+
 std::optional<std::vector<std::string>> ListFolder(const std::string &path)
 {
     std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(path.c_str()), ::closedir);
@@ -54,6 +81,7 @@ std::optional<std::vector<std::string>> ListFolder(const std::string &path)
             continue;
         names.emplace_back(name);
     }
+    std::sort(names.begin(), names.end(), beforeInFolder);
     return names;
 }
 

@@ -25,8 +25,11 @@ QUILLON_WIN32_API std::string GetShortPathNameA(const std::string &path);
 // path cannot be read. Links are followed.
 QUILLON_WIN32_API DWORD GetFileAttributesA(const std::string &path);
 
-// Every entry of the folder but "." and "..", in the order the file system
-// yields them; nullopt when the folder cannot be listed.
+// Every entry of the folder but "." and "..", in the order the file system the
+// system was designed for yields them, which keeps its folders sorted: by name
+// with ASCII letters compared as capitals, names equal that way by their exact
+// bytes. A camera's IMG_0001 ... IMG_0100 come back in the order they were
+// shot, whatever order the disk keeps. nullopt when the folder cannot be listed.
 QUILLON_WIN32_API std::optional<std::vector<std::string>> ListFolder(const std::string &path);
 
 // What makes a file or folder the same one when it is reached by two paths.

@@ -254,29 +254,52 @@ int GetPrivateProfileIntA(const std::string &section, const std::string &key, in
     return parseInteger(found.value).value_or(defaultValue);
 }
 
+std::vector<ProfileSection> ParseProfile(std::string_view text)
+{
+    const std::string whole(text);
+    std::vector<ProfileSection> sections;
+    for (const Line &line : splitLines(whole)) {
+        const Parsed p
+            = parseLine(std::string_view(whole.data() + line.begin, line.contentEnd - line.begin));
+        if (p.kind == Kind::Section)
+            sections.push_back({std::string(p.name), {}});
+        else if (p.kind == Kind::Key && !sections.empty())
+            sections.back().keys.emplace_back(std::string(p.name), std::string(p.value));
+    }
+    return sections;
+}
+
+namespace {
+
+// The text of an INI file about to be changed: "" when there is no file yet,
+// nullopt (errno set) when it may not or cannot be changed.
+std::optional<std::string> readForChange(const std::string &fileName)
+{
+    struct stat st
+    {};
+    if (::stat(fileName.c_str(), &st) != 0)
+        return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return std::nullopt;
+    }
+    // A file without any write permission counts as read-only, for root too.
+    if ((st.st_mode & 0222) == 0) {
+        errno = EACCES;
+        return std::nullopt;
+    }
+    return readFile(fileName);
+}
+
+} // namespace
+
 BOOL WritePrivateProfileStringA(const std::string &section, const std::string &key,
                                 const std::string &value, const std::string &fileName)
 {
-    std::string text;
-    struct stat st
-    {};
-    if (::stat(fileName.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            return FALSE;
-        }
-        // A file without any write permission counts as read-only, for root too.
-        if ((st.st_mode & 0222) == 0) {
-            errno = EACCES;
-            return FALSE;
-        }
-        auto existing = readFile(fileName);
-        if (!existing)
-            return FALSE;
-        text = std::move(*existing);
-    } else if (errno != ENOENT) {
+    std::optional<std::string> existing = readForChange(fileName);
+    if (!existing)
         return FALSE;
-    }
+    std::string text = std::move(*existing);
 
     const std::string entry = key + "=" + value;
     const std::vector<Line> lines = splitLines(text);
@@ -298,6 +321,21 @@ BOOL WritePrivateProfileStringA(const std::string &section, const std::string &k
         text += "[" + section + "]\r\n" + entry + "\r\n";
     }
     return ReplaceFileContent(fileName, text);
+}
+
+BOOL DeletePrivateProfileKeyA(const std::string &section, const std::string &key,
+                              const std::string &fileName)
+{
+    std::optional<std::string> text = readForChange(fileName);
+    if (!text)
+        return FALSE;
+    const std::vector<Line> lines = splitLines(*text);
+    const Located found = locate(*text, lines, section, key);
+    if (!found.keyLine)
+        return TRUE;
+    const Line &line = lines[*found.keyLine];
+    text->erase(line.begin, line.end - line.begin);
+    return ReplaceFileContent(fileName, *text);
 }
 
 } // namespace win32

@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace win32 {
 
@@ -42,5 +45,23 @@ QUILLON_WIN32_API BOOL WritePrivateProfileStringA(const std::string &section,
 QUILLON_WIN32_API void SetPrivateProfileOverride(const std::string &section, const std::string &key,
                                                  const std::optional<std::string> &value,
                                                  const std::string &fileName);
+// One section of a profile as the reading rules above see it: its name and its
+// keys with their values, trimmed and unquoted, in the order of the text.
+struct ProfileSection
+{
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> keys;
+};
+
+// Every section of a profile's text in one pass, for a reader that takes a
+// whole file at once. Duplicate sections and keys all stay, in order (the
+// readers above take the first of each); lines before the first section and
+// lines that are neither a section nor a key are left out.
+QUILLON_WIN32_API std::vector<ProfileSection> ParseProfile(std::string_view text);
+// Removes the key's line, as a write of a null value does on Windows. TRUE
+// without touching anything when the file, the section or the key is missing;
+// FALSE as WritePrivateProfileStringA fails.
+QUILLON_WIN32_API BOOL DeletePrivateProfileKeyA(const std::string &section, const std::string &key,
+                                                const std::string &fileName);
 
 } // namespace win32

@@ -21,9 +21,9 @@ class SlideShow : public ::testing::Test
 {
 protected:
     avs::PClip write(const std::vector<std::string> &photos, int standard, int resolution,
-                     const std::string &interval)
+                     const std::string &interval, const quillon::MovieOptions &movie = {})
     {
-        quillon::WriteScript(photos, standard, resolution, interval);
+        quillon::WriteScript(photos, standard, resolution, interval, movie);
         return avs::OpenScript(win32::FixedScriptPath());
     }
 
@@ -144,5 +144,152 @@ TEST_F(SlideShow, ThreadsReadingAtOnceSeeTheSameFrames)
         EXPECT_EQ(seen[2][n], f) << n;
         EXPECT_EQ(seen[1][frames - 1 - n], f) << n;
         EXPECT_EQ(seen[3][frames - 1 - n], f) << n;
+    }
+}
+
+TEST_F(SlideShow, FrameRatesAndSizesGiveTheirFrameCounts)
+{
+    const std::vector<std::string> photos
+        = {dir.file("a.jpg"), dir.file("b.jpg"), dir.file("c.jpg")};
+    for (std::size_t i = 0; i < photos.size(); ++i)
+        WriteJpeg(photos[i], 160, 120, avstest::Photo(static_cast<int>(i)));
+    for (int fps : quillon::FrameRates) {
+        SCOPED_TRACE(fps);
+        quillon::MovieOptions movie;
+        movie.framesPerSecond = fps;
+        movie.width = 320;
+        movie.height = 180;
+        const avs::PClip clip = write(photos, 0, 0, "2", movie);
+        const avs::VideoInfo &vi = clip->GetVideoInfo();
+        // fps × (n × (N + 1) − 1): each slide 2 seconds, each fade one.
+        EXPECT_EQ(vi.frameCount, fps * (3 * 3 - 1));
+        EXPECT_EQ(vi.fpsNumerator, static_cast<std::uint32_t>(fps));
+        EXPECT_EQ(vi.fpsDenominator, 1u);
+        EXPECT_EQ(vi.width, 320);
+        EXPECT_EQ(vi.height, 180);
+        EXPECT_EQ(clip->GetFrame(2 * fps - 1)->blend(), nullptr);
+        EXPECT_NE(clip->GetFrame(2 * fps)->blend(), nullptr);
+        EXPECT_NE(clip->GetFrame(3 * fps - 1)->blend(), nullptr);
+        EXPECT_EQ(clip->GetFrame(3 * fps)->blend(), nullptr);
+    }
+}
+
+namespace {
+
+// A checkerboard of red and yellow squares `cell` photo pixels wide.
+PixelFn Checker(int cell)
+{
+    return [cell](int x, int y) {
+        return (x / cell + y / cell) % 2 ? Rgb{230, 220, 20} : Rgb{230, 20, 20};
+    };
+}
+
+// What a line of the frame shows: where the picture starts and ends (the
+// first and last pixel that is not black) and how far apart the squares'
+// edges lie.
+struct Line
+{
+    int first = -1, last = -1;
+    double squareSize = 0;
+};
+
+Line ReadLine(const avs::Frame &f, bool across, int at)
+{
+    const int length = across ? f.width() : f.height();
+    auto pixel = [&](int i) { return across ? PixelAt(f, i, at) : PixelAt(f, at, i); };
+    Line line;
+    std::vector<int> edges;
+    for (int i = 0; i < length; ++i) {
+        const avstest::Bgr p = pixel(i);
+        if (std::max({p.r, p.g, p.b}) > 60) {
+            if (line.first < 0)
+                line.first = i;
+            line.last = i;
+        }
+        if (i > 0 && (pixel(i - 1).g > 120) != (p.g > 120))
+            edges.push_back(i);
+    }
+    if (edges.size() >= 2)
+        line.squareSize = static_cast<double>(edges.back() - edges.front()) / (edges.size() - 1);
+    return line;
+}
+
+} // namespace
+
+TEST_F(SlideShow, EveryFitKeepsThePhotosProportionsOnTheFramesDisplay)
+{
+    // A 2:1 and a 1:2 photo of 40-pixel squares, in a 720 × 480 frame that
+    // shows at 4:3 (pixels 8:9) and a 1280 × 720 one of square pixels.
+    WriteJpeg(dir.file("wide.jpg"), 480, 240, Checker(40), JpegKind::Baseline, 98);
+    WriteJpeg(dir.file("tall.jpg"), 240, 480, Checker(40), JpegKind::Baseline, 98);
+    struct Case
+    {
+        const char *photo;
+        int width, height; // 0 × 0: NTSC High
+        int left, top;     // where the letterboxed photo stands
+    };
+    const Case cases[] = {
+        {"wide.jpg", 0, 0, 0, 80},      // 720 × 320 shows as 640 × 320
+        {"tall.jpg", 0, 0, 225, 0},     // 270 × 480 shows as 240 × 480
+        {"wide.jpg", 1280, 720, 0, 40}, // 1280 × 640
+        {"tall.jpg", 1280, 720, 460, 0} // 360 × 720
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.photo) + " in " + std::to_string(c.width));
+        quillon::MovieOptions movie;
+        movie.width = c.width;
+        movie.height = c.height;
+        const double pixelAspect = c.width ? 1.0 : 8.0 / 9.0;
+        avs::PFrame framed[4];
+        for (auto fit : {quillon::MovieOptions::Fit::Letterbox, quillon::MovieOptions::Fit::Crop,
+                         quillon::MovieOptions::Fit::Blur}) {
+            movie.fit = fit;
+            const avs::PFrame f = write({dir.file(c.photo)}, 0, 0, "1", movie)->GetFrame(0);
+            framed[static_cast<int>(fit)] = f;
+            const int W = f->width(), H = f->height();
+            ASSERT_EQ(W, c.width ? c.width : 720);
+            if (fit == quillon::MovieOptions::Fit::Blur)
+                continue; // its photo is the letterboxed one, see below
+            // Lines through the middle, just off the squares' edges there.
+            const Line across = ReadLine(*f, true, H / 2 - 5);
+            const Line down = ReadLine(*f, false, W / 2 - 5);
+            // Squares stay square on the display: not distorted.
+            EXPECT_NEAR(across.squareSize * pixelAspect, down.squareSize, down.squareSize * 0.03)
+                << quillon::FitWord(fit);
+            if (fit == quillon::MovieOptions::Fit::Letterbox) {
+                EXPECT_EQ(across.first, c.left);
+                EXPECT_EQ(across.last, W - 1 - c.left);
+                EXPECT_EQ(down.first, c.top);
+                EXPECT_EQ(down.last, H - 1 - c.top);
+            } else if (fit == quillon::MovieOptions::Fit::Crop) {
+                // No bands, and a square's edge in the middle: centred.
+                EXPECT_EQ(across.first, 0);
+                EXPECT_EQ(down.last, H - 1);
+                const bool middleEdge = (PixelAt(*f, W / 2 - 3, H / 2 - 5).g > 120)
+                                        != (PixelAt(*f, W / 2 + 2, H / 2 - 5).g > 120);
+                const bool middleEdgeDown = (PixelAt(*f, W / 2 - 5, H / 2 - 3).g > 120)
+                                            != (PixelAt(*f, W / 2 - 5, H / 2 + 2).g > 120);
+                EXPECT_TRUE(middleEdge && middleEdgeDown);
+            }
+        }
+        // Blur: the letterboxed photo exactly, over a background that is not
+        // black and has no sharp edge left.
+        const avs::Frame &letterbox = *framed[1];
+        const avs::Frame &blur = *framed[3];
+        int sharpest = 0, darkest = 255;
+        for (int y = 0; y < blur.height(); y += 3)
+            for (int x = 1; x < blur.width(); ++x) {
+                const bool inPhoto = x >= c.left && x < blur.width() - c.left && y >= c.top
+                                     && y < blur.height() - c.top;
+                if (inPhoto) {
+                    ASSERT_EQ(PixelAt(blur, x, y).g, PixelAt(letterbox, x, y).g) << x << "," << y;
+                } else if (x - 1 < c.left || x - 1 >= blur.width() - c.left || !c.left) {
+                    sharpest = std::max(
+                        sharpest, std::abs(PixelAt(blur, x, y).g - PixelAt(blur, x - 1, y).g));
+                    darkest = std::min(darkest, PixelAt(blur, x, y).r);
+                }
+            }
+        EXPECT_GT(darkest, 100);
+        EXPECT_LT(sharpest, 12);
     }
 }

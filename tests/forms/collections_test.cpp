@@ -88,6 +88,32 @@ TEST_F(Collections, ItemsAreAppendedInOrderAndKnowTheirCollection)
     EXPECT_EQ(list.events[1].index, 1);
 }
 
+TEST_F(Collections, SetIndexMovesAnItemAndTheOthersCloseUpWithoutNotifications)
+{
+    Recording list;
+    for (const char *name : {"a", "b", "c", "d"})
+        list.AddNamed(name);
+    list.events.clear();
+    auto names = [&] {
+        std::string text;
+        for (int i = 0; i < list.Count(); ++i)
+            text += static_cast<NamedItem *>(list.Item(i))->name;
+        return text;
+    };
+    list.Item(0)->SetIndex(2);
+    EXPECT_EQ(names(), "bcad");
+    list.Item(3)->SetIndex(1);
+    EXPECT_EQ(names(), "bdca");
+    list.Item(1)->SetIndex(99);
+    EXPECT_EQ(names(), "bcad");
+    list.Item(2)->SetIndex(-5);
+    EXPECT_EQ(names(), "abcd");
+    list.Item(1)->SetIndex(1);
+    EXPECT_EQ(names(), "abcd");
+    EXPECT_TRUE(list.events.empty());
+    EXPECT_EQ(NamedItem::destroyed, 0);
+}
+
 TEST_F(Collections, DeleteSendsDeletingWhileTheItemStandsThenExtracting)
 {
     Recording list;

@@ -77,6 +77,11 @@ void Job::writeParams(int width, int height, int interval) const
         win32::WritePrivateProfileStringA("Temp", "Interval", std::to_string(interval), ini));
 }
 
+void Job::writeParam(const std::string &key, const std::string &value) const
+{
+    ASSERT_TRUE(win32::WritePrivateProfileStringA("Temp", key, value, temp_.job("param.ini")));
+}
+
 void Job::writeParamText(const std::string &text) const
 {
     testsupport::WriteFile(temp_.job("param.ini"), text);

@@ -65,6 +65,7 @@ public:
 
     // Key by key through the private-profile service, as the program writes it.
     void writeParams(int width, int height, int interval) const;
+    void writeParam(const std::string &key, const std::string &value) const;
     void writeParamText(const std::string &text) const;
     // Every path followed by CRLF, as the program writes the list.
     void writeList(const std::vector<std::string> &paths) const;

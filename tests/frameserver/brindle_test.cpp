@@ -576,3 +576,42 @@ TEST(BrindleLibraryFile, APlainDlopenFindsItByName)
         EXPECT_NE(dlsym(handle, name), nullptr) << name;
     dlclose(handle);
 }
+
+TEST_F(Brindle, PhotosStandUprightInTheJobsSizeUnlessTheJobSaysOtherwise)
+{
+    // Eight photos of 96 × 72 upright, one for each EXIF orientation, in a
+    // 1280 × 720 frame: never enlarged, so each stands centred at its own size.
+    std::vector<std::string> photos;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        photos.push_back(job.folder() + "o" + std::to_string(orientation) + ".jpg");
+        testsupport::WriteOrientedJpeg(photos.back(), 96, 72, testsupport::Quadrants(96, 72),
+                                       orientation);
+    }
+    job.writeList(photos);
+    Canvas canvas(1280, 720);
+    for (const bool upright : {true, false}) {
+        job.writeParams(1280, 720, 1);
+        if (!upright)
+            job.writeParam("AutoRotate", "0");
+        brindle.init();
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE(orientation);
+            canvas.fill(kMarker);
+            ASSERT_EQ(brindle.getBitmap(canvas.dc()), 1);
+            const bool turned = !upright && orientation >= 5;
+            const int w = turned ? 72 : 96, h = turned ? 96 : 72;
+            const int x = (1280 - w) / 2, y = (720 - h) / 2;
+            EXPECT_EQ(Distance(canvas.at(x - 1, y + h / 2), kBlack), 0);
+            int inPlace = 0;
+            for (int q = 0; q < 4; ++q)
+                inPlace += Near(canvas.at(x + w / 4 + (q % 2) * w / 2, y + h / 4 + (q / 2) * h / 2),
+                                testsupport::kQuadrantColours[q])
+                               ? 1
+                               : 0;
+            EXPECT_EQ(inPlace == 4, upright || orientation == 1) << inPlace;
+            for (int skip = 1; skip < 30; ++skip)
+                brindle.getBitmap(canvas.dc());
+        }
+        brindle.free();
+    }
+}

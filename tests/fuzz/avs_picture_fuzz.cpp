@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string path = fuzzsupport::WriteScratchFile("photo", data, size);
     avs::picture::Info info;
     try {
-        info = avs::picture::ReadInfo(path);
+        info = avs::picture::ReadInfo(path, true);
     } catch (const avs::Error &) {
         return 0;
     }

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the thumbnail maker as a ".jpg" photo. Decoding in
-// strips must give exactly the thumbnail of decoding the whole picture first
-// and shrinking it, or fail exactly when that fails; a thumbnail is never
+// strips must give exactly the thumbnail of decoding the whole picture first,
+// upright as its orientation tag says, and shrinking it, or fail exactly when
+// that fails; a thumbnail is never
 // larger than its box, and exactly the box when the picture is larger.
 #include "fuzz_support.h"
 
@@ -22,7 +23,9 @@ std::optional<forms::TBitmap> shrinkWhole(const std::string &path, std::uint16_t
 {
     jpeg::Image image;
     try {
-        image = jpeg::DecodeFile(path);
+        jpeg::Decoder decoder(path);
+        decoder.setUpright(true);
+        image = decoder.decodeImage();
     } catch (const jpeg::Error &) {
         return std::nullopt;
     }

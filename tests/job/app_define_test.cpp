@@ -120,3 +120,18 @@ TEST(CompressorListBlock, PreferredEntryIsTheFirstWithTheExactMark)
     EXPECT_EQ(PreferredCompressorIndex({"DivX\xC2\xAE 5.0 Codec", "divx? 5"}), -1);
     EXPECT_EQ(PreferredCompressorIndex({}), -1);
 }
+
+TEST(MovieChoices, TelevisionSizesShowAtFourToThreeAndOthersHaveSquarePixels)
+{
+    for (const auto &row : OutputSizeTable)
+        for (const OutputSize size : row) {
+            const SampleAspect sar = SampleAspectFor(size);
+            EXPECT_EQ(size.width * sar.num * 3, size.height * sar.den * 4) << size.width;
+            EXPECT_EQ(std::gcd(sar.num, sar.den), 1);
+        }
+    EXPECT_EQ(SampleAspectFor({720, 480}).num, 8);
+    EXPECT_EQ(SampleAspectFor({720, 480}).den, 9);
+    EXPECT_EQ(SampleAspectFor({352, 576}).num, 24);
+    EXPECT_EQ(SampleAspectFor({1920, 1080}).num, 1);
+    EXPECT_EQ(SampleAspectFor({640, 480}).den, 1);
+}

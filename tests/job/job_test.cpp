@@ -150,7 +150,75 @@ TEST_F(Prepare, PhotoThatTheFilesCannotCarryIsRefusedBeforeAnythingIsWritten)
     } catch (const forms::Exception &e) {
         EXPECT_NE(std::string(e.what()).find("/p/say \"cheese\".jpg"), std::string::npos);
     }
+    // So is a frame size or rate that no encoder or script takes.
+    settings.photos.pop_back();
+    settings.movie.width = 1921;
+    settings.movie.height = 1080;
+    EXPECT_THROW(PrepareConversion(settings, job), forms::Exception);
+    settings.movie.width = 0;
+    settings.movie.height = 0;
+    settings.movie.framesPerSecond = 0;
+    try {
+        PrepareConversion(settings, job);
+        FAIL();
+    } catch (const forms::Exception &e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "The frame rate 0 cannot be used: it must be 24, 25, 30, 50 or 60.");
+    }
     EXPECT_FALSE(Exists(dir.job("pelloryfilelist.txt")));
     EXPECT_FALSE(Exists(dir.job("param.ini")));
     EXPECT_FALSE(Exists(dir.job("temp.avs")));
+}
+
+TEST_F(Prepare, MovieChoicesReachTheJobFilesAndADefaultRunTakesThemBack)
+{
+    settings.movie.width = 1920;
+    settings.movie.height = 1080;
+    settings.movie.framesPerSecond = 30;
+    settings.movie.autoRotate = false;
+    settings.movie.container = MovieOptions::Container::Mp4;
+    EXPECT_EQ(PrepareConversion(settings, job), 11); // seconds, whatever the frame rate
+    // The chosen size overrides the standard's, for the frame server too.
+    EXPECT_EQ(ReadFile(dir.job("param.ini")), "[Temp]\r\nOutputWidth=1920\r\nOutputHeight=1080\r\n"
+                                              "Interval=3\r\nAutoRotate=0\r\n");
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")),
+              BuildScript(settings.photos, 0, 0, "3", settings.movie));
+    EXPECT_EQ(job.Movie.framesPerSecond, 30);
+    NormaliseOutputFolder(job);
+    EXPECT_EQ(CompletedMessage(job), "Video File Generation Compeleted.\n\nThe movie is \""
+                                         + dir.file("out/My Movie/photo_video.mp4") + "\".");
+
+    // The next run with the defaults leaves the files as a default run writes them.
+    JobSettings plain = settings;
+    plain.movie = MovieOptions();
+    PrepareConversion(plain, job);
+    EXPECT_EQ(ReadFile(dir.job("param.ini")),
+              "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=3\r\n");
+    EXPECT_EQ(ReadFile(dir.job("temp.avs")), BuildScript(settings.photos, 0, 0, "3"));
+    EXPECT_EQ(CompletedMessage(job), "Video File Generation Compeleted.");
+}
+
+TEST(MovieChoices, WordsAndSizesRoundTripAndRefuseWhatIsNotOnOffer)
+{
+    for (auto fit : {MovieOptions::Fit::Stretch, MovieOptions::Fit::Letterbox,
+                     MovieOptions::Fit::Crop, MovieOptions::Fit::Blur})
+        EXPECT_EQ(FitFromWord(FitWord(fit)), fit);
+    for (auto end :
+         {MovieOptions::SoundEnd::Cut, MovieOptions::SoundEnd::Keep, MovieOptions::SoundEnd::Loop})
+        EXPECT_EQ(SoundEndFromWord(SoundEndWord(end)), end);
+    for (auto container : {MovieOptions::Container::Avi, MovieOptions::Container::Mp4,
+                           MovieOptions::Container::Matroska, MovieOptions::Container::WebM})
+        EXPECT_EQ(ContainerFromWord(ContainerExtension(container)), container);
+    EXPECT_EQ(FitFromWord("Letterbox"), std::nullopt);
+    EXPECT_EQ(ContainerFromWord("mov"), std::nullopt);
+
+    EXPECT_EQ(FrameSizeFromText("1080p"), (FrameSize{1920, 1080}));
+    EXPECT_EQ(FrameSizeFromText("2160p"), (FrameSize{3840, 2160}));
+    EXPECT_EQ(FrameSizeFromText("1080x1920"), (FrameSize{1080, 1920}));
+    EXPECT_EQ(FrameSizeFromText(FrameSizeText({16, 8192})), (FrameSize{16, 8192}));
+    for (const char *bad : {"1921x1080", "14x100", "8194x100", "-1920x1080", "1920x", "x1080",
+                            "1920*1080", "1920x1080x2", "+640x480", "480p", ""})
+        EXPECT_EQ(FrameSizeFromText(bad), std::nullopt) << bad;
+    EXPECT_TRUE(IsOfferedFrameRate(24));
+    EXPECT_FALSE(IsOfferedFrameRate(29));
 }

@@ -143,3 +143,22 @@ TEST(ScriptWriter, PathsThatWouldBreakTheScriptAreRefused)
     }
     EXPECT_EQ(ReadFile(dir.job("temp.avs")), before);
 }
+
+TEST(ScriptWriter, FrameRateSizeAndStoredPhotosChangeOnlyTheirNumbersAndTheSource)
+{
+    MovieOptions movie;
+    movie.width = 1280;
+    movie.height = 720;
+    movie.framesPerSecond = 30;
+    movie.autoRotate = false;
+    EXPECT_EQ(BuildScript({"/p/a.jpg", "/p/b.jpg"}, 1, 2, "3", movie),
+              crlf({"p0=ImageSource(\"/p/a.jpg\", 1,1,30, auto_rotate=false)",
+                    "p0=BicubicResize(p0,1280,720)", "p0_t=Loop(p0,30)", "p0=Loop(p0,90)",
+                    "p1=ImageSource(\"/p/b.jpg\", 1,1,30, auto_rotate=false)",
+                    "p1=BicubicResize(p1,1280,720)", "p1_t=Loop(p1,30)", "p1=Loop(p1,90)",
+                    "t0=Dissolve(p0_t,p1_t,30)", "all=p0+t0+p1", "all=BicubicResize(all,1280,720)",
+                    "return all"}));
+    // The choices that are the defaults write the default script.
+    EXPECT_EQ(BuildScript({"/p/a.jpg"}, 1, 2, "3", MovieOptions{}),
+              BuildScript({"/p/a.jpg"}, 1, 2, "3"));
+}

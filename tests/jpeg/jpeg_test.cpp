@@ -113,3 +113,65 @@ TEST_F(Jpeg, HugeDeclaredSizeFailsWithoutAllocatingForIt)
     EXPECT_EQ(decoder.header().width, 60000);
     EXPECT_THROW(decoder.decodeImage(), jpeg::Error);
 }
+
+TEST_F(Jpeg, UprightDecodingFollowsEveryOrientation)
+{
+    // 64 × 48 upright: the quadrants must land where they belong whichever way
+    // the file stores them, at full size and DCT-scaled.
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        WriteOrientedJpeg(dir.file("o.jpg"), 64, 48, Quadrants(64, 48), orientation);
+        jpeg::Decoder asStored(dir.file("o.jpg"));
+        EXPECT_EQ(asStored.header().orientation, orientation);
+        EXPECT_EQ(asStored.outputWidth(), orientation >= 5 ? 48 : 64);
+
+        for (int minWidth : {0, 16}) {
+            jpeg::Decoder decoder(dir.file("o.jpg"));
+            decoder.setUpright(true);
+            // The minimum is upright too: 16 × 12 is a quarter of 64 × 48.
+            decoder.setMinimumOutputSize(minWidth, minWidth * 3 / 4);
+            const int scale = minWidth ? 4 : 1;
+            const jpeg::Image image = decoder.decodeImage();
+            ASSERT_EQ(image.width, 64 / scale);
+            ASSERT_EQ(image.height, 48 / scale);
+            const PixelFn expected = Quadrants(image.width, image.height);
+            for (int qy : {0, 1})
+                for (int qx : {0, 1}) {
+                    const int x = image.width / 4 + qx * image.width / 2;
+                    const int y = image.height / 4 + qy * image.height / 2;
+                    const std::uint8_t *p = image.pixels.data() + y * image.stride + x * 3;
+                    const Rgb want = expected(x, y);
+                    EXPECT_NEAR(p[2], want.r, 24) << x << "," << y;
+                    EXPECT_NEAR(p[1], want.g, 24) << x << "," << y;
+                    EXPECT_NEAR(p[0], want.b, 24) << x << "," << y;
+                }
+        }
+    }
+}
+
+TEST_F(Jpeg, OrientationTagIsReadOnlyFromAWellFormedExifBlock)
+{
+    auto orientation = [](std::string bytes) {
+        return jpeg::OrientationFromExif(reinterpret_cast<const std::uint8_t *>(bytes.data()),
+                                         bytes.size());
+    };
+    using namespace std::string_literals;
+    // Little-endian, the tag after another entry.
+    const std::string little = "Exif\0\0II\x2A\0\x08\0\0\0\x02\0"
+                               "\x0F\x01\x02\0\x04\0\0\0ABC\0"
+                               "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0"s;
+    EXPECT_EQ(orientation(little), 6);
+    EXPECT_EQ(orientation(little.substr(0, little.size() - 6)), 1); // cut inside the entry
+    std::string wrongType = little;
+    wrongType[30] = 4; // a LONG
+    EXPECT_EQ(orientation(wrongType), 1);
+    std::string outOfRange = little;
+    outOfRange[36] = 9;
+    EXPECT_EQ(orientation(outOfRange), 1);
+    std::string farDirectory = little;
+    farDirectory[10] = '\xF0'; // the directory offset points past the block
+    EXPECT_EQ(orientation(farDirectory), 1);
+    EXPECT_EQ(orientation("Exif\0\0XX\x2A\0\x08\0\0\0"s), 1);
+    EXPECT_EQ(orientation("http://ns.adobe.com/xap/1.0/\0"s), 1); // XMP, also APP1
+    EXPECT_EQ(orientation(""), 1);
+}

@@ -82,3 +82,21 @@ TEST(FolderScan, LinkCyclesEndAndEachFolderIsScannedOnce)
     ASSERT_EQ(list.size(), 1u);
     EXPECT_TRUE(list[0].ends_with("/b/p.jpg"));
 }
+
+TEST(FolderScan, ATreeComesInByNameDepthFirst)
+{
+    TempDir dir;
+    const std::string root = dir.file("card/");
+    // Made in an order of their own, as files land on a disk from a camera card.
+    for (const char *folder : {"b", "DCIM", "a"})
+        MakeFolder(root + folder);
+    for (const char *name : {"p19.jpg", "b/p15.jpg", "DCIM/IMG_0002.jpg", "b/p03.jpg", "a/x.bmp",
+                             "P02.jpg", "DCIM/IMG_0001.jpg"})
+        WriteFile(root + name, "x");
+    std::vector<std::string> list;
+    ScanPictureFolder(list, root);
+    EXPECT_EQ(list,
+              (std::vector<std::string>{root + "/a/x.bmp", root + "/b/p03.jpg", root + "/b/p15.jpg",
+                                        root + "/DCIM/IMG_0001.jpg", root + "/DCIM/IMG_0002.jpg",
+                                        root + "/P02.jpg", root + "/p19.jpg"}));
+}

@@ -465,3 +465,32 @@ TEST_F(Entries, AnUnreadablePictureRaisesAClearErrorAndKeepsThePathAndTheOldThum
     EXPECT_THROW(fresh->SetFileName(dir.file("broken.jpg")), forms::EInvalidGraphic);
     EXPECT_FALSE(fresh->Image()->Picture()->HasGraphic());
 }
+
+TEST_F(Entries, TurningTheUprightSettingOffRemakesTheThumbnailsOfTurnedPhotosOnly)
+{
+    // A 60 × 40 photo stored on its side fits the box: its thumbnail is the
+    // picture itself, 60 wide upright and 40 wide as stored.
+    testsupport::WriteOrientedJpeg(dir.file("side.jpg"), 60, 40, testsupport::Gradient(1), 6);
+    testsupport::WriteJpeg(dir.file("plain.jpg"), 50, 30, testsupport::Gradient(2));
+    TThumbItem *side = items.Add();
+    side->SetFileName(dir.file("side.jpg"));
+    TThumbItem *plain = items.Add();
+    plain->SetFileName(dir.file("plain.jpg"));
+    EXPECT_EQ(side->Image()->Picture()->Width(), 60);
+    // Were the untagged photo made again, its thumbnail would now be 20 wide.
+    testsupport::WriteJpeg(dir.file("plain.jpg"), 20, 10, testsupport::Gradient(2));
+
+    items.SetAutoRotate(false);
+    EXPECT_EQ(side->Image()->Picture()->Width(), 40);
+    EXPECT_EQ(side->Image()->Picture()->Height(), 60);
+    EXPECT_EQ(plain->Image()->Picture()->Width(), 50);
+    // A photo added now follows the setting.
+    TThumbItem *later = items.Add();
+    later->SetFileName(dir.file("side.jpg"));
+    EXPECT_EQ(later->Image()->Picture()->Width(), 40);
+
+    // A photo gone since keeps its thumbnail.
+    std::remove(dir.file("side.jpg").c_str());
+    items.SetAutoRotate(true);
+    EXPECT_EQ(side->Image()->Picture()->Width(), 40);
+}

@@ -6,6 +6,8 @@
 #include "platform/forms/errors.h"
 #include "platform/jpeg/jpeg.h"
 
+#include <QImage>
+#include <QImageReader>
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -218,10 +220,13 @@ protected:
     testsupport::TempDir dir;
 };
 
-// What the strips must equal: the whole picture decoded, then shrunk.
-TBitmap FullDecodeThenShrink(const std::string &path)
+// What the strips must equal: the whole picture decoded (upright, or as
+// stored), then shrunk.
+TBitmap FullDecodeThenShrink(const std::string &path, bool upright = false)
 {
-    const jpeg::Image image = jpeg::DecodeFile(path);
+    jpeg::Decoder decoder(path);
+    decoder.setUpright(upright);
+    const jpeg::Image image = decoder.decodeImage();
     TBitmap full(image.width, image.height);
     for (int y = 0; y < image.height; ++y)
         std::memcpy(full.ScanLine(y),
@@ -284,20 +289,69 @@ TEST_F(JpegThumbnails, DamagedAndMissingFilesRaiseClearErrors)
     }
 }
 
+TEST_F(JpegThumbnails, TurnedPhotosGiveTheThumbnailOfTheirUprightPicture)
+{
+    // Sizes with blocks of every kind: 6 or 7 wide, spans of width 0 (60
+    // across 100), a picture that fits the box as it is.
+    const std::pair<int, int> sizes[] = {{640, 480}, {333, 777}, {60, 200}, {80, 60}};
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        for (const auto &[w, h] : sizes) {
+            SCOPED_TRACE(std::to_string(orientation) + ": " + std::to_string(w) + " x "
+                         + std::to_string(h));
+            const std::string path = dir.file("turned.jpg");
+            testsupport::WriteOrientedJpeg(path, w, h, testsupport::Gradient(orientation),
+                                           orientation);
+            const TBitmap upright = MakeJpegThumbnail(path, 100, 75);
+            EXPECT_TRUE(upright == FullDecodeThenShrink(path, true));
+            EXPECT_EQ(upright.Width(), w <= 100 && h <= 75 ? w : 100);
+            EXPECT_TRUE(MakeJpegThumbnail(path, 100, 75, false) == FullDecodeThenShrink(path));
+        }
+}
+
+TEST_F(JpegThumbnails, UprightPicturesAgreeWithQtsOwnReadingOfTheTag)
+{
+    // Qt's image reader turns photos by the tag on its own: an independent
+    // witness of which way each orientation turns and mirrors.
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const std::string path = dir.file("o" + std::to_string(orientation) + ".jpg");
+        testsupport::WriteOrientedJpeg(path, 90, 60, testsupport::Gradient(3), orientation);
+        QImageReader reader(QString::fromStdString(path));
+        reader.setAutoTransform(true);
+        const QImage qt = reader.read().convertToFormat(QImage::Format_RGB888);
+        jpeg::Decoder decoder(path);
+        decoder.setUpright(true);
+        const jpeg::Image ours = decoder.decodeImage();
+        ASSERT_EQ(qt.width(), ours.width) << orientation;
+        ASSERT_EQ(qt.height(), ours.height) << orientation;
+        int worst = 0;
+        for (int y = 0; y < ours.height; ++y)
+            for (int x = 0; x < ours.width; ++x) {
+                const std::uint8_t *p = ours.pixels.data() + y * ours.stride + x * 3;
+                const std::uint8_t *q = qt.constScanLine(y) + x * 3;
+                worst = std::max(
+                    {worst, std::abs(p[2] - q[0]), std::abs(p[1] - q[1]), std::abs(p[0] - q[2])});
+            }
+        EXPECT_LE(worst, 6) << orientation;
+    }
+}
+
 TEST_F(JpegThumbnails, AVeryLargePhotoIsShrunkWithoutHoldingItWhole)
 {
-    // 48 megapixels: 144 MB as a 24-bit bitmap, a few rows in strips.
-    const std::string path = dir.file("large.jpg");
-    testsupport::WriteJpeg(path, 8000, 6000, testsupport::Solid({10, 120, 230}),
-                           testsupport::JpegKind::Baseline, 75);
-    rusage before{};
-    getrusage(RUSAGE_SELF, &before);
-    const TBitmap thumb = MakeJpegThumbnail(path, 100, 75);
-    rusage after{};
-    getrusage(RUSAGE_SELF, &after);
-    ASSERT_EQ(thumb.Width(), 100);
-    EXPECT_NEAR(Red(thumb, 50, 40), 10, 8); // JPEG colour error
-    EXPECT_NEAR(Blue(thumb, 50, 40), 230, 8);
-    const long grownKb = after.ru_maxrss - before.ru_maxrss;
-    EXPECT_LT(grownKb, 48 * 1024) << "peak memory grew by " << grownKb << " kB";
+    // 48 megapixels: 144 MB as a 24-bit bitmap, a few rows in strips, also
+    // when it is stored on its side.
+    for (int orientation : {1, 6}) {
+        const std::string path = dir.file("large.jpg");
+        testsupport::WriteOrientedJpeg(path, 8000, 6000, testsupport::Solid({10, 120, 230}),
+                                       orientation);
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        const TBitmap thumb = MakeJpegThumbnail(path, 100, 75);
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        ASSERT_EQ(thumb.Width(), 100);
+        EXPECT_NEAR(Red(thumb, 50, 40), 10, 8); // JPEG colour error
+        EXPECT_NEAR(Blue(thumb, 50, 40), 230, 8);
+        const long grownKb = after.ru_maxrss - before.ru_maxrss;
+        EXPECT_LT(grownKb, 48 * 1024) << "peak memory grew by " << grownKb << " kB";
+    }
 }

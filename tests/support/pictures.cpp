@@ -9,8 +9,47 @@
 
 namespace testsupport {
 
+namespace {
+
+void WriteJpegWithExif(const std::string &path, int width, int height, const PixelFn &pixel,
+                       JpegKind kind, int quality, int orientation);
+
+} // namespace
+
 void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pixel, JpegKind kind,
                int quality)
+{
+    WriteJpegWithExif(path, width, height, pixel, kind, quality, 0);
+}
+
+void WriteOrientedJpeg(const std::string &path, int width, int height, const PixelFn &upright,
+                       int orientation)
+{
+    // Where stored pixel (x, y) stands in the upright picture.
+    const bool transposed = orientation >= 5;
+    const bool flipX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    const bool flipY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    const int storedWidth = transposed ? height : width;
+    const int storedHeight = transposed ? width : height;
+    PixelFn stored = [=](int x, int y) {
+        if (!transposed)
+            return upright(flipX ? storedWidth - 1 - x : x, flipY ? storedHeight - 1 - y : y);
+        return upright(flipY ? storedHeight - 1 - y : y, flipX ? storedWidth - 1 - x : x);
+    };
+    WriteJpegWithExif(path, storedWidth, storedHeight, stored, JpegKind::Baseline, 95, orientation);
+}
+
+PixelFn Quadrants(int width, int height)
+{
+    return [width, height](int x, int y) {
+        return kQuadrantColours[(x >= width / 2 ? 1 : 0) + (y >= height / 2 ? 2 : 0)];
+    };
+}
+
+namespace {
+
+void WriteJpegWithExif(const std::string &path, int width, int height, const PixelFn &pixel,
+                       JpegKind kind, int quality, int orientation)
 {
     std::FILE *file = std::fopen(path.c_str(), "wb");
     if (!file)
@@ -46,6 +85,25 @@ void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pi
     if (kind == JpegKind::Ycck)
         jpeg_set_colorspace(&cinfo, JCS_YCCK); // writes the Adobe marker too
     jpeg_start_compress(&cinfo, TRUE);
+    if (orientation > 0) {
+        const JOCTET exif[] = {'E',  'x',
+                               'i',  'f',
+                               0,    0,
+                               'M',  'M',
+                               0,    42,
+                               0,    0,
+                               0,    8,
+                               0,    1, // one entry
+                               0x01, 0x12,
+                               0,    3,
+                               0,    0,
+                               0,    1, // Orientation, SHORT, 1
+                               0,    static_cast<JOCTET>(orientation),
+                               0,    0, //
+                               0,    0,
+                               0,    0}; // no next directory
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif, sizeof exif);
+    }
     std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * cinfo.input_components);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -76,6 +134,8 @@ void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pi
     jpeg_destroy_compress(&cinfo);
     std::fclose(file);
 }
+
+} // namespace
 
 void WriteBmp24(const std::string &path, int width, int height, const PixelFn &pixel)
 {

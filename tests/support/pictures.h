@@ -23,6 +23,17 @@ enum class JpegKind { Baseline, Progressive, Greyscale, Cmyk, Ycck };
 void WriteJpeg(const std::string &path, int width, int height, const PixelFn &pixel,
                JpegKind kind = JpegKind::Baseline, int quality = 95);
 
+// A JPEG whose upright picture is `upright` (width × height), stored turned
+// and mirrored as EXIF orientation `orientation` (1 to 8) says, with that tag
+// in a big-endian EXIF block, as phones write it.
+void WriteOrientedJpeg(const std::string &path, int width, int height, const PixelFn &upright,
+                       int orientation);
+
+// A picture that shows which way is up: four quadrants, red top left, green
+// top right, blue bottom left, white bottom right, each a flat colour.
+PixelFn Quadrants(int width, int height);
+inline constexpr Rgb kQuadrantColours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+
 // 24-bit, bottom-up, rows padded to 4 bytes.
 void WriteBmp24(const std::string &path, int width, int height, const PixelFn &pixel);
 

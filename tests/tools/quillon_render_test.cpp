@@ -1,5 +1,6 @@
 // quillon-render as a user runs it: a process with arguments, exit codes, the
 // job files it leaves in the temporary folder and the movie.
+#include "app/job/app_define.h"
 #include "app/job/script_writer.h"
 #include "media_support.h"
 #include "pictures.h"
@@ -29,6 +30,10 @@ TEST_F(QuillonRender, UsageErrorsExitWithTwoAndOneLine)
           {"--standard", "secam", "x.jpg"},
           {"--resolution", "huge", "x.jpg"},
           {"--bogus", "x.jpg"},
+          {"--size", "1921x1080", "x.jpg"},
+          {"--size", "4k", "x.jpg"},
+          {"--fps", "29", "x.jpg"},
+          {"--fit", "zoom", "x.jpg"},
           {"x.jpg", "--interval"},
           {"--compressor", "NoSuchCodecName", "x.jpg"},
           {"--container", "mov", "x.jpg"},
@@ -183,4 +188,86 @@ TEST_F(QuillonRender, AnMp4WithSeveralTracksLoopedPlaysInBrowsers)
     // The index before the pictures: a browser plays while it downloads.
     const std::string bytes = ReadFile(movie);
     EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
+}
+
+TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
+    WriteBmp24(dir.file("b.bmp"), 40, 30, Gradient(2));
+    WriteFile(dir.file("trip.qshow"),
+              "[Show]\r\nStandard=PAL\r\nResolution=Low\r\nInterval=3\r\nOutputFolder=out\r\n"
+              "Compressor=No Such Codec\r\nFrameRate=30\r\n[Photos]\r\nPhoto1=a.jpg\r\n"
+              "Photo2=gone.jpg\r\n"
+              "Photo3=b.bmp\r\n");
+    Outcome run = render({"--show", dir.file("trip.qshow"), "--interval", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.starts_with("The show \"trip.qshow\" was opened without:\n"
+                                    "Compressor=No Such Codec (not on this machine)\n"
+                                    + dir.file("gone.jpg") + ": it is gone\n"))
+        << run.err;
+    EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "pelloryfilelist.txt"),
+              dir.file("a.jpg") + "\r\n" + dir.file("b.bmp") + "\r\n");
+    EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "param.ini"),
+              "[Temp]\r\nOutputWidth=352\r\nOutputHeight=288\r\nInterval=1\r\n");
+    const auto info = mediatest::ProbeAvi(dir.file("out/photo_video.avi"));
+    ASSERT_NE(info.video(), nullptr);
+    EXPECT_EQ(info.video()->tag, "DX50");
+    EXPECT_EQ(info.video()->frames, 30 * (2 * 2 - 1));
+
+    run = render({"--show", dir.file("missing.qshow")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Cannot open the show \"missing.qshow\": No such file or directory\n");
+}
+
+TEST_F(QuillonRender, PhotosStandUprightInTheMovieAtTheChosenSizeAndRate)
+{
+    // One photo for each EXIF orientation, 64 × 48 upright, letterboxed into
+    // a 320 × 240 frame of the same proportions, which they fill.
+    std::vector<std::string> args
+        = {"--size",     "320x240", "--fps",           "30",           "--fit", "letterbox",
+           "--interval", "1",       "--output-folder", dir.file("out")};
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        args.push_back(dir.file("o" + std::to_string(orientation) + ".jpg"));
+        WriteOrientedJpeg(args.back(), 64, 48, Quadrants(64, 48), orientation);
+    }
+    Outcome run = render(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir.job("param.ini")),
+              "[Temp]\r\nOutputWidth=320\r\nOutputHeight=240\r\nInterval=1\r\n");
+    const std::string movie = dir.file("out/photo_video.avi");
+    const auto info = mediatest::ProbeAvi(movie);
+    ASSERT_NE(info.video(), nullptr);
+    EXPECT_EQ(info.video()->width, 320);
+    EXPECT_EQ(info.video()->height, 240);
+    EXPECT_EQ(info.video()->frameRate.num, 30 * info.video()->frameRate.den);
+    EXPECT_EQ(info.video()->frames, 30 * (8 * 2 - 1)); // fps × (n × (N + 1) − 1)
+
+    // The middle of each slide: every quadrant where it belongs.
+    auto quadrantsInPlace = [&](std::int64_t frame) {
+        const std::vector<std::uint8_t> bgr = mediatest::DecodeFrame(movie, frame);
+        int found = 0;
+        for (int q = 0; q < 4; ++q) {
+            const int x = 80 + (q % 2) * 160, y = 60 + (q / 2) * 120;
+            const std::uint8_t *p = &bgr[(static_cast<std::size_t>(y) * 320 + x) * 3];
+            const Rgb want = kQuadrantColours[q];
+            found += std::abs(p[2] - want.r) < 40 && std::abs(p[1] - want.g) < 40
+                             && std::abs(p[0] - want.b) < 40
+                         ? 1
+                         : 0;
+        }
+        return found;
+    };
+    for (int slide = 0; slide < 8; ++slide)
+        EXPECT_EQ(quadrantsInPlace(slide * 60 + 15), 4) << "orientation " << slide + 1;
+
+    // As stored, the photo that stands on its side stays on its side.
+    run = render({"--no-auto-rotate", "--size", "320x240", "--fit", "letterbox", "--interval", "1",
+                  "--output-folder", dir.file("out"), dir.file("o6.jpg")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(ReadFile(dir.job("temp.avs")).find(", 1,1,25, auto_rotate=false)"),
+              std::string::npos);
+    EXPECT_NE(ReadFile(dir.job("param.ini")).find("AutoRotate=0\r\n"), std::string::npos);
+    EXPECT_LT(quadrantsInPlace(10), 4);
+    const std::vector<std::uint8_t> stored = mediatest::DecodeFrame(movie, 10);
+    EXPECT_LT(stored[(120 * 320 + 20) * 3 + 1], 20); // a black band at the left
 }

@@ -24,9 +24,6 @@ namespace {
 class PhotoCommands : public MainFormTest
 {
 protected:
-    std::vector<std::string> List() const { return PhotoList(*form->PhotoThumbPanel1); }
-    int Selected() const { return form->PhotoThumbPanel1->SelectedIndex(); }
-    std::string Status() const { return form->sb_status->Caption(); }
     bool Shown(const QWidget *w) const { return w->isVisibleTo(form.get()); }
 };
 
@@ -117,6 +114,7 @@ TEST_F(PhotoCommands, FilesFromTheDialogInItsOrderSelectingPhotoZero)
         ChooseFiles(dialog, {b, a});
     });
     Click(form->pnl1_btnAdd, {10, 10});
+    WaitForAdd();
     EXPECT_EQ(List(), (std::vector<std::string>{b, a}));
     ASSERT_EQ(filters.size(), 3);
     EXPECT_TRUE(filters[0].startsWith("Picture Files (JPEG) ("));
@@ -137,29 +135,38 @@ TEST_F(PhotoCommands, FilesFromTheDialogInItsOrderSelectingPhotoZero)
     // A cancelled dialog changes nothing.
     WhenDialogOpens<QFileDialog>([](QFileDialog *dialog) { ChooseFiles(dialog, {}); });
     Click(form->pnl1_btnAdd, {10, 10});
+    EXPECT_FALSE(form->Adding());
     EXPECT_EQ(List().size(), 4u);
 }
 
-TEST_F(PhotoCommands, AnUnreadablePhotoEndsTheCommandThere)
+TEST_F(PhotoCommands, AnUnreadablePhotoEndsTheCommandThereWithoutAnEntry)
 {
     const std::string good = Jpeg("1good.jpg");
     const std::string bad = dir.file("2bad.jpg");
     WriteFile(bad, "this is no JPEG");
     const std::string after = Jpeg("3after.jpg");
+    form->sb_status->SetCaption("before");
 
+    std::vector<std::string> listWhenShown;
+    boxes.onBox = [&](const testsupport::RecordedBox &) { listWhenShown = List(); };
     WhenDialogOpens<QFileDialog>([&](QFileDialog *dialog) {
         ChooseFiles(dialog, {good, bad, after});
     });
     Click(form->pnl1_btnAdd, {10, 10});
+    WaitForAdd();
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_NE(boxes.texts()[0].find("2bad.jpg"), std::string::npos) << boxes.texts()[0];
     EXPECT_EQ(boxes.boxes()[0].type & 0xF, win32::MB_OK);
-    // The bad photo's entry stays; the one after it was not added; the view
-    // was not switched, so the empty-list picture is still up.
-    EXPECT_EQ(List(), (std::vector<std::string>{good, bad}));
+    // The photo that cannot be read is not in the list (already when the message
+    // shows), nor the one after it; the command's own last steps did not run:
+    // no selection, and the status line is what it was.
+    EXPECT_EQ(listWhenShown, (std::vector<std::string>{good}));
+    EXPECT_EQ(List(), (std::vector<std::string>{good}));
     EXPECT_EQ(Selected(), -1);
-    EXPECT_TRUE(Shown(form->pnl1_imgBack));
-    EXPECT_EQ(Status(), "Add or delete your photos. ");
+    EXPECT_EQ(Status(), "before");
+    // The photo that did come in is in view.
+    EXPECT_TRUE(Shown(form->pnl1_ScrollBox));
+    EXPECT_FALSE(Shown(form->pnl1_imgBack));
 }
 
 TEST_F(PhotoCommands, RemovingTheSelectedPhoto)

@@ -1,7 +1,8 @@
 // Drives the real main window through its states and saves a screenshot of the
 // whole screen at each: both views with the sample photos, a hovered button and
 // the red "About " label, a run in progress, its outcome box, the refusal of a
-// Go while another process's run holds the job folder, and the about box.
+// Go while another process's run holds the job folder, the movie settings
+// dialog and the about box.
 // Run under a real X server:
 //   xvfb-run -s "-screen 0 1280x1024x24" window_gallery /tmp/shot-
 // writes /tmp/shot-photos.png, /tmp/shot-output.png, ... and renders the movie
@@ -19,9 +20,11 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <cstdio>
@@ -77,6 +80,13 @@ int main(int argc, char **argv)
         {100,
          [&] {
              form.pnl1_btnAddFolderClick(nullptr);
+             return true;
+         }},
+        {50,
+         [&] {
+             // The photos come in on worker threads.
+             if (form.Adding())
+                 return false;
              form.PhotoThumbPanel1->SetSelectedIndex(2);
              testsupport::SendEnter(form.pnl1_btnAddFolder);
              form.lblAboutMouseMove(nullptr, 0, 1, 1);
@@ -85,6 +95,15 @@ int main(int argc, char **argv)
         {400,
          [&] {
              shoot("photos");
+             // The row from the keyboard: its focus ring (no window manager
+             // makes the window active here).
+             QApplication::setActiveWindow(&form);
+             form.pnl1_ScrollBox->setFocus(Qt::TabFocusReason);
+             return true;
+         }},
+        {300,
+         [&] {
+             shoot("keyboard");
              return true;
          }},
         {100,
@@ -95,11 +114,39 @@ int main(int argc, char **argv)
              form.pnl3_grpStandard->SetItemIndex(1);
              form.edtInterval->SetValue(3);
              form.edtSoundFile->setText(QString::fromStdString(samples + "tune.wav"));
+             form.pnl3_btnGo->setFocus(Qt::TabFocusReason);
              return true;
          }},
         {400,
          [&] {
              shoot("output");
+             return true;
+         }},
+        {100,
+         [&] {
+             // The movie's further choices, changed and taken over.
+             QTimer::singleShot(400, &app, [&] {
+                 auto *dialog
+                     = dynamic_cast<TMovieSettingsDialog *>(QApplication::activeModalWidget());
+                 if (!dialog)
+                     return;
+                 dialog->cmbFrameSize->setCurrentIndex(2);
+                 dialog->cmbFit->setCurrentIndex(3);
+                 dialog->cmbContainer->setCurrentIndex(1);
+                 dialog->lstSoundFiles->addItem(QString::fromStdString(samples + "tune.wav"));
+                 QTimer::singleShot(200, &app, [&, dialog] {
+                     shoot("movie-settings");
+                     dialog->accept();
+                 });
+             });
+             form.pnl3_grpMovie->btnSettingsClick();
+             return true;
+         }},
+        {400,
+         [&] {
+             shoot("output-movie");
+             // Back to the defaults, so that the run below makes the usual movie.
+             form.pnl3_grpMovie->SetOptions(MovieOptions());
              return true;
          }},
         {100,

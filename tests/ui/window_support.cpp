@@ -1,5 +1,7 @@
 #include "window_support.h"
 
+#include "app/photos/photo_commands.h"
+
 #include "pictures.h"
 #include "qtwidgets.h"
 
@@ -147,12 +149,34 @@ void MainFormTest::AddFiles(const std::vector<std::string> &files)
 {
     WhenDialogOpens<QFileDialog>([files](QFileDialog *dialog) { ChooseFiles(dialog, files); });
     form->pnl1_btnAddClick(nullptr);
+    WaitForAdd();
 }
 
 void MainFormTest::AddFolder(const std::string &folder)
 {
     folders.add(folder);
     form->pnl1_btnAddFolderClick(nullptr);
+    WaitForAdd();
+}
+
+std::vector<std::string> MainFormTest::List() const
+{
+    return quillon::PhotoList(*form->PhotoThumbPanel1);
+}
+
+int MainFormTest::Selected() const
+{
+    return form->PhotoThumbPanel1->SelectedIndex();
+}
+
+std::string MainFormTest::Status() const
+{
+    return form->sb_status->Caption();
+}
+
+void MainFormTest::WaitForAdd()
+{
+    EXPECT_TRUE(WaitUntil([&] { return !form->Adding(); }));
 }
 
 } // namespace windowtest

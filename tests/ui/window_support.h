@@ -86,10 +86,18 @@ protected:
     // Pictures the thumbnail maker and the renderer can read.
     std::string Jpeg(const std::string &name, int width = 64, int height = 48, int seed = 0);
     std::string Bmp(const std::string &name, int width = 40, int height = 30, int seed = 0);
-    // Adds the files through the real add-files command and its dialog.
+    // Adds the files through the real add-files command and its dialog, and
+    // waits until they are in.
     void AddFiles(const std::vector<std::string> &files);
     // Adds a folder through the real add-folder command.
     void AddFolder(const std::string &folder);
+    // The add commands end once their photos are in: waits for that.
+    void WaitForAdd();
+
+    // The photo list in slide order, the selection and the status line.
+    std::vector<std::string> List() const;
+    int Selected() const;
+    std::string Status() const;
 
     testsupport::TempDir dir;
     BoxScript boxes;

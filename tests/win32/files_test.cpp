@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -125,6 +126,38 @@ TEST(Files, ListingHasEveryEntryButDots)
     EXPECT_EQ(*names, (std::vector<std::string>{".hidden", "a folder", "b.jpg", "ä.bmp"}));
     EXPECT_FALSE(ListFolder(dir.file("missing")));
     EXPECT_FALSE(ListFolder(dir.file("b.jpg")));
+}
+
+TEST(Files, ListingIsInCameraOrderWhateverOrderTheFilesWereMade)
+{
+    TempDir dir;
+    // Made in shuffled order, so that the disk's own order is not the sorted one.
+    std::vector<std::string> made;
+    for (int i = 1; i <= 60; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "IMG_%04d.JPG", (i * 37) % 61);
+        made.push_back(name);
+    }
+    for (const char *name : {"img_0007.JPG", "_x.jpg", "Zed", "a", "A", "\xc3\xa4.bmp", "B.jpg"})
+        made.push_back(name);
+    for (const std::string &name : made)
+        WriteFile(dir.file(name), "x");
+    auto names = ListFolder(dir.path());
+    ASSERT_TRUE(names);
+    ASSERT_EQ(names->size(), made.size());
+    // Letters compare as capitals (so "_" comes after every letter), names equal
+    // that way by their bytes ("A" before "a", "IMG_0007" before "img_0007"),
+    // bytes beyond ASCII as they are.
+    EXPECT_EQ(std::vector<std::string>(names->begin(), names->begin() + 4),
+              (std::vector<std::string>{"A", "a", "B.jpg", "IMG_0001.JPG"}));
+    const auto at = [&](const std::string &name) {
+        return std::find(names->begin(), names->end(), name) - names->begin();
+    };
+    EXPECT_EQ(at("img_0007.JPG"), at("IMG_0007.JPG") + 1);
+    EXPECT_EQ(at("IMG_0060.JPG"), at("IMG_0001.JPG") + 60);
+    EXPECT_EQ(at("Zed"), at("IMG_0060.JPG") + 1);
+    EXPECT_EQ(names->back(), "\xc3\xa4.bmp");
+    EXPECT_EQ(at("_x.jpg"), at("Zed") + 1);
 }
 
 TEST(Files, IdentityIsSharedThroughLinks)

@@ -45,6 +45,21 @@ TEST_F(Ini, FirstOfDuplicateSectionsAndKeysWins)
     EXPECT_EQ(GetPrivateProfileStringA("A", "onlyInSecond", "none", file), "none");
 }
 
+TEST_F(Ini, AWholeProfileInOnePassFollowsTheSameRules)
+{
+    const std::vector<ProfileSection> sections
+        = ParseProfile("stray=before\r\n; comment=1\r\n [ A ] \r\n k = 1 \r\nk='2'\r\nnot a "
+                       "key\n[b]\rq=\"  x \"\n[A]\nk=3");
+    ASSERT_EQ(sections.size(), 3u);
+    EXPECT_EQ(sections[0].name, "A");
+    using Keys = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(sections[0].keys, (Keys{{"k", "1"}, {"k", "2"}}));
+    EXPECT_EQ(sections[1].name, "b");
+    EXPECT_EQ(sections[1].keys, (Keys{{"q", "  x "}}));
+    EXPECT_EQ(sections[2].keys, (Keys{{"k", "3"}}));
+    EXPECT_TRUE(ParseProfile("").empty());
+}
+
 TEST_F(Ini, ValuesAreCutToTheCallersBuffer)
 {
     WriteFile(file, "[ApplicationInfo]\r\nHomepage=" + std::string(3000, 'h') + "\r\n");
@@ -131,4 +146,29 @@ TEST_F(Ini, AnOverrideIsReadInsteadOfTheFileWhichStaysAsItWas)
     EXPECT_EQ(ReadFile(file), "[Codec]\r\nEvery=0\r\nQuality=5\r\n");
     SetPrivateProfileOverride("Codec", "Every", std::nullopt, file);
     EXPECT_EQ(GetPrivateProfileIntA("Codec", "Every", 7, file), 0);
+}
+
+TEST_F(Ini, DeletingRemovesOnlyItsKeyLineAndLeavesAFileWithoutItUntouched)
+{
+    WriteFile(file,
+              "[Other]\nAutoRotate=0\n[Temp]\r\nOutputWidth=1\r\nautorotate = 0\r\nInterval=2");
+    ASSERT_TRUE(DeletePrivateProfileKeyA("Temp", "AutoRotate", file));
+    EXPECT_EQ(ReadFile(file), "[Other]\nAutoRotate=0\n[Temp]\r\nOutputWidth=1\r\nInterval=2");
+
+    // Nothing to delete: the file keeps its bytes and its time.
+    struct stat before
+    {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_TRUE(DeletePrivateProfileKeyA("Temp", "AutoRotate", file));
+    ASSERT_TRUE(DeletePrivateProfileKeyA("Nowhere", "AutoRotate", file));
+    struct stat after
+    {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_TRUE(DeletePrivateProfileKeyA("Temp", "k", dir.file("missing.ini")));
+    EXPECT_FALSE(testsupport::Exists(dir.file("missing.ini")));
+
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_FALSE(DeletePrivateProfileKeyA("Temp", "Interval", file));
 }

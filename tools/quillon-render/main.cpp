@@ -6,6 +6,7 @@
 #include "app/job/job.h"
 #include "app/job/render.h"
 #include "app/photos/folder_scan.h"
+#include "app/photos/show_file.h"
 #include "platform/forms/errors.h"
 #include "platform/forms/sysutils.h"
 #include "platform/media/compressors.h"
@@ -25,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -35,9 +37,20 @@ namespace {
 
 constexpr const char *kUsage
     = "usage: quillon-render [options] PHOTO_OR_FOLDER...\n"
+      "       quillon-render --show SHOW.qshow [options] [PHOTO_OR_FOLDER...]\n"
+      "  --show FILE                     the photos and settings of a show file; the options\n"
+      "                                  and photos given here take the place of its own\n"
       "  --interval N                    slide interval in whole seconds, 1..65536 (default 2)\n"
       "  --standard ntsc|pal             (default ntsc)\n"
       "  --resolution high|medium|low    (default high)\n"
+      "  --size WIDTHxHEIGHT|720p|1080p|2160p\n"
+      "                                  frame size, even sides of 16 to 8192, instead of the\n"
+      "                                  standard's and resolution's (default: theirs)\n"
+      "  --fps 24|25|30|50|60            frames a second (default 25)\n"
+      "  --fit stretch|letterbox|crop|blur\n"
+      "                                  how a photo fills the frame (default stretch)\n"
+      "  --no-auto-rotate                show JPEG photos as stored, not turned upright as\n"
+      "                                  their orientation tag says\n"
       "  --compressor INDEX|TEXT         position in the video compressor category, or the first\n"
       "                                  entry whose name contains TEXT (default: the entry\n"
       "                                  containing \"DivX? 5\" for AVI, \"H.264\" for MP4 and\n"
@@ -83,14 +96,16 @@ struct Options
     int interval = 2;
     int standard = 0;
     int resolution = 0;
+    quillon::MovieOptions movie;
     std::optional<std::string> compressor;
     std::vector<std::string> sounds;
-    quillon::MovieOptions movie;
     std::string outputFolder;
     std::string jobFolder;
     bool listCompressors = false;
     bool encodeEveryFrame = false;
     std::vector<std::string> inputs;
+    std::string show;
+    std::set<std::string> given; // the options named on the command line
 };
 
 std::string absolute(const std::string &path)
@@ -130,6 +145,7 @@ Options parse(int argc, char **argv)
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        options.given.insert(arg);
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -155,6 +171,30 @@ Options parse(int argc, char **argv)
                 options.resolution = 2;
             else
                 throw UsageError{"--resolution must be high, medium or low, not '" + text + "'"};
+        } else if (arg == "--size") {
+            const std::string text = value(i, arg);
+            const auto size = quillon::FrameSizeFromText(text);
+            if (!size)
+                throw UsageError{"--size must be WIDTHxHEIGHT with even sides of 16 to 8192, or "
+                                 "720p, 1080p or 2160p, not '"
+                                 + text + "'"};
+            options.movie.width = size->width;
+            options.movie.height = size->height;
+        } else if (arg == "--fps") {
+            const std::string text = value(i, arg);
+            const auto fps = forms::TryStrToInt(text);
+            if (!fps || !quillon::IsOfferedFrameRate(*fps))
+                throw UsageError{"--fps must be 24, 25, 30, 50 or 60, not '" + text + "'"};
+            options.movie.framesPerSecond = *fps;
+        } else if (arg == "--fit") {
+            const std::string text = value(i, arg);
+            const auto fit = quillon::FitFromWord(text);
+            if (!fit)
+                throw UsageError{"--fit must be stretch, letterbox, crop or blur, not '" + text
+                                 + "'"};
+            options.movie.fit = *fit;
+        } else if (arg == "--no-auto-rotate") {
+            options.movie.autoRotate = false;
         } else if (arg == "--compressor") {
             options.compressor = value(i, arg);
         } else if (arg == "--sound") {
@@ -171,6 +211,8 @@ Options parse(int argc, char **argv)
             options.listCompressors = true;
         } else if (arg == "--encode-every-frame") {
             options.encodeEveryFrame = true;
+        } else if (arg == "--show") {
+            options.show = absolute(value(i, arg));
         } else if (arg.starts_with("--")) {
             throw UsageError{"unknown option " + arg};
         } else {
@@ -301,6 +343,67 @@ private:
     bool open_ = false;
 };
 
+// Fills in what the command line left open from the show file; its photos
+// that are gone are left out, and so is a compressor this machine lacks. False
+// when the file cannot be read at all.
+bool takeShow(Options &options, const std::vector<std::string> &compressors)
+{
+    const quillon::TShowReading reading = quillon::ReadShow(options.show);
+    if (!reading.Failure.empty()) {
+        std::fprintf(stderr, "%s\n",
+                     quillon::ShowFailureMessage(options.show, reading.Failure).c_str());
+        return false;
+    }
+    const quillon::TShow &show = reading.Show;
+    std::vector<std::string> leftOut = reading.LeftOut;
+    auto open = [&](const char *option) { return options.given.count(option) == 0; };
+    if (open("--interval") && show.Interval)
+        options.interval = *show.Interval;
+    if (open("--standard") && show.Standard)
+        options.standard = *show.Standard;
+    if (open("--resolution") && show.Resolution)
+        options.resolution = *show.Resolution;
+    if (open("--sound") && show.SoundFile) {
+        options.sounds = {*show.SoundFile};
+        options.sounds.insert(options.sounds.end(), show.MoreSoundFiles.begin(),
+                              show.MoreSoundFiles.end());
+    }
+    if (open("--size") && show.Size) {
+        options.movie.width = show.Size->width;
+        options.movie.height = show.Size->height;
+    }
+    if (open("--fps") && show.FrameRate)
+        options.movie.framesPerSecond = *show.FrameRate;
+    if (open("--fit") && show.Fit)
+        options.movie.fit = *show.Fit;
+    if (open("--no-auto-rotate") && show.AutoRotate)
+        options.movie.autoRotate = *show.AutoRotate;
+    if (open("--container") && show.Container)
+        options.movie.container = *show.Container;
+    if (open("--sound-end") && show.SoundEnd)
+        options.movie.soundEnd = *show.SoundEnd;
+    if (open("--output-folder") && show.OutputFolder)
+        options.outputFolder = *show.OutputFolder;
+    if (open("--compressor") && show.Compressor) {
+        const auto named = std::find(compressors.begin(), compressors.end(), *show.Compressor);
+        if (named != compressors.end())
+            options.compressor = std::to_string(named - compressors.begin());
+        else
+            leftOut.push_back("Compressor=" + *show.Compressor + " (not on this machine)");
+    }
+    if (options.inputs.empty()) {
+        for (const std::string &photo : show.Photos) {
+            if (win32::FileExists(photo))
+                options.inputs.push_back(photo);
+            else
+                leftOut.push_back(photo + ": it is gone");
+        }
+    }
+    if (!leftOut.empty())
+        std::fprintf(stderr, "%s\n", quillon::ShowLeftOutMessage(options.show, leftOut).c_str());
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -321,6 +424,9 @@ int main(int argc, char **argv)
             std::printf("%zu\t%s\n", i, compressors[i].c_str());
         return 0;
     }
+
+    if (!options.show.empty() && !takeShow(options, compressors))
+        return 1;
 
     quillon::JobSettings settings;
     try {

@@ -585,7 +585,8 @@ def draw_empty(bg):
     paint(img, plus.done(), WHITE)
 
     text(img, (cx, 232), "No photos yet", bold(17), INK, anchor="ms")
-    text(img, (cx, 257), "Add photos or a folder to begin", regular(13), INK_SOFT, anchor="ms")
+    text(img, (cx, 257), "Drop photos or folders here, or click to add photos", regular(13),
+         INK_SOFT, anchor="ms")
     return img
 
 

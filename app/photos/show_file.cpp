@@ -1,0 +1,414 @@
+#include "app/photos/show_file.h"
+
+#include "app/job/text_file.h"
+#include "platform/forms/sysutils.h"
+#include "platform/win32/files.h"
+#include "platform/win32/ini.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+namespace quillon {
+
+namespace {
+
+constexpr const char *kShowSection = "Show";
+constexpr const char *kPhotosSection = "Photos";
+constexpr int kVersion = 1;
+// A show of a hundred thousand photos is a few megabytes; anything far larger
+// is not a show.
+constexpr std::size_t kLargestShow = 64L * 1024 * 1024;
+
+constexpr const char *kStandards[] = {"NTSC", "PAL"};
+constexpr const char *kResolutions[] = {"High", "Medium", "Low"};
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+// The file's bytes, as the stand-in reads input files (a FIFO or a device
+// named like a show is refused, never waited for), and no more than a show
+// can be.
+std::optional<std::string> ReadWhole(const std::string &path, std::string &reason)
+{
+    const int fd = win32::OpenInputFile(path, &reason);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> text;
+    text.emplace();
+    char buffer[65536];
+    while (text) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            reason = std::strerror(errno);
+            text.reset();
+        } else if (got == 0) {
+            break;
+        } else if (text->size() + static_cast<std::size_t>(got) > kLargestShow) {
+            reason = "it is too large to be a show";
+            text.reset();
+        } else {
+            text->append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+std::string FolderOf(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string &path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string Resolved(const std::string &folder, const std::string &value)
+{
+    if (value.empty() || value.front() == '/' || folder.empty())
+        return value;
+    return folder.back() == '/' ? folder + value : folder + "/" + value;
+}
+
+// Relative to `folder` when the path lies inside it, without a way back up.
+std::string Stored(const std::string &folder, const std::string &path)
+{
+    if (folder.empty() || !path.starts_with(folder + "/"))
+        return path;
+    std::string_view rest(path);
+    rest.remove_prefix(folder.size());
+    while (rest.starts_with('/'))
+        rest.remove_prefix(1);
+    if (rest.empty())
+        return path;
+    for (std::size_t start = 0; start <= rest.size();) {
+        const std::size_t end = std::min(rest.find('/', start), rest.size());
+        if (rest.substr(start, end - start) == "..")
+            return path;
+        start = end + 1;
+    }
+    return std::string(rest);
+}
+
+// The value as a line of the file keeps it: quoted when reading would
+// otherwise trim or unquote it; nullopt when a line cannot hold it.
+std::optional<std::string> Encoded(const std::string &value)
+{
+    if (value.find_first_of("\r\n") != std::string::npos)
+        return std::nullopt;
+    auto special = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    if (!value.empty() && (special(value.front()) || special(value.back())))
+        return "\"" + value + "\"";
+    return value;
+}
+
+std::optional<int> NameIndex(const std::string &value, const char *const *names, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (SameName(value, names[i]))
+            return i;
+    return std::nullopt;
+}
+
+// The number of a "<prefix><n>" key, such as "Photo12".
+std::optional<unsigned long long> KeyNumber(std::string_view key, std::string_view prefix)
+{
+    if (key.size() <= prefix.size() || !SameName(key.substr(0, prefix.size()), prefix))
+        return std::nullopt;
+    const std::string_view digits = key.substr(prefix.size());
+    unsigned long long number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    return number;
+}
+
+void ReadSettings(const win32::ProfileSection &section, const std::string &folder,
+                  TShowReading &reading)
+{
+    TShow &show = reading.Show;
+    std::vector<std::string> seen;
+    std::map<unsigned long long, std::string> moreSounds; // the first of each number counts
+    for (const auto &entry : section.keys) {
+        const std::string &key = entry.first;
+        const std::string &value = entry.second;
+        // The first of duplicate keys counts, as in every profile file.
+        if (std::any_of(seen.begin(), seen.end(),
+                        [&](const std::string &k) { return SameName(k, key); }))
+            continue;
+        seen.push_back(key);
+        auto leaveOut = [&] { reading.LeftOut.push_back(key + "=" + value); };
+        if (SameName(key, "Version")) {
+            continue;
+        } else if (SameName(key, "Standard")) {
+            if (auto index = NameIndex(value, kStandards, 2))
+                show.Standard = *index;
+            else
+                leaveOut();
+        } else if (SameName(key, "Resolution")) {
+            if (auto index = NameIndex(value, kResolutions, 3))
+                show.Resolution = *index;
+            else
+                leaveOut();
+        } else if (SameName(key, "Interval")) {
+            // Out of bounds is brought within them, as leaving the box does.
+            if (auto interval = forms::TryStrToInt(value))
+                show.Interval = std::clamp(*interval, 1, 65536);
+            else
+                leaveOut();
+        } else if (SameName(key, "OutputFolder")) {
+            if (!value.empty())
+                show.OutputFolder = Resolved(folder, value);
+        } else if (SameName(key, "SoundFile")) {
+            show.SoundFile = Resolved(folder, value);
+        } else if (SameName(key, "Compressor")) {
+            if (!value.empty())
+                show.Compressor = value;
+        } else if (const auto number = KeyNumber(key, "SoundFile"); number && *number >= 2) {
+            if (!value.empty())
+                moreSounds.emplace(*number, Resolved(folder, value));
+        } else if (SameName(key, "FrameSize")) {
+            if (SameName(value, "standard"))
+                show.Size = FrameSize{};
+            else if (const auto size = FrameSizeFromText(value))
+                show.Size = *size;
+            else
+                leaveOut();
+        } else if (SameName(key, "FrameRate")) {
+            const auto rate = forms::TryStrToInt(value);
+            if (rate && IsOfferedFrameRate(*rate))
+                show.FrameRate = *rate;
+            else
+                leaveOut();
+        } else if (SameName(key, "Fit")) {
+            if (const auto fit = FitFromWord(value))
+                show.Fit = *fit;
+            else
+                leaveOut();
+        } else if (SameName(key, "AutoRotate")) {
+            if (value == "0" || value == "1")
+                show.AutoRotate = value == "1";
+            else
+                leaveOut();
+        } else if (SameName(key, "Container")) {
+            if (const auto container = ContainerFromWord(value))
+                show.Container = *container;
+            else
+                leaveOut();
+        } else if (SameName(key, "SoundEnd")) {
+            if (const auto end = SoundEndFromWord(value))
+                show.SoundEnd = *end;
+            else
+                leaveOut();
+        } else {
+            show.Kept.push_back({section.name, key, value});
+        }
+    }
+    for (auto &[number, path] : moreSounds)
+        show.MoreSoundFiles.push_back(std::move(path));
+    if (!show.SoundFile && !show.MoreSoundFiles.empty()) {
+        // Further tracks without a first one: kept as the file gives them.
+        for (const std::string &path : show.MoreSoundFiles)
+            reading.LeftOut.push_back("SoundFile=" + path + " (no first sound track)");
+        show.MoreSoundFiles.clear();
+    }
+}
+
+void ReadPhotos(const win32::ProfileSection &section, const std::string &folder, TShow &show)
+{
+    std::map<unsigned long long, std::string> photos; // the first of each number counts
+    for (const auto &[key, value] : section.keys) {
+        if (const auto number = KeyNumber(key, "Photo")) {
+            if (!value.empty())
+                photos.emplace(*number, Resolved(folder, value));
+        } else {
+            show.Kept.push_back({section.name, key, value});
+        }
+    }
+    for (auto &[number, path] : photos)
+        show.Photos.push_back(std::move(path));
+}
+
+} // namespace
+
+std::string ShowLeftOutMessage(const std::string &Path, const std::vector<std::string> &LeftOut)
+{
+    constexpr std::size_t kListedAtMost = 12;
+    std::string text = "The show \"" + NameOf(Path) + "\" was opened without:";
+    for (std::size_t i = 0; i < LeftOut.size() && i < kListedAtMost; ++i)
+        text += "\n" + LeftOut[i];
+    if (LeftOut.size() > kListedAtMost)
+        text += "\nand " + std::to_string(LeftOut.size() - kListedAtMost) + " more.";
+    return text;
+}
+
+std::string ShowFailureMessage(const std::string &Path, const std::string &Failure)
+{
+    return "Cannot open the show \"" + NameOf(Path) + "\": " + Failure;
+}
+
+MovieOptions ShowMovieOptions(const TShow &Show, MovieOptions movie)
+{
+    if (Show.SoundFile)
+        movie.moreSoundFiles = Show.MoreSoundFiles;
+    if (Show.Size) {
+        movie.width = Show.Size->width;
+        movie.height = Show.Size->height;
+    }
+    if (Show.FrameRate)
+        movie.framesPerSecond = *Show.FrameRate;
+    if (Show.Fit)
+        movie.fit = *Show.Fit;
+    if (Show.AutoRotate)
+        movie.autoRotate = *Show.AutoRotate;
+    if (Show.Container)
+        movie.container = *Show.Container;
+    if (Show.SoundEnd)
+        movie.soundEnd = *Show.SoundEnd;
+    return movie;
+}
+
+void SetShowMovieOptions(TShow &Show, const MovieOptions &movie)
+{
+    Show.MoreSoundFiles = movie.moreSoundFiles;
+    Show.Size = FrameSize{movie.width, movie.height};
+    Show.FrameRate = movie.framesPerSecond;
+    Show.Fit = movie.fit;
+    Show.AutoRotate = movie.autoRotate;
+    Show.Container = movie.container;
+    Show.SoundEnd = movie.soundEnd;
+}
+
+const char *StandardName(int Standard)
+{
+    return kStandards[Standard == 0 ? 0 : 1];
+}
+
+const char *ResolutionName(int Resolution)
+{
+    return kResolutions[Resolution >= 0 && Resolution <= 2 ? Resolution : 0];
+}
+
+TShowReading ReadShow(const std::string &path)
+{
+    TShowReading reading;
+    std::string reason;
+    const std::optional<std::string> text = ReadWhole(path, reason);
+    if (!text) {
+        reading.Failure = reason;
+        return reading;
+    }
+    const std::vector<win32::ProfileSection> sections = win32::ParseProfile(*text);
+    const auto isShow = [](const win32::ProfileSection &s) {
+        return SameName(s.name, kShowSection) || SameName(s.name, kPhotosSection);
+    };
+    if (std::none_of(sections.begin(), sections.end(), isShow)) {
+        reading.Failure = "it holds no [Show] and no [Photos] section";
+        return reading;
+    }
+    const std::string folder = FolderOf(path);
+    bool settingsRead = false, photosRead = false;
+    for (const win32::ProfileSection &section : sections) {
+        // The first of duplicate sections counts.
+        if (SameName(section.name, kShowSection) && !std::exchange(settingsRead, true))
+            ReadSettings(section, folder, reading);
+        else if (SameName(section.name, kPhotosSection) && !std::exchange(photosRead, true))
+            ReadPhotos(section, folder, reading.Show);
+        else if (!isShow(section))
+            for (const auto &[key, value] : section.keys)
+                reading.Show.Kept.push_back({section.name, key, value});
+    }
+    return reading;
+}
+
+std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
+{
+    const std::string folder = FolderOf(path);
+    std::vector<std::string> leftOut;
+    std::string text = "; A Quillon show: its photos in slide order and the movie's settings.\r\n"
+                       "; Paths not beginning with \"/\" are relative to this file's folder.\r\n";
+    auto line = [&](const std::string &key, const std::string &value) {
+        if (const auto encoded = Encoded(value))
+            text += key + "=" + *encoded + "\r\n";
+        else
+            leftOut.push_back(value);
+    };
+    auto kept = [&](const std::string &section) {
+        for (const TShow::TKept &k : Show.Kept)
+            if (SameName(k.Section, section))
+                line(k.Key, k.Value);
+    };
+
+    text += "[" + std::string(kShowSection) + "]\r\n";
+    line("Version", std::to_string(kVersion));
+    if (Show.Standard)
+        line("Standard", StandardName(*Show.Standard));
+    if (Show.Resolution)
+        line("Resolution", ResolutionName(*Show.Resolution));
+    if (Show.Interval)
+        line("Interval", std::to_string(*Show.Interval));
+    if (Show.OutputFolder)
+        line("OutputFolder", Stored(folder, *Show.OutputFolder));
+    if (Show.SoundFile)
+        line("SoundFile", Stored(folder, *Show.SoundFile));
+    if (Show.Compressor)
+        line("Compressor", *Show.Compressor);
+    if (Show.SoundFile)
+        for (std::size_t i = 0; i < Show.MoreSoundFiles.size(); ++i)
+            line("SoundFile" + std::to_string(i + 2), Stored(folder, Show.MoreSoundFiles[i]));
+    if (Show.Size)
+        line("FrameSize", Show.Size->width > 0 ? FrameSizeText(*Show.Size) : "standard");
+    if (Show.FrameRate)
+        line("FrameRate", std::to_string(*Show.FrameRate));
+    if (Show.Fit)
+        line("Fit", FitWord(*Show.Fit));
+    if (Show.AutoRotate)
+        line("AutoRotate", *Show.AutoRotate ? "1" : "0");
+    if (Show.Container)
+        line("Container", ContainerExtension(*Show.Container));
+    if (Show.SoundEnd)
+        line("SoundEnd", SoundEndWord(*Show.SoundEnd));
+    kept(kShowSection);
+
+    text += "\r\n[" + std::string(kPhotosSection) + "]\r\n";
+    std::size_t number = 0;
+    for (const std::string &photo : Show.Photos) {
+        if (!Encoded(photo)) {
+            leftOut.push_back(photo);
+            continue;
+        }
+        line("Photo" + std::to_string(++number), Stored(folder, photo));
+    }
+    kept(kPhotosSection);
+
+    std::vector<std::string> others;
+    for (const TShow::TKept &k : Show.Kept)
+        if (!SameName(k.Section, kShowSection) && !SameName(k.Section, kPhotosSection)
+            && std::none_of(others.begin(), others.end(),
+                            [&](const std::string &s) { return SameName(s, k.Section); }))
+            others.push_back(k.Section);
+    for (const std::string &section : others) {
+        text += "\r\n[" + section + "]\r\n";
+        kept(section);
+    }
+    SaveTextFile(path, text);
+    return leftOut;
+}
+
+} // namespace quillon

@@ -1,0 +1,203 @@
+#include "app/ui/show_commands.h"
+
+#include "app/job/app_define.h"
+#include "app/job/job.h"
+#include "app/photos/photo_commands.h"
+#include "app/ui/mainunit.h"
+#include "app/ui/photo_row.h"
+#include "app/ui/stdctrls.h"
+#include "platform/forms/application.h"
+#include "platform/win32/files.h"
+#include "platform/win32/messagebox.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QShortcut>
+
+#include <algorithm>
+#include <memory>
+
+namespace quillon {
+
+namespace {
+
+// The colours of the "About " label beside them: sky blue, red under the pointer.
+constexpr forms::TColor LinkColour = 15780518;
+constexpr forms::TColor LinkHoverColour = 255;
+
+const char *const kShowFilter = "Quillon shows (*.qshow)";
+
+forms::TLabel *Link(QWidget *parent, int x, const char *caption, forms::TNotifyEvent click)
+{
+    auto *link = new forms::TLabel(parent);
+    link->SetTransparent(true);
+    link->SetFontColor(LinkColour);
+    link->SetCaption(caption);
+    link->move(x, 477);
+    link->setCursor(Qt::PointingHandCursor);
+    link->OnClick = std::move(click);
+    link->OnMouseMove
+        = [link](QObject *, forms::TShiftState, int, int) { link->SetFontColor(LinkHoverColour); };
+    link->OnMouseLeave = [link](QObject *) { link->SetFontColor(LinkColour); };
+    link->show();
+    return link;
+}
+
+std::string FileNameOf(const std::string &path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+void Warn(HWND owner, const std::string &text)
+{
+    const forms::TApplication *app = forms::Application();
+    win32::MessageBoxA(owner, text.c_str(), app ? app->Title().c_str() : ApplicationTitle,
+                       win32::MB_OK | win32::MB_ICONWARNING);
+}
+
+} // namespace
+
+TShowCommands::TShowCommands(TMainForm &Form)
+    : FForm(Form)
+{
+    lblOpenShow = Link(&FForm, 95, "Open Show", [this](QObject *s) { OpenShowClick(s); });
+    lblOpenShow->setToolTip(QStringLiteral("Open a show: its photos and settings (Ctrl+O)"));
+    lblSaveShow = Link(&FForm, 170, "Save Show", [this](QObject *s) { SaveShowClick(s); });
+    lblSaveShow->setToolTip(QStringLiteral("Keep the photos and settings as a show (Ctrl+S)"));
+    auto *open = new QShortcut(QKeySequence::Open, &FForm);
+    connect(open, &QShortcut::activated, this, [this] { OpenShowClick(lblOpenShow); });
+    auto *save = new QShortcut(QKeySequence::Save, &FForm);
+    connect(save, &QShortcut::activated, this, [this] { SaveShowClick(lblSaveShow); });
+}
+
+void TShowCommands::OpenShowClick(QObject *)
+{
+    if (FForm.PhotoRow().RefuseWhileAdding())
+        return;
+    TOpenDialog dialog(&FForm);
+    dialog.Title = "Open Show";
+    dialog.Filter = "Quillon shows|*.qshow";
+    if (!dialog.Execute())
+        return;
+    Open(dialog.FileName());
+}
+
+void TShowCommands::SaveShowClick(QObject *)
+{
+    if (FForm.PhotoRow().RefuseWhileAdding())
+        return;
+    QFileDialog dialog(&FForm, QStringLiteral("Save Show"),
+                       FFolder.empty() ? QDir::homePath() : QString::fromStdString(FFolder));
+    dialog.setObjectName(QStringLiteral("SaveShowDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QString::fromLatin1(kShowFilter));
+    dialog.setDefaultSuffix(QStringLiteral("qshow"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString chosen = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();
+    FFolder = QFileInfo(chosen).absolutePath().toStdString();
+    Save(QDir::cleanPath(chosen).toStdString());
+}
+
+TShow TShowCommands::Collect() const
+{
+    TShow show;
+    show.Photos = PhotoList(*FForm.PhotoThumbPanel1);
+    show.Standard = FForm.pnl3_grpStandard->ItemIndex() != 0 ? 1 : 0;
+    show.Resolution = std::clamp(FForm.pnl3_grpResolution->ItemIndex(), 0, 2);
+    show.Interval = FForm.edtInterval->CheckValue(IntervalValue(FForm.edtInterval->Text()));
+    show.OutputFolder = FForm.edtOutputPath->text().toStdString();
+    show.SoundFile = FForm.edtSoundFile->text().toStdString();
+    if (FForm.cmbCompressorList->currentIndex() >= 0)
+        show.Compressor = FForm.cmbCompressorList->currentText().toStdString();
+    SetShowMovieOptions(show, FForm.pnl3_grpMovie->Options());
+    show.Kept = FKept;
+    return show;
+}
+
+void TShowCommands::Save(const std::string &Path)
+{
+    const std::vector<std::string> leftOut = WriteShow(Path, Collect());
+    FForm.sb_status->SetCaption("Saved " + FileNameOf(Path) + ".");
+    if (!leftOut.empty()) {
+        std::string text = "These photos have a line break in their names and were not saved:";
+        for (const std::string &photo : leftOut)
+            text += "\n" + photo;
+        Warn(FForm.Handle(), text);
+    }
+}
+
+void TShowCommands::Apply(const TShow &Show, std::vector<std::string> &LeftOut)
+{
+    if (Show.Standard)
+        FForm.pnl3_grpStandard->SetItemIndex(*Show.Standard);
+    if (Show.Resolution)
+        FForm.pnl3_grpResolution->SetItemIndex(*Show.Resolution);
+    if (Show.Interval)
+        FForm.edtInterval->SetValue(*Show.Interval);
+    if (Show.OutputFolder)
+        FForm.edtOutputPath->setText(QString::fromStdString(*Show.OutputFolder));
+    if (Show.SoundFile)
+        FForm.edtSoundFile->setText(QString::fromStdString(*Show.SoundFile));
+    if (Show.Compressor) {
+        const int index = FForm.cmbCompressorList->findText(
+            QString::fromStdString(*Show.Compressor), Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (index >= 0)
+            FForm.cmbCompressorList->setCurrentIndex(index);
+        else
+            LeftOut.push_back("Compressor=" + *Show.Compressor + " (not on this machine)");
+    }
+    FForm.pnl3_grpMovie->SetOptions(ShowMovieOptions(Show, FForm.pnl3_grpMovie->Options()));
+    FKept = Show.Kept;
+}
+
+void TShowCommands::Open(const std::string &Path)
+{
+    if (FForm.PhotoRow().RefuseWhileAdding())
+        return;
+    TShowReading reading = ReadShow(Path);
+    if (!reading.Failure.empty()) {
+        Warn(FForm.Handle(), ShowFailureMessage(Path, reading.Failure));
+        return;
+    }
+    FFolder = Path.substr(0, Path.rfind('/'));
+    auto leftOut = std::make_shared<std::vector<std::string>>(std::move(reading.LeftOut));
+    Apply(reading.Show, *leftOut);
+
+    DeleteAllPhotos(*FForm.PhotoThumbPanel1);
+    FForm.tabAddPhotosClick(nullptr);
+    // Photos that are gone are left out before any is read; those that cannot
+    // be read are left out as the add meets them.
+    auto gone = std::make_shared<std::vector<std::string>>();
+    FForm.PhotoRow().AppendLeavingOut(
+        [photos = reading.Show.Photos, gone] {
+            std::vector<std::string> there;
+            for (const std::string &photo : photos) {
+                if (win32::FileExists(photo))
+                    there.push_back(photo);
+                else
+                    gone->push_back(photo + ": it is gone");
+            }
+            return there;
+        },
+        [this, Path, leftOut, gone](const TPhotoAdder::TOutcome &Outcome) {
+            TPhotoThumbPanel *panel = FForm.PhotoThumbPanel1;
+            if (panel->ThumbItems()->Count() >= 1)
+                panel->SetSelectedIndex(0);
+            FForm.ApplyView();
+            FForm.sb_status->SetCaption(PhotoCountText(panel->ThumbItems()->Count()));
+            leftOut->insert(leftOut->end(), gone->begin(), gone->end());
+            for (const TPhotoAdder::TLeftOut &photo : Outcome.LeftOut)
+                leftOut->push_back(photo.Path + ": " + photo.Reason);
+            if (!leftOut->empty())
+                Warn(FForm.Handle(), ShowLeftOutMessage(Path, *leftOut));
+        });
+}
+
+} // namespace quillon

@@ -1,0 +1,160 @@
+// The program on a real X server, as a user meets it: photos and a folder
+// dragged onto the window from a file manager (XDND), a photo dragged to
+// another place in the row, the show saved and opened again through its
+// dialogs, and Go, whose job files must list the photos in the new order.
+#include "app/job/app_define.h"
+
+#include "pictures.h"
+#include "testsupport.h"
+#include "x11drive.h"
+
+#include <gtest/gtest.h>
+
+using namespace x11drive;
+using testsupport::ReadFile;
+
+namespace {
+
+// Places in the window, from its top-left corner (the window's design).
+constexpr Point kDropPlace{200, 250};
+constexpr Point kOutputTab{175 + 56, 31 + 25};
+constexpr Point kGo{446 + 85, 421 + 18};
+
+// The middle of thumbnail i of the row, or `dx` from its left edge.
+Point Thumbnail(int i, int dx = 50)
+{
+    return {24 + 8 + 5 + i * 115 + dx, 100 + 8 + 20 + 37};
+}
+
+class Desktop : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (screen.Name().empty())
+            GTEST_SKIP() << "no Xvfb on this machine";
+        x = std::make_unique<Connection>(screen.Name());
+        ASSERT_TRUE(x->Open());
+        testsupport::MakeFolder(dir.file("home"));
+        testsupport::MakeFolder(dir.file("card"));
+        for (int i = 1; i <= 3; ++i)
+            testsupport::WriteJpeg(dir.file("card/img" + std::to_string(i) + ".jpg"), 320, 240,
+                                   testsupport::Gradient(i));
+        testsupport::WriteJpeg(dir.file("loose.jpg"), 320, 240, testsupport::Gradient(9));
+    }
+
+    // Starts the program with `args` and waits for its window.
+    void Launch(const std::vector<std::string> &args = {})
+    {
+        program = std::make_unique<Program>(QUILLON_PROGRAM, args,
+                                            std::vector<std::string>{"DISPLAY=" + screen.Name(),
+                                                                     "QT_QPA_PLATFORM=xcb",
+                                                                     "HOME=" + dir.file("home")},
+                                            dir.file("quillon.log"));
+        window = x->FindWindow("Tessary");
+        ASSERT_NE(window, 0u) << ReadFile(dir.file("quillon.log"));
+        origin = x->Origin(window);
+    }
+
+    // Go, on the Output view, until it is taken (it waits its turn while photos
+    // come in); then the job's photo list.
+    std::string JobListAfterGo()
+    {
+        const std::string jobList = quillon::GetTempDirectory() + "pelloryfilelist.txt";
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                x->Click(At(kOutputTab));
+                x->Click(At(kGo));
+                return WaitFor([&] { return testsupport::Exists(jobList); }, 1000);
+            },
+            15000))
+            << ReadFile(dir.file("quillon.log"));
+        return testsupport::Exists(jobList) ? ReadFile(jobList) : std::string();
+    }
+
+    Point At(Point p) const { return {origin.x + p.x, origin.y + p.y}; }
+
+    // Ctrl+S or Ctrl+O over the window, then the file's path typed into the
+    // dialog called `title`. A command that is refused while photos are still
+    // coming in opens no dialog: it is asked again.
+    void ThroughDialog(const std::string &key, const std::string &title, const std::string &path)
+    {
+        XWindow dialog = 0;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                x->Focus(window);
+                x->Key(key, true);
+                dialog = x->FindWindow(title, 1000);
+                return dialog != 0;
+            },
+            15000))
+            << title << " did not open";
+        x->Focus(dialog);
+        x->Type(path);
+        x->Key("Return");
+        ASSERT_TRUE(WaitFor([&] { return x->FindWindow(title, 0) == 0; }, 5000));
+    }
+
+    std::string SavedShow(const std::string &name)
+    {
+        const std::string path = dir.file(name);
+        ThroughDialog("s", "Save Show", path);
+        EXPECT_TRUE(WaitFor([&] { return testsupport::Exists(path); }, 5000));
+        return ReadFile(path);
+    }
+
+    testsupport::TempDir dir;
+    VirtualScreen screen;
+    std::unique_ptr<Connection> x;
+    std::unique_ptr<Program> program;
+    XWindow window = 0;
+    Point origin;
+};
+
+} // namespace
+
+TEST_F(Desktop, DropReorderSaveOpenAndGo)
+{
+    Launch();
+    ASSERT_TRUE(x->DropUris(At(kDropPlace),
+                            {"file://" + dir.file("card"), "file://" + dir.file("loose.jpg")}));
+    // A dropped folder's photos carry the folder chooser's doubled separator.
+    std::string show = SavedShow("first.qshow");
+    EXPECT_NE(show.find("[Photos]\r\nPhoto1=card//img1.jpg\r\nPhoto2=card//img2.jpg\r\n"
+                        "Photo3=card//img3.jpg\r\nPhoto4=loose.jpg\r\n"),
+              std::string::npos)
+        << show;
+
+    // The first photo dragged onto the right half of the third.
+    x->Drag(At(Thumbnail(0)), At(Thumbnail(2, 80)));
+    show = SavedShow("second.qshow");
+    EXPECT_NE(show.find("[Photos]\r\nPhoto1=card//img2.jpg\r\nPhoto2=card//img3.jpg\r\n"
+                        "Photo3=card//img1.jpg\r\nPhoto4=loose.jpg\r\n"),
+              std::string::npos)
+        << show;
+
+    ThroughDialog("o", "Open Show", dir.file("second.qshow"));
+    EXPECT_EQ(JobListAfterGo(), dir.file("card//img2.jpg") + "\r\n" + dir.file("card//img3.jpg")
+                                    + "\r\n" + dir.file("card//img1.jpg") + "\r\n"
+                                    + dir.file("loose.jpg") + "\r\n");
+}
+
+TEST_F(Desktop, PhotosAndFoldersNamedOnTheCommandLineComeIn)
+{
+    Launch({dir.file("loose.jpg"), dir.file("card")});
+    EXPECT_EQ(JobListAfterGo(), dir.file("loose.jpg") + "\r\n" + dir.file("card//img1.jpg") + "\r\n"
+                                    + dir.file("card//img2.jpg") + "\r\n"
+                                    + dir.file("card//img3.jpg") + "\r\n");
+}
+
+TEST_F(Desktop, AShowNamedOnTheCommandLineOpens)
+{
+    testsupport::WriteFile(dir.file("trip.qshow"),
+                           "[Show]\r\nInterval=1\r\n[Photos]\r\nPhoto1=card/img3.jpg\r\n"
+                           "Photo2=loose.jpg\r\n");
+    Launch({dir.file("trip.qshow")});
+    EXPECT_EQ(JobListAfterGo(),
+              dir.file("card/img3.jpg") + "\r\n" + dir.file("loose.jpg") + "\r\n");
+    EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "param.ini"),
+              "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=1\r\n");
+}

@@ -1,0 +1,180 @@
+// Show files: what is written is read back the same, paths inside the file's
+// folder are kept relative to it, a file edited by hand or made by a later
+// version is read as far as it can be, and nothing that is not a plain file is
+// read at all.
+#include "app/photos/show_file.h"
+#include "platform/forms/errors.h"
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace quillon;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+class ShowFile : public ::testing::Test
+{
+protected:
+    TempDir dir;
+    std::string show = dir.file("shows/trip.qshow");
+    void SetUp() override { testsupport::MakeFolder(dir.file("shows")); }
+};
+
+} // namespace
+
+TEST_F(ShowFile, WhatIsWrittenIsReadBackWithPathsRelativeInsideItsFolder)
+{
+    TShow written;
+    written.Photos = {dir.file("shows/pics/img001.jpg"),
+                      dir.file("shows//pics/img002.jpg"), // the folder chooser's doubled '/'
+                      dir.file("elsewhere.jpg"),
+                      dir.file("shows/../sneaky.jpg"),
+                      dir.file("shows/ lead and trail .jpg "),
+                      dir.file("shows/\"quoted\""),
+                      dir.file("shows/a=b;c [d].bmp"),
+                      dir.file("shows/\xC3\xA4\xFF.jpg"),
+                      dir.file("shows/pics/img001.jpg")};
+    written.Standard = 1;
+    written.Resolution = 2;
+    written.Interval = 7;
+    written.OutputFolder = dir.file("shows/Movies/");
+    written.SoundFile = "/music/tune.wav";
+    written.Compressor = "DivX? 5 compatible MPEG-4 Codec";
+    EXPECT_TRUE(WriteShow(show, written).empty());
+
+    const std::string text = ReadFile(show);
+    EXPECT_NE(text.find("[Show]\r\nVersion=1\r\nStandard=PAL\r\nResolution=Low\r\nInterval=7\r\n"
+                        "OutputFolder=Movies/\r\nSoundFile=/music/tune.wav\r\n"
+                        "Compressor=DivX? 5 compatible MPEG-4 Codec\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[Photos]\r\nPhoto1=pics/img001.jpg\r\nPhoto2=pics/img002.jpg\r\nPhoto3="
+                        + dir.file("elsewhere.jpg")
+                        + "\r\nPhoto4=" + dir.file("shows/../sneaky.jpg")
+                        + "\r\nPhoto5=\" lead and trail .jpg \"\r\n"),
+              std::string::npos)
+        << text;
+
+    const TShowReading reading = ReadShow(show);
+    EXPECT_EQ(reading.Failure, "");
+    EXPECT_TRUE(reading.LeftOut.empty());
+    std::vector<std::string> expected = written.Photos;
+    expected[1] = dir.file("shows/pics/img002.jpg");
+    EXPECT_EQ(reading.Show.Photos, expected);
+    EXPECT_EQ(reading.Show.Standard, 1);
+    EXPECT_EQ(reading.Show.Resolution, 2);
+    EXPECT_EQ(reading.Show.Interval, 7);
+    EXPECT_EQ(reading.Show.OutputFolder, dir.file("shows/Movies/"));
+    EXPECT_EQ(reading.Show.SoundFile, "/music/tune.wav");
+    EXPECT_EQ(reading.Show.Compressor, written.Compressor);
+
+    // A name that no line can hold is left out, and said to be.
+    TShow broken;
+    broken.Photos = {dir.file("a.jpg"), dir.file("line\nbreak.jpg")};
+    EXPECT_EQ(WriteShow(show, broken), std::vector<std::string>{dir.file("line\nbreak.jpg")});
+    EXPECT_EQ(ReadShow(show).Show.Photos, std::vector<std::string>{dir.file("a.jpg")});
+}
+
+TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
+{
+    WriteFile(show, "; mine\n[show]\nstandard = pal\nINTERVAL=70000\nresolution=Huge\n"
+                    "Standard=NTSC\nFade=2\nCompressor=\nSoundFile=\n"
+                    "[photos]\nphoto10=ten.jpg\nPhoto2 = two.jpg\nPhoto2=second two.jpg\n"
+                    "Photo=nameless.jpg\nPhoto3=\nPhotoX=x.jpg\n"
+                    "[Titles]\nFirst=\"Summer\"\n");
+    const TShowReading reading = ReadShow(show);
+    EXPECT_EQ(reading.Failure, "");
+    const TShow &s = reading.Show;
+    // The first of two keys counts; numbers order the photos, gaps and all.
+    EXPECT_EQ(s.Standard, 1);
+    EXPECT_EQ(s.Interval, 65536);
+    EXPECT_FALSE(s.Resolution);
+    EXPECT_FALSE(s.Compressor);
+    EXPECT_EQ(s.SoundFile, "");
+    EXPECT_EQ(s.Photos,
+              (std::vector<std::string>{dir.file("shows/two.jpg"), dir.file("shows/ten.jpg")}));
+    EXPECT_EQ(reading.LeftOut, std::vector<std::string>{"resolution=Huge"});
+
+    // What this version does not know goes back into the file it saves.
+    const std::string again = dir.file("shows/again.qshow");
+    WriteShow(again, s);
+    const std::string text = ReadFile(again);
+    EXPECT_NE(text.find("Fade=2\r\n\r\n[Photos]"), std::string::npos) << text;
+    EXPECT_NE(text.find("Photo2=ten.jpg\r\nPhoto=nameless.jpg\r\nPhotoX=x.jpg\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(text.ends_with("\r\n[Titles]\r\nFirst=Summer\r\n")) << text;
+    EXPECT_EQ(ReadShow(again).Show.Kept.size(), s.Kept.size());
+}
+
+TEST_F(ShowFile, TheMovieChoicesGoThroughTheFileAndAnOlderShowKeepsTheDefaults)
+{
+    MovieOptions movie;
+    movie.width = 1920;
+    movie.height = 1080;
+    movie.framesPerSecond = 30;
+    movie.fit = MovieOptions::Fit::Blur;
+    movie.autoRotate = false;
+    movie.container = MovieOptions::Container::Mp4;
+    movie.moreSoundFiles = {dir.file("shows/b.mp3"), "/music/c.flac"};
+    movie.soundEnd = MovieOptions::SoundEnd::Loop;
+    TShow written;
+    written.SoundFile = "/music/a.wav";
+    SetShowMovieOptions(written, movie);
+    WriteShow(show, written);
+    EXPECT_NE(ReadFile(show).find("SoundFile=/music/a.wav\r\nSoundFile2=b.mp3\r\n"
+                                  "SoundFile3=/music/c.flac\r\nFrameSize=1920x1080\r\n"
+                                  "FrameRate=30\r\nFit=blur\r\nAutoRotate=0\r\n"
+                                  "Container=mp4\r\nSoundEnd=loop\r\n"),
+              std::string::npos)
+        << ReadFile(show);
+    EXPECT_EQ(ShowMovieOptions(ReadShow(show).Show, MovieOptions()), movie);
+
+    // The defaults are written too, so that opening the show brings them back.
+    SetShowMovieOptions(written, MovieOptions());
+    WriteShow(show, written);
+    EXPECT_NE(ReadFile(show).find("FrameSize=standard\r\n"), std::string::npos);
+    EXPECT_EQ(ShowMovieOptions(ReadShow(show).Show, movie), MovieOptions());
+
+    // A show without them leaves the choices as they are; a wrong word is
+    // left out and said to be; further tracks need a first one.
+    WriteFile(show, "[Show]\nFrameRate=29\nFit=sideways\nFrameSize=1081p\nSoundFile3=x.mp3\n");
+    const TShowReading reading = ReadShow(show);
+    EXPECT_EQ(ShowMovieOptions(reading.Show, movie), movie);
+    EXPECT_EQ(reading.LeftOut,
+              (std::vector<std::string>{"FrameRate=29", "Fit=sideways", "FrameSize=1081p",
+                                        "SoundFile=" + dir.file("shows/x.mp3")
+                                            + " (no first sound track)"}));
+}
+
+TEST_F(ShowFile, WhatIsNoShowIsNotRead)
+{
+    EXPECT_EQ(ReadShow(dir.file("shows/missing.qshow")).Failure, "No such file or directory");
+    EXPECT_EQ(ReadShow(dir.file("shows")).Failure, "Is a directory");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.qshow").c_str(), 0600), 0);
+    EXPECT_EQ(ReadShow(dir.file("pipe.qshow")).Failure, "Not a regular file");
+    WriteFile(dir.file("notes.qshow"), "just some notes\n[Other]\nx=1\n");
+    EXPECT_EQ(ReadShow(dir.file("notes.qshow")).Failure,
+              "it holds no [Show] and no [Photos] section");
+    EXPECT_EQ(ShowFailureMessage(dir.file("notes.qshow"), "why"),
+              "Cannot open the show \"notes.qshow\": why");
+
+    // A show that cannot be written says why.
+    EXPECT_THROW(WriteShow(dir.file("no such folder/trip.qshow"), TShow()), forms::EFCreateError);
+}
+
+TEST_F(ShowFile, TheLeftOutMessageListsADozenAndCountsTheRest)
+{
+    std::vector<std::string> leftOut;
+    for (int i = 1; i <= 14; ++i)
+        leftOut.push_back("p" + std::to_string(i));
+    const std::string text = ShowLeftOutMessage("/x/trip.qshow", leftOut);
+    EXPECT_TRUE(text.starts_with("The show \"trip.qshow\" was opened without:\np1\np2\n")) << text;
+    EXPECT_TRUE(text.ends_with("\np12\nand 2 more.")) << text;
+}
