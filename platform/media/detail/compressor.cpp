@@ -368,6 +368,9 @@ CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettin
     switch (codec->id) {
     case AV_CODEC_ID_H264:
         av_opt_set(c->priv_data, "tune", "stillimage", 0);
+        // Ten frames of look-ahead instead of thirty: at 1080p that is about
+        // 110 MB less, for the same time and no more bytes on a slide show.
+        av_opt_set_int(c->priv_data, "rc-lookahead", 10, 0);
         break;
     case AV_CODEC_ID_HEVC:
         // A key frame asked for is one a player can start from; the library's
