@@ -30,7 +30,6 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -82,15 +81,8 @@ struct UsageError
 };
 
 using Container = quillon::MovieOptions::Container;
-using SoundEnd = quillon::MovieOptions::SoundEnd;
-static_assert(static_cast<int>(Container::WebM) == static_cast<int>(media::Container::WebM));
-constexpr std::pair<const char *, Container> kContainers[] = {{"avi", Container::Avi},
-                                                              {"mp4", Container::Mp4},
-                                                              {"mkv", Container::Matroska},
-                                                              {"webm", Container::WebM}};
-constexpr std::pair<const char *, SoundEnd> kSoundEnds[]
-    = {{"cut", SoundEnd::Cut}, {"keep", SoundEnd::Keep}, {"loop", SoundEnd::Loop}};
 
+static_assert(static_cast<int>(Container::WebM) == static_cast<int>(media::Container::WebM));
 struct Options
 {
     int interval = 2;
@@ -131,17 +123,6 @@ Options parse(int argc, char **argv)
         if (i + 1 >= argc)
             throw UsageError{name + " needs a value"};
         return argv[++i];
-    };
-    // The choice named by the option's value among `words` ("a|b|c").
-    auto word = [&](int &i, const std::string &name, const auto &words) {
-        const std::string text = value(i, name);
-        std::string all;
-        for (const auto &[w, choice] : words) {
-            if (text == w)
-                return choice;
-            all += (all.empty() ? "" : ", ") + std::string(w);
-        }
-        throw UsageError{name + " must be one of " + all + ", not '" + text + "'"};
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -200,9 +181,17 @@ Options parse(int argc, char **argv)
         } else if (arg == "--sound") {
             options.sounds.push_back(absolute(value(i, arg)));
         } else if (arg == "--container") {
-            options.movie.container = word(i, arg, kContainers);
+            const std::string text = value(i, arg);
+            const auto container = quillon::ContainerFromWord(text);
+            if (!container)
+                throw UsageError{"--container must be avi, mp4, mkv or webm, not '" + text + "'"};
+            options.movie.container = *container;
         } else if (arg == "--sound-end") {
-            options.movie.soundEnd = word(i, arg, kSoundEnds);
+            const std::string text = value(i, arg);
+            const auto end = quillon::SoundEndFromWord(text);
+            if (!end)
+                throw UsageError{"--sound-end must be cut, keep or loop, not '" + text + "'"};
+            options.movie.soundEnd = *end;
         } else if (arg == "--output-folder") {
             options.outputFolder = absolute(value(i, arg));
         } else if (arg == "--job-folder") {
