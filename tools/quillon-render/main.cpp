@@ -81,8 +81,8 @@ struct UsageError
 };
 
 using Container = quillon::MovieOptions::Container;
-
 static_assert(static_cast<int>(Container::WebM) == static_cast<int>(media::Container::WebM));
+
 struct Options
 {
     int interval = 2;
