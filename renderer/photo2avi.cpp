@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace mureline {
 
@@ -51,6 +52,97 @@ std::string MissingCompressorReason(int index)
         return "There is no video compressor at position " + std::to_string(index)
                + ": the positions go from 0 to " + std::to_string(count - 1) + ".";
     return "The video compressor at position " + std::to_string(index) + " could not be loaded.";
+}
+
+// The file type of a container; a null GUID, which the builder refuses, for a
+// value that names none.
+GUID SubtypeOf(int container)
+{
+    switch (container) {
+    case MURELINE_CONTAINER_AVI:
+        return MEDIASUBTYPE_Avi;
+    case MURELINE_CONTAINER_MP4:
+        return MEDIASUBTYPE_Mp4;
+    case MURELINE_CONTAINER_MATROSKA:
+        return MEDIASUBTYPE_Matroska;
+    case MURELINE_CONTAINER_WEBM:
+        return MEDIASUBTYPE_WebM;
+    default:
+        return GUID{};
+    }
+}
+
+// Why the movie's container cannot carry the compressor at `index`; "" when it
+// can or when there is no compressor there (the connection then says so).
+std::string ContainerRefusal(int container, int index)
+{
+    const auto &category = media::VideoCompressorCategory();
+    if (index < 0 || static_cast<std::size_t>(index) >= category.size() || container < 0
+        || container > MURELINE_CONTAINER_WEBM)
+        return {};
+    return media::ContainerRefusal(static_cast<media::Container>(container), category[index]);
+}
+
+// The sound files of a call: the list of the options, else the one file.
+std::vector<std::string> SoundFilesOf(const char *soundFile, const MurelineOptions &options)
+{
+    std::vector<std::string> files;
+    if (options.soundFileCount > 0 && options.soundFiles) {
+        for (int i = 0; i < options.soundFileCount; ++i)
+            if (options.soundFiles[i] && *options.soundFiles[i])
+                files.emplace_back(options.soundFiles[i]);
+    } else if (soundFile && *soundFile) {
+        files.emplace_back(soundFile);
+    }
+    return files;
+}
+
+// A PCM WAV alone that is kept whole goes into an AVI movie as it is, joined to
+// the multiplexer directly. False (and the graph as it was) when the file is
+// not such a one.
+bool AddSoundAsItIs(const ComPtr<IGraphBuilder> &graph, IBaseFilter *mux, const std::string &file,
+                    std::string *problem)
+{
+    const std::u16string sound = win32::AnsiToWide(file);
+    ComPtr<IBaseFilter> music;
+    graph->AddSourceFilter(sound.c_str(), u"Music source", music.Put());
+    if (!music) {
+        *problem = GraphReason(graph);
+        return false;
+    }
+    ComPtr<IPin> musicOut = ComPtr<IPin>::Attach(OutputPinAt(music.Get(), 0));
+    ComPtr<IPin> muxIn = ComPtr<IPin>::Attach(InputPinAt(mux, 1));
+    if (musicOut && muxIn && SUCCEEDED(graph->ConnectDirect(musicOut.Get(), muxIn.Get(), nullptr)))
+        return true;
+    graph->RemoveFilter(music.Get());
+    return false;
+}
+
+// The sound track: the files one after another, decoded, ended as `soundEnd`
+// says and coded as the container wants. The message for the user when it
+// cannot be.
+std::string AddSoundTrack(const ComPtr<IGraphBuilder> &graph, const std::vector<std::string> &files,
+                          int soundEnd)
+{
+    ComPtr<IBaseFilter> track;
+    ComPtr<ISoundTrack> sounds;
+    media::CoCreateInstance(CLSID_SoundTrack, nullptr, kContext, IID_IBaseFilter, track.PutVoid());
+    if (!track || FAILED(track.As(&sounds))
+        || FAILED(graph->AddFilter(track.Get(), u"Music source")))
+        return "Could not load Music Source filter for file";
+    for (const std::string &file : files) {
+        std::string reason;
+        if (FAILED(sounds->AddFile(win32::AnsiToWide(file).c_str(), &reason)))
+            return "Could not load Music Source filter for file\r\n\r\n" + reason;
+    }
+    if (FAILED(sounds->SetEnd(soundEnd)))
+        return "Could not load Music Source filter for file\r\n\r\nThere is no sound end "
+               + std::to_string(soundEnd) + ".";
+    ComPtr<IPin> trackOut = ComPtr<IPin>::Attach(OutputPinAt(track.Get(), 0));
+    if (FAILED(graph->Render(trackOut.Get())))
+        return "Could not load Music Source filter for file\r\n\r\nThe sound cannot be coded "
+               "for this movie.";
+    return {};
 }
 
 MurelineOptions OptionsOf(const MurelineOptions *given)
@@ -128,7 +220,8 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     }
 
     const std::u16string output = win32::AnsiToWide(movie.TemporaryPath());
-    if (FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, outputFile ? output.c_str() : nullptr,
+    const GUID subtype = SubtypeOf(options.container);
+    if (FAILED(builder->SetOutputFileName(&subtype, outputFile ? output.c_str() : nullptr,
                                           mux.Put(), sink.Put()))) {
         ShowMessage("Cannot set up MUX and File Writer");
         return -1;
@@ -145,22 +238,34 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
                                          : MissingCompressorReason(compressorIndex));
         return -1;
     }
+    if (const std::string refusal = ContainerRefusal(options.container, compressorIndex);
+        !refusal.empty()) {
+        ShowMessageWithReason("Could not connect compressor to mux.\r\n\r\n", refusal);
+        return -1;
+    }
     if (FAILED(graph->Connect(compressorOut.Get(), muxIn.Get()))) {
         ShowMessageWithReason("Could not connect compressor to mux.\r\n\r\n", GraphReason(graph));
         return -1;
     }
 
-    if (soundFile && *soundFile) {
-        const std::u16string sound = win32::AnsiToWide(soundFile);
-        ComPtr<IBaseFilter> music;
-        graph->AddSourceFilter(sound.c_str(), u"Music source", music.Put());
-        if (!music) {
-            ShowMessageWithReason("Could not load Music Source filter for file",
-                                  GraphReason(graph));
+    // A PCM WAV alone, kept whole, goes into an AVI movie as it always did;
+    // everything else through the sound track.
+    if (const std::vector<std::string> sounds = SoundFilesOf(soundFile, options); !sounds.empty()) {
+        std::string problem;
+        const bool asItIs = options.container == MURELINE_CONTAINER_AVI
+                            && options.soundEnd == MURELINE_SOUND_KEEP && sounds.size() == 1
+                            && AddSoundAsItIs(graph, mux.Get(), sounds.front(), &problem);
+        if (!problem.empty()) {
+            ShowMessageWithReason("Could not load Music Source filter for file", problem);
             return -1;
         }
-        ComPtr<IPin> musicOut = ComPtr<IPin>::Attach(OutputPinAt(music.Get(), 0));
-        graph->Render(musicOut.Get());
+        if (!asItIs) {
+            if (const std::string message = AddSoundTrack(graph, sounds, options.soundEnd);
+                !message.empty()) {
+                ShowMessage(message.c_str());
+                return -1;
+            }
+        }
     }
 
     graph.As(&control);

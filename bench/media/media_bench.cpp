@@ -241,9 +241,9 @@ media::detail::CodecContextPtr FirstEncoder()
 {
     const media::CompressorEntry &entry = media::VideoCompressorCategory()[0];
     std::string reason;
-    media::detail::CodecContextPtr c
-        = media::detail::OpenEncoder(entry, media::ReadCompressorSettings(entry), kWidth, kHeight,
-                                     AVRational{25, 1}, media::detail::UsableCores(), &reason);
+    media::detail::CodecContextPtr c = media::detail::OpenEncoder(
+        entry, media::ReadCompressorSettings(entry), {kWidth, kHeight, AVRational{25, 1}},
+        media::detail::UsableCores(), &reason);
     if (!c) {
         std::fprintf(stderr, "%s\n", reason.c_str());
         std::exit(1);

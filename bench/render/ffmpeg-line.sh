@@ -8,10 +8,15 @@
 # frames, as quillon-render's movie. With "mpdecimate", repeated frames are
 # dropped before the encoder (-fps_mode vfr), as ffmpeg users do to save their
 # encoding; that movie loses its last held second.
+# Another frame or encoder (the HD benchmark): SCALE, the filters that bring a
+# photo to the frame (default scale=720:480:flags=bicubic); LOWRES (default 2);
+# CODEC, the encoder's options (default MPEG-4 DX50 at the quantiser).
 set -eu
 dir=$1 n=$2 interval=$3 q=$4 out=$5 decimate=${6:-}
 hold=$((interval * 25))
-g="[0:v]scale=720:480:flags=bicubic,format=yuv420p,split=$n"
+scale=${SCALE:-scale=720:480:flags=bicubic}
+codec=${CODEC:--c:v mpeg4 -vtag DX50 -q:v $q}
+g="[0:v]$scale,format=yuv420p,split=$n"
 i=0; while [ $i -lt "$n" ]; do g="$g[s$i]"; i=$((i + 1)); done
 g="$g;"
 i=0
@@ -41,4 +46,4 @@ if [ "$decimate" = mpdecimate ]; then
     g="$g,mpdecimate"
     rate="-fps_mode vfr"
 fi
-printf '%s\n' "ffmpeg -v error -y -lowres 2 -framerate 25 -i $dir/p%04d.jpg -filter_complex '$g[v]' -map '[v]' $rate -c:v mpeg4 -vtag DX50 -q:v $q -g 250 -threads $(nproc) $out"
+printf '%s\n' "ffmpeg -v error -y -lowres ${LOWRES:-2} -framerate 25 -i $dir/p%04d.jpg -filter_complex '$g[v]' -map '[v]' $rate $codec -g 250 -threads $(nproc) $out"

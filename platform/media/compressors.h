@@ -1,5 +1,5 @@
-// The video compressor category: the FFmpeg encoders that go into AVI, in one
-// fixed order, each listed only when the FFmpeg on this machine has it. The
+// The video compressor category: FFmpeg encoders in one fixed order, each listed
+// only when the FFmpeg on this machine has it. The
 // system device enumerator (CLSID_VideoCompressorCategory) lists exactly these,
 // so a position means the same compressor for the renderer and for the
 // compressor list.
@@ -40,6 +40,20 @@ struct CompressorSettings
 };
 
 inline constexpr int kMaxKeyFrameInterval = 600;
+
+// The kinds of movie file the multiplexer writes.
+enum class Container { Avi, Mp4, Matroska, WebM };
+
+// "AVI", "MP4", "Matroska" or "WebM".
+const char *ContainerName(Container container);
+
+// Whether a movie of that kind carries the entry's pictures so that common
+// players show them.
+bool ContainerCarries(Container container, const CompressorEntry &entry);
+
+// Why a movie of that kind cannot carry the entry's pictures, for the user,
+// naming both and the compressors that it takes; "" when it can.
+std::string ContainerRefusal(Container container, const CompressorEntry &entry);
 
 // The entries available on this machine, in the category's order.
 const std::vector<CompressorEntry> &VideoCompressorCategory();

@@ -12,8 +12,13 @@
 // - Connect inserts a colour converter when the two pins do not agree on a
 //   picture format; Render connects an output pin to a free input pin of a
 //   filter already in the graph.
-// - SetOutputFileName adds the AVI multiplexer (one free input pin at all
-//   times) and the file writer. The file is created when the graph runs.
+// - SetOutputFileName adds the multiplexer of the file type (AVI, or ours: MP4,
+//   Matroska, WebM; one free input pin at all times) and the file writer. The
+//   file is created when the graph runs. AVI takes PCM sound, MP4 and Matroska
+//   AAC, WebM Opus; Connect and Render put an audio encoder in front of the
+//   multiplexer for decoded sound.
+// - The sound track (CLSID_SoundTrack, ours) is a source of decoded sound made
+//   of sound files played one after another, ended against the pictures.
 // - Without a reference clock (SetSyncSource(nullptr)) the graph runs as fast as
 //   its filters allow; source, conversion, encoding and writing overlap on their
 //   own threads.
@@ -45,6 +50,16 @@ inline constexpr GUID MEDIATYPE_Stream{
     0xE436EB83, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 inline constexpr GUID MEDIASUBTYPE_Avi{
     0xE436EB88, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+// Ours: the file types beyond AVI that SetOutputFileName writes.
+inline constexpr GUID MEDIASUBTYPE_Mp4{
+    0x0CC6243A, 0x79D9, 0x4709, {0xA9, 0x39, 0x7D, 0x84, 0x35, 0xB8, 0xB4, 0x10}};
+inline constexpr GUID MEDIASUBTYPE_Matroska{
+    0xE2B179DE, 0x1125, 0x4DB6, {0xAC, 0x93, 0x93, 0x80, 0xDA, 0x2F, 0x7E, 0xD6}};
+inline constexpr GUID MEDIASUBTYPE_WebM{
+    0x0EA8E48C, 0x7925, 0x4EDA, {0x92, 0x0E, 0xE5, 0x87, 0x99, 0xAA, 0x21, 0xAB}};
+// Ours: the sound track filter and its interface.
+inline constexpr CLSID CLSID_SoundTrack{
+    0x312A46B9, 0x253B, 0x449C, {0x99, 0xD7, 0x21, 0x94, 0x0D, 0xD5, 0xB4, 0x32}};
 
 inline constexpr IID IID_IBaseFilter{
     0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
@@ -74,6 +89,8 @@ inline constexpr IID IID_IFileSinkFilter{
     0xA2104830, 0x7C70, 0x11CF, {0x8B, 0xCE, 0x00, 0xAA, 0x00, 0xA3, 0xF1, 0xA6}};
 inline constexpr IID IID_ICreateDevEnum{
     0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr IID IID_ISoundTrack{
+    0xAD682E9E, 0x1194, 0x47C1, {0xA4, 0x62, 0xEF, 0x6E, 0xB8, 0x5D, 0x36, 0x8A}};
 // Ours: why the graph failed, as text for the user.
 inline constexpr IID IID_IGraphErrorInfo{
     0x6A1F3C52, 0x93D4, 0x4E0B, {0x8C, 0x61, 0x2B, 0x7E, 0x05, 0xD9, 0x4A, 0x13}};
@@ -219,8 +236,9 @@ struct ICaptureGraphBuilder : IUnknown
     static constexpr const IID &uuid = IID_ICaptureGraphBuilder;
     virtual HRESULT SetFiltergraph(IGraphBuilder *graph) = 0;
     virtual HRESULT GetFiltergraph(IGraphBuilder **graph) = 0;
-    // Adds an AVI multiplexer and a file writer for `fileName`, connected to each
-    // other. `type` must be MEDIASUBTYPE_Avi; `sink` may be null.
+    // Adds a multiplexer and a file writer for `fileName`, connected to each
+    // other. `type` is MEDIASUBTYPE_Avi, _Mp4, _Matroska or _WebM; `sink` may
+    // be null.
     virtual HRESULT SetOutputFileName(const GUID *type, LPCOLESTR fileName, IBaseFilter **mux,
                                       IFileSinkFilter **sink)
         = 0;
@@ -294,4 +312,30 @@ struct ICreateDevEnum : IUnknown
     // S_FALSE and a null enumerator for an empty or unknown category.
     virtual HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker **monikers, DWORD flags)
         = 0;
+};
+
+// How a sound track ends against the pictures.
+enum SOUND_TRACK_END {
+    SoundEnd_Cut = 0,  // cut where the pictures end, fading out over the last 2 s
+                       // (half the movie when it is shorter than 4 s)
+    SoundEnd_Keep = 1, // every file to its end, however long the pictures last
+    SoundEnd_Loop = 2, // the files again from the first until the pictures end,
+                       // then cut as SoundEnd_Cut does
+};
+
+// Ours, on the sound track filter (CLSID_SoundTrack): a source with one output
+// pin of decoded sound, 32-bit float, at the first file's rate, in mono when the
+// first file is mono and else in stereo (unless what it is connected to asks
+// for another rate or format). The files play one after another, each
+// resampled to that. The pictures' length is that of the graph's video source
+// when the graph runs; a graph without pictures keeps every file whole.
+struct ISoundTrack : IUnknown
+{
+    static constexpr const IID &uuid = IID_ISoundTrack;
+    // Appends a file: any file with a sound stream that FFmpeg decodes, opened
+    // now and only when it is a plain file. On failure `reason` says why, for
+    // the user.
+    virtual HRESULT AddFile(LPCOLESTR fileName, std::string *reason) = 0;
+    // A SOUND_TRACK_END; SoundEnd_Cut until set. E_INVALIDARG for another value.
+    virtual HRESULT SetEnd(LONG how) = 0;
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 using namespace mediatest;
@@ -80,8 +81,9 @@ protected:
 
 TEST_F(Category, ListsTheAvailableEncodersInTheFixedOrder)
 {
-    const std::vector<std::string> order = {"mpeg4", "libxvid",  "libx264", "mjpeg",   "huffyuv",
-                                            "ffv1",  "msvideo1", "cinepak", "rawvideo"};
+    const std::vector<std::string> order
+        = {"mpeg4",    "libxvid", "libx264",  "mjpeg",   "huffyuv",    "ffv1",
+           "msvideo1", "cinepak", "rawvideo", "libx265", "libvpx-vp9", "libsvtav1"};
     const auto &category = media::VideoCompressorCategory();
     ASSERT_FALSE(category.empty());
     // The entries keep the fixed order, whichever are missing here.
@@ -99,6 +101,34 @@ TEST_F(Category, ListsTheAvailableEncodersInTheFixedOrder)
     EXPECT_EQ(category[0].key, "mpeg4");
     EXPECT_NE(category[0].friendlyName.find("DivX? 5"), std::string::npos);
     EXPECT_EQ(media::FourccText(category[0].fourcc), "DX50");
+}
+
+TEST_F(Category, EachContainerCarriesWhatItsPlayersPlay)
+{
+    using media::Container;
+    // Per entry: AVI, MP4, Matroska, WebM.
+    const std::map<std::string, std::string> carried = {
+        {"mpeg4", "111-"},    {"libxvid", "111-"}, {"libx264", "111-"},    {"mjpeg", "1-1-"},
+        {"huffyuv", "1---"},  {"ffv1", "1---"},    {"msvideo1", "1---"},   {"cinepak", "1---"},
+        {"rawvideo", "1---"}, {"libx265", "-11-"}, {"libvpx-vp9", "-111"}, {"libsvtav1", "-111"}};
+    const auto &category = media::VideoCompressorCategory();
+    for (const auto &entry : category) {
+        std::string row;
+        for (Container c : {Container::Avi, Container::Mp4, Container::Matroska, Container::WebM}) {
+            row += media::ContainerCarries(c, entry) ? '1' : '-';
+            EXPECT_EQ(media::ContainerRefusal(c, entry).empty(), media::ContainerCarries(c, entry));
+        }
+        EXPECT_EQ(row, carried.at(entry.key)) << entry.key;
+    }
+    // The refusal names the container, the compressor and what the container takes.
+    const std::string refusal = media::ContainerRefusal(Container::WebM, category[0]);
+    EXPECT_TRUE(refusal.starts_with("WebM movies cannot carry the video compressor \""
+                                    + category[0].friendlyName + "\"; they take "))
+        << refusal;
+    for (const auto &entry : category)
+        EXPECT_EQ(refusal.find(entry.friendlyName) != std::string::npos,
+                  &entry == &category[0] || media::ContainerCarries(Container::WebM, entry))
+            << entry.friendlyName;
 }
 
 TEST_F(Category, TheEnumeratorYieldsTheSameEntriesWithTheirNames)

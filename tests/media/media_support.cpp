@@ -1,6 +1,7 @@
 #include "media_support.h"
 
 #include "platform/media/compressors.h"
+#include "testsupport.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -10,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -85,6 +87,28 @@ void WriteWav(const std::string &path, int sampleRate, int channels, double seco
                            8000 * std::sin(2 * M_PI * 440.0 * (c + 1) * i / sampleRate))));
 }
 
+void MakeTone(const std::string &path, double seconds, int sampleRate, int channels,
+              const std::string &codec)
+{
+    std::vector<std::string> args = {"-v",
+                                     "error",
+                                     "-y",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "sine=frequency=440:sample_rate=" + std::to_string(sampleRate)
+                                         + ":duration=" + std::to_string(seconds),
+                                     "-ac",
+                                     std::to_string(channels)};
+    if (!codec.empty())
+        args.insert(args.end(), {"-c:a", codec});
+    args.push_back(path);
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    const auto made = testsupport::RunProgram("/usr/bin/ffmpeg", args, folder);
+    if (made.status != 0)
+        throw std::runtime_error("ffmpeg could not make " + path + ": " + made.err);
+}
+
 const StreamInfo *AviInfo::video() const
 {
     for (const auto &s : streams)
@@ -114,7 +138,9 @@ AviInfo ProbeAvi(const std::string &path)
         s.tag = TagText(st->codecpar->codec_tag);
         s.width = st->codecpar->width;
         s.height = st->codecpar->height;
-        s.frameRate = st->avg_frame_rate;
+        s.frameRate = st->r_frame_rate;
+        s.sampleAspect = st->sample_aspect_ratio;
+        s.codedAspect = st->codecpar->sample_aspect_ratio;
         s.sampleRate = st->codecpar->sample_rate;
         s.channels = st->codecpar->ch_layout.nb_channels;
         s.bitsPerSample = st->codecpar->bits_per_coded_sample;
@@ -128,11 +154,14 @@ AviInfo ProbeAvi(const std::string &path)
         StreamInfo &s = info.streams[packet->stream_index];
         ++s.packets;
         const AVStream *st = input->streams[packet->stream_index];
-        if (s.type == AVMEDIA_TYPE_VIDEO && st->avg_frame_rate.num > 0) {
-            const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            const std::int64_t frame
-                = av_rescale_q(ts, st->time_base, av_inv_q(st->avg_frame_rate));
-            s.frames = std::max(s.frames, frame + 1);
+        const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (ts != AV_NOPTS_VALUE)
+            s.end = std::max(s.end, (ts + packet->duration) * av_q2d(st->time_base));
+        if (s.type == AVMEDIA_TYPE_VIDEO && st->r_frame_rate.num > 0) {
+            const AVRational frameBase = av_inv_q(st->r_frame_rate);
+            const std::int64_t frame = av_rescale_q(ts, st->time_base, frameBase);
+            const std::int64_t lasts = av_rescale_q(packet->duration, st->time_base, frameBase);
+            s.frames = std::max(s.frames, frame + std::max<std::int64_t>(lasts, 1));
             if (packet->flags & AV_PKT_FLAG_KEY)
                 s.keyFrames.push_back(frame);
         }
@@ -168,7 +197,8 @@ void DecodeShown(const std::string &path, std::int64_t from,
     decoder->thread_count = 1;
     if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
         throw std::runtime_error("cannot decode " + path);
-    const AVRational frameBase = av_inv_q(st->avg_frame_rate);
+    const AVRational frameBase = av_inv_q(st->r_frame_rate);
+    std::int64_t length = st->nb_frames; // AVI's header; others end with their last packet
     if (from > 0
         && av_seek_frame(input.get(), index, av_rescale_q(from, frameBase, st->time_base),
                          AVSEEK_FLAG_BACKWARD)
@@ -196,6 +226,8 @@ void DecodeShown(const std::string &path, std::int64_t from,
     };
     while (!done && av_read_frame(input.get(), packet) >= 0) {
         if (packet->stream_index == index) {
+            length = std::max(
+                length, av_rescale_q(packet->pts + packet->duration, st->time_base, frameBase));
             avcodec_send_packet(decoder.get(), packet);
             take();
         }
@@ -206,7 +238,7 @@ void DecodeShown(const std::string &path, std::int64_t from,
         take();
     }
     // The last picture goes on to the end of the stream.
-    for (; any && next < st->nb_frames && !done; ++next)
+    for (; any && next < length && !done; ++next)
         done = !use(next, *shown);
     av_frame_free(&shown);
     av_frame_free(&frame);
@@ -289,6 +321,76 @@ DecodedPlanes DecodePlanes(const std::string &path, std::int64_t n)
     return result;
 }
 
+Sound DecodeSound(const std::string &path)
+{
+    Input input = OpenInput(path);
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0)
+        throw std::runtime_error("no sound in " + path);
+    const AVCodecParameters *par = input->streams[index]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> decoder(
+        avcodec_alloc_context3(codec), [](AVCodecContext *c) { avcodec_free_context(&c); });
+    avcodec_parameters_to_context(decoder.get(), par);
+    decoder->pkt_timebase = input->streams[index]->time_base;
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw std::runtime_error("cannot decode the sound of " + path);
+    Sound sound;
+    sound.sampleRate = decoder->sample_rate;
+    sound.channels.resize(static_cast<std::size_t>(decoder->ch_layout.nb_channels));
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    auto take = [&] {
+        while (avcodec_receive_frame(decoder.get(), frame) >= 0) {
+            const auto format = AVSampleFormat(frame->format);
+            const bool planar = av_sample_fmt_is_planar(format);
+            const int channels = frame->ch_layout.nb_channels;
+            for (int c = 0; c < channels; ++c)
+                for (int i = 0; i < frame->nb_samples; ++i) {
+                    const int at = planar ? i : i * channels + c;
+                    const std::uint8_t *data = frame->extended_data[planar ? c : 0];
+                    float v = 0;
+                    switch (av_get_packed_sample_fmt(format)) {
+                    case AV_SAMPLE_FMT_FLT:
+                        v = reinterpret_cast<const float *>(data)[at];
+                        break;
+                    case AV_SAMPLE_FMT_S16:
+                        v = reinterpret_cast<const std::int16_t *>(data)[at] / 32768.0f;
+                        break;
+                    case AV_SAMPLE_FMT_S32:
+                        v = float(reinterpret_cast<const std::int32_t *>(data)[at] / 2147483648.0);
+                        break;
+                    default:
+                        throw std::runtime_error("unexpected sample format in " + path);
+                    }
+                    sound.channels[std::size_t(c)].push_back(v);
+                }
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(input.get(), packet) >= 0) {
+        if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet) >= 0)
+            take();
+        av_packet_unref(packet);
+    }
+    avcodec_send_packet(decoder.get(), nullptr);
+    take();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    return sound;
+}
+
+double Sound::level(double from, double to) const
+{
+    double sum = 0;
+    std::size_t count = 0;
+    for (const auto &channel : channels)
+        for (auto i = std::size_t(std::max(0.0, from * sampleRate));
+             i < std::min(channel.size(), std::size_t(to * sampleRate)); ++i, ++count)
+            sum += double(channel[i]) * channel[i];
+    return count ? std::sqrt(sum / double(count)) : 0;
+}
+
 double MeanDifference(const std::vector<std::uint8_t> &a, const std::vector<std::uint8_t> &b)
 {
     if (a.size() != b.size() || a.empty())
@@ -324,6 +426,111 @@ ComPtr<IPin> PinOf(IBaseFilter *filter, PIN_DIRECTION direction, int index)
             return pin;
     }
     return found;
+}
+
+AVRational CodedSampleAspect(const std::string &path)
+{
+    Input input = OpenInput(path);
+    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0)
+        throw std::runtime_error("no video in " + path);
+    const AVCodecParameters *par = input->streams[index]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> decoder(
+        avcodec_alloc_context3(codec), [](AVCodecContext *c) { avcodec_free_context(&c); });
+    avcodec_parameters_to_context(decoder.get(), par);
+    decoder->sample_aspect_ratio = AVRational{0, 1};
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw std::runtime_error("cannot decode " + path);
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    AVRational aspect{0, 1};
+    bool got = false;
+    while (!got && av_read_frame(input.get(), packet) >= 0) {
+        if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet) >= 0)
+            got = avcodec_receive_frame(decoder.get(), frame) >= 0;
+        av_packet_unref(packet);
+    }
+    if (!got && avcodec_send_packet(decoder.get(), nullptr) >= 0)
+        got = avcodec_receive_frame(decoder.get(), frame) >= 0;
+    if (got)
+        aspect = frame->sample_aspect_ratio;
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    return aspect;
+}
+
+GstView PlayWithGstreamer(const std::string &path, const std::string &scratch, int width,
+                          int height)
+{
+    GstView view;
+    std::string gst;
+    for (const char *dir : {"/usr/bin/", "/usr/local/bin/"})
+        if (testsupport::Exists(std::string(dir) + "gst-launch-1.0")) {
+            gst = std::string(dir) + "gst-launch-1.0";
+            break;
+        }
+    if (gst.empty())
+        return view;
+    view.ran = true;
+    const std::string raw = scratch + "gst.bgr";
+    const auto outcome = testsupport::RunProgramWithin(
+        gst,
+        {"-v", "filesrc", "location=" + path, "!", "decodebin", "!", "videoconvert", "!",
+         "videorate", "!", "video/x-raw,format=BGR,framerate=25/1", "!", "filesink",
+         "location=" + raw},
+        scratch, 60);
+    view.status = outcome.status;
+    view.err = outcome.err;
+    const std::string caps = "pixel-aspect-ratio=(fraction)";
+    if (const auto at = outcome.out.rfind(caps); at != std::string::npos)
+        view.pixelAspect = outcome.out.substr(
+            at + caps.size(),
+            outcome.out.find_first_not_of("0123456789/", at + caps.size()) - at - caps.size());
+    const std::string bytes = testsupport::Exists(raw) ? testsupport::ReadFile(raw) : "";
+    const std::size_t frameBytes = std::size_t(width) * height * 3;
+    for (std::size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes)
+        view.frames.emplace_back(bytes.begin() + at, bytes.begin() + at + frameBytes);
+    std::remove(raw.c_str());
+    return view;
+}
+
+const GUID &SubtypeOf(media::Container container)
+{
+    switch (container) {
+    case media::Container::Mp4:
+        return MEDIASUBTYPE_Mp4;
+    case media::Container::Matroska:
+        return MEDIASUBTYPE_Matroska;
+    case media::Container::WebM:
+        return MEDIASUBTYPE_WebM;
+    case media::Container::Avi:
+        break;
+    }
+    return MEDIASUBTYPE_Avi;
+}
+
+const char *ExtensionOf(media::Container container)
+{
+    static const char *const kExtensions[] = {"avi", "mp4", "mkv", "webm"};
+    return kExtensions[static_cast<int>(container)];
+}
+
+media::Container FirstContainerOf(const media::CompressorEntry &entry)
+{
+    for (auto c : {media::Container::Avi, media::Container::Mp4, media::Container::Matroska,
+                   media::Container::WebM})
+        if (media::ContainerCarries(c, entry))
+            return c;
+    return media::Container::Avi;
+}
+
+std::string CompressorTestName(std::size_t index)
+{
+    std::string name = media::VideoCompressorCategory()[index].key;
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    return name;
 }
 
 ComPtr<IBaseFilter> CompressorAt(int index)
@@ -406,14 +613,14 @@ bool RenderGraph::addCompressor(int index)
     return true;
 }
 
-HRESULT RenderGraph::setOutput(const std::u16string &path)
+HRESULT RenderGraph::setOutput(const std::u16string &path, const GUID &type)
 {
     HRESULT hr = media::CoCreateInstance(CLSID_CaptureGraphBuilder, nullptr, CLSCTX_ALL,
                                          IID_ICaptureGraphBuilder, builder.PutVoid());
     if (SUCCEEDED(hr))
         hr = builder->SetFiltergraph(graph.Get());
     if (SUCCEEDED(hr))
-        hr = builder->SetOutputFileName(&MEDIASUBTYPE_Avi, path.c_str(), mux.Put(), sink.Put());
+        hr = builder->SetOutputFileName(&type, path.c_str(), mux.Put(), sink.Put());
     return hr;
 }
 

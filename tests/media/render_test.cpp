@@ -1,4 +1,5 @@
-// Movies rendered through every compressor of the category, probed and decoded.
+// Movies rendered through every compressor of the category into every container
+// that carries it, probed and decoded.
 #include "media_support.h"
 #include "test_clip.h"
 #include "testsupport.h"
@@ -54,15 +55,37 @@ double Tolerance(const std::string &key)
     return 3;
 }
 
-std::string EntryName(const ::testing::TestParamInfo<std::size_t> &info)
-{
-    return media::VideoCompressorCategory()[info.param].key;
-}
-
 // A real slide show: two photos (a JPEG and a BMP of other sizes), NTSC Low,
 // interval 1, written by the script writer: 75 frames, photo 0 held for frames
 // 0..24, the cross-fade 25..49, photo 1 held 50..74.
-class Render : public ::testing::TestWithParam<std::size_t>
+// Each container with each compressor of the category that it carries.
+using Pair = std::pair<media::Container, std::size_t>;
+
+std::vector<Pair> OfferedPairs()
+{
+    std::vector<Pair> pairs;
+    for (auto c : {media::Container::Avi, media::Container::Mp4, media::Container::Matroska,
+                   media::Container::WebM})
+        for (std::size_t i = 0; i < media::VideoCompressorCategory().size(); ++i)
+            if (media::ContainerCarries(c, media::VideoCompressorCategory()[i]))
+                pairs.emplace_back(c, i);
+    return pairs;
+}
+
+// The formats libavformat reads them as.
+const char *ReadAs(media::Container container)
+{
+    switch (container) {
+    case media::Container::Avi:
+        return "avi";
+    case media::Container::Mp4:
+        return "mov,mp4,m4a,3gp,3g2,mj2";
+    default:
+        return "matroska,webm";
+    }
+}
+
+class Render : public ::testing::TestWithParam<Pair>
 {
 protected:
     void SetUp() override
@@ -86,13 +109,14 @@ protected:
 
 TEST_P(Render, EveryCompressorMakesAPlayableMovieOfTheScript)
 {
-    const media::CompressorEntry &entry = media::VideoCompressorCategory()[GetParam()];
-    const std::string movie = dir.file("photo_video.avi");
+    const auto [container, index] = GetParam();
+    const media::CompressorEntry &entry = media::VideoCompressorCategory()[index];
+    const std::string movie = dir.file(std::string("photo_video.") + ExtensionOf(container));
     {
         RenderGraph g;
         ASSERT_EQ(g.addSource(win32::AnsiToWide(win32::FixedScriptPath())), S_OK);
-        ASSERT_TRUE(g.addCompressor(static_cast<int>(GetParam())));
-        ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie)), S_OK);
+        ASSERT_TRUE(g.addCompressor(static_cast<int>(index)));
+        ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie), SubtypeOf(container)), S_OK);
         ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
         ASSERT_EQ(g.connectCompressorToMux(), S_OK);
         ASSERT_EQ(g.run(), S_OK);
@@ -104,17 +128,26 @@ TEST_P(Render, EveryCompressorMakesAPlayableMovieOfTheScript)
     }
 
     const AviInfo avi = ProbeAvi(movie);
-    EXPECT_EQ(avi.format, "avi");
+    EXPECT_EQ(avi.format, ReadAs(container));
     ASSERT_EQ(avi.streams.size(), 1u);
     const StreamInfo &video = *avi.video();
     EXPECT_EQ(video.codec, avcodec_find_encoder_by_name(entry.key.c_str())->id);
-    EXPECT_EQ(video.tag, media::FourccText(entry.fourcc));
+    if (container == media::Container::Avi) {
+        EXPECT_EQ(video.tag, media::FourccText(entry.fourcc));
+        EXPECT_EQ(video.headerLength, 75);
+    }
     EXPECT_EQ(video.width, 352);
     EXPECT_EQ(video.height, 240);
     EXPECT_EQ(video.frameRate.num, 25);
     EXPECT_EQ(video.frameRate.den, 1);
     EXPECT_EQ(video.frames, 75);
-    EXPECT_EQ(video.headerLength, 75);
+    EXPECT_DOUBLE_EQ(video.end, 3.0);
+    // NTSC Low is a television frame that shows at 4:3; but for top-down RGB in
+    // AVI, whose aspect GStreamer would take as negative.
+    const bool square = container == media::Container::Avi && entry.fourcc == 0;
+    const AVRational shape = square ? AVRational{0, 1} : AVRational{10, 11};
+    EXPECT_EQ(av_cmp_q(video.sampleAspect, shape), 0)
+        << video.sampleAspect.num << ":" << video.sampleAspect.den;
 
     const double held = MeanDifference(DecodeFrame(movie, 12), expected(12));
     const double fade = MeanDifference(DecodeFrame(movie, 37), expected(37));
@@ -125,11 +158,21 @@ TEST_P(Render, EveryCompressorMakesAPlayableMovieOfTheScript)
     // The fade frame is neither photo.
     EXPECT_GT(MeanDifference(expected(37), expected(12)), 10);
     EXPECT_GT(MeanDifference(expected(37), expected(74)), 10);
+
+    // A second player: every frame at the constant rate, and the shape.
+    const GstView gst = PlayWithGstreamer(movie, dir.path(), 352, 240);
+    if (!gst.ran)
+        GTEST_SKIP() << "gst-launch-1.0 is not installed";
+    EXPECT_EQ(gst.status, 0) << gst.err;
+    EXPECT_EQ(gst.frames.size(), 75u);
+    EXPECT_EQ(gst.pixelAspect, square ? "1/1" : "10/11");
 }
 
-INSTANTIATE_TEST_SUITE_P(Category, Render,
-                         ::testing::Range<std::size_t>(0, media::VideoCompressorCategory().size()),
-                         EntryName);
+INSTANTIATE_TEST_SUITE_P(Category, Render, ::testing::ValuesIn(OfferedPairs()),
+                         [](const auto &info) {
+                             return std::string(ExtensionOf(info.param.first)) + "_"
+                                    + CompressorTestName(info.param.second);
+                         });
 
 namespace {
 
@@ -287,4 +330,49 @@ TEST_F(Script, AScriptThatDoesNotEvaluateYieldsNoSource)
     EXPECT_EQ(graph.graph->AddSourceFilter(win32::AnsiToWide(win32::FixedScriptPath()).c_str(),
                                            u"Source", source.Put()),
               HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+}
+
+// The six frame sizes of the NTSC and PAL choices show at 4:3 in the container
+// and in the stream's own headers (MPEG-4 in AVI, H.264 in MP4); other sizes
+// have square pixels.
+TEST(Shape, TelevisionFramesShowAtFourToThree)
+{
+    testsupport::TempDir dir;
+    struct Case
+    {
+        int width, height;
+        AVRational aspect;
+    };
+    const int h264 = IndexOf("libx264");
+    ASSERT_GE(h264, 0);
+    for (const Case &c :
+         {Case{720, 480, {8, 9}}, Case{720, 576, {16, 15}}, Case{352, 480, {20, 11}},
+          Case{352, 576, {24, 11}}, Case{352, 240, {10, 11}}, Case{352, 288, {12, 11}},
+          Case{640, 480, {1, 1}}}) {
+        for (auto [container, compressor] :
+             {std::pair{media::Container::Avi, 0}, std::pair{media::Container::Mp4, h264}}) {
+            const std::string movie
+                = dir.file(std::to_string(c.width) + "x" + std::to_string(c.height) + "."
+                           + ExtensionOf(container));
+            SCOPED_TRACE(movie);
+            RenderGraph g;
+            ASSERT_EQ(g.addSource(ClipSource(std::make_shared<PatternClip>(
+                                                 c.width, c.height, 2,
+                                                 [](std::int64_t) { return 0; }, SlidePixel))
+                                      .Get()),
+                      S_OK);
+            ASSERT_TRUE(g.addCompressor(compressor));
+            ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie), SubtypeOf(container)), S_OK);
+            ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
+            ASSERT_EQ(g.connectCompressorToMux(), S_OK);
+            ASSERT_EQ(g.run(), S_OK);
+            ASSERT_EQ(g.waitForEnd(), EC_COMPLETE) << g.errorReason();
+            ASSERT_EQ(g.stop(), S_OK);
+            const AVRational said = ProbeAvi(movie).video()->sampleAspect;
+            const AVRational coded = CodedSampleAspect(movie);
+            EXPECT_EQ(av_cmp_q(said, c.aspect), 0) << said.num << ":" << said.den;
+            EXPECT_EQ(av_cmp_q(coded, c.aspect), 0) << coded.num << ":" << coded.den;
+        }
+    }
+    EXPECT_EQ(media::LiveComObjects(), 0);
 }

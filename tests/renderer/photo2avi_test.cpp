@@ -69,14 +69,23 @@ TEST_F(Photo2Avi, EveryCompressorMakesTheMovie)
     ASSERT_FALSE(category.empty());
     for (std::size_t i = 0; i < category.size(); ++i) {
         SCOPED_TRACE(category[i].friendlyName);
-        auto run = RunPhoto2Avi(movie, static_cast<int>(i));
+        // Into AVI, or for the compressors that AVI does not carry, into MP4.
+        const media::Container container = mediatest::FirstContainerOf(category[i]);
+        MurelineOptions options{};
+        options.size = sizeof options;
+        options.container = static_cast<int>(container);
+        const std::string movie
+            = dir.file(std::string("out/photo_video.") + mediatest::ExtensionOf(container));
+        auto run = RunPhoto2Avi(movie, static_cast<int>(i), "", {}, &options);
         ASSERT_EQ(run.result, 0);
         EXPECT_TRUE(run.messages.empty());
         auto info = mediatest::ProbeAvi(movie);
         const auto *video = info.video();
         ASSERT_NE(video, nullptr);
         EXPECT_EQ(info.audio(), nullptr);
-        EXPECT_EQ(video->tag, media::FourccText(category[i].fourcc));
+        if (container == media::Container::Avi) {
+            EXPECT_EQ(video->tag, media::FourccText(category[i].fourcc));
+        }
         EXPECT_EQ(video->width, 352);
         EXPECT_EQ(video->height, 240);
         EXPECT_EQ(video->frameRate.num, 25);
@@ -270,4 +279,212 @@ TEST(CompressorLookup, PositionsOfTheCategory)
     }
     mureline::GetCompressor(0, nullptr);
     EXPECT_EQ(boxes.texts(), std::vector<std::string>{"GetCompressor received invalid pointer"});
+}
+
+namespace {
+
+// The slide show of the fixture (5 s) with sound tracks, in each container.
+class Sound : public Photo2Avi
+{
+protected:
+    void SetUp() override
+    {
+        Photo2Avi::SetUp();
+        mediatest::MakeTone(dir.file("song.mp3"), 8, 44100, 2);
+        mediatest::MakeTone(dir.file("short.flac"), 1.5, 22050, 1);
+        mediatest::MakeTone(dir.file("voice.opus"), 1, 48000, 2);
+    }
+
+    struct Made
+    {
+        rendertest::RenderRun run;
+        mediatest::AviInfo info;
+        mediatest::Sound sound;
+    };
+
+    Made render(std::vector<std::string> files, int end, media::Container container,
+                int compressor = 0)
+    {
+        std::vector<const char *> names;
+        for (std::string &file : files) {
+            file = dir.file(file);
+            names.push_back(file.c_str());
+        }
+        MurelineOptions options{};
+        options.size = sizeof options;
+        options.container = static_cast<int>(container);
+        options.soundFiles = names.data();
+        options.soundFileCount = static_cast<int>(names.size());
+        options.soundEnd = end;
+        const std::string path
+            = dir.file(std::string("out/photo_video.") + mediatest::ExtensionOf(container));
+        Made made{RunPhoto2Avi(path, compressor, "", {}, &options), {}, {}};
+        if (made.run.result == 0) {
+            made.info = mediatest::ProbeAvi(path);
+            made.sound = mediatest::DecodeSound(path);
+        }
+        return made;
+    }
+};
+
+} // namespace
+
+TEST_F(Sound, AnyTracksOneAfterAnotherEndWithThePicturesUnlessKept)
+{
+    const int h264 = mediatest::IndexOf("libx264");
+    const int vp9 = mediatest::IndexOf("libvpx-vp9");
+    ASSERT_GE(h264, 0);
+    ASSERT_GE(vp9, 0);
+    struct Case
+    {
+        std::vector<std::string> files;
+        int end;
+        media::Container container;
+        int compressor;
+        AVCodecID codec;
+        int rate, channels;
+        double seconds;
+        bool fadesOut; // else it plays on to its end
+    };
+    using C = media::Container;
+    // What AAC may add: a frame at the end; in Matroska, which keeps no note of
+    // the encoder's priming, also one at the start.
+    const double aac = 1024.0 / 44100;
+    for (const Case &c : {
+             // Longer than the pictures: cut where they end, fading out.
+             Case{{"song.mp3"},
+                  MURELINE_SOUND_CUT,
+                  C::Avi,
+                  0,
+                  AV_CODEC_ID_PCM_S16LE,
+                  44100,
+                  2,
+                  5,
+                  true},
+             Case{{"song.mp3"},
+                  MURELINE_SOUND_CUT,
+                  C::Mp4,
+                  h264,
+                  AV_CODEC_ID_AAC,
+                  44100,
+                  2,
+                  5,
+                  true},
+             Case{{"song.mp3"},
+                  MURELINE_SOUND_CUT,
+                  C::Matroska,
+                  h264,
+                  AV_CODEC_ID_AAC,
+                  44100,
+                  2,
+                  5,
+                  true},
+             // Kept whole: decoded, since AVI takes PCM.
+             Case{{"song.mp3"},
+                  MURELINE_SOUND_KEEP,
+                  C::Avi,
+                  0,
+                  AV_CODEC_ID_PCM_S16LE,
+                  44100,
+                  2,
+                  8,
+                  false},
+             // Two in a row, shorter than the pictures, at the first one's rate and
+             // layout: they simply end.
+             Case{{"short.flac", "voice.opus"},
+                  MURELINE_SOUND_CUT,
+                  C::Avi,
+                  0,
+                  AV_CODEC_ID_PCM_S16LE,
+                  22050,
+                  1,
+                  2.5,
+                  false},
+             // Again and again until the pictures end.
+             Case{{"short.flac", "voice.opus"},
+                  MURELINE_SOUND_LOOP,
+                  C::Avi,
+                  0,
+                  AV_CODEC_ID_PCM_S16LE,
+                  22050,
+                  1,
+                  5,
+                  true},
+             // WebM takes Opus at 48 kHz.
+             Case{{"voice.opus"},
+                  MURELINE_SOUND_CUT,
+                  C::WebM,
+                  vp9,
+                  AV_CODEC_ID_OPUS,
+                  48000,
+                  2,
+                  1,
+                  false},
+         }) {
+        SCOPED_TRACE(c.files.front() + " end " + std::to_string(c.end) + " in "
+                     + media::ContainerName(c.container));
+        const Made made = render(c.files, c.end, c.container, c.compressor);
+        ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
+        ASSERT_TRUE(made.info.video() && made.info.audio());
+        EXPECT_EQ(made.info.video()->frames, 125);
+        EXPECT_EQ(made.info.audio()->codec, c.codec);
+        EXPECT_EQ(made.sound.sampleRate, c.rate);
+        EXPECT_EQ(made.sound.channels.size(), std::size_t(c.channels));
+        if (c.codec == AV_CODEC_ID_PCM_S16LE) {
+            EXPECT_EQ(made.info.audio()->audioSamples, std::lround(c.seconds * c.rate));
+        }
+        const double extra = c.codec != AV_CODEC_ID_AAC   ? 0
+                             : c.container == C::Matroska ? 2 * aac
+                                                          : aac;
+        EXPECT_GE(made.sound.seconds(), c.seconds - 0.001);
+        EXPECT_LE(made.sound.seconds(), c.seconds + extra + 0.001);
+        // The sound plays throughout, also where the second track or the loop
+        // starts, until it fades out over the last 2 s.
+        const double loud = made.sound.level(0.2, 0.4);
+        EXPECT_GT(loud, 0.05);
+        for (double at = 0.5; at < c.seconds - (c.fadesOut ? 2.1 : 0.3); at += 0.5)
+            EXPECT_GT(made.sound.level(at, at + 0.1), loud / 2) << at;
+        const double last = made.sound.level(c.seconds - 0.05, c.seconds);
+        if (c.fadesOut)
+            EXPECT_LT(last, loud / 20);
+        else
+            EXPECT_GT(last, loud / 2);
+    }
+}
+
+TEST_F(Sound, APcmWavAloneKeptWholeGoesIntoAviAsItIs)
+{
+    mediatest::MakeTone(dir.file("deep.wav"), 6, 32000, 2, "pcm_s24le");
+    const Made made = render({"deep.wav"}, MURELINE_SOUND_KEEP, media::Container::Avi);
+    ASSERT_EQ(made.run.result, 0);
+    EXPECT_EQ(made.info.audio()->codec, AV_CODEC_ID_PCM_S24LE);
+    EXPECT_EQ(made.info.audio()->audioSamples, 6 * 32000);
+    // Cut, it is decoded like any other track.
+    EXPECT_EQ(render({"deep.wav"}, MURELINE_SOUND_CUT, media::Container::Avi).info.audio()->codec,
+              AV_CODEC_ID_PCM_S16LE);
+}
+
+TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefused)
+{
+    WriteFile(movie, "an earlier movie");
+    MurelineOptions options{};
+    options.size = sizeof options;
+    options.container = MURELINE_CONTAINER_WEBM;
+    auto run = RunPhoto2Avi(movie, 0, "", {}, &options);
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.messages, std::vector<std::string>{
+                                "Could not connect compressor to mux.\r\n\r\n"
+                                + media::ContainerRefusal(media::Container::WebM,
+                                                          media::VideoCompressorCategory()[0])});
+    EXPECT_EQ(ReadFile(movie), "an earlier movie");
+
+    WriteFile(dir.file("notes.txt"), "no sound here\n");
+    const Made made = render({"song.mp3", "notes.txt"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    EXPECT_EQ(made.run.result, -1);
+    ASSERT_EQ(made.run.messages.size(), 1u);
+    EXPECT_TRUE(made.run.messages[0].starts_with(
+        "Could not load Music Source filter for file\r\n\r\nCannot open \""
+        + dir.file("notes.txt")))
+        << made.run.messages[0];
+    EXPECT_EQ(ReadFile(movie), "an earlier movie");
 }

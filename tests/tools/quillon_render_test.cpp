@@ -35,7 +35,10 @@ TEST_F(QuillonRender, UsageErrorsExitWithTwoAndOneLine)
           {"--fps", "29", "x.jpg"},
           {"--fit", "zoom", "x.jpg"},
           {"x.jpg", "--interval"},
-          {"--compressor", "NoSuchCodecName", "x.jpg"}}) {
+          {"--compressor", "NoSuchCodecName", "x.jpg"},
+          {"--container", "mov", "x.jpg"},
+          {"--sound-end", "fade", "x.jpg"},
+          {"--container", "webm", "--compressor", "H.264", "x.jpg"}}) {
         Outcome run = render(args);
         EXPECT_EQ(run.status, 2) << args[0];
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -157,6 +160,34 @@ TEST_F(QuillonRender, EncodeEveryFrameCodesHeldFramesWithoutTouchingTheSettingsF
     EXPECT_EQ(every.video()->frames, 125);
     EXPECT_EQ(every.video()->packets, 125);
     EXPECT_FALSE(Exists(dir.file("quillon/compressors.ini")));
+}
+
+TEST_F(QuillonRender, AnMp4WithSeveralTracksLoopedPlaysInBrowsers)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
+    WriteJpeg(dir.file("b.jpg"), 64, 48, Gradient(2));
+    mediatest::MakeTone(dir.file("one.mp3"), 0.7, 44100, 2);
+    mediatest::MakeTone(dir.file("two.flac"), 0.4, 48000, 1);
+    // Without --compressor, MP4 takes H.264.
+    Outcome run
+        = render({"--interval", "1", "--resolution", "low", "--container", "mp4", "--sound",
+                  dir.file("one.mp3"), "--sound", dir.file("two.flac"), "--sound-end", "loop",
+                  "--output-folder", dir.file("out"), dir.file("a.jpg"), dir.file("b.jpg")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string movie = dir.file("out/photo_video.mp4");
+    EXPECT_EQ(run.out, movie + "\n");
+    const auto info = mediatest::ProbeAvi(movie);
+    ASSERT_TRUE(info.video() && info.audio());
+    EXPECT_EQ(info.video()->codec, AV_CODEC_ID_H264);
+    EXPECT_EQ(info.video()->frames, 75);
+    EXPECT_EQ(info.audio()->codec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(mediatest::DecodePlanes(movie, 0).format, AV_PIX_FMT_YUV420P);
+    const mediatest::Sound sound = mediatest::DecodeSound(movie);
+    EXPECT_NEAR(sound.seconds(), 3.0, 0.03);
+    EXPECT_GT(sound.level(2.0, 2.2), 0.02); // the loop's third round
+    // The index before the pictures: a browser plays while it downloads.
+    const std::string bytes = ReadFile(movie);
+    EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
 }
 
 TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)

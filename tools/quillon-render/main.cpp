@@ -52,8 +52,18 @@ constexpr const char *kUsage
       "                                  their orientation tag says\n"
       "  --compressor INDEX|TEXT         position in the video compressor category, or the first\n"
       "                                  entry whose name contains TEXT (default: the entry\n"
-      "                                  containing \"DivX? 5\", else 0)\n"
-      "  --sound FILE                    WAV sound track (default none)\n"
+      "                                  containing \"DivX? 5\" for AVI, \"H.264\" for MP4 and\n"
+      "                                  Matroska, \"VP9\" for WebM, else the first the\n"
+      "                                  container takes)\n"
+      "  --container avi|mp4|mkv|webm    the movie's file type, photo_video.avi etc. (default "
+      "avi)\n"
+      "  --sound FILE                    sound track: any sound file FFmpeg plays (MP3, AAC, "
+      "FLAC,\n"
+      "                                  Ogg, Opus, WAV...); again for more, played one after\n"
+      "                                  another (default none)\n"
+      "  --sound-end cut|keep|loop       cut the sound where the pictures end, fading out over\n"
+      "                                  the last 2 s (default); keep it whole, however long;\n"
+      "                                  or play it again until the pictures end, then cut\n"
       "  --output-folder DIR             (default \"$HOME/My Movie\"; created when missing)\n"
       "  --encode-every-frame            code every frame as a picture, also one that repeats\n"
       "                                  the one before (for players that cannot take empty\n"
@@ -70,6 +80,9 @@ struct UsageError
     std::string reason;
 };
 
+using Container = quillon::MovieOptions::Container;
+static_assert(static_cast<int>(Container::WebM) == static_cast<int>(media::Container::WebM));
+
 struct Options
 {
     int interval = 2;
@@ -77,7 +90,7 @@ struct Options
     int resolution = 0;
     quillon::MovieOptions movie;
     std::optional<std::string> compressor;
-    std::string sound;
+    std::vector<std::string> sounds;
     std::string outputFolder;
     std::string jobFolder;
     bool listCompressors = false;
@@ -166,7 +179,19 @@ Options parse(int argc, char **argv)
         } else if (arg == "--compressor") {
             options.compressor = value(i, arg);
         } else if (arg == "--sound") {
-            options.sound = absolute(value(i, arg));
+            options.sounds.push_back(absolute(value(i, arg)));
+        } else if (arg == "--container") {
+            const std::string text = value(i, arg);
+            const auto container = quillon::ContainerFromWord(text);
+            if (!container)
+                throw UsageError{"--container must be avi, mp4, mkv or webm, not '" + text + "'"};
+            options.movie.container = *container;
+        } else if (arg == "--sound-end") {
+            const std::string text = value(i, arg);
+            const auto end = quillon::SoundEndFromWord(text);
+            if (!end)
+                throw UsageError{"--sound-end must be cut, keep or loop, not '" + text + "'"};
+            options.movie.soundEnd = *end;
         } else if (arg == "--output-folder") {
             options.outputFolder = absolute(value(i, arg));
         } else if (arg == "--job-folder") {
@@ -187,9 +212,9 @@ Options parse(int argc, char **argv)
 }
 
 // The compressor position: a number as it stands, else the first name holding
-// the text; by default the "DivX? 5" entry or the first.
+// the text; by default the container's usual entry, else the first it takes.
 int chooseCompressor(const std::optional<std::string> &wanted,
-                     const std::vector<std::string> &names)
+                     const std::vector<std::string> &names, Container container)
 {
     if (wanted) {
         if (auto index = forms::TryStrToInt(*wanted)) {
@@ -205,8 +230,19 @@ int chooseCompressor(const std::optional<std::string> &wanted,
                 return static_cast<int>(i);
         throw UsageError{"no video compressor's name contains '" + *wanted + "'"};
     }
+    const auto &category = media::VideoCompressorCategory();
+    const auto kind = static_cast<media::Container>(container);
+    auto takes = [&](std::size_t i) {
+        return i < category.size() && media::ContainerCarries(kind, category[i]);
+    };
+    const char *usual = container == Container::Avi    ? "DivX? 5"
+                        : container == Container::WebM ? "VP9"
+                                                       : "H.264";
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (names[i].find("DivX? 5") != std::string::npos)
+        if (names[i].find(usual) != std::string::npos && takes(i))
+            return static_cast<int>(i);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (takes(i))
             return static_cast<int>(i);
     return names.empty() ? -1 : 0;
 }
@@ -317,8 +353,9 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
     if (open("--resolution") && show.Resolution)
         options.resolution = *show.Resolution;
     if (open("--sound") && show.SoundFile) {
-        options.sound = *show.SoundFile;
-        options.movie.moreSoundFiles = show.MoreSoundFiles;
+        options.sounds = {*show.SoundFile};
+        options.sounds.insert(options.sounds.end(), show.MoreSoundFiles.begin(),
+                              show.MoreSoundFiles.end());
     }
     if (open("--size") && show.Size) {
         options.movie.width = show.Size->width;
@@ -360,6 +397,8 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
 
 int main(int argc, char **argv)
 {
+    // The AV1 encoder's own report on the terminal, unless asked for.
+    setenv("SVT_LOG", "1", 0);
     Options options;
     try {
         options = parse(argc, argv);
@@ -380,7 +419,16 @@ int main(int argc, char **argv)
 
     quillon::JobSettings settings;
     try {
-        settings.compressorIndex = chooseCompressor(options.compressor, compressors);
+        settings.compressorIndex
+            = chooseCompressor(options.compressor, compressors, options.movie.container);
+        const auto &category = media::VideoCompressorCategory();
+        if (settings.compressorIndex >= 0
+            && static_cast<std::size_t>(settings.compressorIndex) < category.size())
+            if (std::string refusal
+                = media::ContainerRefusal(static_cast<media::Container>(options.movie.container),
+                                          category[settings.compressorIndex]);
+                !refusal.empty())
+                throw UsageError{refusal};
     } catch (const UsageError &e) {
         std::fprintf(stderr, "quillon-render: %s\n", e.reason.c_str());
         return 2;
@@ -399,10 +447,13 @@ int main(int argc, char **argv)
     }
     settings.standard = options.standard;
     settings.resolution = options.resolution;
-    settings.movie = options.movie;
     settings.intervalText = std::to_string(options.interval);
     settings.outputFolder = options.outputFolder;
-    settings.soundFile = options.sound;
+    settings.movie = options.movie;
+    if (!options.sounds.empty()) {
+        settings.soundFile = options.sounds.front();
+        settings.movie.moreSoundFiles.assign(options.sounds.begin() + 1, options.sounds.end());
+    }
 
     if (!options.jobFolder.empty())
         win32::SetTempFolder(options.jobFolder);

@@ -43,7 +43,16 @@ public:
         *mux = nullptr;
         if (sink)
             *sink = nullptr;
-        if (!(*type == MEDIASUBTYPE_Avi) || !*fileName)
+        Container container = Container::Avi;
+        if (*type == MEDIASUBTYPE_Mp4)
+            container = Container::Mp4;
+        else if (*type == MEDIASUBTYPE_Matroska)
+            container = Container::Matroska;
+        else if (*type == MEDIASUBTYPE_WebM)
+            container = Container::WebM;
+        else if (!(*type == MEDIASUBTYPE_Avi))
+            return E_INVALIDARG;
+        if (!*fileName)
             return E_INVALIDARG;
         if (!graph_) {
             HRESULT hr = CreateObject(CLSID_FilterGraph, IID_IGraphBuilder, graph_.PutVoid());
@@ -51,7 +60,7 @@ public:
                 return hr;
         }
         Graph *graph = AsOurGraph(graph_.Get());
-        ComPtr<BaseFilter> muxFilter = MakeAviMux();
+        ComPtr<BaseFilter> muxFilter = MakeMux(container);
         ComPtr<BaseFilter> writer = MakeFileWriter(fileName);
         HRESULT hr = graph->addFilter(*muxFilter, muxFilter->defaultName());
         if (FAILED(hr))
@@ -185,6 +194,8 @@ HRESULT CreateObject(REFCLSID clsid, REFIID riid, void **object)
         created = MakeCom<CaptureGraphBuilder>();
     else if (clsid == CLSID_SystemDeviceEnum)
         created = MakeCom<SystemDeviceEnum>();
+    else if (clsid == CLSID_SoundTrack)
+        created = MakeSoundTrack();
     else
         return REGDB_E_CLASSNOTREG;
     return created->QueryInterface(riid, object);

@@ -23,27 +23,44 @@ constexpr std::uint32_t Fourcc(const char (&text)[5])
            | std::uint32_t(std::uint8_t(text[3])) << 24;
 }
 
-// The category in its fixed order. The MPEG-4 entry's name carries "DivX? 5",
-// the text by which the program recognises the compressor it prefers.
+// The category in its fixed order; entries are only ever appended, so that a
+// position keeps naming the same compressor. The MPEG-4 entry's name carries
+// "DivX? 5", the text by which the program recognises the compressor it
+// prefers. MP4 and WebM take what browsers and players expect there; Matroska
+// what it names as its own, not what it keeps as an AVI stream, whose pictures
+// lose their times in GStreamer (a held picture would end early there).
+constexpr unsigned kMpeg4Family = kInAvi | kInMp4 | kInMatroska;
+constexpr unsigned kModern = kInMp4 | kInMatroska;
 const Recipe kRecipes[] = {
     {"DivX? 5 compatible MPEG-4 Codec", "mpeg4", Fourcc("DX50"), AV_PIX_FMT_YUV420P,
-     QualityScale::Quantiser, KeyFrames::GopSize, KeyFrameForcing::PictureType, 95, 250},
+     QualityScale::Quantiser, KeyFrames::GopSize, KeyFrameForcing::PictureType, 95, 250,
+     kMpeg4Family},
     {"Xvid MPEG-4 Codec", "libxvid", Fourcc("XVID"), AV_PIX_FMT_YUV420P, QualityScale::Quantiser,
-     KeyFrames::GopSize, KeyFrameForcing::PictureType, 95, 250},
+     KeyFrames::GopSize, KeyFrameForcing::PictureType, 95, 250, kMpeg4Family},
     {"H.264 Codec (x264)", "libx264", Fourcc("H264"), AV_PIX_FMT_YUV420P, QualityScale::RateFactor,
-     KeyFrames::GopSize, KeyFrameForcing::PictureType, 61, 250},
+     KeyFrames::GopSize, KeyFrameForcing::PictureType, 61, 250, kMpeg4Family},
     {"Motion JPEG Codec", "mjpeg", Fourcc("MJPG"), AV_PIX_FMT_YUVJ420P, QualityScale::Quantiser,
-     KeyFrames::None, KeyFrameForcing::PictureType, 95, 1},
+     KeyFrames::None, KeyFrameForcing::PictureType, 95, 1, kInAvi | kInMatroska},
     {"Huffyuv Lossless Codec", "huffyuv", Fourcc("HFYU"), AV_PIX_FMT_YUV422P, QualityScale::None,
-     KeyFrames::None, KeyFrameForcing::PictureType, 100, 1},
+     KeyFrames::None, KeyFrameForcing::PictureType, 100, 1, kInAvi},
     {"FFV1 Lossless Codec", "ffv1", Fourcc("FFV1"), AV_PIX_FMT_YUV420P, QualityScale::None,
-     KeyFrames::GopSize, KeyFrameForcing::FreshEncoder, 100, 250},
+     KeyFrames::GopSize, KeyFrameForcing::FreshEncoder, 100, 250, kInAvi},
     {"Microsoft Video 1 compatible Codec", "msvideo1", Fourcc("MSVC"), AV_PIX_FMT_RGB555LE,
-     QualityScale::None, KeyFrames::KeyIntMin, KeyFrameForcing::FreshEncoder, 100, 250},
+     QualityScale::None, KeyFrames::KeyIntMin, KeyFrameForcing::FreshEncoder, 100, 250, kInAvi},
     {"Cinepak compatible Codec", "cinepak", Fourcc("cvid"), AV_PIX_FMT_RGB24, QualityScale::None,
-     KeyFrames::KeyIntMin, KeyFrameForcing::FreshEncoder, 100, 250},
+     KeyFrames::KeyIntMin, KeyFrameForcing::FreshEncoder, 100, 250, kInAvi},
     {"Uncompressed RGB (Full Frames)", "rawvideo", 0, AV_PIX_FMT_BGR24, QualityScale::None,
-     KeyFrames::None, KeyFrameForcing::PictureType, 100, 1},
+     KeyFrames::None, KeyFrameForcing::PictureType, 100, 1, kInAvi},
+    // Rate factor 23, 31 and 35: about the quality of the H.264 entry's 20.
+    {"H.265 Codec (x265)", "libx265", Fourcc("HEVC"), AV_PIX_FMT_YUV420P, QualityScale::RateFactor,
+     KeyFrames::GopSize, KeyFrameForcing::PictureType, 55, 250, kModern},
+    {"VP9 Codec (libvpx)", "libvpx-vp9", Fourcc("VP90"), AV_PIX_FMT_YUV420P,
+     QualityScale::RateFactor63, KeyFrames::GopSize, KeyFrameForcing::PictureType, 51, 250,
+     kModern | kInWebM},
+    // This SVT-AV1 takes no key frame wish with a picture.
+    {"AV1 Codec (SVT-AV1)", "libsvtav1", Fourcc("AV01"), AV_PIX_FMT_YUV420P,
+     QualityScale::RateFactor63, KeyFrames::GopSize, KeyFrameForcing::FreshEncoder, 44, 250,
+     kModern | kInWebM},
 };
 
 bool EncoderTakes(const AVCodec *codec, AVPixelFormat format)
@@ -87,6 +104,12 @@ int RateFactorFor(int quality)
 {
     quality = std::clamp(quality, 0, 100);
     return ((100 - quality) * 51 + 50) / 100;
+}
+
+int RateFactor63For(int quality)
+{
+    quality = std::clamp(quality, 0, 100);
+    return ((100 - quality) * 63 + 50) / 100;
 }
 
 } // namespace detail
@@ -167,6 +190,43 @@ bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSetti
            && win32::WritePrivateProfileStringA(entry.key, "KeyFrameInterval", interval, path)
            && win32::WritePrivateProfileStringA(entry.key, "EncodeEveryFrame",
                                                 settings.encodeEveryFrame ? "1" : "0", path);
+}
+
+const char *ContainerName(Container container)
+{
+    switch (container) {
+    case Container::Avi:
+        return "AVI";
+    case Container::Mp4:
+        return "MP4";
+    case Container::Matroska:
+        return "Matroska";
+    case Container::WebM:
+        return "WebM";
+    }
+    return "AVI";
+}
+
+bool ContainerCarries(Container container, const CompressorEntry &entry)
+{
+    const detail::Recipe *recipe = detail::RecipeFor(entry);
+    return recipe && (recipe->containers & (1u << static_cast<int>(container))) != 0;
+}
+
+std::string ContainerRefusal(Container container, const CompressorEntry &entry)
+{
+    if (ContainerCarries(container, entry))
+        return {};
+    std::vector<std::string> taken;
+    for (const CompressorEntry &e : VideoCompressorCategory())
+        if (ContainerCarries(container, e))
+            taken.push_back(e.friendlyName);
+    std::string list;
+    for (std::size_t i = 0; i < taken.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == taken.size() ? " and " : ", ") + taken[i];
+    return std::string(ContainerName(container)) + " movies cannot carry the video compressor \""
+           + entry.friendlyName + "\"; they take "
+           + (list.empty() ? std::string("none of this machine's") : list) + ".";
 }
 
 std::string FourccText(std::uint32_t fourcc)

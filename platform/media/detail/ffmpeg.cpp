@@ -1,9 +1,14 @@
 #include "platform/media/detail/ffmpeg.h"
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include <algorithm>
 #include <cerrno>
 #include <new>
 #include <sched.h>
+#include <string_view>
 #include <thread>
 
 namespace media::detail {
@@ -15,6 +20,40 @@ int UsableCores()
     if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
         return CPU_COUNT(&set);
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void FreeCodecContext(AVCodecContext *c)
+{
+    // The SVT-AV1 library waits for ever when an encoder is closed before it
+    // was told that the stream ended, and it cannot be told so before it has
+    // had a picture: an unused one gets a black picture, then the end, and
+    // what it still holds is drained.
+    if (c && c->codec && av_codec_is_encoder(c->codec)
+        && std::string_view(c->codec->name) == "libsvtav1") {
+        if (c->frame_number == 0) {
+            AVFrame *black = av_frame_alloc();
+            if (black) {
+                black->format = c->pix_fmt;
+                black->width = c->width;
+                black->height = c->height;
+                if (av_frame_get_buffer(black, 0) >= 0) {
+                    const std::ptrdiff_t lines[4] = {black->linesize[0], black->linesize[1],
+                                                     black->linesize[2], black->linesize[3]};
+                    av_image_fill_black(black->data, lines, c->pix_fmt, AVCOL_RANGE_MPEG, c->width,
+                                        c->height);
+                    avcodec_send_frame(c, black);
+                }
+                av_frame_free(&black);
+            }
+        }
+        avcodec_send_frame(c, nullptr);
+        if (AVPacket *packet = av_packet_alloc()) {
+            while (avcodec_receive_packet(c, packet) >= 0)
+                av_packet_unref(packet);
+            av_packet_free(&packet);
+        }
+    }
+    avcodec_free_context(&c);
 }
 
 FramePtr NewFrame()

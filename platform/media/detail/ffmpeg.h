@@ -25,9 +25,12 @@ struct PacketDeleter
 {
     void operator()(AVPacket *p) const { av_packet_free(&p); }
 };
+// Frees a codec context; an encoder that must be drained first is.
+void FreeCodecContext(AVCodecContext *c);
+
 struct CodecContextDeleter
 {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext *c) const { FreeCodecContext(c); }
 };
 struct CodecParametersDeleter
 {

@@ -89,7 +89,7 @@ HRESULT FileWriter::Open(std::string *reason)
     failure_.clear();
     failureCode_ = S_OK;
     // A link at the name is refused, never written through.
-    fd_ = ::open(pathUtf8().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd_ = ::open(pathUtf8().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         fail(errno, "Cannot create file");
         *reason = failure_;
@@ -116,15 +116,36 @@ int FileWriter::Write(const std::uint8_t *data, int size)
     return done;
 }
 
-std::int64_t FileWriter::Seek(std::int64_t offset, int whence)
+std::int64_t FileWriter::Size()
 {
     std::lock_guard lock(mutex_);
-    if (whence & AVSEEK_SIZE) {
-        struct stat st;
-        if (::fstat(fd_, &st) != 0)
-            return AVERROR(errno);
-        return st.st_size;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        return AVERROR(errno);
+    return st.st_size;
+}
+
+int FileWriter::ReadAt(std::int64_t offset, std::uint8_t *data, int size)
+{
+    std::lock_guard lock(mutex_);
+    for (;;) {
+        const ssize_t n = ::pread(fd_, data, static_cast<std::size_t>(size), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            fail(error, "Cannot read file");
+            return AVERROR(error);
+        }
+        return n == 0 ? AVERROR_EOF : static_cast<int>(n);
     }
+}
+
+std::int64_t FileWriter::Seek(std::int64_t offset, int whence)
+{
+    if (whence & AVSEEK_SIZE)
+        return Size();
+    std::lock_guard lock(mutex_);
     const off_t at = ::lseek(fd_, offset, whence & ~AVSEEK_FORCE);
     if (at < 0) {
         const int error = errno;

@@ -30,6 +30,10 @@ public:
     HRESULT Open(std::string *reason);
     int Write(const std::uint8_t *data, int size);
     std::int64_t Seek(std::int64_t offset, int whence);
+    // Reads back what was written, at `offset`, leaving the writing position
+    // as it is (the MP4 multiplexer moves its index to the front this way).
+    int ReadAt(std::int64_t offset, std::uint8_t *data, int size);
+    std::int64_t Size();
     bool Close();
     // Removes a file that Open created and nothing good was written to.
     void Discard();

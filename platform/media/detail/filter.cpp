@@ -152,8 +152,8 @@ bool InputPin::Receive(Sample &&sample)
 {
     BaseFilter &owner = filter();
     std::unique_lock lock(owner.streamMutex_);
-    const bool counted
-        = !sample.endOfStream && (sample.packet || sample.picture.get() != lastPicture_);
+    const bool counted = !sample.endOfStream
+                         && (sample.packet || sample.sound || sample.picture.get() != lastPicture_);
     owner.streamCv_.wait(lock, [&] {
         return !owner.streaming_
                || (queue_.size() < maxSamples_ && (!counted || pictures_ < maxPictures_));

@@ -43,14 +43,29 @@ struct MediaType
     int height = 0;
     AVRational frameRate{0, 1};
     std::int64_t frameCount = 0;
-    // Audio: the stream's parameters as the source found them.
+    // Video: how wide a pixel shows for its height.
+    AVRational sampleAspect{1, 1};
+    // Compressed video: the stream's headers stand apart from the pictures (as
+    // MP4 and Matroska keep them) rather than in them (as AVI needs them).
+    bool globalHeader = false;
+    // Coded audio: the stream's parameters as the source found them.
     std::shared_ptr<const AVCodecParameters> audio;
+    // Decoded audio: the sample format; 0 for the rate or the channels leaves
+    // them open (a wish).
+    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
+    int sampleRate = 0;
+    int channels = 0;
 
     bool isUncompressedVideo() const
     {
         return major == Major::Video && pixelFormat != AV_PIX_FMT_NONE;
     }
     bool isCompressedVideo() const { return major == Major::Video && codec != AV_CODEC_ID_NONE; }
+    bool isDecodedAudio() const
+    {
+        return major == Major::Audio && sampleFormat != AV_SAMPLE_FMT_NONE;
+    }
+    bool isCodedAudio() const { return major == Major::Audio && codec != AV_CODEC_ID_NONE; }
 };
 
 // An uncompressed picture, immutable once made and shared by reference. The
@@ -84,7 +99,8 @@ struct Sample
 {
     bool endOfStream = false;
     PPicture picture; // uncompressed video
-    PacketPtr packet; // compressed video and audio; timestamps in `timeBase`
+    PacketPtr packet; // compressed video and coded audio; timestamps in `timeBase`
+    FramePtr sound;   // decoded audio
     AVRational timeBase{1, 1};
     std::int64_t index = 0;   // video: the frame number
     REFERENCE_TIME start = 0; // 100-nanosecond units from the start of the stream
@@ -113,6 +129,9 @@ public:
     virtual IReferenceClock *Clock() const = 0;
     virtual REFERENCE_TIME ClockStart() const = 0;
     virtual bool Aborted() const = 0;
+    // The length of the pictures of the run: the longest source of video; 0
+    // when there is none.
+    virtual REFERENCE_TIME PicturesLength() const = 0;
 
 protected:
     ~RunContext() = default;

@@ -20,8 +20,15 @@ ComPtr<BaseFilter> MakeClipSource(avs::PClip clip);
 // Converts pictures between formats; pin 0 is its input, pin 1 its output.
 ComPtr<BaseFilter> MakeColourConverter();
 
-// The AVI multiplexer: pin 0 is its output, then its inputs.
-ComPtr<BaseFilter> MakeAviMux();
+// The multiplexer of a kind of movie file: pin 0 is its output, then its inputs.
+ComPtr<BaseFilter> MakeMux(Container container);
+
+// The sound track (ISoundTrack): one output pin of decoded sound.
+ComPtr<BaseFilter> MakeSoundTrack();
+
+// Codes decoded sound in `codec`; pin 0 is its input, pin 1 its output. Null
+// when this FFmpeg has no encoder for it.
+ComPtr<BaseFilter> MakeAudioEncoder(AVCodecID codec);
 
 // Writes what the multiplexer makes to `path` (UTF-16); implements
 // IFileSinkFilter. Pin 0 is its input.

@@ -245,22 +245,30 @@ HRESULT Graph::connectLocked(OutputPin &output, InputPin &input)
     if (SUCCEEDED(connectDirectLocked(output, input)))
         return S_OK;
 
-    // Pictures in a format the input does not take go through a colour converter.
+    // Pictures in a format the input does not take go through a colour
+    // converter; decoded sound into an input that wants it coded, through an
+    // audio encoder.
     const auto offered = output.filter().outputTypes(output);
     const auto wished = input.filter().inputPreferences(input);
+    auto offers = [&](auto kind) { return std::any_of(offered.begin(), offered.end(), kind); };
     auto uncompressed = [](const MediaType &t) { return t.isUncompressedVideo(); };
-    if (std::any_of(offered.begin(), offered.end(), uncompressed)
-        && std::any_of(wished.begin(), wished.end(), uncompressed)) {
-        ComPtr<BaseFilter> converter = MakeColourConverter();
-        if (SUCCEEDED(addFilterLocked(*converter, converter->defaultName()))) {
-            const auto pins = converter->pins();
-            auto *convIn = static_cast<InputPin *>(pins[0]);
-            auto *convOut = static_cast<OutputPin *>(pins[1]);
-            if (SUCCEEDED(connectDirectLocked(output, *convIn))
-                && SUCCEEDED(connectDirectLocked(*convOut, input)))
-                return S_OK;
-            removeFilterLocked(*converter);
-        }
+    ComPtr<BaseFilter> between;
+    if (offers(uncompressed) && std::any_of(wished.begin(), wished.end(), uncompressed)) {
+        between = MakeColourConverter();
+    } else if (offers([](const MediaType &t) { return t.isDecodedAudio(); })) {
+        const auto coded = std::find_if(wished.begin(), wished.end(),
+                                        [](const MediaType &t) { return t.isCodedAudio(); });
+        if (coded != wished.end())
+            between = MakeAudioEncoder(coded->codec);
+    }
+    if (between && SUCCEEDED(addFilterLocked(*between, between->defaultName()))) {
+        const auto pins = between->pins();
+        auto *betweenIn = static_cast<InputPin *>(pins[0]);
+        auto *betweenOut = static_cast<OutputPin *>(pins[1]);
+        if (SUCCEEDED(connectDirectLocked(output, *betweenIn))
+            && SUCCEEDED(connectDirectLocked(*betweenOut, input)))
+            return S_OK;
+        removeFilterLocked(*between);
     }
     return VFW_E_CANNOT_CONNECT;
 }
@@ -377,6 +385,12 @@ HRESULT Graph::Run()
         return S_OK;
 
     running_ = streamingOrder();
+    picturesLength_ = 0;
+    for (BaseFilter *f : running_)
+        for (Pin *pin : f->pins())
+            if (pin->direction() == PINDIR_OUTPUT && pin->isConnected()
+                && pin->type().major == Major::Video)
+                picturesLength_ = std::max(picturesLength_, f->duration());
     runClock_ = clock_;
     clockStart_ = 0;
     if (runClock_)

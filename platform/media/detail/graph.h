@@ -70,6 +70,7 @@ private:
     IReferenceClock *Clock() const override { return runClock_.Get(); }
     REFERENCE_TIME ClockStart() const override { return clockStart_; }
     bool Aborted() const override { return aborted_.load(); }
+    REFERENCE_TIME PicturesLength() const override { return picturesLength_; }
 
     // Everything below with apiMutex_ held.
     HRESULT addFilterLocked(BaseFilter &filter, std::u16string name);
@@ -98,6 +99,7 @@ private:
     std::vector<BaseFilter *> running_;
     ComPtr<IReferenceClock> runClock_;
     REFERENCE_TIME clockStart_ = 0;
+    REFERENCE_TIME picturesLength_ = 0;
     std::atomic<bool> aborted_{false};
     std::atomic<bool> isRunning_{false};
     std::atomic<REFERENCE_TIME> position_{0};

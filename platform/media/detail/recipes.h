@@ -10,10 +10,17 @@ namespace media::detail {
 
 // What "Quality" (0..100) becomes for the encoder.
 enum class QualityScale {
-    None,       // lossless, or no quality setting
-    Quantiser,  // fixed quantiser 31 (0) .. 1 (100)
-    RateFactor, // x264 constant rate factor 51 (0) .. 0 (100)
+    None,         // lossless, or no quality setting
+    Quantiser,    // fixed quantiser 31 (0) .. 1 (100)
+    RateFactor,   // x264 and x265 constant rate factor 51 (0) .. 0 (100)
+    RateFactor63, // libvpx and SVT-AV1 constant quality 63 (0) .. 0 (100)
 };
+
+// The containers an entry's stream goes into, as bits.
+inline constexpr unsigned kInAvi = 1u << static_cast<int>(Container::Avi);
+inline constexpr unsigned kInMp4 = 1u << static_cast<int>(Container::Mp4);
+inline constexpr unsigned kInMatroska = 1u << static_cast<int>(Container::Matroska);
+inline constexpr unsigned kInWebM = 1u << static_cast<int>(Container::WebM);
 
 // How key frames are asked for.
 enum class KeyFrames {
@@ -43,6 +50,7 @@ struct Recipe
     KeyFrameForcing forcing;
     int defaultQuality;
     int defaultKeyFrameInterval;
+    unsigned containers;
 };
 
 // The recipe of a category entry; null for an unknown one.
@@ -50,12 +58,23 @@ const Recipe *RecipeFor(const CompressorEntry &entry);
 
 // The entry's encoder, opened with the settings for pictures of that size and
 // rate, as the compressor opens it; null with the reason when it cannot be.
+// `sampleAspect` goes into the stream where the codec has room for it;
+// `globalHeader` keeps the stream's headers out of the pictures, as MP4 and
+// Matroska want them.
+struct EncoderShape
+{
+    int width = 0;
+    int height = 0;
+    AVRational frameRate{0, 1};
+    AVRational sampleAspect{1, 1};
+    bool globalHeader = false;
+};
 CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettings &settings,
-                            int width, int height, AVRational frameRate, int threads,
-                            std::string *reason);
+                            const EncoderShape &shape, int threads, std::string *reason);
 
 // The quantiser or rate factor for a quality (0..100).
 int QuantiserFor(int quality);
 int RateFactorFor(int quality);
+int RateFactor63For(int quality);
 
 } // namespace media::detail

@@ -1,6 +1,7 @@
 // The two sources: a slide-show script evaluated by the script engine, and an
 // audio file read by libavformat.
 #include "platform/media/detail/filters.h"
+#include "platform/media/detail/held_file.h"
 
 #include "platform/avs/avs.h"
 #include "platform/win32/files.h"
@@ -9,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +24,23 @@
 namespace media::detail {
 
 namespace {
+
+// The six frame sizes of the NTSC and PAL choices are television frames, which
+// show at 4:3 whatever their pixel counts; every other size has square pixels.
+AVRational SampleAspectOf(int width, int height)
+{
+    static constexpr struct
+    {
+        int width, height;
+    } kTelevision[] = {{720, 480}, {352, 480}, {352, 240}, {720, 576}, {352, 576}, {352, 288}};
+    for (const auto &tv : kTelevision)
+        if (tv.width == width && tv.height == height) {
+            AVRational sar{1, 1};
+            av_reduce(&sar.num, &sar.den, 4LL * height, 3LL * width, INT_MAX);
+            return sar;
+        }
+    return {1, 1};
+}
 
 bool EndsWithNoCase(const std::string &text, const std::string &suffix)
 {
@@ -56,6 +75,7 @@ public:
         t.height = info_.height;
         t.frameRate = rate();
         t.frameCount = info_.frameCount;
+        t.sampleAspect = SampleAspectOf(info_.width, info_.height);
         return {t};
     }
 
@@ -339,26 +359,6 @@ private:
     bool stopped_ = false;
 };
 
-// A sound file opened once, when it was checked to be a plain file, and read
-// again through that descriptor: whatever takes its name afterwards (a FIFO,
-// another file) is never opened in its place.
-class HeldFile
-{
-public:
-    explicit HeldFile(int fd)
-        : fd_(fd)
-    {}
-    ~HeldFile() { ::close(fd_); }
-    HeldFile(const HeldFile &) = delete;
-    HeldFile &operator=(const HeldFile &) = delete;
-
-    // A name that opens the same file afresh, from its start.
-    std::string openName() const { return "/proc/self/fd/" + std::to_string(fd_); }
-
-private:
-    int fd_;
-};
-
 class AudioSource final : public BaseFilter
 {
 public:
@@ -531,17 +531,27 @@ ComPtr<BaseFilter> MakeClipSource(avs::PClip clip)
     return MakeCom<ScriptSource>(std::move(clip));
 }
 
-HRESULT OpenSourceFilter(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
+std::shared_ptr<const HeldFile> HoldInputFile(const std::string &path, HRESULT *hr,
+                                              std::string *reason)
 {
-    // Only a plain file: a FIFO or a device would block the graph for good.
     std::string why;
     const int fd = win32::OpenInputFile(path, &why);
     if (fd < 0) {
         const int error = errno;
         *reason = "Cannot open \"" + path + "\": " + why;
-        return error == ENOENT ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : ErrnoToHresult(error);
+        *hr = error == ENOENT ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : ErrnoToHresult(error);
+        return nullptr;
     }
-    auto file = std::make_shared<const HeldFile>(fd);
+    *hr = S_OK;
+    return std::make_shared<const HeldFile>(fd);
+}
+
+HRESULT OpenSourceFilter(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
+{
+    HRESULT hr = S_OK;
+    auto file = HoldInputFile(path, &hr, reason);
+    if (!file)
+        return hr;
     if (EndsWithNoCase(path, ".avs"))
         return OpenScriptSource(path, filter, reason);
     return OpenAudioSource(path, std::move(file), filter, reason);

@@ -1,0 +1,476 @@
+// The multiplexers, on libavformat's muxers: AVI (which moves on to OpenDML
+// RIFF chunks when the file outgrows the first gigabyte), MP4, Matroska and
+// WebM. Each always has one free input pin. It takes the next packet from
+// whichever input is earliest in time, so that streams interleave in the file
+// and no input runs far ahead.
+//
+// A repeat (an empty packet: the picture before it shown again) stays an empty
+// chunk in AVI, which has no timestamps. MP4 and Matroska have them: a repeat
+// is simply left out, and the picture before it lasts until the next one. The
+// compressor codes the last frame of every held stretch and of the movie, so a
+// player that counts frames at a constant rate counts every frame, and the last
+// one lasts one frame.
+#include "platform/media/detail/file_writer.h"
+#include "platform/media/detail/filters.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+namespace media::detail {
+
+namespace {
+
+constexpr int kIoBufferSize = 1 << 20;
+
+struct Format
+{
+    const char16_t *filterName;
+    const char16_t *outputName;
+    const char *muxer; // libavformat's name
+    AVCodecID audio;   // the sound's codec; PCM stands for any PCM
+    bool timestamps;   // repeats can be left out
+};
+
+const Format &FormatOf(Container container)
+{
+    static const Format kAvi{u"AVI Mux", u"AVI Out", "avi", AV_CODEC_ID_PCM_S16LE, false};
+    static const Format kMp4{u"MP4 Mux", u"MP4 Out", "mp4", AV_CODEC_ID_AAC, true};
+    static const Format kMatroska{u"Matroska Mux", u"Matroska Out", "matroska", AV_CODEC_ID_AAC,
+                                  true};
+    static const Format kWebM{u"WebM Mux", u"WebM Out", "webm", AV_CODEC_ID_OPUS, true};
+    switch (container) {
+    case Container::Mp4:
+        return kMp4;
+    case Container::Matroska:
+        return kMatroska;
+    case Container::WebM:
+        return kWebM;
+    case Container::Avi:
+        break;
+    }
+    return kAvi;
+}
+
+bool IsPcm(AVCodecID codec)
+{
+    const AVCodecDescriptor *d = avcodec_descriptor_get(codec);
+    return d && std::string_view(d->name).starts_with("pcm_");
+}
+
+class FileMux final : public BaseFilter
+{
+public:
+    explicit FileMux(Container container)
+        : BaseFilter(FormatOf(container).filterName)
+        , container_(container)
+        , format_(FormatOf(container))
+    {
+        output_ = addOutputPin(format_.outputName);
+        addInput();
+    }
+
+    std::vector<MediaType> outputTypes(const OutputPin &) const override
+    {
+        MediaType t;
+        t.major = Major::Stream;
+        return {t};
+    }
+
+    bool acceptsInput(const InputPin &, const MediaType &type) const override
+    {
+        const AVOutputFormat *muxer = av_guess_format(format_.muxer, nullptr, nullptr);
+        if (!muxer)
+            return false;
+        if (type.isCompressedVideo()) {
+            if (type.width <= 0 || type.height <= 0 || type.frameRate.num <= 0)
+                return false;
+            if (container_ == Container::Avi)
+                return !type.globalHeader
+                       && (type.fourcc != 0 || avformat_query_codec(muxer, type.codec, 0) == 1);
+            return type.globalHeader && avformat_query_codec(muxer, type.codec, 0) == 1;
+        }
+        if (type.isCodedAudio())
+            return format_.audio == AV_CODEC_ID_PCM_S16LE
+                       ? IsPcm(type.codec) && avformat_query_codec(muxer, type.codec, 0) == 1
+                       : type.codec == format_.audio;
+        return false;
+    }
+
+    // Sound that is not in the container's codec yet is to be coded in it.
+    std::vector<MediaType> inputPreferences(const InputPin &) const override
+    {
+        MediaType sound;
+        sound.major = Major::Audio;
+        sound.codec = format_.audio;
+        return {sound};
+    }
+
+    void connectionChanged(Pin &pin) override
+    {
+        if (pin.direction() != PINDIR_INPUT)
+            return;
+        const auto all = pins();
+        const bool freePin = std::any_of(all.begin(), all.end(), [](Pin *p) {
+            return p->direction() == PINDIR_INPUT && !p->isConnected();
+        });
+        if (!freePin)
+            addInput();
+    }
+
+    HRESULT prepare(std::string *reason) override
+    {
+        writer_ = output_->isConnected() ? dynamic_cast<FileWriter *>(&output_->peer()->filter())
+                                         : nullptr;
+        inputs_.clear();
+        for (Pin *pin : pins())
+            if (pin->direction() == PINDIR_INPUT && pin->isConnected())
+                inputs_.push_back({static_cast<InputPin *>(pin)});
+        if (!writer_ || inputs_.empty()) {
+            *reason = "The multiplexer is not connected";
+            return VFW_E_NOT_CONNECTED;
+        }
+        if (HRESULT hr = writer_->Open(reason); FAILED(hr))
+            return hr;
+        const HRESULT hr = startFile(reason);
+        if (FAILED(hr)) {
+            closeFile();
+            writer_->Discard();
+        }
+        return hr;
+    }
+
+    void Start() override
+    {
+        if (headerWritten_)
+            startThread([this] { stream(); });
+    }
+
+    void Finish() override
+    {
+        // A run that did not get to the end (stopped, or aborted) still leaves a
+        // file that players can open, with what was written.
+        if (headerWritten_ && !trailerWritten_) {
+            av_write_trailer(file_);
+            trailerWritten_ = true;
+        }
+        closeFile();
+        if (writer_)
+            writer_->Close();
+        writer_ = nullptr;
+    }
+
+private:
+    struct Input
+    {
+        InputPin *pin;
+        AVStream *stream = nullptr;
+        bool video = false;
+        bool ended = false;
+        std::int64_t shift = -1; // added to every timestamp; -1 until the first packet
+    };
+
+    void addInput()
+    {
+        int inputs = 0;
+        for (Pin *p : pins())
+            inputs += p->direction() == PINDIR_INPUT;
+        char name[24];
+        std::snprintf(name, sizeof name, "Input %02d", inputs + 1);
+        // Packets are small except for uncompressed pictures; a few are enough
+        // to keep the writer busy.
+        addInputPin(std::u16string(name, name + std::char_traits<char>::length(name)), 16, 16);
+    }
+
+    static int WritePacket(void *opaque, std::uint8_t *data, int size)
+    {
+        return static_cast<FileWriter *>(opaque)->Write(data, size);
+    }
+    static std::int64_t SeekFile(void *opaque, std::int64_t offset, int whence)
+    {
+        return static_cast<FileWriter *>(opaque)->Seek(offset, whence);
+    }
+
+    // The MP4 muxer reads the file back to move its index to the front; it may
+    // open nothing else.
+    static int OpenForReading(AVFormatContext *s, AVIOContext **pb, const char *, int flags,
+                              AVDictionary **)
+    {
+        *pb = nullptr;
+        if (flags & AVIO_FLAG_WRITE)
+            return AVERROR(EPERM);
+        auto *self = static_cast<FileMux *>(s->opaque);
+        auto *buffer = static_cast<std::uint8_t *>(av_malloc(kIoBufferSize));
+        auto *reader = new (std::nothrow) Reader{self->writer_, 0};
+        if (buffer && reader)
+            *pb = avio_alloc_context(buffer, kIoBufferSize, 0, reader, ReadPacket, nullptr,
+                                     SeekReader);
+        if (!*pb) {
+            av_free(buffer);
+            delete reader;
+            return AVERROR(ENOMEM);
+        }
+        return 0;
+    }
+    static int CloseReading(AVFormatContext *, AVIOContext *pb)
+    {
+        if (!pb)
+            return 0;
+        delete static_cast<Reader *>(pb->opaque);
+        av_freep(&pb->buffer);
+        avio_context_free(&pb);
+        return 0;
+    }
+
+    struct Reader
+    {
+        FileWriter *writer;
+        std::int64_t position;
+    };
+    static int ReadPacket(void *opaque, std::uint8_t *data, int size)
+    {
+        auto *reader = static_cast<Reader *>(opaque);
+        const int n = reader->writer->ReadAt(reader->position, data, size);
+        if (n > 0)
+            reader->position += n;
+        return n;
+    }
+    static std::int64_t SeekReader(void *opaque, std::int64_t offset, int whence)
+    {
+        auto *reader = static_cast<Reader *>(opaque);
+        const std::int64_t size = reader->writer->Size();
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE:
+            return size;
+        case SEEK_SET:
+            break;
+        case SEEK_CUR:
+            offset += reader->position;
+            break;
+        case SEEK_END:
+            offset += size;
+            break;
+        default:
+            return AVERROR(EINVAL);
+        }
+        if (offset < 0)
+            return AVERROR(EINVAL);
+        reader->position = offset;
+        return offset;
+    }
+
+    HRESULT startFile(std::string *reason)
+    {
+        if (avformat_alloc_output_context2(&file_, nullptr, format_.muxer, nullptr) < 0 || !file_)
+            return E_OUTOFMEMORY;
+        auto *buffer = static_cast<std::uint8_t *>(av_malloc(kIoBufferSize));
+        if (!buffer)
+            return E_OUTOFMEMORY;
+        file_->pb
+            = avio_alloc_context(buffer, kIoBufferSize, 1, writer_, nullptr, WritePacket, SeekFile);
+        if (!file_->pb) {
+            av_free(buffer);
+            return E_OUTOFMEMORY;
+        }
+        file_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        file_->opaque = this;
+        file_->io_open = OpenForReading;
+        file_->io_close2 = CloseReading;
+
+        for (Input &in : inputs_) {
+            Pin *upstream = in.pin->peer();
+            AVRational timeBase{0, 1};
+            const AVCodecParameters *parameters = upstream->filter().streamParameters(
+                static_cast<const OutputPin &>(*upstream), &timeBase);
+            if (!parameters) {
+                *reason = "The multiplexer got no stream format";
+                return VFW_E_NOT_CONNECTED;
+            }
+            in.stream = avformat_new_stream(file_, nullptr);
+            if (!in.stream || avcodec_parameters_copy(in.stream->codecpar, parameters) < 0)
+                return E_OUTOFMEMORY;
+            in.stream->time_base = timeBase;
+            in.video = parameters->codec_type == AVMEDIA_TYPE_VIDEO;
+            if (in.video) {
+                const MediaType type = in.pin->type();
+                in.stream->avg_frame_rate = type.frameRate;
+                in.stream->r_frame_rate = type.frameRate;
+                // Uncompressed RGB goes into AVI top down, and GStreamer turns the
+                // aspect of such a picture into a negative one: it keeps square
+                // pixels there.
+                if (container_ == Container::Avi && parameters->codec_tag == 0)
+                    in.stream->codecpar->sample_aspect_ratio = AVRational{0, 1};
+                else
+                    in.stream->sample_aspect_ratio = parameters->sample_aspect_ratio;
+                // AVI keeps the compressor's FourCC; the others name the codec
+                // their own way, which the muxer knows. Browsers and Apple's
+                // players take H.265 in MP4 only with its headers apart ("hvc1").
+                if (container_ != Container::Avi)
+                    in.stream->codecpar->codec_tag
+                        = container_ == Container::Mp4 && parameters->codec_id == AV_CODEC_ID_HEVC
+                              ? MKTAG('h', 'v', 'c', '1')
+                              : 0;
+            } else {
+                // The muxer picks the tag of the codec.
+                in.stream->codecpar->codec_tag = 0;
+            }
+        }
+        AVDictionary *options = nullptr;
+        // The index in front, so that a browser starts playing before the
+        // whole file has arrived.
+        if (container_ == Container::Mp4)
+            av_dict_set(&options, "movflags", "+faststart", 0);
+        const int ret = avformat_write_header(file_, &options);
+        av_dict_free(&options);
+        if (ret < 0) {
+            *reason = writer_->failureCode() != S_OK
+                          ? writer_->failure()
+                          : std::string("Could not start the ") + ContainerName(container_)
+                                + " file: " + AvError(ret);
+            return writer_->failureCode() != S_OK ? writer_->failureCode() : AvErrorToHresult(ret);
+        }
+        headerWritten_ = true;
+        trailerWritten_ = false;
+        return S_OK;
+    }
+
+    void closeFile()
+    {
+        if (file_) {
+            if (file_->pb) {
+                avio_flush(file_->pb);
+                av_freep(&file_->pb->buffer);
+                avio_context_free(&file_->pb);
+            }
+            avformat_free_context(file_);
+            file_ = nullptr;
+        }
+        headerWritten_ = false;
+    }
+
+    // The input whose next packet comes first in time, once every input that
+    // has not ended has one waiting; null when the run was stopped or every
+    // input has ended.
+    Input *next(Sample *sample)
+    {
+        std::unique_lock lock(streamMutex_);
+        for (;;) {
+            streamCv_.wait(lock, [&] {
+                return !streaming_ || std::all_of(inputs_.begin(), inputs_.end(), [](Input &in) {
+                    return in.ended || in.pin->hasSampleLocked();
+                });
+            });
+            if (!streaming_)
+                return nullptr;
+            Input *earliest = nullptr;
+            for (Input &in : inputs_) {
+                if (in.ended)
+                    continue;
+                if (in.pin->frontLocked().endOfStream) {
+                    in.pin->popLocked();
+                    in.ended = true;
+                    earliest = nullptr;
+                    break; // look again: the waiting condition has changed
+                }
+                if (!earliest || in.pin->frontLocked().start < earliest->pin->frontLocked().start)
+                    earliest = &in;
+            }
+            if (earliest) {
+                *sample = earliest->pin->popLocked();
+                lock.unlock();
+                streamCv_.notify_all();
+                return earliest;
+            }
+            lock.unlock();
+            streamCv_.notify_all();
+            if (std::all_of(inputs_.begin(), inputs_.end(), [](Input &in) { return in.ended; }))
+                return nullptr;
+            lock.lock();
+        }
+    }
+
+    void writeFailed(int ret)
+    {
+        const HRESULT code = writer_->failureCode();
+        context().ErrorAbort(code != S_OK ? code : AvErrorToHresult(ret),
+                             code != S_OK
+                                 ? writer_->failure()
+                                 : std::string("Could not write the ") + ContainerName(container_)
+                                       + " file: " + AvError(ret));
+    }
+
+    void stream()
+    {
+        REFERENCE_TIME videoEnd = 0;
+        for (;;) {
+            Sample sample;
+            Input *in = next(&sample);
+            if (!in)
+                break;
+            AVPacket *packet = sample.packet.get();
+            packet->stream_index = in->stream->index;
+            av_packet_rescale_ts(packet, sample.timeBase, in->stream->time_base);
+            // AAC starts before 0 (the encoder's priming), which Matroska cannot
+            // store: its muxer would start the pictures late instead, and a
+            // player counting frames at a constant rate would count one more.
+            // The sound starts at 0, 1024 samples late, which nobody hears.
+            if (in->shift < 0)
+                in->shift = container_ == Container::Matroska
+                                    && in->stream->codecpar->codec_id == AV_CODEC_ID_AAC
+                                    && packet->dts != AV_NOPTS_VALUE
+                                ? std::max<std::int64_t>(0, -packet->dts)
+                                : 0;
+            if (in->shift > 0) {
+                packet->pts += in->shift;
+                packet->dts += in->shift;
+            }
+            if (in->video) {
+                context().SetPosition(sample.start);
+                videoEnd = std::max(videoEnd, sample.stop);
+                if (packet->size == 0 && format_.timestamps)
+                    continue;
+            }
+            if (int ret = av_interleaved_write_frame(file_, packet); ret < 0) {
+                writeFailed(ret);
+                return;
+            }
+        }
+        if (isAborted()
+            || !std::all_of(inputs_.begin(), inputs_.end(), [](Input &in) { return in.ended; }))
+            return;
+        trailerWritten_ = true;
+        int ret = av_write_trailer(file_);
+        if (ret >= 0) {
+            avio_flush(file_->pb);
+            ret = file_->pb->error;
+        }
+        if (ret < 0 || !writer_->Close()) {
+            writeFailed(ret);
+            return;
+        }
+        context().SetPosition(videoEnd);
+        writer_->Completed();
+    }
+
+    OutputPin *output_;
+    FileWriter *writer_ = nullptr; // the filter our output pin is connected to
+    std::vector<Input> inputs_;
+    const Container container_;
+    const Format &format_;
+    AVFormatContext *file_ = nullptr;
+    bool headerWritten_ = false;
+    bool trailerWritten_ = false;
+};
+
+} // namespace
+
+ComPtr<BaseFilter> MakeMux(Container container)
+{
+    return MakeCom<FileMux>(container);
+}
+
+} // namespace media::detail
