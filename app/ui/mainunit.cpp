@@ -312,7 +312,9 @@ void TMainForm::CreateComponents()
     dlgOpenPic->PicturePreview = true;
     dlgOpenPic->Title = "Open";
     dlgOpenMusic = std::make_unique<TOpenDialog>(this);
-    dlgOpenMusic->Filter = "(Sound files) *.wav|*.wav";
+    // WAV first, as always; the renderer plays any sound FFmpeg decodes.
+    dlgOpenMusic->Filter = "(Sound files) *.wav|*.wav|Other sound files|"
+                           "*.mp3;*.m4a;*.aac;*.flac;*.ogg;*.oga;*.opus|All files|*";
     dlgOpenMusic->Title = "Open";
     MovieSettingsChanged();
 }

@@ -393,8 +393,9 @@ TEST_F(MainForm, SoundFileFromItsDialog)
     Click(form->tabOutput, {20, 20});
     Click(form->btnSelectMusic, {5, 5});
     EXPECT_EQ(form->edtSoundFile->text().toStdString(), tune);
-    ASSERT_EQ(filters.size(), 1);
+    ASSERT_EQ(filters.size(), 3);
     EXPECT_TRUE(filters[0].startsWith("(Sound files) *.wav ("));
+    EXPECT_TRUE(filters[1].startsWith("Other sound files (*.[mM][pP]3 "));
     EXPECT_FALSE(multiple);
 
     WhenDialogOpens<QFileDialog>([](QFileDialog *dialog) { ChooseFiles(dialog, {}); });
