@@ -278,7 +278,7 @@ ShellRecorder::ShellRecorder()
     previous_ = win32::SetShellHandler([this](const win32::ShellRequest &request) {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
-        return std::intptr_t(42);
+        return result.load();
     });
 }
 
