@@ -7,6 +7,7 @@
 #include "app/ui/keyboard.h"
 #include "app/ui/movie_length.h"
 #include "app/ui/photo_row.h"
+#include "app/ui/preview.h"
 #include "app/ui/show_commands.h"
 
 #include "qtwidgets.h"
@@ -185,6 +186,7 @@ TEST_F(Keys, TabReachesEveryControlInReadingOrder)
                                          form->butBrowse,
                                          form->cmbCompressorList,
                                          form->Button3,
+                                         form->Preview().pnl3_btnPreview,
                                          form->pnl3_btnGo};
     outputView.insert(outputView.end(), edge.begin(), edge.end());
     EXPECT_EQ(round(form->tabAddPhotos), outputView);

@@ -201,7 +201,8 @@ void catchStopSignals()
 
 [[noreturn]] void endByStopSignal()
 {
-    std::fprintf(stderr, "Stopped: no movie was made, an earlier one stays as it was.\n");
+    // The program's status line says the same; an earlier movie stays as it was.
+    std::fprintf(stderr, "%s\n", quillon::ConversionStoppedText);
     std::fflush(stderr);
     const int signal = stopSignal ? static_cast<int>(stopSignal) : SIGTERM;
     std::signal(signal, SIG_DFL);
