@@ -398,6 +398,11 @@ TPreviewCommand::~TPreviewCommand()
     delete FPreview;
 }
 
+TPreviewForm *TPreviewCommand::Form() const
+{
+    return FPreview && FPreview->isVisible() ? FPreview : nullptr;
+}
+
 bool TPreviewCommand::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == FForm.pnl3_btnGo) {
@@ -428,19 +433,14 @@ void TPreviewCommand::PreviewFrom(int Index)
     // What Go would take: the interval within its bounds.
     FForm.edtInterval->ApplyBounds();
     const JobSettings settings = FForm.CurrentJobSettings();
+    // One window, kept while the main window lives: closing it stops the show
+    // and lets its frames go.
     const bool fresh = !FPreview;
-    if (fresh) {
+    if (fresh)
         FPreview = new TPreviewForm(&FForm);
-        FPreview->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    try {
-        FPreview->Open(settings, Index);
-    } catch (...) {
-        if (fresh)
-            delete FPreview;
-        throw;
-    }
-    if (fresh) {
+    const bool shown = FPreview->isVisible();
+    FPreview->Open(settings, Index);
+    if (!shown) {
         FPreview->adjustSize();
         FPreview->move(FForm.geometry().center() - FPreview->rect().center());
     }

@@ -14,7 +14,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -149,14 +148,14 @@ public:
     // Plays the show from the start of the photo at `Index`.
     void PreviewFrom(int Index);
     // The open preview window; null when none is open.
-    TPreviewForm *Form() const { return FPreview; }
+    TPreviewForm *Form() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     TMainForm &FForm;
-    QPointer<TPreviewForm> FPreview;
+    TPreviewForm *FPreview = nullptr;
 };
 
 } // namespace quillon
