@@ -363,7 +363,9 @@ void TMainForm::CreateOutputControls()
     pnl3_pnlOutput->SetColor(White);
     lblInterval = PlainLabel(pnl3_pnlOutput, 12, 15, "Slide Interval :   ");
     edtInterval = new TSpinEdit(pnl3_pnlOutput);
-    edtInterval->setGeometry(97, 6, 46, 22);
+    // Wide enough for the largest interval, five digits, in the font in use.
+    const int digits = edtInterval->fontMetrics().horizontalAdvance(QStringLiteral("65536"));
+    edtInterval->setGeometry(97, 6, std::max(46, digits + 15 + 14), 22);
     edtInterval->SetMinValue(1);
     edtInterval->SetMaxValue(65536);
     edtInterval->SetIncrement(1);

@@ -9,13 +9,16 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QRadioButton>
+#include <QScreen>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <algorithm>
 #include <climits>
@@ -309,6 +312,23 @@ void AddPreview(QFileDialog &dialog)
 
 } // namespace
 
+void SizeFileDialog(QFileDialog &dialog)
+{
+    dialog.setViewMode(QFileDialog::Detail);
+    if (auto *tree = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        QHeaderView *header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    const QFontMetrics metrics(dialog.font());
+    QSize size(metrics.horizontalAdvance(QLatin1Char('x')) * 120, metrics.height() * 30);
+    if (const QScreen *screen = dialog.screen())
+        size = size.boundedTo(screen->availableSize() * 9 / 10);
+    dialog.resize(size.expandedTo(dialog.sizeHint()));
+}
+
 bool TOpenDialog::Execute()
 {
     QFileDialog dialog(owner_, QString::fromStdString(Title),
@@ -327,6 +347,7 @@ bool TOpenDialog::Execute()
     dialog.setSizeGripEnabled(true);
     if (PicturePreview)
         AddPreview(dialog);
+    SizeFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QStringList chosen = dialog.selectedFiles();
