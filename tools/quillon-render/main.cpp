@@ -55,7 +55,8 @@ constexpr const char *kUsage
       "                                  else /tmp/quillon-UID); runs in other job folders\n"
       "                                  do not wait for this one\n"
       "  --list-compressors              print the category, one \"INDEX<TAB>NAME\" a line, and "
-      "exit\n";
+      "exit\n"
+      "  --version                       print the version and exit\n";
 
 struct UsageError
 {
@@ -107,6 +108,9 @@ Options parse(int argc, char **argv)
         options.given.insert(arg);
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::printf("quillon-render %s\n", QUILLON_VERSION);
             std::exit(0);
         } else if (arg == "--interval") {
             const std::string text = value(i, arg);
