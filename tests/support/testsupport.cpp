@@ -217,7 +217,7 @@ MessageBoxRecorder::MessageBoxRecorder(int answer)
     previous_ = win32::SetMessageBoxHandler(
         [this, answer](HWND, const std::string &text, const std::string &caption, UINT type) {
             std::lock_guard lock(mutex_);
-            boxes_.push_back({text, caption, type});
+            boxes_.push_back({text, caption, type, {}});
             return answer ? answer : win32::DefaultButton(type);
         });
 }

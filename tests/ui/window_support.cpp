@@ -19,7 +19,7 @@ BoxScript::BoxScript()
 {
     previous_ = win32::SetMessageBoxHandler(
         [this](HWND, const std::string &text, const std::string &caption, UINT type) {
-            const testsupport::RecordedBox box{text, caption, type};
+            const testsupport::RecordedBox box{text, caption, type, {}};
             {
                 std::lock_guard lock(mutex_);
                 boxes_.push_back(box);
