@@ -73,6 +73,26 @@ TKeyboard::TKeyboard(TMainForm &Form, TShowCommands &Shows)
         FActions[widget] = action;
     }
 
+    // What a screen reader says for the controls whose look carries no text of
+    // their own (pictures) or whose caption is a label beside them.
+    const std::vector<std::pair<QWidget *, const char *>> names = {
+        {f.tabAddPhotos, "Photos"},
+        {f.tabOutput, "Output"},
+        {f.pnl1_ScrollBox, "Photos of the show"},
+        {f.pnl1_btnAdd, "Add Photos"},
+        {f.pnl1_btnAddFolder, "Add Folder"},
+        {f.pnl1_btnDelete, "Remove"},
+        {f.pnl1_btnDelAll, "Remove All"},
+        {f.edtInterval, "Slide Interval"},
+        {f.edtOutputPath, "Output Folder"},
+        {f.pnl3_btnGo, "Go"},
+        {f.Image1, "Minimise"},
+        {f.Image2, "Close"},
+    };
+    for (const auto &[widget, name] : names)
+        if (widget->accessibleName().isEmpty())
+            widget->setAccessibleName(QString::fromLatin1(name));
+
     FOrder
         = {f.tabAddPhotos, f.tabOutput,
            // the photo view

@@ -17,9 +17,11 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <filesystem>
@@ -521,4 +523,36 @@ TEST_F(Conversion, TheOutcomeNamesTheMovieAndPlaysItOrShowsItsFolder)
     ASSERT_TRUE(WaitForRun());
     EXPECT_EQ(boxes.texts(),
               (std::vector<std::string>{ConversionCompletedText, NothingToOpenMessage(movie)}));
+}
+
+TEST_F(Conversion, TheJustWaitBoxOfACloseDuringARunClosesWhenTheRunEnds)
+{
+    AddFiles({Jpeg("a.jpg"), Jpeg("b.jpg", 64, 48, 5)});
+    form->edtInterval->SetText("65536");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    Go();
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgressConvert->isVisible(); }));
+
+    // The real box this time, modal; the run is stopped while it is open.
+    const win32::MessageBoxHandler script = win32::SetMessageBoxHandler(forms::ShowMessageBox);
+    bool seen = false, leftOpen = false;
+    QTimer::singleShot(200, [&] {
+        seen = !form->findChildren<QMessageBox *>().empty();
+        form->Stop().StopClick();
+    });
+    // Should the box stay, this ends the test instead of hanging it.
+    QTimer::singleShot(15000, [&] {
+        for (QMessageBox *box : form->findChildren<QMessageBox *>())
+            if (box->isVisible()) {
+                leftOpen = true;
+                box->reject();
+            }
+    });
+    form->close();
+    win32::SetMessageBoxHandler(script);
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(leftOpen);
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(form->sb_status->Caption(), "The movie was not made: stopped.");
 }
