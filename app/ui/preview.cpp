@@ -141,6 +141,8 @@ TPreviewForm::TPreviewForm(QWidget *Owner)
     layout->addWidget(View, 1);
     layout->addLayout(controls);
     setTabOrder(btnPlay, sldPosition);
+    btnPlay->installEventFilter(this);
+    sldPosition->installEventFilter(this);
 
     FTick = new QTimer(this);
     FTick->setTimerType(Qt::PreciseTimer);
@@ -332,37 +334,53 @@ void TPreviewForm::ShowState()
 
 void TPreviewForm::keyPressEvent(QKeyEvent *event)
 {
+    if (!KeyPressed(event))
+        QWidget::keyPressEvent(event);
+}
+
+bool TPreviewForm::eventFilter(QObject *watched, QEvent *event)
+{
+    // The window's keys mean the same whichever control has the focus.
+    if (event->type() == QEvent::KeyPress && KeyPressed(static_cast<QKeyEvent *>(event)))
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TPreviewForm::KeyPressed(QKeyEvent *event)
+{
     const std::int64_t second = static_cast<std::int64_t>(std::lround(FFps));
-    const std::int64_t at = FShown >= 0 ? FShown : FWanted;
+    // From the frame asked for last, so that keys pressed faster than frames are
+    // made all count; from the one on the screen while the show runs.
+    const std::int64_t at = FPlaying && FClockRunning && FShown >= 0 ? FShown : FWanted;
     switch (event->key()) {
     case Qt::Key_Escape:
         close();
-        return;
+        return true;
     case Qt::Key_Space:
         FPlaying ? Pause() : Play();
-        return;
+        return true;
     case Qt::Key_Left:
         SeekTo(at - second);
-        return;
+        return true;
     case Qt::Key_Right:
         SeekTo(at + second);
-        return;
+        return true;
     case Qt::Key_Comma:
         Pause();
         SeekTo(at - 1);
-        return;
+        return true;
     case Qt::Key_Period:
         Pause();
         SeekTo(at + 1);
-        return;
+        return true;
     case Qt::Key_Home:
         SeekTo(0);
-        return;
+        return true;
     case Qt::Key_End:
         SeekTo(FFrameCount - 1);
-        return;
+        return true;
     default:
-        QWidget::keyPressEvent(event);
+        return false;
     }
 }
 

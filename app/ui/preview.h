@@ -104,9 +104,12 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Space, the arrows, Home, End, ',' and '.' (a frame back and on), Escape.
+    bool KeyPressed(QKeyEvent *event);
     void Tick();
     void Show(std::int64_t Number, const avs::PFrame &Frame);
     void Painted(std::int64_t Number);
