@@ -3,6 +3,8 @@
 // another place in the row, the show saved and opened again through its
 // dialogs, and Go, whose job files must list the photos in the new order.
 #include "app/job/app_define.h"
+#include "platform/win32/files.h"
+#include "platform/win32/tempfolder.h"
 
 #include "media_support.h"
 #include "pictures.h"
@@ -234,4 +236,43 @@ TEST_F(Desktop, ThePreviewShowsTheMoviesFramesAndEscapeClosesIt)
 
     x->Key("Escape");
     EXPECT_TRUE(WaitFor([&] { return x->FindWindow("Preview", 0) == 0; }, 5000));
+}
+
+// Escape on the window stops a run half way: the job folder is let go at once
+// and the movie of the run before stays as it was, alone in its folder.
+TEST_F(Desktop, EscapeStopsARunAndTheMovieBeforeStays)
+{
+    testsupport::WriteJpeg(dir.file("a.jpg"), 320, 240, testsupport::Gradient(1));
+    testsupport::WriteJpeg(dir.file("b.jpg"), 320, 240, testsupport::Gradient(2));
+    // Long enough that only a stop ends it while the test lasts.
+    testsupport::WriteFile(dir.file("long.qshow"),
+                           "[Show]\r\nInterval=65536\r\nResolution=Low\r\n[Photos]\r\n"
+                           "Photo1=a.jpg\r\nPhoto2=b.jpg\r\n");
+    const std::string folder = dir.file("home/My Movie");
+    testsupport::MakeFolder(folder);
+    testsupport::WriteFile(folder + "/photo_video.avi", "the movie made before");
+
+    Launch({dir.file("long.qshow")});
+    const std::string jobs = quillon::GetTempDirectory();
+    auto running = [&] {
+        win32::FolderLock probe;
+        return probe.TryLock(jobs) == win32::FolderLock::Result::Busy;
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            x->Click(At(kOutputTab));
+            x->Click(At(kGo));
+            return WaitFor(running, 1000);
+        },
+        15000))
+        << ReadFile(dir.file("quillon.log"));
+    // Under way: its progress comes in.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(running());
+    x->Focus(window);
+    x->Key("Escape");
+    EXPECT_TRUE(WaitFor([&] { return !running(); }, 5000));
+    EXPECT_EQ(ReadFile(folder + "/photo_video.avi"), "the movie made before");
+    EXPECT_EQ(win32::ListFolder(folder)->size(), 1u);
+    EXPECT_TRUE(program->Running());
 }
