@@ -6,6 +6,7 @@
 #include "app/job/app_define.h"
 #include "app/job/script_writer.h"
 #include "app/ui/preview.h"
+#include "app/ui/preview_sound.h"
 
 #include "media_support.h"
 #include "qtwidgets.h"
@@ -114,4 +115,42 @@ TEST_F(Preview, SpaceOnTheRowPlaysFromTheSelectedPhotoAndAnEmptyListIsRefused)
     // The third photo comes in after two holds of 50 frames and two cross-fades of 25.
     EXPECT_TRUE(WaitUntil([&] { return preview->Position() >= 150; }, 10000));
     EXPECT_LT(preview->Position(), 175);
+}
+
+// The preview's sound ends as the movie's does: cut where the pictures end with
+// a fade-out, kept whole, or repeated until they end; and it starts anywhere.
+TEST(PreviewSound, EndsCutKeptOrLoopedAndStartsAnywhere)
+{
+    testsupport::TempDir dir;
+    const std::string tune = dir.file("tune.wav");
+    mediatest::WriteWav(tune, 8000, 1, 1.0);
+    const int rate = TSoundFeed::Rate();
+    // How many sample frames the feed gives from `seconds` on, and the loudest
+    // sample of the last fiftieth of a second of them (a full-scale tone comes
+    // out at about 5,600 in each channel).
+    auto drain = [&](MovieOptions::SoundEnd end, double show, double seconds = 0) {
+        TSoundFeed feed({tune}, end, show);
+        feed.Seek(seconds);
+        std::vector<std::int16_t> all, chunk(2 * 4096);
+        while (std::size_t n = feed.ReadFrames(chunk.data(), 4096))
+            all.insert(all.end(), chunk.begin(), chunk.begin() + 2 * n);
+        int tail = 0;
+        for (std::size_t i = all.size() - std::min<std::size_t>(all.size(), rate / 50);
+             i < all.size(); ++i)
+            tail = std::max(tail, std::abs(int(all[i])));
+        return std::pair{static_cast<long>(all.size() / 2), tail};
+    };
+    // A sound longer than the pictures: cut at them, fading to silence.
+    auto [cut, cutTail] = drain(MovieOptions::SoundEnd::Cut, 0.5);
+    EXPECT_EQ(cut, rate / 2);
+    EXPECT_LT(cutTail, 2000);
+    // Kept, the same show ends loud.
+    EXPECT_GT(drain(MovieOptions::SoundEnd::Keep, 0.5).second, 4000);
+    // A shorter sound: kept, it ends on its own; looped, it fills the show, loud to the end.
+    EXPECT_NEAR(drain(MovieOptions::SoundEnd::Keep, 2.5).first, rate, rate / 100);
+    auto [looped, loopTail] = drain(MovieOptions::SoundEnd::Loop, 2.5);
+    EXPECT_EQ(looped, rate * 5 / 2);
+    EXPECT_GT(loopTail, 4000);
+    // From 2.2 s of a looped show: 0.3 s left.
+    EXPECT_EQ(drain(MovieOptions::SoundEnd::Loop, 2.5, 2.2).first, rate * 3 / 10);
 }
