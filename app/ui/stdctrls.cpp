@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -327,6 +328,9 @@ void SizeFileDialog(QFileDialog &dialog)
     if (const QScreen *screen = dialog.screen())
         size = size.boundedTo(screen->availableSize() * 9 / 10);
     dialog.resize(size.expandedTo(dialog.sizeHint()));
+    // The places on the left wide enough for a folder's name of some length.
+    if (auto *splitter = dialog.findChild<QSplitter *>(QStringLiteral("splitter")))
+        splitter->setSizes({metrics.horizontalAdvance(QLatin1Char('x')) * 24, size.width()});
 }
 
 bool TOpenDialog::Execute()
