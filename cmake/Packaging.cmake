@@ -7,12 +7,14 @@ set(CPACK_PACKAGE_NAME quillon)
 set(CPACK_PACKAGE_VENDOR "Quillon developers")
 set(CPACK_PACKAGE_CONTACT "Quillon developers <dev@quillon.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Slide-show maker: turns photos into an AVI movie")
+# Lines under 80 columns, as the package tools ask.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quillon collects JPEG and BMP photos into an ordered list and makes an AVI movie of them:\n\
-each photo held for a chosen interval with a one-second cross-fade to the next, at 25 frames\n\
-per second, in NTSC or PAL sizes, with a choice of video compressors and an optional WAV\n\
-sound track. Includes quillon-render (the same movies from the command line), the renderer\n\
-library Mureline, and the frame server Brindle with its host brindle-host.")
+    "Quillon collects JPEG and BMP photos into an ordered list and makes an AVI\n\
+movie of them: each photo held for a chosen interval with a one-second\n\
+cross-fade to the next, at 25 frames per second, in NTSC or PAL sizes, with a\n\
+choice of video compressors and an optional WAV sound track. Includes\n\
+quillon-render (the same movies from the command line), the renderer library\n\
+Mureline, and the frame server Brindle with its host brindle-host.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
@@ -21,4 +23,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# The libraries in the system's folder are announced by the ldconfig trigger,
+# not by maintainer scripts that call ldconfig (which CPack would otherwise
+# write: ours do nothing).
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/../packaging/triggers
+                                       ${CMAKE_CURRENT_LIST_DIR}/../packaging/postinst
+                                       ${CMAKE_CURRENT_LIST_DIR}/../packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -9,10 +9,10 @@ PACKAGES="
     libgtest-dev libgmock-dev
     libjpeg62-turbo-dev libjpeg-turbo-progs
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev qt6-multimedia-dev
     libpng-dev
     imagemagick xvfb xauth fonts-dejavu-core fonts-liberation2 libx11-dev libxtst-dev
-    time bc dpkg-dev file
+    time bc dpkg-dev file lintian
     gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
 "
 

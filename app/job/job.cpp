@@ -28,6 +28,33 @@ std::int64_t DurationSeconds(std::int64_t photoCount, int interval)
     return static_cast<std::int64_t>(interval) * photoCount;
 }
 
+FramePhotos PhotosAtFrame(std::int64_t Frame, std::int64_t PhotoCount, int Interval, int Fps)
+{
+    const std::int64_t hold = static_cast<std::int64_t>(Interval) * Fps;
+    const std::int64_t slide = hold + Fps;
+    if (Frame < 0 || PhotoCount <= 0 || hold <= 0)
+        return {};
+    const std::int64_t photo = Frame / slide;
+    if (photo >= PhotoCount)
+        return {};
+    if (Frame % slide < hold)
+        return {photo, -1};
+    if (photo + 1 >= PhotoCount)
+        return {};
+    return {photo, photo + 1};
+}
+
+std::int64_t FirstFrameOfPhoto(std::int64_t Photo, int Interval, int Fps)
+{
+    return Photo * (static_cast<std::int64_t>(Interval) * Fps + Fps);
+}
+
+std::string ScriptText(const JobSettings &settings)
+{
+    return BuildScript(settings.photos, settings.standard, settings.resolution,
+                       settings.intervalText);
+}
+
 void WritePhotoList(const std::string &tempFolder, const std::vector<std::string> &photos)
 {
     std::string text;

@@ -48,6 +48,21 @@ std::int64_t TotalSeconds(std::int64_t photoCount, int interval);
 // Seconds that the photos are held: V × n.
 std::int64_t DurationSeconds(std::int64_t photoCount, int interval);
 
+// What frame `Frame` of a show shows: the photo held there, or the two photos
+// that a cross-fade mixes (`second` = `first` + 1); -1 where there is none. A
+// photo is held for Interval × Fps frames, a cross-fade lasts Fps frames.
+struct FramePhotos
+{
+    std::int64_t first = -1;
+    std::int64_t second = -1;
+};
+FramePhotos PhotosAtFrame(std::int64_t Frame, std::int64_t PhotoCount, int Interval, int Fps);
+// The first frame at which the photo is held.
+std::int64_t FirstFrameOfPhoto(std::int64_t Photo, int Interval, int Fps);
+
+// The script of a job, the text that the run writes to the script file.
+std::string ScriptText(const JobSettings &settings);
+
 // "pelloryfilelist.txt": one path a line, CRLF after each. Raises
 // forms::EFCreateError when it cannot be written.
 void WritePhotoList(const std::string &tempFolder, const std::vector<std::string> &photos);
@@ -93,6 +108,8 @@ inline constexpr const char *ConvertingText = "Converting photo to video stream 
 inline constexpr const char *ConversionFailedText
     = "An error occured when convert photo to video stream.";
 inline constexpr const char *ConversionCompletedText = "Video File Generation Compeleted.";
+// What a run stopped on request says instead.
+inline constexpr const char *ConversionStoppedText = "The movie was not made: stopped.";
 
 // The outcome box of a completed run: ConversionCompletedText, naming the movie
 // file too when it is not the usual "photo_video.avi".

@@ -1,8 +1,10 @@
 #include "app/job/work_thread.h"
 
+#include "app/job/outcome.h"
 #include "app/job/render.h"
 #include "platform/forms/application.h"
 #include "platform/win32/messagebox.h"
+#include "renderer/mureline.h"
 
 namespace quillon {
 
@@ -31,11 +33,18 @@ void TPhoto2VideoThread::Execute()
         MessageText = MissingOutputFolderMessage(RequestedOutputFolder);
         Synchronize([this] { ShowMessageText(); });
     } else {
-        result = RenderMovie(Window.Handle(), JobInfo);
+        Movie = MoviePath(JobInfo);
+        result = RenderMovie(Window.Handle(), JobInfo, Window.StopRequest());
     }
     JobFolderLock.Release();
 
     Synchronize([this] { Window.ConversionFinished(); });
+    if (result == MURELINE_STOPPED) {
+        // The user asked for it: the status line is answer enough.
+        MessageText = ConversionStoppedText;
+        Synchronize([this] { ShowStatusText(); });
+        return;
+    }
     MessageText = result < 0 ? ConversionFailedText : ConversionCompletedText;
     Synchronize([this] { ShowStatusText(); });
     if (result >= 0)
@@ -47,7 +56,10 @@ void TPhoto2VideoThread::ShowMessageText()
 {
     const forms::TApplication *app = forms::Application();
     const std::string caption = app ? app->Title() : std::string();
-    win32::MessageBoxA(Window.Handle(), MessageText.c_str(), caption.c_str(), win32::MB_OK);
+    if (MessageText == ConversionCompletedText && !Movie.empty())
+        ShowMovieOutcome(Window.Handle(), caption, MessageText, Movie);
+    else
+        win32::MessageBoxA(Window.Handle(), MessageText.c_str(), caption.c_str(), win32::MB_OK);
 }
 
 void TPhoto2VideoThread::ShowStatusText()

@@ -7,6 +7,7 @@
 #include "platform/forms/threads.h"
 #include "platform/win32/types.h"
 
+#include <atomic>
 #include <string>
 
 namespace quillon {
@@ -24,6 +25,9 @@ public:
     virtual void SetStatusText(const std::string &text) = 0;
     // The end-of-run step: the run is no longer busy, the progress bar hides.
     virtual void ConversionFinished() = 0;
+    // While the run renders, a non-zero value asks it to stop; null when the
+    // window never stops a run. Read from the worker thread.
+    virtual const std::atomic<int> *StopRequest() const { return nullptr; }
 };
 
 class TWorkThread : public forms::TThread
@@ -58,11 +62,13 @@ public:
 
 protected:
     // Status "Converting photo to video stream ... ", the render, the end-of-run
-    // step, then the outcome in the status line and in a message box. Without an
-    // output folder there is no render: the renderer would otherwise get the bare
+    // step, then the outcome in the status line and in a message box (a run
+    // stopped on request says so in the status line alone). Without an output
+    // folder there is no render: the renderer would otherwise get the bare
     // file name and write the movie wherever the program happens to run.
     void Execute() override;
-    // A modal message box with MessageText; run synchronised.
+    // A modal message box with MessageText; run synchronised. The box of a
+    // finished movie names it and offers to play it or show its folder.
     void ShowMessageText() override;
     // MessageText into the status line; run synchronised.
     void ShowStatusText() override;
@@ -70,6 +76,7 @@ protected:
 private:
     TConversionWindow &Window;
     win32::FolderLock JobFolderLock;
+    std::string Movie;
 };
 
 } // namespace quillon

@@ -12,6 +12,13 @@ namespace {
 
 constexpr forms::TColor kSelectionOutline = 0x1C1711;
 
+// What an empty thumbnail shows: the file's name, after the last '/'.
+std::string NameOf(const std::string &Path)
+{
+    const std::size_t slash = Path.find_last_of('/');
+    return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
 } // namespace
 
 // TThumbItem
@@ -39,12 +46,14 @@ void TThumbItem::Assign(const forms::TCollectionItem *Source)
         return;
     FFileName = other->FFileName;
     FComment = other->FComment;
+    FImage->SetEmptyText(other->FImage->EmptyText());
     FImage->SetPicture(other->FImage->Picture());
 }
 
 void TThumbItem::SetFileName(const std::string &Value)
 {
     FFileName = Value;
+    FImage->SetEmptyText(NameOf(Value));
     const auto *items = dynamic_cast<const TThumbItems *>(Collection());
     const forms::TBitmap thumbnail
         = MakePhotoThumbnail(Value, !items || items->AutoRotate()).Bitmap;
@@ -54,6 +63,7 @@ void TThumbItem::SetFileName(const std::string &Value)
 void TThumbItem::TakeFileName(const std::string &Value, const forms::TBitmap &Thumbnail)
 {
     FFileName = Value;
+    FImage->SetEmptyText(NameOf(Value));
     FImage->Picture()->SetGraphic(&Thumbnail);
 }
 

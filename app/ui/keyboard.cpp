@@ -1,7 +1,9 @@
 #include "app/ui/keyboard.h"
 
 #include "app/ui/mainunit.h"
+#include "app/ui/preview.h"
 #include "app/ui/show_commands.h"
+#include "app/ui/stop_command.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -56,6 +58,8 @@ TKeyboard::TKeyboard(TMainForm &Form, TShowCommands &Shows)
         {f.pnl1_btnAddFolder, [&f] { f.pnl1_btnAddFolderClick(f.pnl1_btnAddFolder); }},
         {f.pnl1_btnDelete, [&f] { f.pnl1_btnDeleteClick(f.pnl1_btnDelete); }},
         {f.pnl1_btnDelAll, [&f] { f.pnl1_btnDelAllClick(f.pnl1_btnDelAll); }},
+        {f.Preview().pnl3_btnPreview,
+         [&f] { f.Preview().PreviewClick(f.Preview().pnl3_btnPreview); }},
         {f.pnl3_btnGo, [&f] { f.pnl3_btnGoClick(f.pnl3_btnGo); }},
         {Shows.lblOpenShow, [&Shows] { Shows.OpenShowClick(Shows.lblOpenShow); }},
         {Shows.lblSaveShow, [&Shows] { Shows.SaveShowClick(Shows.lblSaveShow); }},
@@ -69,6 +73,26 @@ TKeyboard::TKeyboard(TMainForm &Form, TShowCommands &Shows)
         FActions[widget] = action;
     }
 
+    // What a screen reader says for the controls whose look carries no text of
+    // their own (pictures) or whose caption is a label beside them.
+    const std::vector<std::pair<QWidget *, const char *>> names = {
+        {f.tabAddPhotos, "Photos"},
+        {f.tabOutput, "Output"},
+        {f.pnl1_ScrollBox, "Photos of the show"},
+        {f.pnl1_btnAdd, "Add Photos"},
+        {f.pnl1_btnAddFolder, "Add Folder"},
+        {f.pnl1_btnDelete, "Remove"},
+        {f.pnl1_btnDelAll, "Remove All"},
+        {f.edtInterval, "Slide Interval"},
+        {f.edtOutputPath, "Output Folder"},
+        {f.pnl3_btnGo, "Go"},
+        {f.Image1, "Minimise"},
+        {f.Image2, "Close"},
+    };
+    for (const auto &[widget, name] : names)
+        if (widget->accessibleName().isEmpty())
+            widget->setAccessibleName(QString::fromLatin1(name));
+
     FOrder
         = {f.tabAddPhotos, f.tabOutput,
            // the photo view
@@ -81,7 +105,8 @@ TKeyboard::TKeyboard(TMainForm &Form, TShowCommands &Shows)
         FOrder.push_back(f.pnl3_grpResolution->Button(i));
     for (QWidget *w : std::initializer_list<QWidget *>{
              f.edtInterval, f.edtOutputPath, f.SpeedButton3, f.butBrowse, f.cmbCompressorList,
-             f.Button3, f.pnl3_grpMovie->btnSettings, f.pnl3_btnGo,
+             f.Button3, f.pnl3_grpMovie->btnSettings, f.Preview().pnl3_btnPreview, f.Stop().btnStop,
+             f.pnl3_btnGo,
              // the window's edge
              Shows.lblOpenShow, Shows.lblSaveShow, f.lblAbout, f.Image1, f.Image2})
         FOrder.push_back(w);

@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -29,10 +31,39 @@ std::string Absolute(const std::string &path)
     return std::string(folder.data()) + "/" + path;
 }
 
+constexpr const char *kUsage
+    = "usage: quillon [SHOW.qshow | PHOTO_OR_FOLDER...]\n"
+      "Makes a slide-show movie of photos. A show file named here is opened; photos\n"
+      "and folders named here are added to the list, as if dropped on the window.\n"
+      "  -h, --help     print this help and exit\n"
+      "  --version      print the version and exit\n"
+      "The movie can be made without a window by quillon-render.\n";
+
+// --help and --version answer on the terminal, with no display needed; the
+// window's own options are left to it.
+bool AnsweredOnTheTerminal(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("quillon %s\n", QUILLON_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (AnsweredOnTheTerminal(argc, argv))
+        return 0;
     QApplication::setApplicationName(QStringLiteral("quillon"));
     forms::TApplication app(argc, argv);
     quillon::SetUpApplication(app);

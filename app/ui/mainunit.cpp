@@ -9,7 +9,9 @@
 #include "app/ui/keyboard.h"
 #include "app/ui/movie_length.h"
 #include "app/ui/photo_row.h"
+#include "app/ui/preview.h"
 #include "app/ui/show_commands.h"
+#include "app/ui/stop_command.h"
 #include "platform/forms/application.h"
 #include "platform/tamsik/tamsik.h"
 #include "platform/win32/files.h"
@@ -38,21 +40,13 @@ namespace quillon {
 
 namespace {
 
+// The answer to Go or a close while a run is under way.
+constexpr const char *JustWaitText = "The application is converting photos to DVD, just wait.";
+
 constexpr forms::TColor SkyBlue = 15780518;   // #A6CAF0
 constexpr forms::TColor AboutRed = 255;       // #FF0000
 constexpr forms::TColor StatusInk = 0x462D20; // #202D46
 const forms::TColor White = forms::clWhite;
-
-forms::TPicture Artwork(const char *name)
-{
-    const QImage image(QStringLiteral(":/artwork/") + QString::fromLatin1(name));
-    forms::TPicture picture;
-    if (!image.isNull()) {
-        const forms::TBitmap bitmap(image);
-        picture.SetGraphic(&bitmap);
-    }
-    return picture;
-}
 
 std::string Title()
 {
@@ -137,6 +131,17 @@ void ReleaseCapture()
 
 } // namespace
 
+forms::TPicture Artwork(const char *name)
+{
+    const QImage image(QStringLiteral(":/artwork/") + QString::fromLatin1(name));
+    forms::TPicture picture;
+    if (!image.isNull()) {
+        const forms::TBitmap bitmap(image);
+        picture.SetGraphic(&bitmap);
+    }
+    return picture;
+}
+
 QFont UiFont()
 {
     QFont font(QStringLiteral("Liberation Sans"));
@@ -151,10 +156,13 @@ TMainForm::TMainForm(QWidget *parent)
     CreateComponents();
     FormCreate(this);
     // Beyond the window's design: the row as people use it, shows kept in
-    // files, drops, the keyboard and the movie's length.
+    // files, drops, the preview, stopping a run, the keyboard and the movie's
+    // length.
     FPhotoRow = std::make_unique<TPhotoRow>(*this);
     FShows = std::make_unique<TShowCommands>(*this);
     FDrops = std::make_unique<TDropTarget>(*this);
+    FPreview = std::make_unique<TPreviewCommand>(*this);
+    FStop = std::make_unique<TStopCommand>(*this);
     FKeyboard = std::make_unique<TKeyboard>(*this, *FShows);
     FMovieLength = std::make_unique<TMovieLength>(*this);
 }
@@ -169,6 +177,8 @@ TMainForm::~TMainForm()
     // An add under way stops here: its workers end before the list goes.
     FMovieLength.reset();
     FKeyboard.reset();
+    FStop.reset();
+    FPreview.reset();
     FDrops.reset();
     FShows.reset();
     FPhotoRow.reset();
@@ -356,7 +366,9 @@ void TMainForm::CreateOutputControls()
     pnl3_pnlOutput->SetColor(White);
     lblInterval = PlainLabel(pnl3_pnlOutput, 12, 15, "Slide Interval :   ");
     edtInterval = new TSpinEdit(pnl3_pnlOutput);
-    edtInterval->setGeometry(97, 6, 46, 22);
+    // Wide enough for the largest interval, five digits, in the font in use.
+    const int digits = edtInterval->fontMetrics().horizontalAdvance(QStringLiteral("65536"));
+    edtInterval->setGeometry(97, 6, std::max(46, digits + 15 + 14), 22);
     edtInterval->SetMinValue(1);
     edtInterval->SetMaxValue(65536);
     edtInterval->SetIncrement(1);
@@ -381,7 +393,7 @@ void TMainForm::CreateOutputControls()
 
     pnl3_grpMovie = new TMovieSettingsBox(this);
     FramedGroup(pnl3_grpMovie);
-    pnl3_grpMovie->setGeometry(447, 107, 168, 285);
+    pnl3_grpMovie->setGeometry(447, 107, 168, 258);
     pnl3_grpMovie->OnChange = [this] { MovieSettingsChanged(); };
     FWindowedControls.push_back(pnl3_grpMovie);
 }
@@ -658,7 +670,7 @@ void TMainForm::pnl3_btnGoClick(QObject *)
     if (FPhotoRow->RefuseWhileAdding())
         return;
     if (FConverting) {
-        ShowMessage(FHandle, "The application is converting photos to DVD, just wait.");
+        ShowMessage(FHandle, JustWaitText);
         return;
     }
     if (PhotoThumbPanel1->ThumbItems()->Count() == 0) {
@@ -686,6 +698,19 @@ void TMainForm::pnl3_btnGoClick(QObject *)
     // number its own focus-out would have brought within bounds.
     edtInterval->ApplyBounds();
 
+    FTotalSeconds = PrepareConversion(CurrentJobSettings(), *FWorkThreadInfo);
+
+    FStop->Arm();
+    auto *thread = new TPhoto2VideoThread(*FWorkThreadInfo, *this, std::move(jobFolderLock));
+    thread->OnTerminate = [this](forms::TThread *) { WorkerEnded(); };
+    ++FRunningWorkers;
+    // From here on the thread frees itself; nothing keeps a reference to it.
+    thread->Start();
+    FConverting = true;
+}
+
+JobSettings TMainForm::CurrentJobSettings() const
+{
     JobSettings settings;
     settings.photos = PhotoList(*PhotoThumbPanel1);
     settings.standard = pnl3_grpStandard->ItemIndex();
@@ -695,14 +720,7 @@ void TMainForm::pnl3_btnGoClick(QObject *)
     settings.compressorIndex = cmbCompressorList->currentIndex();
     settings.soundFile = edtSoundFile->text().toStdString();
     settings.movie = pnl3_grpMovie->Options();
-    FTotalSeconds = PrepareConversion(settings, *FWorkThreadInfo);
-
-    auto *thread = new TPhoto2VideoThread(*FWorkThreadInfo, *this, std::move(jobFolderLock));
-    thread->OnTerminate = [this](forms::TThread *) { WorkerEnded(); };
-    ++FRunningWorkers;
-    // From here on the thread frees itself; nothing keeps a reference to it.
-    thread->Start();
-    FConverting = true;
+    return settings;
 }
 
 void TMainForm::WorkerEnded()
@@ -719,6 +737,13 @@ void TMainForm::ConversionFinished()
 {
     FConverting = false;
     ProgressConvert->hide();
+    // The question of a close during the run is no longer asked.
+    forms::CloseMessageBoxes(FHandle, JustWaitText);
+}
+
+const std::atomic<int> *TMainForm::StopRequest() const
+{
+    return FStop->Request();
 }
 
 // The message procedure
@@ -862,7 +887,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
     // The worker still uses the job record and sends to this window's handle.
     if (FConverting || FRunningWorkers > 0) {
         event->ignore();
-        ShowMessage(FHandle, "The application is converting photos to DVD, just wait.");
+        ShowMessage(FHandle, JustWaitText);
         return;
     }
     event->accept();

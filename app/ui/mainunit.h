@@ -39,7 +39,9 @@ class TDropTarget;
 class TKeyboard;
 class TMovieLength;
 class TPhotoRow;
+class TPreviewCommand;
 class TShowCommands;
+class TStopCommand;
 
 enum TView : std::uint8_t { PhotoView = 0, OutputView = 1 };
 
@@ -52,6 +54,8 @@ inline constexpr const char *ApplicationTitle = "Tessary";
 // The window's font: Liberation Sans with a character height of 11 pixels, the
 // metrics of the layout's 8-point sans serif.
 QFont UiFont();
+// A picture of the window's design, by its name in the artwork; empty when missing.
+forms::TPicture Artwork(const char *name);
 
 class TMainForm : public QWidget, public TConversionWindow
 {
@@ -129,6 +133,8 @@ public:
     // The view switch.
     void ApplyView();
     TView ActiveView() const { return FActiveView; }
+    // The job as Go takes it from the list and the settings.
+    JobSettings CurrentJobSettings() const;
     // True when some compressor entry contains "DivX? 5".
     bool HasDivXCompressor() const;
 
@@ -152,6 +158,10 @@ public:
     TDropTarget &Drops() const { return *FDrops; }
     TKeyboard &Keyboard() const { return *FKeyboard; }
     TMovieLength &MovieLength() const { return *FMovieLength; }
+    // The show played before it is made: the Output view's "Preview".
+    TPreviewCommand &Preview() const { return *FPreview; }
+    // Stop, beside the progress bar, and Escape during a run.
+    TStopCommand &Stop() const { return *FStop; }
     // True while photos are being added; the list is not whole until then.
     bool Adding() const;
 
@@ -159,6 +169,7 @@ public:
     HWND Handle() const override { return FHandle; }
     void SetStatusText(const std::string &text) override;
     void ConversionFinished() override;
+    const std::atomic<int> *StopRequest() const override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -198,6 +209,8 @@ private:
     std::unique_ptr<TDropTarget> FDrops;
     std::unique_ptr<TKeyboard> FKeyboard;
     std::unique_ptr<TMovieLength> FMovieLength;
+    std::unique_ptr<TPreviewCommand> FPreview;
+    std::unique_ptr<TStopCommand> FStop;
     bool FMoving = false;
     QPoint FMoveStartPos;
     QPointF FMoveStartGlobal;

@@ -25,7 +25,8 @@ TMovieLength::TMovieLength(TMainForm &Form)
 {
     lblMovieLength = new forms::TLabel(FForm.pnl3_pnlOutput);
     lblMovieLength->SetTransparent(true);
-    lblMovieLength->move(155, 15);
+    // Beside the interval box, however wide its font makes it.
+    lblMovieLength->move(std::max(155, FForm.edtInterval->geometry().right() + 13), 15);
     lblMovieLength->show();
     connect(FForm.edtInterval, &QLineEdit::textChanged, this, [this] { Update(); });
     // Every change of the list passes the collection's hook; the length is

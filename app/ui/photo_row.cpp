@@ -1,6 +1,7 @@
 #include "app/ui/photo_row.h"
 
 #include "app/ui/mainunit.h"
+#include "app/ui/preview.h"
 #include "platform/forms/application.h"
 
 #include <QApplication>
@@ -242,6 +243,9 @@ bool TPhotoRow::KeyPressed(QKeyEvent *event)
     case Qt::Key_Delete:
         FForm.pnl1_btnDeleteClick(nullptr);
         ShowPhoto(panel->SelectedIndex());
+        return true;
+    case Qt::Key_Space:
+        FForm.Preview().PreviewFrom(onPhoto ? selected : 0);
         return true;
     default:
         return false;

@@ -98,6 +98,7 @@ void TShowCommands::SaveShowClick(QObject *)
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QString::fromLatin1(kShowFilter));
     dialog.setDefaultSuffix(QStringLiteral("qshow"));
+    SizeFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString chosen = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();

@@ -57,7 +57,7 @@ std::optional<std::string> ChooseFolder(const win32::BROWSEINFOA &info)
 void SetUpApplication(forms::TApplication &app)
 {
     app.SetTitle(ApplicationTitle);
-    QApplication::setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
+    // No display name: the X platform would add it to every dialog's title.
     // One look on every desktop, whatever the platform theme would pick.
     if (QStyle *style = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(style);

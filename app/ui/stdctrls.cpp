@@ -9,13 +9,17 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSplitter>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <algorithm>
 #include <climits>
@@ -309,6 +313,26 @@ void AddPreview(QFileDialog &dialog, bool upright)
 
 } // namespace
 
+void SizeFileDialog(QFileDialog &dialog)
+{
+    dialog.setViewMode(QFileDialog::Detail);
+    if (auto *tree = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        QHeaderView *header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    const QFontMetrics metrics(dialog.font());
+    QSize size(metrics.horizontalAdvance(QLatin1Char('x')) * 120, metrics.height() * 30);
+    if (const QScreen *screen = dialog.screen())
+        size = size.boundedTo(screen->availableSize() * 9 / 10);
+    dialog.resize(size.expandedTo(dialog.sizeHint()));
+    // The places on the left wide enough for a folder's name of some length.
+    if (auto *splitter = dialog.findChild<QSplitter *>(QStringLiteral("splitter")))
+        splitter->setSizes({metrics.horizontalAdvance(QLatin1Char('x')) * 24, size.width()});
+}
+
 bool TOpenDialog::Execute()
 {
     QFileDialog dialog(owner_, QString::fromStdString(Title),
@@ -327,6 +351,7 @@ bool TOpenDialog::Execute()
     dialog.setSizeGripEnabled(true);
     if (PicturePreview)
         AddPreview(dialog, PreviewUpright);
+    SizeFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     const QStringList chosen = dialog.selectedFiles();

@@ -15,6 +15,8 @@
 class QRadioButton;
 class QToolButton;
 
+class QFileDialog;
+
 namespace quillon {
 
 // A framed group of radio buttons, one column, spread evenly under the caption.
@@ -113,6 +115,10 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 };
+
+// Sizes a file dialog for its content: the list in detail, wide enough that its
+// name, size, type and date columns all show, within the screen.
+void SizeFileDialog(QFileDialog &dialog);
 
 // The open-file dialog: Filter in the framework's form ("description|patterns|
 // description|patterns", patterns separated by ';'), a one-based FilterIndex

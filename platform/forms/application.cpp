@@ -5,6 +5,7 @@
 
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 
 #include <condition_variable>
@@ -68,6 +69,7 @@ TApplication::TApplication(int &argc, char **argv)
         g_taskReceiver = new QObject;
     }
     previousHandler_ = win32::SetMessageBoxHandler(ShowMessageBox);
+    previousTaskHandler_ = win32::SetTaskDialogHandler(ShowTaskDialog);
     previousDispatcher_ = win32::ThreadDispatcher();
     win32::SetThreadDispatcher(MakeGuiDispatcher());
 }
@@ -75,6 +77,7 @@ TApplication::TApplication(int &argc, char **argv)
 TApplication::~TApplication()
 {
     win32::SetMessageBoxHandler(std::move(previousHandler_));
+    win32::SetTaskDialogHandler(std::move(previousTaskHandler_));
     QObject *receiver = nullptr;
     {
         std::lock_guard lock(g_appMutex);
@@ -286,6 +289,57 @@ int ShowMessageBox(HWND owner, const std::string &text, const std::string &capti
     int answer = win32::DefaultButton(type);
     RunOnGuiThread([&] { answer = showBoxHere(owner, text, caption, type); });
     return answer;
+}
+
+int ShowTaskDialog(const win32::TASKDIALOGCONFIG &config)
+{
+    int answer = config.nDefaultButton;
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        std::fprintf(stderr, "%s\n%s\n", config.pszMainInstruction.c_str(),
+                     config.pszContent.c_str());
+        return answer ? answer : win32::IDOK;
+    }
+    RunOnGuiThread([&] {
+        QWidget *parent = FindControl(config.hwndParent);
+        if (!parent)
+            parent = QApplication::activeWindow();
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(config.pszWindowTitle),
+                        QString::fromStdString(config.pszMainInstruction), QMessageBox::NoButton,
+                        parent);
+        box.setTextFormat(Qt::PlainText);
+        box.setInformativeText(QString::fromStdString(config.pszContent));
+        box.setWindowModality(Qt::ApplicationModal);
+        std::vector<std::pair<QAbstractButton *, int>> ids;
+        for (const win32::TASKDIALOG_BUTTON &button : config.pButtons)
+            ids.emplace_back(box.addButton(QString::fromStdString(button.pszButtonText),
+                                           QMessageBox::ActionRole),
+                             button.nButtonID);
+        if (config.dwCommonButtons & win32::TDCBF_OK_BUTTON)
+            ids.emplace_back(box.addButton(QMessageBox::Ok), win32::IDOK);
+        for (const auto &[button, id] : ids)
+            if (id == config.nDefaultButton
+                || (config.nDefaultButton == 0 && button == ids.front().first))
+                box.setDefaultButton(qobject_cast<QPushButton *>(button));
+        if (QAbstractButton *ok = box.button(QMessageBox::Ok))
+            box.setEscapeButton(ok);
+        box.exec();
+        answer = win32::IDOK;
+        for (const auto &[button, id] : ids)
+            if (box.clickedButton() == button)
+                answer = id;
+    });
+    return answer;
+}
+
+void CloseMessageBoxes(HWND owner, const std::string &text)
+{
+    QWidget *parent = FindControl(owner);
+    if (!parent)
+        return;
+    const QString wanted = QString::fromStdString(text);
+    for (QMessageBox *box : parent->findChildren<QMessageBox *>())
+        if (box->isVisible() && box->text() == wanted)
+            box->reject();
 }
 
 } // namespace forms

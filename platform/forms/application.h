@@ -48,6 +48,7 @@ public:
 private:
     std::string title_;
     win32::MessageBoxHandler previousHandler_;
+    win32::TaskDialogHandler previousTaskHandler_;
     std::shared_ptr<win32::MessageDispatcher> previousDispatcher_;
 };
 
@@ -86,5 +87,13 @@ std::shared_ptr<win32::MessageDispatcher> MakeGuiDispatcher();
 // with the buttons and icon of `type`, owned by the control of `owner` (or the
 // active window); answers IDOK, IDCANCEL, IDYES or IDNO. TApplication installs it.
 int ShowMessageBox(HWND owner, const std::string &text, const std::string &caption, UINT type);
+
+// The handler for win32::SetTaskDialogHandler: the same box with the dialog's
+// own buttons, on the GUI thread.
+int ShowTaskDialog(const win32::TASKDIALOGCONFIG &config);
+
+// Closes the open message boxes of `owner` that show `text`, as Escape would
+// answer them: for a box whose question is no longer asked.
+void CloseMessageBoxes(HWND owner, const std::string &text);
 
 } // namespace forms

@@ -307,11 +307,31 @@ void TImage::PictureChanged()
     update();
 }
 
+void TImage::SetEmptyText(const std::string &value)
+{
+    emptyText_ = value;
+    update();
+}
+
 void TImage::paintEvent(QPaintEvent *)
 {
     const TBitmap *graphic = picture_.Graphic();
-    if (!graphic || graphic->Empty())
+    if (!graphic || graphic->Empty()) {
+        if (emptyText_.empty())
+            return;
+        // Light on whatever lies behind, so that the cell is seen on a dark one too.
+        QPainter painter(this);
+        const QRect cell = rect().adjusted(0, 0, -1, -1);
+        painter.fillRect(cell, QColor(0xE8, 0xEC, 0xF2));
+        painter.setPen(QColor(0x8A, 0x94, 0xA6));
+        painter.drawRect(cell);
+        painter.setPen(QColor(0x20, 0x2D, 0x46));
+        const QRect room = cell.adjusted(4, 4, -4, -4);
+        const QString text = QString::fromStdString(emptyText_);
+        painter.drawText(room, Qt::AlignCenter | Qt::TextWrapAnywhere,
+                         painter.fontMetrics().elidedText(text, Qt::ElideMiddle, room.width() * 3));
         return;
+    }
     QPainter painter(this);
     painter.drawImage(0, 0, graphic->Image());
 }

@@ -114,6 +114,11 @@ public:
     bool AutoSize() const { return autoSize_; }
     void SetAutoSize(bool value);
 
+    // While the picture is empty and this is not, the control shows a framed
+    // cell with this text instead of nothing.
+    const std::string &EmptyText() const { return emptyText_; }
+    void SetEmptyText(const std::string &value);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
@@ -122,6 +127,7 @@ private:
 
     TPicture picture_;
     bool autoSize_ = false;
+    std::string emptyText_;
 };
 
 // A text label: plain text at the top-left, sized to its text while AutoSize is

@@ -5,12 +5,26 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace tamsik {
+
+namespace {
+
+// A line that explains the control above it: quieter than the controls' texts,
+// yet dark enough to read (a disabled label's grey is not).
+void MakeHint(QLabel *label)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(0x50, 0x57, 0x60));
+    label->setPalette(palette);
+}
+
+} // namespace
 
 SettingsDialog::SettingsDialog(const media::CompressorEntry &entry,
                                const media::CompressorSettings &settings, QWidget *owner)
@@ -34,7 +48,7 @@ SettingsDialog::SettingsDialog(const media::CompressorEntry &entry,
         fourcc.empty() ? QStringLiteral("Stored as plain RGB frames")
                        : QStringLiteral("Stored as %1 video").arg(QString::fromStdString(fourcc)),
         this);
-    detail->setEnabled(false);
+    MakeHint(detail);
     layout->addWidget(detail);
 
     auto *form = new QFormLayout;
@@ -53,7 +67,7 @@ SettingsDialog::SettingsDialog(const media::CompressorEntry &entry,
         form->addRow(QStringLiteral("Quality:"), row);
         auto *hint = new QLabel(
             QStringLiteral("Higher quality keeps more detail and makes larger files."), this);
-        hint->setEnabled(false);
+        MakeHint(hint);
         form->addRow(QString(), hint);
     }
     if (entry.hasKeyFrames) {
@@ -79,7 +93,7 @@ SettingsDialog::SettingsDialog(const media::CompressorEntry &entry,
                        "cannot show such frames."),
         this);
     everyFrameHint->setWordWrap(true);
-    everyFrameHint->setEnabled(false);
+    MakeHint(everyFrameHint);
     layout->addWidget(everyFrameHint);
     layout->addStretch();
 

@@ -9,6 +9,7 @@ namespace {
 
 std::mutex g_mutex;
 MessageBoxHandler g_handler;
+TaskDialogHandler g_taskHandler;
 
 int printToStderr(HWND, const std::string &text, const std::string &caption, UINT type)
 {
@@ -52,6 +53,38 @@ int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type)
     const std::string t = text ? text : "";
     const std::string c = caption ? caption : "";
     return handler ? handler(owner, t, c, type) : printToStderr(owner, t, c, type);
+}
+
+TaskDialogHandler SetTaskDialogHandler(TaskDialogHandler handler)
+{
+    std::lock_guard lock(g_mutex);
+    TaskDialogHandler previous = std::move(g_taskHandler);
+    g_taskHandler = std::move(handler);
+    return previous;
+}
+
+int TaskDialogIndirect(const TASKDIALOGCONFIG &config, int *pnButton)
+{
+    TaskDialogHandler handler;
+    {
+        std::lock_guard lock(g_mutex);
+        handler = g_taskHandler;
+    }
+    int answer = 0;
+    if (handler) {
+        answer = handler(config);
+    } else {
+        const std::string text = config.pszContent.empty()
+                                     ? config.pszMainInstruction
+                                     : config.pszMainInstruction + "\n" + config.pszContent;
+        printToStderr(config.hwndParent, text, config.pszWindowTitle, MB_OK);
+        answer = config.nDefaultButton;
+        if (answer == 0)
+            answer = config.pButtons.empty() ? IDOK : config.pButtons.front().nButtonID;
+    }
+    if (pnButton)
+        *pnButton = answer;
+    return 0;
 }
 
 } // namespace win32

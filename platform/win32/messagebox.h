@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace win32 {
 
@@ -36,5 +37,37 @@ QUILLON_WIN32_API int DefaultButton(UINT type);
 
 // Null text or caption count as empty.
 QUILLON_WIN32_API int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type);
+
+// The task dialog: a message box whose buttons say what they do. The common
+// OK button closes it; each of pButtons answers its own nButtonID.
+constexpr DWORD TDCBF_OK_BUTTON = 0x1;
+
+struct TASKDIALOG_BUTTON
+{
+    int nButtonID = 0;
+    std::string pszButtonText;
+};
+
+struct TASKDIALOGCONFIG
+{
+    HWND hwndParent = nullptr;
+    std::string pszWindowTitle;
+    std::string pszMainInstruction;
+    std::string pszContent;
+    DWORD dwCommonButtons = TDCBF_OK_BUTTON;
+    std::vector<TASKDIALOG_BUTTON> pButtons;
+    int nDefaultButton = IDOK; // 0 too means the first button
+};
+
+// Answers with the ID of the button pressed (IDOK for the common OK button, or
+// for a dialog closed without a button).
+using TaskDialogHandler = std::function<int(const TASKDIALOGCONFIG &config)>;
+
+QUILLON_WIN32_API TaskDialogHandler SetTaskDialogHandler(TaskDialogHandler handler);
+
+// Shows the dialog and puts the pressed button's ID into *pnButton (when not
+// null). Returns 0 (S_OK). Without a handler the texts go to stderr and the
+// default button answers.
+QUILLON_WIN32_API int TaskDialogIndirect(const TASKDIALOGCONFIG &config, int *pnButton);
 
 } // namespace win32

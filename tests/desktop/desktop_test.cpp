@@ -3,12 +3,19 @@
 // another place in the row, the show saved and opened again through its
 // dialogs, and Go, whose job files must list the photos in the new order.
 #include "app/job/app_define.h"
+#include "platform/win32/files.h"
+#include "platform/win32/tempfolder.h"
 
+#include "media_support.h"
 #include "pictures.h"
 #include "testsupport.h"
 #include "x11drive.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 using namespace x11drive;
 using testsupport::ReadFile;
@@ -19,6 +26,7 @@ namespace {
 constexpr Point kDropPlace{200, 250};
 constexpr Point kOutputTab{175 + 56, 31 + 25};
 constexpr Point kGo{446 + 85, 421 + 18};
+constexpr Point kPreview{446 + 85, 375 + 14};
 
 // The middle of thumbnail i of the row, or `dx` from its left edge.
 Point Thumbnail(int i, int dx = 50)
@@ -157,4 +165,114 @@ TEST_F(Desktop, AShowNamedOnTheCommandLineOpens)
               dir.file("card/img3.jpg") + "\r\n" + dir.file("loose.jpg") + "\r\n");
     EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "param.ini"),
               "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=1\r\n");
+}
+
+// The preview on a real screen: its picture in the middle of a hold and of a
+// cross-fade against the same frames of the movie quillon-render makes of the
+// same show, then Escape closes it. Solid photos, so that a pixel near the
+// picture's corner tells the frame.
+TEST_F(Desktop, ThePreviewShowsTheMoviesFramesAndEscapeClosesIt)
+{
+    const testsupport::Rgb colours[3] = {{230, 40, 40}, {40, 40, 230}, {40, 200, 40}};
+    for (int i = 0; i < 3; ++i)
+        testsupport::WriteJpeg(dir.file("solid" + std::to_string(i) + ".jpg"), 320, 240,
+                               testsupport::Solid(colours[i]));
+    // Low (352 × 240): two seconds a photo (frames 0-49), then the cross-fade (50-74).
+    testsupport::WriteFile(dir.file("solid.qshow"),
+                           "[Show]\r\nInterval=2\r\nResolution=Low\r\n[Photos]\r\n"
+                           "Photo1=solid0.jpg\r\nPhoto2=solid1.jpg\r\nPhoto3=solid2.jpg\r\n");
+    const testsupport::Outcome made = testsupport::RunProgram(
+        QUILLON_RENDER, {"--show", dir.file("solid.qshow"), "--output-folder", dir.file("movie")},
+        dir.path());
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string movie = dir.file("movie/photo_video.avi");
+
+    Launch({dir.file("solid.qshow")});
+    XWindow preview = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            x->Click(At(kOutputTab));
+            x->Click(At(kPreview));
+            preview = x->FindWindow("Preview", 1000);
+            return preview != 0;
+        },
+        15000))
+        << ReadFile(dir.file("quillon.log"));
+    x->Focus(preview);
+    const Point corner = x->Origin(preview);
+    const Point probe{corner.x + 20, corner.y + 20};
+    auto near = [](unsigned shown, const std::vector<std::uint8_t> &bgr, int width) {
+        const std::uint8_t *p = &bgr[(20 * width + 20) * 3];
+        const int rgb[3] = {p[2], p[1], p[0]};
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(static_cast<int>((shown >> (16 - 8 * c)) & 0xFF) - rgb[c]) > 16)
+                return false;
+        return true;
+    };
+    auto step = [&](const char *key, int times) {
+        for (int i = 0; i < times; ++i) {
+            x->Key(key);
+            x->Sync();
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+    };
+    // Paused, at its start; one second on is the middle of the first hold; two
+    // more and thirteen frames back, twelve frames into the cross-fade. Each key
+    // waits for the frame of the one before, as a user's would.
+    step("space", 1);
+    step("Home", 2);
+    step("Right", 1);
+    const auto hold = mediatest::DecodeFrame(movie, 25);
+    EXPECT_TRUE(WaitFor([&] { return near(x->Pixel(probe), hold, 352); }, 5000))
+        << std::hex << x->Pixel(probe);
+    step("Right", 2);
+    step("comma", 13);
+    const auto fade = mediatest::DecodeFrame(movie, 62);
+    EXPECT_TRUE(WaitFor([&] { return near(x->Pixel(probe), fade, 352); }, 5000))
+        << std::hex << x->Pixel(probe) << " against " << std::dec
+        << int(fade[(20 * 352 + 20) * 3 + 2]) << "," << int(fade[(20 * 352 + 20) * 3 + 1]) << ","
+        << int(fade[(20 * 352 + 20) * 3]);
+    EXPECT_FALSE(near(x->Pixel(probe), hold, 352));
+
+    x->Key("Escape");
+    EXPECT_TRUE(WaitFor([&] { return x->FindWindow("Preview", 0) == 0; }, 5000));
+}
+
+// Escape on the window stops a run half way: the job folder is let go at once
+// and the movie of the run before stays as it was, alone in its folder.
+TEST_F(Desktop, EscapeStopsARunAndTheMovieBeforeStays)
+{
+    testsupport::WriteJpeg(dir.file("a.jpg"), 320, 240, testsupport::Gradient(1));
+    testsupport::WriteJpeg(dir.file("b.jpg"), 320, 240, testsupport::Gradient(2));
+    // Long enough that only a stop ends it while the test lasts.
+    testsupport::WriteFile(dir.file("long.qshow"),
+                           "[Show]\r\nInterval=65536\r\nResolution=Low\r\n[Photos]\r\n"
+                           "Photo1=a.jpg\r\nPhoto2=b.jpg\r\n");
+    const std::string folder = dir.file("home/My Movie");
+    testsupport::MakeFolder(folder);
+    testsupport::WriteFile(folder + "/photo_video.avi", "the movie made before");
+
+    Launch({dir.file("long.qshow")});
+    const std::string jobs = quillon::GetTempDirectory();
+    auto running = [&] {
+        win32::FolderLock probe;
+        return probe.TryLock(jobs) == win32::FolderLock::Result::Busy;
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            x->Click(At(kOutputTab));
+            x->Click(At(kGo));
+            return WaitFor(running, 1000);
+        },
+        15000))
+        << ReadFile(dir.file("quillon.log"));
+    // Under way: its progress comes in.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(running());
+    x->Focus(window);
+    x->Key("Escape");
+    EXPECT_TRUE(WaitFor([&] { return !running(); }, 5000));
+    EXPECT_EQ(ReadFile(folder + "/photo_video.avi"), "the movie made before");
+    EXPECT_EQ(win32::ListFolder(folder)->size(), 1u);
+    EXPECT_TRUE(program->Running());
 }

@@ -317,7 +317,7 @@ TEST_F(Security, FailedStoppedAndRefusedRunsKeepTheEarlierMovie)
         long_.signal(signal);
         const Outcome stopped = long_.wait();
         EXPECT_EQ(stopped.status, 128 + signal);
-        EXPECT_NE(stopped.err.find("Stopped: no movie was made"), std::string::npos);
+        EXPECT_NE(stopped.err.find("The movie was not made: stopped."), std::string::npos);
         unchanged("signal " + std::to_string(signal));
     }
 

@@ -217,7 +217,7 @@ MessageBoxRecorder::MessageBoxRecorder(int answer)
     previous_ = win32::SetMessageBoxHandler(
         [this, answer](HWND, const std::string &text, const std::string &caption, UINT type) {
             std::lock_guard lock(mutex_);
-            boxes_.push_back({text, caption, type});
+            boxes_.push_back({text, caption, type, {}});
             return answer ? answer : win32::DefaultButton(type);
         });
 }
@@ -278,7 +278,7 @@ ShellRecorder::ShellRecorder()
     previous_ = win32::SetShellHandler([this](const win32::ShellRequest &request) {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
-        return std::intptr_t(42);
+        return result.load();
     });
 }
 

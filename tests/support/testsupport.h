@@ -5,6 +5,7 @@
 #include "platform/win32/messagebox.h"
 #include "platform/win32/shell.h"
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -90,6 +91,8 @@ struct RecordedBox
     std::string text;
     std::string caption;
     unsigned type = 0;
+    // A task dialog's text below its main text.
+    std::string detail;
 };
 
 // Records every message box instead of showing it, answering `answer` (or the
@@ -139,6 +142,8 @@ public:
     ShellRecorder &operator=(const ShellRecorder &) = delete;
 
     std::vector<win32::ShellRequest> requests() const;
+    // What every request answers: above 32 when the desktop opened the file.
+    std::atomic<std::intptr_t> result{42};
 
 private:
     mutable std::mutex mutex_;

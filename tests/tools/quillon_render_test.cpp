@@ -271,3 +271,25 @@ TEST_F(QuillonRender, PhotosStandUprightInTheMovieAtTheChosenSizeAndRate)
     const std::vector<std::uint8_t> stored = mediatest::DecodeFrame(movie, 10);
     EXPECT_LT(stored[(120 * 320 + 20) * 3 + 1], 20); // a black band at the left
 }
+
+// Both programs answer --help and --version on the terminal; the window program
+// does so with no display to open (the X platform would end it otherwise).
+TEST_F(QuillonRender, HelpAndVersionOfBothProgramsNeedNoDisplay)
+{
+    Outcome run = render({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "quillon-render " QUILLON_VERSION "\n");
+    for (const char *option : {"--version", "--help"}) {
+        run = RunProgram(
+            "/bin/sh",
+            {"-c", std::string("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb ")
+                       + QUILLON_PROGRAM + " " + option},
+            dir.path());
+        EXPECT_EQ(run.status, 0) << option << ": " << run.err;
+        EXPECT_EQ(run.err, "") << option;
+        if (std::string(option) == "--version")
+            EXPECT_EQ(run.out, "quillon " QUILLON_VERSION "\n");
+        else
+            EXPECT_TRUE(run.out.starts_with("usage: quillon ")) << run.out;
+    }
+}

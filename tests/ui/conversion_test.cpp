@@ -4,8 +4,10 @@
 #include "window_support.h"
 
 #include "app/job/app_define.h"
+#include "app/job/outcome.h"
 #include "app/job/render.h"
 #include "app/job/script_writer.h"
+#include "app/ui/stop_command.h"
 #include "platform/forms/application.h"
 #include "platform/win32/files.h"
 
@@ -15,8 +17,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -433,4 +439,120 @@ TEST_F(Conversion, DestroyingTheWindowWaitsForTheRunsWorker)
     form.reset();
     EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Video File Generation Compeleted."}));
     EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 25);
+}
+
+TEST_F(Conversion, StopAndEscapeEndARunAndKeepTheMovieBefore)
+{
+    AddFiles({Jpeg("a.jpg"), Jpeg("b.jpg", 64, 48, 5)});
+    form->edtInterval->SetText("1");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    const std::string movie = dir.file("out/photo_video.avi");
+    const std::string earlier = ReadFile(movie);
+    ASSERT_FALSE(earlier.empty());
+    EXPECT_FALSE(form->Stop().btnStop->isVisible());
+
+    // Long enough to be stopped half way, whichever way is taken.
+    form->edtInterval->SetText("65536");
+    QTest::qWaitForWindowActive(form.get());
+    for (const bool byKey : {false, true}) {
+        boxes.clear();
+        Go();
+        ASSERT_TRUE(WaitUntil([&] { return form->ProgressConvert->isVisible(); }));
+        EXPECT_TRUE(form->Stop().btnStop->isVisible());
+        if (byKey)
+            QTest::keyClick(form.get(), Qt::Key_Escape);
+        else
+            Click(form->Stop().btnStop, {10, 10});
+        ASSERT_TRUE(WaitForRun()) << (byKey ? "Escape" : "Stop") << " did not stop the run";
+        EXPECT_EQ(form->sb_status->Caption(), "The movie was not made: stopped.");
+        EXPECT_FALSE(form->Stop().btnStop->isVisible());
+        // The status line is answer enough: no box, no failure.
+        EXPECT_EQ(boxes.texts(), std::vector<std::string>{});
+        EXPECT_TRUE(ReadFile(movie) == earlier);
+        EXPECT_EQ(win32::ListFolder(dir.file("out"))->size(), 1u);
+    }
+
+    // Escape outside a run stops nothing that comes after it.
+    form->edtInterval->SetText("1");
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{ConversionCompletedText});
+}
+
+TEST_F(Conversion, TheOutcomeNamesTheMovieAndPlaysItOrShowsItsFolder)
+{
+    AddFiles({Jpeg("a.jpg")});
+    form->edtInterval->SetText("1");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    const std::string movie = dir.file("out/photo_video.avi");
+    struct Case
+    {
+        int button;
+        std::string opened; // "" when nothing is asked of the desktop
+    };
+    for (const Case &c :
+         {Case{IDPLAY, movie}, Case{IDSHOWINFOLDER, dir.file("out")}, Case{win32::IDOK, ""}}) {
+        boxes.clear();
+        const std::size_t asked = shell.requests().size();
+        boxes.answer = [&](const testsupport::RecordedBox &box) {
+            return box.text == ConversionCompletedText ? c.button : win32::IDOK;
+        };
+        Go();
+        ASSERT_TRUE(WaitForRun());
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+        EXPECT_EQ(boxes.boxes()[0].text, ConversionCompletedText);
+        EXPECT_EQ(boxes.boxes()[0].detail, movie);
+        const auto requests = shell.requests();
+        ASSERT_EQ(requests.size(), asked + (c.opened.empty() ? 0 : 1));
+        if (!c.opened.empty()) {
+            EXPECT_EQ(requests.back().verb, "open");
+            EXPECT_EQ(requests.back().file, c.opened);
+        }
+    }
+
+    // A desktop without a program for movies says so instead of doing nothing.
+    shell.result = 2; // SE_ERR_FNF
+    boxes.clear();
+    boxes.answer = [&](const testsupport::RecordedBox &box) {
+        return box.text == ConversionCompletedText ? IDPLAY : win32::IDOK;
+    };
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(boxes.texts(),
+              (std::vector<std::string>{ConversionCompletedText, NothingToOpenMessage(movie)}));
+}
+
+TEST_F(Conversion, TheJustWaitBoxOfACloseDuringARunClosesWhenTheRunEnds)
+{
+    AddFiles({Jpeg("a.jpg"), Jpeg("b.jpg", 64, 48, 5)});
+    form->edtInterval->SetText("65536");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    Go();
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgressConvert->isVisible(); }));
+
+    // The real box this time, modal; the run is stopped while it is open.
+    const win32::MessageBoxHandler script = win32::SetMessageBoxHandler(forms::ShowMessageBox);
+    bool seen = false, leftOpen = false;
+    QTimer::singleShot(200, [&] {
+        seen = !form->findChildren<QMessageBox *>().empty();
+        form->Stop().StopClick();
+    });
+    // Should the box stay, this ends the test instead of hanging it.
+    QTimer::singleShot(15000, [&] {
+        for (QMessageBox *box : form->findChildren<QMessageBox *>())
+            if (box->isVisible()) {
+                leftOpen = true;
+                box->reject();
+            }
+    });
+    form->close();
+    win32::SetMessageBoxHandler(script);
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(leftOpen);
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(form->sb_status->Caption(), "The movie was not made: stopped.");
 }

@@ -7,10 +7,13 @@
 #include "app/ui/keyboard.h"
 #include "app/ui/movie_length.h"
 #include "app/ui/photo_row.h"
+#include "app/ui/preview.h"
 #include "app/ui/show_commands.h"
+#include "app/ui/stop_command.h"
 
 #include "qtwidgets.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -186,6 +189,7 @@ TEST_F(Keys, TabReachesEveryControlInReadingOrder)
                                          form->cmbCompressorList,
                                          form->Button3,
                                          form->pnl3_grpMovie->btnSettings,
+                                         form->Preview().pnl3_btnPreview,
                                          form->pnl3_btnGo};
     outputView.insert(outputView.end(), edge.begin(), edge.end());
     EXPECT_EQ(round(form->tabAddPhotos), outputView);
@@ -226,4 +230,28 @@ TEST_F(Keys, TheOutputViewShowsTheMoviesLength)
     form->pnl1_btnDelAllClick(nullptr);
     QTest::qWait(0);
     EXPECT_EQ(shown(), "Movie length: 0 min 00 s");
+}
+
+// A screen reader can name every control that Tab reaches, whichever view shows
+// it, and the controls of a run and of the preview.
+TEST_F(Keys, EveryControlHasAnAccessibleName)
+{
+    AddFiles({Jpeg("a.jpg")});
+    std::vector<QWidget *> controls = form->Keyboard().TabOrder();
+    controls.push_back(form->Stop().btnStop);
+    form->tabOutputClick(nullptr);
+    form->Preview().PreviewClick(nullptr);
+    ASSERT_NE(form->Preview().Form(), nullptr);
+    TPreviewForm *preview = form->Preview().Form();
+    for (QWidget *w : std::initializer_list<QWidget *>{preview->btnPlay, preview->sldPosition,
+                                                       preview->lblTime, preview->View})
+        controls.push_back(w);
+    for (QWidget *w : controls) {
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(face, nullptr);
+        EXPECT_FALSE(face->text(QAccessible::Name).trimmed().isEmpty())
+            << w->metaObject()->className() << " " << w->objectName().toStdString() << " at "
+            << w->x() << "," << w->y();
+    }
+    preview->close();
 }

@@ -10,6 +10,7 @@
 #include "app/job/app_define.h"
 #include "app/ui/about.h"
 #include "app/ui/mainunit.h"
+#include "app/ui/preview.h"
 #include "app/ui/startup.h"
 #include "platform/forms/application.h"
 #include "platform/win32/shell.h"
@@ -120,6 +121,14 @@ int main(int argc, char **argv)
         {400,
          [&] {
              shoot("output");
+             form.Preview().PreviewClick(nullptr);
+             return true;
+         }},
+        {1500,
+         [&] {
+             shoot("preview");
+             if (TPreviewForm *preview = form.Preview().Form())
+                 preview->close();
              return true;
          }},
         {100,

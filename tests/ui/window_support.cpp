@@ -19,7 +19,7 @@ BoxScript::BoxScript()
 {
     previous_ = win32::SetMessageBoxHandler(
         [this](HWND, const std::string &text, const std::string &caption, UINT type) {
-            const testsupport::RecordedBox box{text, caption, type};
+            const testsupport::RecordedBox box{text, caption, type, {}};
             {
                 std::lock_guard lock(mutex_);
                 boxes_.push_back(box);
@@ -28,10 +28,22 @@ BoxScript::BoxScript()
                 onBox(box);
             return answer ? answer(box) : win32::DefaultButton(type);
         });
+    previousTask_ = win32::SetTaskDialogHandler([this](const win32::TASKDIALOGCONFIG &config) {
+        const testsupport::RecordedBox box{config.pszMainInstruction, config.pszWindowTitle, 0,
+                                           config.pszContent};
+        {
+            std::lock_guard lock(mutex_);
+            boxes_.push_back(box);
+        }
+        if (onBox)
+            onBox(box);
+        return answer ? answer(box) : config.nDefaultButton;
+    });
 }
 
 BoxScript::~BoxScript()
 {
+    win32::SetTaskDialogHandler(std::move(previousTask_));
     win32::SetMessageBoxHandler(std::move(previous_));
 }
 

@@ -21,9 +21,9 @@
 
 namespace windowtest {
 
-// Records every message box and answers it: by `answer` when set, else with
-// the box's default button. `onBox` sees each box before it is answered, on the
-// thread that asked (the GUI thread for the window's own boxes).
+// Records every message box and task dialog (its main text as the box's text)
+// and answers it: by `answer` when set, else with the box's default button. `onBox` sees each box
+// before it is answered, on the thread that asked (the GUI thread for the window's own boxes).
 class BoxScript
 {
 public:
@@ -43,6 +43,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<testsupport::RecordedBox> boxes_;
     win32::MessageBoxHandler previous_;
+    win32::TaskDialogHandler previousTask_;
 };
 
 // Runs `work` on the next modal widget of type T as soon as it is open (from

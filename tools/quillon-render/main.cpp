@@ -73,7 +73,8 @@ constexpr const char *kUsage
       "                                  else /tmp/quillon-UID); runs in other job folders\n"
       "                                  do not wait for this one\n"
       "  --list-compressors              print the category, one \"INDEX<TAB>NAME\" a line, and "
-      "exit\n";
+      "exit\n"
+      "  --version                       print the version and exit\n";
 
 struct UsageError
 {
@@ -129,6 +130,9 @@ Options parse(int argc, char **argv)
         options.given.insert(arg);
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::printf("quillon-render %s\n", QUILLON_VERSION);
             std::exit(0);
         } else if (arg == "--interval") {
             const std::string text = value(i, arg);
@@ -270,7 +274,8 @@ void catchStopSignals()
 
 [[noreturn]] void endByStopSignal()
 {
-    std::fprintf(stderr, "Stopped: no movie was made, an earlier one stays as it was.\n");
+    // The program's status line says the same; an earlier movie stays as it was.
+    std::fprintf(stderr, "%s\n", quillon::ConversionStoppedText);
     std::fflush(stderr);
     const int signal = stopSignal ? static_cast<int>(stopSignal) : SIGTERM;
     std::signal(signal, SIG_DFL);

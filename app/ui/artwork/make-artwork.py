@@ -56,6 +56,7 @@ BUTTONS = {  # name: (left, top, label, icon)
     "btn_addfolder": (446, 214, "Add Folder", "folder_plus"),
     "btn_remove": (445, 260, "Remove", "minus"),
     "btn_removeall": (446, 307, "Remove All", "trash"),
+    "btn_preview": (446, 375, "Preview", "play"),
 }
 GO = (446, 421, 170, 37)
 GLYPHS = {"glyph_minimise": (575, 6), "glyph_close": (592, 6)}
@@ -249,6 +250,11 @@ def icon_trash(sh, x, y):
     sh.line([(x + 9.4, y + 7.2), (x + 9.1, y + 12.2)], 1.2)
 
 
+def icon_play(sh, x, y):
+    sh.circle_ring(x + 8, y + 8, 7, 1.5)
+    sh.polygon([(x + 6.2, y + 4.9), (x + 11.4, y + 8), (x + 6.2, y + 11.1)])
+
+
 def icon_play_disc(sh, x, y, size):
     r = size / 2
     sh.ellipse((x, y, x + size, y + size))
@@ -261,7 +267,8 @@ def icon_play_disc(sh, x, y, size):
 def draw_icon(img, kind, x, y, colour):
     sh = Shapes(img.size)
     {"photo": icon_photo, "photo_plus": icon_photo, "movie": icon_movie,
-     "folder_plus": icon_folder, "minus": icon_minus, "trash": icon_trash}[kind](sh, x, y)
+     "folder_plus": icon_folder, "minus": icon_minus, "trash": icon_trash,
+     "play": icon_play}[kind](sh, x, y)
     mask = sh.done()
     if kind.endswith("_plus"):
         badge, gap = Shapes(img.size), Shapes(img.size)

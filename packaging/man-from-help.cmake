@@ -1,0 +1,31 @@
+# Writes a manual page from a program's own --help, so that the two never part:
+#   cmake -DPROGRAM=... -DNAME=... -DSUMMARY=... -DVERSION=... -DOUT=... -P man-from-help.cmake
+# OUT is written gzip-compressed (without a time stamp, so the package builds
+# the same each time).
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+                        QT_QPA_PLATFORM=xcb ${PROGRAM} --help
+                OUTPUT_VARIABLE help RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR help STREQUAL "")
+    message(FATAL_ERROR "${PROGRAM} --help failed: ${status}")
+endif()
+# roff: a backslash is written \e; a line may not start with a dot or a quote.
+string(REPLACE "\\" "\\e" help "${help}")
+string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
+string(REPLACE "-" "\\-" help "${help}")
+file(WRITE ${OUT}.tmp
+".TH ${NAME} 1 \"\" \"${NAME} ${VERSION}\" \"User Commands\"
+.SH NAME
+${NAME} \\- ${SUMMARY}
+.SH DESCRIPTION
+The text that \\fB${NAME} \\-\\-help\\fR prints:
+.PP
+.nf
+${help}.fi
+.SH SEE ALSO
+\\fBquillon\\fR(1), \\fBquillon\\-render\\fR(1), \\fBbrindle\\-host\\fR(1)
+")
+execute_process(COMMAND gzip -9nf ${OUT}.tmp RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "gzip failed")
+endif()
+file(RENAME ${OUT}.tmp.gz ${OUT})

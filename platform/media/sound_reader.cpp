@@ -1,0 +1,262 @@
+#include "platform/media/sound_reader.h"
+
+#include "platform/media/detail/ffmpeg.h"
+#include "platform/win32/files.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <unistd.h>
+
+namespace media {
+
+using namespace detail;
+
+namespace {
+
+struct SwrDeleter
+{
+    void operator()(SwrContext *c) const { swr_free(&c); }
+};
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+
+} // namespace
+
+class SoundReader::Track
+{
+public:
+    explicit Track(const std::string &path)
+        : path_(path)
+    {
+        std::string why;
+        fd_ = win32::OpenInputFile(path, &why);
+        if (fd_ < 0)
+            fail(why);
+        AVFormatContext *raw = nullptr;
+        const std::string name = "/proc/self/fd/" + std::to_string(fd_);
+        int ret = avformat_open_input(&raw, name.c_str(), nullptr, nullptr);
+        if (ret < 0)
+            fail(AvError(ret));
+        input_.reset(raw);
+        if ((ret = avformat_find_stream_info(raw, nullptr)) < 0)
+            fail(AvError(ret));
+        const AVCodec *codec = nullptr;
+        stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+        if (stream_ < 0 || !codec)
+            fail("it has no sound that can be played");
+        const AVStream *stream = raw->streams[stream_];
+        decoder_.reset(avcodec_alloc_context3(codec));
+        if (!decoder_)
+            throw std::bad_alloc();
+        if ((ret = avcodec_parameters_to_context(decoder_.get(), stream->codecpar)) < 0
+            || (ret = avcodec_open2(decoder_.get(), codec, nullptr)) < 0)
+            fail(AvError(ret));
+        if (stream->duration != AV_NOPTS_VALUE)
+            length_ = av_rescale_q(stream->duration, stream->time_base, AVRational{1, kRate});
+        else if (raw->duration != AV_NOPTS_VALUE)
+            length_ = av_rescale(raw->duration, kRate, AV_TIME_BASE);
+        startTs_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        packet_ = NewPacket();
+        frame_ = NewFrame();
+    }
+
+    ~Track()
+    {
+        input_.reset();
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    std::int64_t length() const { return length_; }
+
+    void seek(std::int64_t at)
+    {
+        const AVStream *stream = input_->streams[stream_];
+        const std::int64_t ts
+            = startTs_ + av_rescale_q(at, AVRational{1, kRate}, stream->time_base);
+        avformat_seek_file(input_.get(), stream_, INT64_MIN, ts, ts, 0);
+        avcodec_flush_buffers(decoder_.get());
+        resampler_.reset();
+        pending_.clear();
+        taken_ = 0;
+        ended_ = false;
+        flushed_ = false;
+        target_ = at;
+    }
+
+    std::size_t read(std::int16_t *out, std::size_t frames)
+    {
+        std::size_t done = 0;
+        while (done < frames) {
+            const std::size_t ready = pending_.size() / kChannels - taken_;
+            if (ready > 0) {
+                const std::size_t n = std::min(ready, frames - done);
+                std::memcpy(out + done * kChannels, pending_.data() + taken_ * kChannels,
+                            n * kChannels * sizeof(std::int16_t));
+                taken_ += n;
+                done += n;
+                continue;
+            }
+            if (ended_ || !decodeMore())
+                break;
+        }
+        return done;
+    }
+
+private:
+    [[noreturn]] void fail(const std::string &why) const
+    {
+        throw std::runtime_error("Cannot play the sound file \"" + path_ + "\": " + why);
+    }
+
+    // Decodes until new samples wait in pending_; false at the end of the track.
+    bool decodeMore()
+    {
+        pending_.clear();
+        taken_ = 0;
+        while (pending_.empty()) {
+            int ret = avcodec_receive_frame(decoder_.get(), frame_.get());
+            if (ret == 0) {
+                convert(frame_.get());
+                av_frame_unref(frame_.get());
+                continue;
+            }
+            if (ret == AVERROR_EOF) {
+                if (!flushed_ && resampler_)
+                    convert(nullptr);
+                flushed_ = true;
+                ended_ = pending_.empty();
+                return !ended_;
+            }
+            if (ret != AVERROR(EAGAIN)) {
+                ended_ = true;
+                return false;
+            }
+            ret = av_read_frame(input_.get(), packet_.get());
+            if (ret < 0) {
+                avcodec_send_packet(decoder_.get(), nullptr);
+                continue;
+            }
+            if (packet_->stream_index == stream_)
+                avcodec_send_packet(decoder_.get(), packet_.get());
+            av_packet_unref(packet_.get());
+        }
+        return true;
+    }
+
+    // Resamples a decoded frame (null: what the resampler still holds) into
+    // pending_, leaving out what lies before the position sought.
+    void convert(const AVFrame *frame)
+    {
+        if (frame && !resampler_) {
+            const AVStream *stream = input_->streams[stream_];
+            SwrContext *swr = nullptr;
+            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+            AVChannelLayout in = frame->ch_layout;
+            AVChannelLayout fallback{};
+            if (in.nb_channels <= 0 || in.order == AV_CHANNEL_ORDER_UNSPEC) {
+                av_channel_layout_default(&fallback, std::max(frame->ch_layout.nb_channels, 1));
+                in = fallback;
+            }
+            if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, kRate, &in,
+                                    static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
+                                    0, nullptr)
+                    < 0
+                || swr_init(swr) < 0) {
+                swr_free(&swr);
+                ended_ = true;
+                return;
+            }
+            resampler_.reset(swr);
+            // Where this frame stands decides how much of it lies before the target.
+            const std::int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts - startTs_ : 0;
+            position_ = av_rescale_q(pts, stream->time_base, AVRational{1, kRate});
+        }
+        if (!resampler_)
+            return;
+        const int room = swr_get_out_samples(resampler_.get(), frame ? frame->nb_samples : 0);
+        if (room <= 0)
+            return;
+        const std::size_t before = pending_.size();
+        pending_.resize(before + static_cast<std::size_t>(room) * kChannels);
+        std::uint8_t *outPlanes[1] = {reinterpret_cast<std::uint8_t *>(pending_.data() + before)};
+        const int made
+            = swr_convert(resampler_.get(), outPlanes, room,
+                          frame ? const_cast<const std::uint8_t **>(frame->extended_data) : nullptr,
+                          frame ? frame->nb_samples : 0);
+        pending_.resize(before + static_cast<std::size_t>(std::max(made, 0)) * kChannels);
+        const std::int64_t start = position_;
+        position_ += std::max(made, 0);
+        if (start < target_) {
+            const std::size_t skip = static_cast<std::size_t>(
+                std::min<std::int64_t>(target_ - start, std::max(made, 0)));
+            pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(before),
+                           pending_.begin()
+                               + static_cast<std::ptrdiff_t>(before + skip * kChannels));
+        }
+    }
+
+    const std::string path_;
+    int fd_ = -1;
+    InputContextPtr input_;
+    CodecContextPtr decoder_;
+    SwrPtr resampler_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    int stream_ = -1;
+    std::int64_t startTs_ = 0;
+    std::int64_t length_ = 0;
+    std::int64_t position_ = 0; // of the next sample the resampler gives, in kRate frames
+    std::int64_t target_ = 0;   // samples before this are left out
+    std::vector<std::int16_t> pending_;
+    std::size_t taken_ = 0;
+    bool ended_ = false;
+    bool flushed_ = false;
+};
+
+SoundReader::SoundReader(const std::vector<std::string> &tracks)
+{
+    std::int64_t start = 0;
+    for (const std::string &path : tracks) {
+        tracks_.push_back(std::make_unique<Track>(path));
+        starts_.push_back(start);
+        start += tracks_.back()->length();
+    }
+    starts_.push_back(start);
+}
+
+SoundReader::~SoundReader() = default;
+
+std::int64_t SoundReader::Length() const
+{
+    return starts_.back();
+}
+
+void SoundReader::Seek(std::int64_t frame)
+{
+    frame = std::clamp<std::int64_t>(frame, 0, Length());
+    current_ = 0;
+    while (current_ + 1 < tracks_.size() && frame >= starts_[current_ + 1])
+        ++current_;
+    if (current_ < tracks_.size())
+        tracks_[current_]->seek(frame - starts_[current_]);
+}
+
+std::size_t SoundReader::Read(std::int16_t *out, std::size_t frames)
+{
+    std::size_t done = 0;
+    while (done < frames && current_ < tracks_.size()) {
+        done += tracks_[current_]->read(out + done * kChannels, frames - done);
+        if (done < frames) {
+            if (++current_ < tracks_.size())
+                tracks_[current_]->seek(0);
+        }
+    }
+    return done;
+}
+
+} // namespace media

@@ -1,0 +1,42 @@
+#!/bin/sh
+# The Debian package as it ships: made by cpack from the build, checked by
+# lintian (no errors; only the warnings listed below, none of which a user
+# meets), and its programs run from the unpacked tree, where they must find
+# their libraries through their own run-time paths.
+#   package_test.sh BUILD_DIR SCRATCH_DIR VERSION
+set -eu
+build=$1 scratch=$2 version=$3
+command -v lintian >/dev/null || { echo "no lintian: skipped"; exit 77; }
+rm -rf "$scratch" && mkdir -p "$scratch"
+cpack --config "$build/CPackConfig.cmake" -B "$scratch" >"$scratch/cpack.log" 2>&1 ||
+    { cat "$scratch/cpack.log"; exit 1; }
+deb=$(ls "$scratch"/quillon_*.deb)
+
+# Known and accepted: the development link that hosts load libbrindle.so by
+# (the library's name is part of its interface), the empty maintainer scripts
+# that keep CPack from writing ldconfig calls (the trigger does that), and one
+# package carrying both the programs and the library.
+lintian --tag-display-limit 0 "$deb" 2>/dev/null |
+    grep -E '^[EW]: ' |
+    grep -vE '^W: quillon: (link-to-shared-library-in-wrong-package|maintainer-script-empty|package-name-doesnt-match-sonames) ' \
+        >"$scratch/lintian.txt" || true
+if [ -s "$scratch/lintian.txt" ]; then
+    cat "$scratch/lintian.txt"
+    exit 1
+fi
+
+dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './triggers'
+dpkg-deb -x "$deb" "$scratch/root"
+root=$scratch/root
+libdir=$(cd "$root/usr/lib" && ls -d */ | head -n 1)
+test -L "$root/usr/lib/$libdir/libbrindle.so"
+objdump -p "$root/usr/lib/$libdir/libbrindle.so.1" | grep -q 'SONAME *libbrindle.so.1$'
+readelf -d "$root/usr/bin/quillon-render" | grep -q 'BIND_NOW'
+readelf -l "$root/usr/bin/quillon-render" | grep -q 'GNU_RELRO'
+for page in quillon quillon-render brindle-host; do
+    test -s "$root/usr/share/man/man1/$page.1.gz"
+done
+test -s "$root/usr/share/doc/quillon/copyright"
+test "$(env -u DISPLAY "$root/usr/bin/quillon-render" --version)" = "quillon-render $version"
+test "$(env -u DISPLAY QT_QPA_PLATFORM=xcb "$root/usr/bin/quillon" --version)" = "quillon $version"
+echo "package ok"

@@ -1,0 +1,156 @@
+// The preview against the movie Go makes of the same list: the same script, the
+// same pictures in the middle of a hold and of a cross-fade, the job files left
+// as Go wrote them, seeking, the time, and Escape.
+#include "window_support.h"
+
+#include "app/job/app_define.h"
+#include "app/job/script_writer.h"
+#include "app/ui/preview.h"
+#include "app/ui/preview_sound.h"
+
+#include "media_support.h"
+#include "qtwidgets.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QTest>
+
+using namespace quillon;
+using namespace windowtest;
+using testsupport::ReadFile;
+
+namespace {
+
+class Preview : public MainFormTest
+{
+protected:
+    void SetUp() override
+    {
+        MainFormTest::SetUp();
+        form->edtOutputPath->setText(QString::fromStdString(dir.file("out")));
+        testsupport::Click(form->tabOutput, {20, 20});
+    }
+
+    // The preview window standing at frame `n`, paused.
+    TPreviewForm *At(std::int64_t n)
+    {
+        TPreviewForm *preview = form->Preview().Form();
+        preview->Pause();
+        preview->SeekTo(n);
+        EXPECT_TRUE(WaitUntil([&] { return preview->Position() == n; }, 10000)) << n;
+        return preview;
+    }
+};
+
+} // namespace
+
+TEST_F(Preview, ShowsTheFramesOfTheMovieAndLeavesTheJobFilesAlone)
+{
+    const std::vector<std::string> photos
+        = {Jpeg("a.jpg", 96, 64, 1), Jpeg("b.jpg", 64, 96, 2), Jpeg("c.jpg", 80, 80, 3)};
+    AddFiles(photos);
+    form->edtInterval->SetText("1");
+    testsupport::Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    testsupport::Click(form->pnl3_btnGo, {20, 15});
+    ASSERT_TRUE(WaitUntil([&] { return !form->RunActive(); }));
+    const std::string movie = dir.file("out/photo_video.avi");
+    const std::string script = ReadFile(GetTempDirectory() + "temp.avs");
+
+    form->Preview().PreviewClick(nullptr);
+    TPreviewForm *preview = form->Preview().Form();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->Script(), script);
+    EXPECT_EQ(preview->FrameCount(), 125);
+
+    // Photo b held (25 frames a photo, 25 a cross-fade), then half of a and half
+    // of b: each as the movie shows it, give or take the compressor's loss.
+    std::vector<std::uint8_t> shown[2];
+    const std::int64_t frames[2] = {62, 37};
+    for (int i = 0; i < 2; ++i) {
+        At(frames[i]);
+        ASSERT_NE(preview->View->Frame(), nullptr);
+        shown[i] = mediatest::Packed(*preview->View->Frame());
+        EXPECT_LT(mediatest::MeanDifference(shown[i], mediatest::DecodeFrame(movie, frames[i])),
+                  4.0)
+            << "frame " << frames[i];
+    }
+    EXPECT_GT(mediatest::MeanDifference(shown[0], shown[1]), 10.0);
+    EXPECT_EQ(preview->lblTime->text(), "0:01 / 0:05");
+    At(124);
+    EXPECT_EQ(preview->lblTime->text(), "0:04 / 0:05");
+
+    // Another interval plays at once; the job files stay as Go left them.
+    preview->close();
+    form->edtInterval->SetText("2");
+    form->Preview().PreviewClick(nullptr);
+    preview = form->Preview().Form();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->Script(), BuildScript(photos, form->pnl3_grpStandard->ItemIndex(), 2, "2"));
+    EXPECT_EQ(preview->FrameCount(), 200);
+    EXPECT_EQ(ReadFile(GetTempDirectory() + "temp.avs"), script);
+
+    // It plays on its own, then Escape closes it.
+    preview->Play();
+    ASSERT_TRUE(WaitUntil([&] { return preview->Position() > 5; }, 10000));
+    QTest::keyClick(preview, Qt::Key_Escape);
+    EXPECT_TRUE(WaitUntil([&] { return form->Preview().Form() == nullptr; }, 2000));
+}
+
+TEST_F(Preview, SpaceOnTheRowPlaysFromTheSelectedPhotoAndAnEmptyListIsRefused)
+{
+    form->Preview().PreviewClick(nullptr);
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{"Please add some photos first."});
+    EXPECT_EQ(form->Preview().Form(), nullptr);
+
+    AddFiles({Jpeg("a.jpg", 64, 48, 1), Jpeg("b.jpg", 64, 48, 2), Jpeg("c.jpg", 64, 48, 3)});
+    form->edtInterval->SetText("2");
+    testsupport::Click(form->tabAddPhotos, {20, 20});
+    form->PhotoThumbPanel1->SetSelectedIndex(2);
+    QTest::keyClick(form->pnl1_ScrollBox, Qt::Key_Space);
+    TPreviewForm *preview = form->Preview().Form();
+    ASSERT_NE(preview, nullptr);
+    // The third photo comes in after two holds of 50 frames and two cross-fades of 25.
+    EXPECT_TRUE(WaitUntil([&] { return preview->Position() >= 150; }, 10000));
+    EXPECT_LT(preview->Position(), 175);
+}
+
+// The preview's sound ends as the movie's does: cut where the pictures end with
+// a fade-out, kept whole, or repeated until they end; and it starts anywhere.
+TEST(PreviewSound, EndsCutKeptOrLoopedAndStartsAnywhere)
+{
+    testsupport::TempDir dir;
+    const std::string tune = dir.file("tune.wav");
+    mediatest::WriteWav(tune, 8000, 1, 1.0);
+    const int rate = TSoundFeed::Rate();
+    // How many sample frames the feed gives from `seconds` on, and the loudest
+    // sample of the last fiftieth of a second of them (a full-scale tone comes
+    // out at about 5,600 in each channel).
+    auto drain = [&](MovieOptions::SoundEnd end, double show, double seconds = 0) {
+        TSoundFeed feed({tune}, end, show);
+        feed.Seek(seconds);
+        std::vector<std::int16_t> all, chunk(2 * 4096);
+        while (std::size_t n = feed.ReadFrames(chunk.data(), 4096))
+            all.insert(all.end(), chunk.begin(), chunk.begin() + 2 * n);
+        int tail = 0;
+        for (std::size_t i = all.size() - std::min<std::size_t>(all.size(), rate / 50);
+             i < all.size(); ++i)
+            tail = std::max(tail, std::abs(int(all[i])));
+        return std::pair{static_cast<long>(all.size() / 2), tail};
+    };
+    // A sound longer than the pictures: cut at them, fading to silence.
+    auto [cut, cutTail] = drain(MovieOptions::SoundEnd::Cut, 0.5);
+    EXPECT_EQ(cut, rate / 2);
+    EXPECT_LT(cutTail, 2000);
+    // Kept, the same show ends loud.
+    EXPECT_GT(drain(MovieOptions::SoundEnd::Keep, 0.5).second, 4000);
+    // A shorter sound: kept, it ends on its own; looped, it fills the show, loud to the end.
+    EXPECT_NEAR(drain(MovieOptions::SoundEnd::Keep, 2.5).first, rate, rate / 100);
+    auto [looped, loopTail] = drain(MovieOptions::SoundEnd::Loop, 2.5);
+    EXPECT_EQ(looped, rate * 5 / 2);
+    EXPECT_GT(loopTail, 4000);
+    // From 2.2 s of a looped show: 0.3 s left.
+    EXPECT_EQ(drain(MovieOptions::SoundEnd::Loop, 2.5, 2.2).first, rate * 3 / 10);
+}
