@@ -21,6 +21,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -50,7 +51,11 @@ int main(int argc, char **argv)
     SetUpApplication(app);
     const QString prefix = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("shot-");
     testsupport::TempDir temp;
-    const std::string samples = testsupport::SourceDir() + "/samples/";
+    // Absolute, as the folder chooser hands folders over.
+    const std::string samples = QDir(QString::fromStdString(testsupport::SourceDir() + "/samples"))
+                                    .absolutePath()
+                                    .toStdString()
+                                + "/";
     const std::string movies = temp.file("Movies/");
 
     // The folder chooser answers for the user: the samples, then the movie folder.
