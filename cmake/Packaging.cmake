@@ -6,15 +6,16 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillon)
 set(CPACK_PACKAGE_VENDOR "Quillon developers")
 set(CPACK_PACKAGE_CONTACT "Quillon developers <dev@quillon.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Slide-show maker: turns photos into an AVI movie")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Slide-show maker: turns photos into a movie")
 # Lines under 80 columns, as the package tools ask.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quillon collects JPEG and BMP photos into an ordered list and makes an AVI\n\
-movie of them: each photo held for a chosen interval with a one-second\n\
-cross-fade to the next, at 25 frames per second, in NTSC or PAL sizes, with a\n\
-choice of video compressors and an optional WAV sound track. Includes\n\
-quillon-render (the same movies from the command line), the renderer library\n\
-Mureline, and the frame server Brindle with its host brindle-host.")
+    "Quillon collects JPEG and BMP photos into an ordered list and makes a movie\n\
+of them: each photo held for a chosen interval with a one-second cross-fade\n\
+to the next, in NTSC or PAL sizes or in HD, as AVI, MP4, Matroska or WebM,\n\
+with a choice of video compressors and optional sound tracks. Phone photos\n\
+stand upright and the music ends with the pictures. Includes quillon-render\n\
+(the same movies from the command line), the renderer library Mureline, and\n\
+the frame server Brindle with its host brindle-host.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
