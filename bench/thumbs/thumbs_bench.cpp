@@ -91,7 +91,8 @@ private:
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: thumbs_bench FOLDER [--sync] [--threads N] [--nice N] [--probe]\n");
+        std::fprintf(stderr,
+                     "usage: thumbs_bench FOLDER [--sync] [--threads N] [--nice N] [--probe]\n");
         return 2;
     }
     const std::string folder = argv[1];
@@ -137,8 +138,8 @@ int main(int argc, char **argv)
         const x11drive::XWindow window = x.FindWindow("Tessary");
         const x11drive::Point origin = x.Origin(window);
         // Over the photo row, where the thumbnails come in.
-        prober = std::make_unique<RepaintProbe>(display, x11drive::Point{origin.x + 150,
-                                                                         origin.y + 260});
+        prober = std::make_unique<RepaintProbe>(display,
+                                                x11drive::Point{origin.x + 150, origin.y + 260});
         QTest::qWait(200);
     }
 

@@ -90,10 +90,8 @@ TEST(ThumbLoader, SamePicturesAndErrorsAsWritingFileNameInListOrder)
     EXPECT_EQ(results[2].FileBytes,
               static_cast<std::int64_t>(testsupport::ReadFile(dir.file("small.JPG")).size()));
     EXPECT_EQ(results[5].FileBytes, -1);
-    EXPECT_NE(forms::MessageOf(results[7].Error).find("Not a regular file"),
-              std::string::npos);
-    EXPECT_NE(forms::MessageOf(results[8].Error).find("Not a regular file"),
-              std::string::npos);
+    EXPECT_NE(forms::MessageOf(results[7].Error).find("Not a regular file"), std::string::npos);
+    EXPECT_NE(forms::MessageOf(results[8].Error).find("Not a regular file"), std::string::npos);
 }
 
 TEST(ThumbLoader, ASourceThatFailsOrListsNothingEndsAtOnce)
