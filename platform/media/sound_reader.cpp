@@ -36,25 +36,14 @@ public:
         fd_ = win32::OpenInputFile(path, &why);
         if (fd_ < 0)
             fail(why);
-        AVFormatContext *raw = nullptr;
-        const std::string name = "/proc/self/fd/" + std::to_string(fd_);
-        int ret = avformat_open_input(&raw, name.c_str(), nullptr, nullptr);
-        if (ret < 0)
-            fail(AvError(ret));
-        input_.reset(raw);
-        if ((ret = avformat_find_stream_info(raw, nullptr)) < 0)
-            fail(AvError(ret));
-        const AVCodec *codec = nullptr;
-        stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-        if (stream_ < 0 || !codec)
-            fail("it has no sound that can be played");
+        OpenSound sound;
+        if (!OpenForDecoding("/proc/self/fd/" + std::to_string(fd_), path_, &sound, &why))
+            throw std::runtime_error(why);
+        input_ = std::move(sound.input);
+        decoder_ = std::move(sound.decoder);
+        stream_ = sound.stream;
+        const AVFormatContext *raw = input_.get();
         const AVStream *stream = raw->streams[stream_];
-        decoder_.reset(avcodec_alloc_context3(codec));
-        if (!decoder_)
-            throw std::bad_alloc();
-        if ((ret = avcodec_parameters_to_context(decoder_.get(), stream->codecpar)) < 0
-            || (ret = avcodec_open2(decoder_.get(), codec, nullptr)) < 0)
-            fail(AvError(ret));
         if (stream->duration != AV_NOPTS_VALUE)
             length_ = av_rescale_q(stream->duration, stream->time_base, AVRational{1, kRate});
         else if (raw->duration != AV_NOPTS_VALUE)

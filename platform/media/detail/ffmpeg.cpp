@@ -79,6 +79,46 @@ std::string AvError(int code)
     return text;
 }
 
+bool OpenForDecoding(const std::string &name, const std::string &path, OpenSound *sound,
+                     std::string *reason)
+{
+    AVFormatContext *raw = nullptr;
+    int ret = avformat_open_input(&raw, name.c_str(), nullptr, nullptr);
+    if (ret < 0) {
+        *reason = "Cannot open \"" + path + "\": " + AvError(ret);
+        return false;
+    }
+    sound->input.reset(raw);
+    if ((ret = avformat_find_stream_info(raw, nullptr)) < 0) {
+        *reason = "Cannot read \"" + path + "\": " + AvError(ret);
+        return false;
+    }
+    const AVCodec *codec = nullptr;
+    ret = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (ret < 0 || !codec) {
+        *reason = "\"" + path + "\" has no sound that can be played";
+        return false;
+    }
+    sound->stream = ret;
+    const AVStream *stream = raw->streams[ret];
+    sound->decoder.reset(avcodec_alloc_context3(codec));
+    if (!sound->decoder
+        || avcodec_parameters_to_context(sound->decoder.get(), stream->codecpar) < 0) {
+        *reason = "Out of memory";
+        return false;
+    }
+    sound->decoder->pkt_timebase = stream->time_base;
+    if ((ret = avcodec_open2(sound->decoder.get(), codec, nullptr)) < 0) {
+        *reason = "Cannot decode the sound of \"" + path + "\": " + AvError(ret);
+        return false;
+    }
+    if (sound->decoder->sample_rate <= 0 || sound->decoder->ch_layout.nb_channels <= 0) {
+        *reason = "\"" + path + "\" has no sound that can be played";
+        return false;
+    }
+    return true;
+}
+
 HRESULT ErrnoToHresult(int error)
 {
     switch (error) {

@@ -63,6 +63,20 @@ PacketPtr NewPacket(); // raises std::bad_alloc
 // FFmpeg's text for an error code.
 std::string AvError(int code);
 
+// A file's sound stream, opened for decoding.
+struct OpenSound
+{
+    InputContextPtr input;
+    CodecContextPtr decoder;
+    int stream = -1;
+};
+
+// Opens the best sound stream of the file that FFmpeg opens by `name` (a
+// /proc/self/fd name for a file opened as a plain file beforehand); `path` is
+// the name given in `reason`, the text for the user, on failure.
+bool OpenForDecoding(const std::string &name, const std::string &path, OpenSound *sound,
+                     std::string *reason);
+
 // An FFmpeg error as an HRESULT: out of memory, a file error by its errno, else
 // E_FAIL.
 HRESULT AvErrorToHresult(int code);

@@ -43,56 +43,6 @@ AVChannelLayout LayoutOf(int channels)
     return layout;
 }
 
-// A file's sound stream, opened for decoding.
-struct OpenSound
-{
-    InputContextPtr input;
-    CodecContextPtr decoder;
-    int stream = -1;
-};
-
-// Opens the best sound stream of the file that `name` opens; the reason for the
-// user on failure.
-bool OpenForDecoding(const std::string &name, const std::string &path, OpenSound *sound,
-                     std::string *reason)
-{
-    AVFormatContext *raw = nullptr;
-    int ret = avformat_open_input(&raw, name.c_str(), nullptr, nullptr);
-    if (ret < 0) {
-        *reason = "Cannot open \"" + path + "\": " + AvError(ret);
-        return false;
-    }
-    sound->input.reset(raw);
-    if ((ret = avformat_find_stream_info(raw, nullptr)) < 0) {
-        *reason = "Cannot read \"" + path + "\": " + AvError(ret);
-        return false;
-    }
-    const AVCodec *codec = nullptr;
-    ret = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (ret < 0 || !codec) {
-        *reason = "\"" + path + "\" has no sound that can be played";
-        return false;
-    }
-    sound->stream = ret;
-    const AVStream *stream = raw->streams[ret];
-    sound->decoder.reset(avcodec_alloc_context3(codec));
-    if (!sound->decoder
-        || avcodec_parameters_to_context(sound->decoder.get(), stream->codecpar) < 0) {
-        *reason = "Out of memory";
-        return false;
-    }
-    sound->decoder->pkt_timebase = stream->time_base;
-    if ((ret = avcodec_open2(sound->decoder.get(), codec, nullptr)) < 0) {
-        *reason = "Cannot decode the sound of \"" + path + "\": " + AvError(ret);
-        return false;
-    }
-    if (sound->decoder->sample_rate <= 0 || sound->decoder->ch_layout.nb_channels <= 0) {
-        *reason = "\"" + path + "\" has no sound that can be played";
-        return false;
-    }
-    return true;
-}
-
 class SoundTrack final : public BaseFilter, public ISoundTrack
 {
 public:
