@@ -17,11 +17,11 @@ namespace media::detail {
 
 namespace {
 
-class VideoCompressor final : public BaseFilter
+class VideoCompressor final : public EncoderFilter
 {
 public:
     VideoCompressor(const CompressorEntry &entry, const Recipe &recipe, const AVCodec *codec)
-        : BaseFilter(std::u16string(entry.friendlyName.begin(), entry.friendlyName.end()))
+        : EncoderFilter(std::u16string(entry.friendlyName.begin(), entry.friendlyName.end()))
         , entry_(entry)
         , recipe_(recipe)
         , codec_(codec)
@@ -69,27 +69,16 @@ public:
         return {out, apart};
     }
 
-    const AVCodecParameters *streamParameters(const OutputPin &,
-                                              AVRational *timeBase) const override
-    {
-        if (!parameters_)
-            return nullptr;
-        if (timeBase)
-            *timeBase = encoder_->time_base;
-        return parameters_.get();
-    }
-
     HRESULT prepare(std::string *reason) override
     {
         Finish();
         if (!input_->isConnected())
             return S_OK;
-        encoder_ = openEncoder(shape(), UsableCores(), reason);
-        if (!encoder_)
+        CodecContextPtr encoder = openEncoder(shape(), UsableCores(), reason);
+        if (!encoder)
             return E_FAIL;
-        parameters_.reset(avcodec_parameters_alloc());
-        if (!parameters_ || avcodec_parameters_from_context(parameters_.get(), encoder_.get()) < 0)
-            return E_OUTOFMEMORY;
+        if (const HRESULT hr = keepEncoder(std::move(encoder)); FAILED(hr))
+            return hr;
         parameters_->codec_tag = entry_.fourcc;
         return S_OK;
     }
@@ -102,8 +91,7 @@ public:
 
     void Finish() override
     {
-        encoder_.reset();
-        parameters_.reset();
+        EncoderFilter::Finish();
         lastPicture_.reset();
         lastIndex_ = -1;
         repeats_.clear();
@@ -300,8 +288,6 @@ private:
     const CompressorSettings settings_;
     InputPin *input_;
     OutputPin *output_;
-    CodecContextPtr encoder_;
-    CodecParametersPtr parameters_;
     // The stream thread's own.
     PPicture lastPicture_;
     std::int64_t lastIndex_ = -1;

@@ -392,4 +392,29 @@ Pin *AsOurPin(IPin *pin)
     return dynamic_cast<Pin *>(pin);
 }
 
+const AVCodecParameters *EncoderFilter::streamParameters(const OutputPin &,
+                                                         AVRational *timeBase) const
+{
+    if (!parameters_)
+        return nullptr;
+    if (timeBase)
+        *timeBase = encoder_->time_base;
+    return parameters_.get();
+}
+
+void EncoderFilter::Finish()
+{
+    encoder_.reset();
+    parameters_.reset();
+}
+
+HRESULT EncoderFilter::keepEncoder(CodecContextPtr encoder)
+{
+    encoder_ = std::move(encoder);
+    parameters_.reset(avcodec_parameters_alloc());
+    if (!parameters_ || avcodec_parameters_from_context(parameters_.get(), encoder_.get()) < 0)
+        return E_OUTOFMEMORY;
+    return S_OK;
+}
+
 } // namespace media::detail

@@ -307,6 +307,28 @@ private:
     std::thread thread_;
 };
 
+// A filter that codes its stream with an FFmpeg encoder; the multiplexer takes
+// the stream's parameters from it.
+class EncoderFilter : public BaseFilter
+{
+public:
+    using BaseFilter::BaseFilter;
+
+    const AVCodecParameters *streamParameters(const OutputPin &pin,
+                                              AVRational *timeBase) const override;
+    // Frees the encoder; a filter with more to free calls this from its own.
+    void Finish() override;
+
+protected:
+    ~EncoderFilter() override = default;
+
+    // Keeps the opened encoder and the parameters of the stream it makes.
+    HRESULT keepEncoder(CodecContextPtr encoder);
+
+    CodecContextPtr encoder_;
+    CodecParametersPtr parameters_;
+};
+
 // The filter behind an interface pointer, when it is one of ours.
 BaseFilter *AsOurFilter(IBaseFilter *filter);
 Pin *AsOurPin(IPin *pin);

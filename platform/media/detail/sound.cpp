@@ -441,11 +441,11 @@ private:
 };
 
 // An encoder of decoded sound into the codec that a multiplexer wants.
-class AudioEncoder final : public BaseFilter
+class AudioEncoder final : public EncoderFilter
 {
 public:
     explicit AudioEncoder(const AVCodec *codec)
-        : BaseFilter(u"Audio encoder")
+        : EncoderFilter(u"Audio encoder")
         , codec_(codec)
     {
         input_ = addInputPin(u"Input", 256, 8);
@@ -495,16 +495,6 @@ public:
         return {out};
     }
 
-    const AVCodecParameters *streamParameters(const OutputPin &,
-                                              AVRational *timeBase) const override
-    {
-        if (!parameters_)
-            return nullptr;
-        if (timeBase)
-            *timeBase = encoder_->time_base;
-        return parameters_.get();
-    }
-
     HRESULT prepare(std::string *reason) override
     {
         Finish();
@@ -530,14 +520,10 @@ public:
                       + "\": " + AvError(ret);
             return E_FAIL;
         }
-        parameters_.reset(avcodec_parameters_alloc());
-        if (!parameters_ || avcodec_parameters_from_context(parameters_.get(), c.get()) < 0)
-            return E_OUTOFMEMORY;
         fifo_.reset(av_audio_fifo_alloc(c->sample_fmt, in.channels, kChunk));
         if (!fifo_)
             return E_OUTOFMEMORY;
-        encoder_ = std::move(c);
-        return S_OK;
+        return keepEncoder(std::move(c));
     }
 
     void Start() override
@@ -548,8 +534,7 @@ public:
 
     void Finish() override
     {
-        encoder_.reset();
-        parameters_.reset();
+        EncoderFilter::Finish();
         fifo_.reset();
     }
 
@@ -631,8 +616,6 @@ private:
     const AVCodec *codec_;
     InputPin *input_;
     OutputPin *output_;
-    CodecContextPtr encoder_;
-    CodecParametersPtr parameters_;
     FifoPtr fifo_;
 };
 
