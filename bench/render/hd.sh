@@ -4,7 +4,8 @@
 # letterboxed (2375 frames), against the equivalent single ffmpeg command line
 # (ffmpeg-line.sh with -lowres 1, scale into the frame and pad, libx264 with
 # the compressor's own settings: CRF 20, preset fast, tune stillimage, no
-# B-frames, a key frame every 250 frames, +faststart). RUNS rounds in turns,
+# B-frames, one frame of look-ahead, a key frame every 250 frames,
+# +faststart). RUNS rounds in turns,
 # medians. Then memory: MANY photos of 1024 × 768 at interval 1 against 24 of
 # them, which must stay flat in the number of photos.
 #
@@ -46,7 +47,8 @@ played() {
 job="--interval 3 --container mp4 --compressor H.264 --size 1920x1080 --fit letterbox"
 frame="scale=1920:1080:force_original_aspect_ratio=decrease:flags=bicubic"
 frame="$frame,pad=1920:1080:(ow-iw)/2:(oh-ih)/2"
-codec="-c:v libx264 -crf 20 -preset fast -tune stillimage -bf 0 -pix_fmt yuv420p"
+codec="-c:v libx264 -crf 20 -preset fast -tune stillimage -bf 0 -rc-lookahead 1"
+codec="$codec -x264-params sync-lookahead=0 -pix_fmt yuv420p"
 codec="$codec -movflags +faststart"
 ffline=$(SCALE=$frame LOWRES=1 CODEC=$codec \
     "$here/ffmpeg-line.sh" "$work/photos24" 24 3 0 "$work/hd-ffmpeg.mp4")

@@ -354,9 +354,14 @@ CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettin
     switch (codec->id) {
     case AV_CODEC_ID_H264:
         av_opt_set(c->priv_data, "tune", "stillimage", 0);
-        // Ten frames of look-ahead instead of thirty: at 1080p that is about
-        // 110 MB less, for the same time and no more bytes on a slide show.
-        av_opt_set_int(c->priv_data, "rc-lookahead", 10, 0);
+        // One frame of look-ahead instead of thirty, and none buffered for the
+        // look-ahead's own thread: at 1920 x 1080 about 60 MB less than with
+        // ten, in the same time, and on slide shows (whose held pictures reach
+        // the encoder once) a movie a sixth smaller at the same PSNR and SSIM
+        // than with ten. No look-ahead at all turns the macroblock tree off,
+        // which costs a sixth more bytes instead.
+        av_opt_set_int(c->priv_data, "rc-lookahead", 1, 0);
+        av_opt_set(c->priv_data, "x264-params", "sync-lookahead=0", 0);
         break;
     case AV_CODEC_ID_HEVC:
         // A key frame asked for is one a player can start from; the library's
