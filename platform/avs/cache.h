@@ -17,7 +17,7 @@
 namespace avs {
 
 // While one of these lives, the memory of dead frames is kept for new frames of
-// the same size (up to a few dozen megabytes); when the last one goes, that
+// the same size (up to a few megabytes); when the last one goes, that
 // memory goes back to the system. Each open script holds one.
 class FrameMemoryUser
 {

@@ -19,14 +19,15 @@ constexpr int kRowAlign = 32;
 // Frame memory. Large frames are mapped pages of their own and go back to the
 // system when the frame dies: out of the heap, frames of one size made and
 // dropped in cache order fragment it until the process holds far more than the
-// frames do. While a script is open a few freed buffers are kept for the next
-// frames of the same size, which saves the system calls and page faults of
-// mapping them anew.
+// frames do. While a script is open a few freed buffers, up to 8 MB (one
+// 1920 x 1080 frame), are kept for the next frames of the same size, which
+// saves the system calls and page faults of mapping them anew where frames
+// come and go one by one; more only added to the peak of a large movie.
 class FrameMemory
 {
 public:
     static constexpr std::size_t kMapped = 256 * 1024;
-    static constexpr std::size_t kKeptBytes = 32u << 20;
+    static constexpr std::size_t kKeptBytes = 8u << 20;
 
     std::uint8_t *take(std::size_t bytes)
     {

@@ -27,7 +27,9 @@ public:
         , codec_(codec)
         , settings_(ReadCompressorSettings(entry))
     {
-        input_ = addInputPin(u"Input", 256, 4);
+        // Two coded-size pictures waiting: the encoder keeps its own look-ahead,
+        // and at 1920 x 1080 each more is 3 MB.
+        input_ = addInputPin(u"Input", 256, 2);
         output_ = addOutputPin(u"Output");
     }
 
@@ -126,12 +128,15 @@ private:
     //     movie: a player that resamples to a constant rate by nearest timestamp
     //     (GStreamer's videorate) would otherwise show the next picture half a
     //     stretch early and drop the end of the movie.
-    // A frame is decided once the two after it are known.
+    // A frame is decided once the one after it is known, and, where the
+    // movie's length is not known, the two after it.
     void stream()
     {
         FramePtr shell = NewFrame();
         std::deque<Sample> ahead;
         bool ended = false;
+        const std::int64_t count = input_->type().frameCount;
+        const std::size_t decideWith = count > 0 ? 2 : 3;
         while (!ended) {
             auto sample = take(*input_);
             if (!sample)
@@ -140,10 +145,11 @@ private:
                 ended = true;
             else
                 ahead.push_back(std::move(*sample));
-            while (!ahead.empty() && (ended || ahead.size() >= 3)) {
+            while (!ahead.empty() && (ended || ahead.size() >= decideWith)) {
                 Sample front = std::move(ahead.front());
                 ahead.pop_front();
-                const bool nearEnd = ended && ahead.size() < 2;
+                const bool nearEnd
+                    = (ended && ahead.size() < 2) || (count > 0 && front.index >= count - 2);
                 const bool endsStretch = nearEnd || ahead.front().picture != front.picture;
                 if (!handle(std::move(front), endsStretch, shell.get()))
                     return;
