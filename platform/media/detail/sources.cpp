@@ -62,6 +62,7 @@ public:
         : BaseFilter(u"Script source")
         , clip_(std::move(clip))
         , info_(clip_->GetVideoInfo())
+        , picturesAhead_(picturesAhead())
     {
         output_ = addOutputPin(u"Video");
     }
@@ -207,7 +208,7 @@ private:
         for (std::size_t i = 0; i < window_.size(); ++i) {
             const std::int64_t frame = first_ + static_cast<std::int64_t>(i);
             if (frame >= info_.frameCount
-                || (static_cast<std::int64_t>(i) >= kWindow && pictures_ >= picturesAhead()))
+                || (static_cast<std::int64_t>(i) >= kWindow && pictures_ >= picturesAhead_))
                 break;
             Slot &slot = window_[i];
             if (slot.state != Slot::State::Empty || slot.skipped == epoch_)
@@ -376,6 +377,7 @@ private:
 
     const avs::PClip clip_;
     const avs::VideoInfo info_;
+    const int picturesAhead_; // the bound on pictures_ beyond kWindow
     OutputPin *output_;
 
     std::mutex fetchMutex_;
