@@ -12,7 +12,9 @@
 #   - the floor: what no render can do without, the photos' decode (the script
 #     engine's own decoder) plus the encode of each distinct frame once (the
 #     compressor's own encoder and settings), in processor time spread over
-#     the cores (media_bench --floor).
+#     the cores (media_bench --floor, once a round, the median round kept);
+#   - quillon-render's start-up alone (--version: loading its libraries, FFmpeg's
+#     with all of theirs), which any render pays and the floor leaves out.
 # The commands run in turns, RUNS rounds, and the median wall time of each is
 # kept. Then the memory check: the slide show of 1,000 photos of 1024 × 768 at
 # interval 1 (made once, kept in BENCH_WORK) against 24 photos of the same size,
@@ -64,7 +66,7 @@ for q in $quantisers; do
     ffline=$("$here/ffmpeg-line.sh" "$work/photos24" 24 3 "$q" "$work/out-ffmpeg.avi")
     ffdecimate=$("$here/ffmpeg-line.sh" "$work/photos24" 24 3 "$q" "$work/out-decimate.avi" \
         mpdecimate)
-    rm -f "$work"/*.times
+    rm -f "$work"/*.times "$work/floor.runs"
     i=0
     while [ $i -lt "$runs" ]; do
         # shellcheck disable=SC2086
@@ -74,6 +76,9 @@ for q in $quantisers; do
         timed decimate sh -c "$ffdecimate"
         timed every "$qr" --encode-every-frame $job --output-folder "$work/out-every" \
             "$work/photos24"
+        timed startup "$qr" --version
+        # The floor in the same turns, so that it meets the same load as the rest.
+        "$build/bin/media_bench" --floor "$work/photos24" 3 1 >> "$work/floor.runs"
         i=$((i + 1))
     done
     read -r quillon_s quillon_kb quillon_cpu <<EOF2
@@ -91,8 +96,13 @@ EOF2
     read -r every_s every_kb every_cpu <<EOF2
 $(median every)
 EOF2
+    read -r startup_s startup_kb startup_cpu <<EOF2
+$(median startup)
+EOF2
+    # The round whose decode and encode together are the median.
     read -r decode_cpu encode_cpu encode_s distinct <<EOF2
-$("$build/bin/media_bench" --floor "$work/photos24" 3 3)
+$(awk '{print $1 + $2, $0}' "$work/floor.runs" | sort -n \
+        | sed -n "$(((runs + 1) / 2))p" | cut -d' ' -f2-)
 EOF2
     floor=$(echo "scale=3; ($decode_cpu + $encode_cpu) / $cores" | bc)
     echo
@@ -114,6 +124,8 @@ EOF2
     echo "  quillon-render is $(ratio "$decimate_s" "$quillon_s")x as fast as ffmpeg with" \
         "mpdecimate (target >= 3)"
     echo "  quillon-render takes $(ratio "$quillon_s" "$floor")x the floor (target <= 1.15)"
+    echo "  of which start-up (quillon-render --version: loading the libraries, one core)" \
+        "$startup_s s; the floor leaves it out"
     echo "  encoding every frame takes $(ratio "$every_s" "$quillon_s")x the time and" \
         "$(ratio "$every_cpu" "$quillon_cpu")x the processor time of writing held frames as repeats"
     echo "  on $cores cores quillon-render is $(ratio "$one_s" "$quillon_s")x as fast as on 1" \
