@@ -14,6 +14,9 @@ build=$(cd "${1:-build}" && pwd)
 work=${BENCH_WORK:-/tmp/quillon-bench}
 candidates=${CANDIDATES:--motion_est zero|-me_range 4|-mbd rd}
 
+. "$here/lib.sh"
+own_folder "$work"
+
 "$here/make-photos.sh" "$work/photos24" 24 4000 3000
 mkdir -p "$work/config/quillon" "$work/tmp" "$work/settings"
 export XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"

@@ -25,14 +25,15 @@ qr="$build/bin/quillon-render"
     exit 1
 }
 
+. "$here/lib.sh"
+own_folder "$work"
+
 "$here/make-photos.sh" "$work/photos24" 24 4000 3000
 mkdir -p "$work/hd-config/quillon" "$work/tmp"
 export XDG_CONFIG_HOME="$work/hd-config" TMPDIR="$work/tmp"
 # Quality 61 is rate factor 20 (and the entry's default).
 printf '[libx264]\r\nQuality=61\r\nKeyFrameInterval=250\r\n' \
     > "$work/hd-config/quillon/compressors.ini"
-
-. "$here/lib.sh"
 
 # played MOVIE: "frames/coded": the frames a player counts at 25 a second and
 # the pictures coded (a held picture is one that lasts).

@@ -44,11 +44,12 @@ for tool in quillon-render media_bench; do
     }
 done
 
+. "$here/lib.sh"
+own_folder "$work"
+
 "$here/make-photos.sh" "$work/photos24" 24 4000 3000
 mkdir -p "$work/config/quillon" "$work/tmp"
 export XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp"
-
-. "$here/lib.sh"
 
 qr="$build/bin/quillon-render"
 job="--interval 3 --standard ntsc --resolution high --compressor 0"

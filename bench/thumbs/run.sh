@@ -23,6 +23,9 @@ bench="$build/bin/thumbs_bench"
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
 
+. "$here/../render/lib.sh"
+own_folder "$work"
+
 "$here/../render/make-photos.sh" "$photos" "$count" 4000 3000
 
 median() {
