@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
+#include <thread>
 
 using namespace mediatest;
 using testsupport::Rgb;
@@ -447,4 +449,34 @@ TEST_F(Graph, FramesMadeAtOnceAreHandedOnInOrder)
     g->seeking->GetCurrentPosition(&position);
     EXPECT_LT(position, 45 * 400000LL);
     EXPECT_EQ(g->stop(), S_OK);
+}
+
+TEST_F(Graph, ASlideThatWasShownIsLetGoWhileTheRunGoesOn)
+{
+    // Three held slides; the third one's frame 60 takes until the test lets it
+    // go. By then the first slide is coded and nothing may keep its pixels.
+    auto clip = ColourClip(64, 48, 75, [](std::int64_t n) {
+        return n < 25 ? Rgb{200, 0, 0} : n < 50 ? Rgb{0, 200, 0} : Rgb{0, 0, 200};
+    });
+    std::weak_ptr<const avs::Frame> first = clip->GetFrame(0);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    clip->setDelay([released](std::int64_t n) {
+        if (n == 60)
+            released.wait();
+        return std::chrono::milliseconds(0);
+    });
+    build(clip, 0, dir.file("movie.avi"));
+    ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g->connectCompressorToMux(), S_OK);
+    ASSERT_EQ(g->run(), S_OK);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!first.expired() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool letGo = first.expired();
+    release.set_value();
+    EXPECT_TRUE(letGo) << "the first slide's frame was still held at frame 60";
+    EXPECT_EQ(g->waitForEnd(), EC_COMPLETE);
+    EXPECT_EQ(g->stop(), S_OK);
+    EXPECT_EQ(ProbeAvi(dir.file("movie.avi")).video()->frames, 75);
 }

@@ -198,7 +198,7 @@ private:
     PPicture fromEngine(const avs::PFrame &frame, int depth)
     {
         for (const Kept &k : kept_)
-            if (k.engine == frame)
+            if (k.engine.lock() == frame)
                 return k.converted;
         const avs::Frame::Blend *how = frame->blend();
         if (blendable_ && how && depth < kMaxBlendDepth) {
@@ -253,9 +253,12 @@ private:
     // A fade of fades of fades…: beyond this the blend is made in RGB first.
     static constexpr int kMaxBlendDepth = 8;
 
+    // The script frame is known by a weak reference: its pixels (twice the size
+    // of the converted ones) go as soon as the script and the stream let it go,
+    // and an expired reference matches no frame made later at the same place.
     struct Kept
     {
-        avs::PFrame engine;
+        std::weak_ptr<const avs::Frame> engine;
         PPicture converted;
     };
 
