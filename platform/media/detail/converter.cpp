@@ -248,8 +248,9 @@ private:
     }
 
     // Converted script frames kept for later fades: the two slides of a fade
-    // and a little more.
-    static constexpr std::size_t kKept = 4;
+    // (the slide shows' fades never overlap; any other fade is only converted
+    // again). Each more is 3 MB at 1920 x 1080.
+    static constexpr std::size_t kKept = 2;
     // A fade of fades of fades…: beyond this the blend is made in RGB first.
     static constexpr int kMaxBlendDepth = 8;
 
