@@ -101,6 +101,8 @@ public:
     // The most memory the decoder may use for one picture (its working buffers,
     // not the caller's image).
     static constexpr long kMemoryLimit = 768L * 1024 * 1024;
+    // The file is read in pieces of this size.
+    static constexpr std::size_t kReadBuffer = std::size_t{64} << 10;
 
     struct State;
 

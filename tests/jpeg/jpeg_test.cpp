@@ -4,6 +4,8 @@
 #include "testsupport.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -174,4 +176,33 @@ TEST_F(Jpeg, OrientationTagIsReadOnlyFromAWellFormedExifBlock)
     EXPECT_EQ(orientation("Exif\0\0XX\x2A\0\x08\0\0\0"s), 1);
     EXPECT_EQ(orientation("http://ns.adobe.com/xap/1.0/\0"s), 1); // XMP, also APP1
     EXPECT_EQ(orientation(""), 1);
+}
+
+TEST_F(Jpeg, ThePhotoIsReadInLargePieces)
+{
+    // Noise, so that the file is large; its read calls are counted by the
+    // kernel for this process (the test runs on one thread).
+    WriteJpeg(dir.file("noise.jpg"), 1200, 900, [](int x, int y) {
+        const std::uint32_t h = (static_cast<std::uint32_t>(x) * 2654435761u) ^ (y * 40503u);
+        return Rgb{std::uint8_t(h >> 3), std::uint8_t(h >> 11), std::uint8_t(h >> 19)};
+    });
+    const long bytes = static_cast<long>(std::filesystem::file_size(dir.file("noise.jpg")));
+    ASSERT_GT(bytes, 256 * 1024);
+    auto readCalls = [] {
+        std::ifstream io("/proc/self/io");
+        std::string key;
+        long value = 0;
+        while (io >> key >> value)
+            if (key == "syscr:")
+                return value;
+        return -1L;
+    };
+    const long before = readCalls();
+    if (before < 0)
+        GTEST_SKIP() << "the kernel does not count read calls here";
+    jpeg::Image image = jpeg::DecodeFile(dir.file("noise.jpg"));
+    const long calls = readCalls() - before;
+    EXPECT_EQ(image.width, 1200);
+    // 4 KB a call would be more than 60 calls for this file.
+    EXPECT_LE(calls, bytes / (16 * 1024) + 4) << bytes << " bytes";
 }
