@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <dlfcn.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -325,17 +324,11 @@ TEST_F(Brindle, ASinglePhotoStaysHeldFromPassToPass)
 
 namespace {
 
-// Bytes this process has read through read(2) and its kin, from the kernel's
-// own accounting: every decode reads its photo file once more.
+// Bytes this process has read through read(2) and its kin: every decode reads
+// its photo file once more.
 long long BytesRead()
 {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long long value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:")
-            return value;
-    return -1;
+    return testsupport::IoCount("rchar");
 }
 
 } // namespace

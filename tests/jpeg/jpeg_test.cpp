@@ -4,8 +4,6 @@
 #include "testsupport.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -186,22 +184,13 @@ TEST_F(Jpeg, ThePhotoIsReadInLargePieces)
         const std::uint32_t h = (static_cast<std::uint32_t>(x) * 2654435761u) ^ (y * 40503u);
         return Rgb{std::uint8_t(h >> 3), std::uint8_t(h >> 11), std::uint8_t(h >> 19)};
     });
-    const long bytes = static_cast<long>(std::filesystem::file_size(dir.file("noise.jpg")));
+    const long long bytes = static_cast<long long>(ReadFile(dir.file("noise.jpg")).size());
     ASSERT_GT(bytes, 256 * 1024);
-    auto readCalls = [] {
-        std::ifstream io("/proc/self/io");
-        std::string key;
-        long value = 0;
-        while (io >> key >> value)
-            if (key == "syscr:")
-                return value;
-        return -1L;
-    };
-    const long before = readCalls();
+    const long long before = IoCount("syscr");
     if (before < 0)
         GTEST_SKIP() << "the kernel does not count read calls here";
     jpeg::Image image = jpeg::DecodeFile(dir.file("noise.jpg"));
-    const long calls = readCalls() - before;
+    const long long calls = IoCount("syscr") - before;
     EXPECT_EQ(image.width, 1200);
     // 4 KB a call would be more than 60 calls for this file.
     EXPECT_LE(calls, bytes / (16 * 1024) + 4) << bytes << " bytes";

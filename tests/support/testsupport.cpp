@@ -77,6 +77,17 @@ std::string ReadFile(const std::string &path)
     return out.str();
 }
 
+long long IoCount(const std::string &name)
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value)
+        if (key == name + ":")
+            return value;
+    return -1;
+}
+
 void WriteFile(const std::string &path, const std::string &bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

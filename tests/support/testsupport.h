@@ -44,6 +44,10 @@ std::string JobFolderIn(const std::string &tmpdir);
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
+// One of this process's I/O counts from the kernel's own accounting
+// (/proc/self/io: "rchar" bytes read, "syscr" read calls...); -1 where the
+// kernel keeps none. Reading them is itself a read or two.
+long long IoCount(const std::string &name);
 bool Exists(const std::string &path);
 void MakeFolder(const std::string &path);
 
