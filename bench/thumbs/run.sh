@@ -23,7 +23,7 @@ bench="$build/bin/thumbs_bench"
 results=$(mktemp -d)
 trap 'rm -rf "$results"' EXIT
 
-. "$here/../render/lib.sh"
+. "$here/../own-folder.sh"
 own_folder "$work"
 
 "$here/../render/make-photos.sh" "$photos" "$count" 4000 3000
