@@ -101,10 +101,13 @@ bool storedPixelsFit(const std::uint8_t *h, long long fileSize)
     }
     if (width <= 0 || height <= 0 || bits <= 0 || bits > 32)
         return true;
-    // Some writers leave the padding of the last row out.
+    // Some writers leave the padding of the last row out. The rows before the
+    // last are counted by division: a header's width and height can make their
+    // product overflow.
     const long long stride = (width * bits + 31) / 32 * 4;
     const long long lastRow = (width * bits + 7) / 8;
-    return offset + stride * (height - 1) + lastRow <= fileSize;
+    const long long room = fileSize - offset - lastRow;
+    return room >= 0 && height - 1 <= room / stride;
 }
 
 } // namespace

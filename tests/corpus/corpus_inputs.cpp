@@ -153,6 +153,7 @@ std::vector<Input> BadPictures()
         {"header-only.bmp", bmp.substr(0, 40)},
         {"bit-depth-13.bmp", BadBitDepth(bmp)},
         {"declares-60000x60000.bmp", BmpWithDeclaredSize(bmp, 60000, 60000, 3000)},
+        {"declares-2147483647-square.bmp", BmpWithDeclaredSize(bmp, 0x7fffffff, 0x7fffffff, 3000)},
     };
 }
 
