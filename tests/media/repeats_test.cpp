@@ -193,3 +193,30 @@ TEST_P(Repeats, HeldFramesAreEmptyChunksAndPlayersShowTheSameMovie)
 INSTANTIATE_TEST_SUITE_P(Category, Repeats,
                          ::testing::Range<std::size_t>(0, media::VideoCompressorCategory().size()),
                          [](const auto &info) { return CompressorTestName(info.param); });
+
+// The chunks gather in the multiplexer's buffer on their way to the file: not a
+// write call for each, least of all for the 8 bytes of an empty one. (The first
+// compressor's encoder prints nothing, so the process's write calls are the
+// file's.)
+TEST(RepeatsInTheFile, ChunksAreWrittenTogether)
+{
+    testsupport::TempDir dir;
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    const std::string movie = dir.file("repeats.avi");
+    {
+        RenderGraph g;
+        ASSERT_EQ(g.addSource(ClipSource(std::make_shared<HeldPictures>()).Get()), S_OK);
+        ASSERT_TRUE(g.addCompressor(0));
+        ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie), SubtypeOf(media::Container::Avi)), S_OK);
+        ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
+        ASSERT_EQ(g.connectCompressorToMux(), S_OK);
+        const long long before = testsupport::IoCount("syscw");
+        ASSERT_EQ(g.run(), S_OK);
+        ASSERT_EQ(g.waitForEnd(), EC_COMPLETE) << g.errorReason();
+        ASSERT_EQ(g.stop(), S_OK);
+        EXPECT_LT(testsupport::IoCount("syscw") - before, kFrames / 4);
+    }
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(ProbeAvi(movie).video()->frames, kFrames);
+    EXPECT_EQ(media::LiveComObjects(), 0);
+}

@@ -319,6 +319,9 @@ private:
                 in.stream->codecpar->codec_tag = 0;
             }
         }
+        // Packets gather in the 1 MB buffer instead of each going to the file
+        // on its own (a held frame's empty chunk is 8 bytes).
+        file_->flush_packets = 0;
         AVDictionary *options = nullptr;
         // The index in front, so that a browser starts playing before the
         // whole file has arrived.
