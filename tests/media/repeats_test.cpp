@@ -66,6 +66,24 @@ private:
     std::map<std::int64_t, avs::PFrame> made_;
 };
 
+// The held pictures through the compressor at `index` of the category into
+// `movie`, with every frame encoded or held frames written as repeats.
+void RenderHeldPictures(std::size_t index, const std::string &movie, media::Container container,
+                        bool everyFrame)
+{
+    media::SetEncodeEveryFrameForAll(everyFrame);
+    RenderGraph g;
+    ASSERT_EQ(g.addSource(ClipSource(std::make_shared<HeldPictures>()).Get()), S_OK);
+    ASSERT_TRUE(g.addCompressor(static_cast<int>(index)));
+    ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie), SubtypeOf(container)), S_OK);
+    ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g.connectCompressorToMux(), S_OK);
+    ASSERT_EQ(g.run(), S_OK);
+    ASSERT_EQ(g.waitForEnd(), EC_COMPLETE) << g.errorReason();
+    ASSERT_EQ(g.stop(), S_OK);
+    media::SetEncodeEveryFrameForAll(false);
+}
+
 bool Lossless(const std::string &key)
 {
     return key == "huffyuv" || key == "ffv1" || key == "rawvideo";
@@ -84,8 +102,8 @@ protected:
         setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
         const media::CompressorEntry &e = entry();
         ASSERT_TRUE(media::WriteCompressorSettings(e, {e.defaultQuality, kKeyInterval, false}));
-        render(repeats, false);
-        render(full, true);
+        RenderHeldPictures(GetParam(), repeats, container, false);
+        RenderHeldPictures(GetParam(), full, container, true);
     }
     void TearDown() override
     {
@@ -96,21 +114,6 @@ protected:
     const media::CompressorEntry &entry() const
     {
         return media::VideoCompressorCategory()[GetParam()];
-    }
-
-    void render(const std::string &movie, bool everyFrame)
-    {
-        media::SetEncodeEveryFrameForAll(everyFrame);
-        RenderGraph g;
-        ASSERT_EQ(g.addSource(ClipSource(std::make_shared<HeldPictures>()).Get()), S_OK);
-        ASSERT_TRUE(g.addCompressor(static_cast<int>(GetParam())));
-        ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie), SubtypeOf(container)), S_OK);
-        ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
-        ASSERT_EQ(g.connectCompressorToMux(), S_OK);
-        ASSERT_EQ(g.run(), S_OK);
-        ASSERT_EQ(g.waitForEnd(), EC_COMPLETE) << g.errorReason();
-        ASSERT_EQ(g.stop(), S_OK);
-        media::SetEncodeEveryFrameForAll(false);
     }
 
     testsupport::TempDir dir;
@@ -203,23 +206,17 @@ TEST(RepeatsInTheFile, ChunksAreWrittenTogether)
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer's runtime makes write calls of its own (to probe memory)";
 #endif
+    const long long before = testsupport::IoCount("syscw");
+    if (before < 0)
+        GTEST_SKIP() << "the kernel does not count write calls here";
     testsupport::TempDir dir;
-    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
     const std::string movie = dir.file("repeats.avi");
-    {
-        RenderGraph g;
-        ASSERT_EQ(g.addSource(ClipSource(std::make_shared<HeldPictures>()).Get()), S_OK);
-        ASSERT_TRUE(g.addCompressor(0));
-        ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie), SubtypeOf(media::Container::Avi)), S_OK);
-        ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
-        ASSERT_EQ(g.connectCompressorToMux(), S_OK);
-        const long long before = testsupport::IoCount("syscw");
-        ASSERT_EQ(g.run(), S_OK);
-        ASSERT_EQ(g.waitForEnd(), EC_COMPLETE) << g.errorReason();
-        ASSERT_EQ(g.stop(), S_OK);
-        EXPECT_LT(testsupport::IoCount("syscw") - before, kFrames / 4);
-    }
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    RenderHeldPictures(0, movie, media::Container::Avi, false);
     unsetenv("XDG_CONFIG_HOME");
+    const long long writes = testsupport::IoCount("syscw") - before;
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_LT(writes, kFrames / 4);
     EXPECT_EQ(ProbeAvi(movie).video()->frames, kFrames);
     EXPECT_EQ(media::LiveComObjects(), 0);
 }
