@@ -53,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     FUZZ_CHECK(info.width > 0 && info.height > 0);
     FUZZ_CHECK(info.width <= avs::picture::kMaxSide && info.height <= avs::picture::kMaxSide);
+    if (static_cast<long long>(info.width) * info.height > fuzzsupport::kMostPixelsDecoded)
+        return 0;
     for (const auto &[minWidth, minHeight] : {std::pair{0, 0}, std::pair{13, 7}}) {
         CheckingSink sink;
         try {

@@ -24,9 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     } catch (const forms::EInvalidGraphic &) {
         return 0;
     }
-    // A few hundred bytes of run-length data can make a picture of millions of
-    // pixels; shrinking that many says nothing new and costs the fuzzer seconds.
-    if (static_cast<long long>(work.Width()) * work.Height() > (1LL << 21))
+    // A few hundred bytes of run-length data can make a picture of millions of pixels.
+    if (static_cast<long long>(work.Width()) * work.Height() > fuzzsupport::kMostPixelsDecoded)
         return 0;
     const QImage::Format format = work.Image().format();
     const bool converted = format != QImage::Format_BGR888 && format != QImage::Format_RGB32

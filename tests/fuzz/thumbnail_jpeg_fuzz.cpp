@@ -44,6 +44,14 @@ std::optional<forms::TBitmap> shrinkWhole(const std::string &path, std::uint16_t
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string path = fuzzsupport::WriteScratchFile("photo.jpg", data, size);
+    try {
+        const jpeg::Decoder header(path);
+        if (static_cast<long long>(header.outputWidth()) * header.outputHeight()
+            > fuzzsupport::kMostPixelsDecoded)
+            return 0;
+    } catch (const jpeg::Error &) {
+        // Both ways below must fail on it alike.
+    }
     // The program's box, and one that tries the spans of width 0 and 1.
     for (const auto &[boxWidth, boxHeight] :
          {std::pair<std::uint16_t, std::uint16_t>{quillon::ThumbBoxWidth, quillon::ThumbBoxHeight},
