@@ -61,14 +61,8 @@ protected:
     {
         const std::string path = dir.file(name);
         RenderGraph g;
-        EXPECT_EQ(g.addSource(ClipSource(std::move(clip)).Get()), S_OK);
-        EXPECT_TRUE(g.addCompressor(lossless_));
-        EXPECT_EQ(g.setOutput(win32::AnsiToWide(path)), S_OK);
-        EXPECT_EQ(g.connectSourceToCompressor(), S_OK);
-        EXPECT_EQ(g.connectCompressorToMux(), S_OK);
-        EXPECT_EQ(g.run(), S_OK);
-        EXPECT_EQ(g.waitForEnd(), EC_COMPLETE);
-        EXPECT_EQ(g.stop(), S_OK);
+        EXPECT_EQ(g.render(std::move(clip), lossless_, win32::AnsiToWide(path)), S_OK)
+            << g.errorReason();
         return path;
     }
 

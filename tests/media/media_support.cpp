@@ -1,4 +1,5 @@
 #include "media_support.h"
+#include "test_clip.h"
 
 #include "platform/media/compressors.h"
 #include "testsupport.h"
@@ -704,6 +705,22 @@ HRESULT RenderGraph::render(const std::u16string &script, int compressorIndex,
         return hr;
     waitForEnd();
     return stop();
+}
+
+HRESULT RenderGraph::render(avs::PClip clip, int compressorIndex, const std::u16string &output,
+                            const GUID &type)
+{
+    HRESULT hr = addSource(ClipSource(std::move(clip)).Get());
+    if (FAILED(hr))
+        return hr;
+    if (!addCompressor(compressorIndex))
+        return E_FAIL;
+    if (FAILED(hr = setOutput(output, type)) || FAILED(hr = connectSourceToCompressor())
+        || FAILED(hr = connectCompressorToMux()) || FAILED(hr = run()))
+        return hr;
+    const LONG code = waitForEnd();
+    hr = stop();
+    return code == EC_COMPLETE ? hr : E_FAIL;
 }
 
 } // namespace mediatest

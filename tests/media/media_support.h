@@ -135,6 +135,10 @@ public:
     // Everything above in order, as a normal render does; the first failure ends it.
     HRESULT render(const std::u16string &script, int compressor, const std::u16string &output,
                    const std::u16string &sound = u"");
+    // The same from a clip made in the test, into a file of `type`, without sound:
+    // S_OK once the run completed; errorReason() tells why it did not.
+    HRESULT render(avs::PClip clip, int compressor, const std::u16string &output,
+                   const GUID &type = MEDIASUBTYPE_Avi);
 
     ComPtr<IGraphBuilder> graph;
     ComPtr<IBaseFilter> source, compressor, mux;

@@ -356,18 +356,12 @@ TEST(Shape, TelevisionFramesShowAtFourToThree)
                            + ExtensionOf(container));
             SCOPED_TRACE(movie);
             RenderGraph g;
-            ASSERT_EQ(g.addSource(ClipSource(std::make_shared<PatternClip>(
-                                                 c.width, c.height, 2,
-                                                 [](std::int64_t) { return 0; }, SlidePixel))
-                                      .Get()),
-                      S_OK);
-            ASSERT_TRUE(g.addCompressor(compressor));
-            ASSERT_EQ(g.setOutput(win32::AnsiToWide(movie), SubtypeOf(container)), S_OK);
-            ASSERT_EQ(g.connectSourceToCompressor(), S_OK);
-            ASSERT_EQ(g.connectCompressorToMux(), S_OK);
-            ASSERT_EQ(g.run(), S_OK);
-            ASSERT_EQ(g.waitForEnd(), EC_COMPLETE) << g.errorReason();
-            ASSERT_EQ(g.stop(), S_OK);
+            ASSERT_EQ(
+                g.render(std::make_shared<PatternClip>(
+                             c.width, c.height, 2, [](std::int64_t) { return 0; }, SlidePixel),
+                         compressor, win32::AnsiToWide(movie), SubtypeOf(container)),
+                S_OK)
+                << g.errorReason();
             const AVRational said = ProbeAvi(movie).video()->sampleAspect;
             const AVRational coded = CodedSampleAspect(movie);
             EXPECT_EQ(av_cmp_q(said, c.aspect), 0) << said.num << ":" << said.den;
