@@ -195,3 +195,21 @@ TEST_F(Jpeg, ThePhotoIsReadInLargePieces)
     // 4 KB a call would be more than 60 calls for this file.
     EXPECT_LE(calls, bytes / (16 * 1024) + 4) << bytes << " bytes";
 }
+
+TEST_F(Jpeg, MarkersLongerThanTheReadBufferAreSkippedWhole)
+{
+    // Three APP2 segments of the largest size (as ICC profiles come) after the
+    // start marker: libjpeg skips them, across two ends of the read buffer.
+    WriteJpeg(dir.file("plain.jpg"), 64, 48, Gradient());
+    const std::string plain = ReadFile(dir.file("plain.jpg"));
+    std::string segments;
+    for (int i = 0; i < 3; ++i)
+        segments
+            += std::string("\xFF\xE2\xFF\xFF") + std::string(65533, static_cast<char>('a' + i));
+    ASSERT_GT(segments.size(), 2 * jpeg::Decoder::kReadBuffer);
+    WriteFile(dir.file("marked.jpg"), plain.substr(0, 2) + segments + plain.substr(2));
+    const jpeg::Image expected = jpeg::DecodeFile(dir.file("plain.jpg"));
+    const jpeg::Image got = jpeg::DecodeFile(dir.file("marked.jpg"));
+    EXPECT_EQ(got.width, 64);
+    EXPECT_EQ(got.pixels, expected.pixels);
+}
