@@ -141,7 +141,7 @@ TEST(BrindleLetterbox, KeepsThePhotoTheRightWayRound)
         SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
         Job job;
         job.writeParams(352, 240, 1);
-        const PixelFn quadrants = [w, h](int x, int y) {
+        const PixelFn quadrants = [w = w, h = h](int x, int y) {
             if (y < h / 2)
                 return x < w / 2 ? kRed : kGreen;
             return x < w / 2 ? kBlue : Rgb{240, 240, 240};
