@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(Category, Repeats,
 // calls are the file's.)
 TEST(RepeatsInTheFile, ChunksAreWrittenTogether)
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef QUILLON_TEST_SANITIZED
     GTEST_SKIP() << "the sanitizer's runtime makes write calls of its own (to probe memory)";
 #endif
     const long long before = testsupport::IoCount("syscw");

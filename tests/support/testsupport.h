@@ -13,6 +13,17 @@
 #include <sys/types.h>
 #include <vector>
 
+// Set in a build with AddressSanitizer or ThreadSanitizer, whose runtimes make
+// system calls of their own (writes among them) that a test may count.
+// GCC names them with macros, clang with __has_feature.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUILLON_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUILLON_TEST_SANITIZED 1
+#endif
+#endif
+
 namespace testsupport {
 
 // A fresh folder, removed with everything in it at the end of the test. While it
