@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace mureline {
 
@@ -25,6 +26,8 @@ MovieFile::~MovieFile()
 {
     if (!temporary_.empty())
         win32::DeleteFileA(temporary_);
+    if (held_ >= 0)
+        ::close(held_);
 }
 
 std::string MovieFile::Create(const std::string &movie)
@@ -37,20 +40,26 @@ std::string MovieFile::Create(const std::string &movie)
         if (attributes & win32::FILE_ATTRIBUTE_READONLY)
             return ReadOnlyMessage(movie);
     }
-    temporary_ = win32::CreateFileBeside(movie, 0666);
+    win32::RemoveAbandonedFilesBeside(movie);
+    temporary_ = win32::CreateFileBeside(movie, 0666, &held_);
     return temporary_.empty() ? CreateMessage(movie, errno) : std::string();
 }
 
 std::string MovieFile::Commit()
 {
-    if (win32::MoveFileExA(temporary_, movie_, win32::MOVEFILE_REPLACE_EXISTING)) {
-        temporary_.clear();
-        return {};
-    }
+    const bool moved = win32::MoveFileExA(temporary_, movie_, win32::MOVEFILE_REPLACE_EXISTING);
     const int error = errno;
-    const DWORD attributes = win32::GetFileAttributesA(movie_);
-    win32::DeleteFileA(temporary_);
+    if (!moved)
+        win32::DeleteFileA(temporary_);
     temporary_.clear();
+    // Unlocked only once the new file has gone from its name either way.
+    if (held_ >= 0) {
+        ::close(held_);
+        held_ = -1;
+    }
+    if (moved)
+        return {};
+    const DWORD attributes = win32::GetFileAttributesA(movie_);
     if (error == EACCES && attributes != win32::INVALID_FILE_ATTRIBUTES
         && (attributes & win32::FILE_ATTRIBUTE_READONLY))
         return ReadOnlyMessage(movie_);

@@ -1,7 +1,9 @@
 // The movie's file while it is being made: a new file beside the movie, which
 // takes the movie's name only once it is complete. An earlier movie stays as it
 // was until then, and whatever stands at the movie's name (a link, another
-// user's file) is replaced as a name, never opened or written through.
+// user's file) is replaced as a name, never opened or written through. The new
+// file is held locked while it is made, so that a render that was killed before
+// it could remove its new file has it removed by the next one into the folder.
 #pragma once
 
 #include <string>
@@ -17,8 +19,9 @@ public:
     // Removes the new file unless it has become the movie.
     ~MovieFile();
 
-    // Refuses a movie that may not be replaced (a read-only file, a folder)
-    // and makes the new file. "" when it is made, otherwise the message for
+    // Refuses a movie that may not be replaced (a read-only file, a folder),
+    // removes new files that killed renders left beside it, and makes the new
+    // file. "" when it is made, otherwise the message for
     // the user, naming the movie and the reason.
     std::string Create(const std::string &movie);
     // Where the render writes.
@@ -30,6 +33,7 @@ public:
 private:
     std::string movie_;
     std::string temporary_;
+    int held_ = -1; // the new file's lock, while it is made
 };
 
 } // namespace mureline

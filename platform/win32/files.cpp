@@ -1,13 +1,16 @@
 #include "platform/win32/files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,19 +187,32 @@ bool closeKeepingError(int fd, bool ok)
 
 // O_EXCL makes the name ours alone: it fails for anything that stands there,
 // a link included, so nothing planted at a guessed name is ever written.
-int createBeside(const std::string &path, unsigned mode, std::string *name)
+// The names of the new files beside `path`: in `folder` (empty for the current
+// one), "<prefix><8 hex digits>.new". The prefix is "." and the file's name,
+// cut to leave room for the dot and the ending within a name's 255 bytes.
+struct BesideNames
+{
+    std::string folder;
+    std::string prefix;
+};
+
+BesideNames besideNames(const std::string &path)
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    // Room for the dot and the ending within a file name's 255 bytes.
-    const std::string base = path.substr(folder.size(), 200);
+    return {folder, "." + path.substr(folder.size(), 200) + "."};
+}
+
+int createBeside(const std::string &path, unsigned mode, std::string *name)
+{
+    const BesideNames names = besideNames(path);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::uint32_t random = 0;
         if (::getrandom(&random, sizeof random, 0) != sizeof random)
             random = static_cast<std::uint32_t>(::getpid()) * 2654435761u + attempt;
         char ending[16];
-        std::snprintf(ending, sizeof ending, ".%08x.new", static_cast<unsigned>(random));
-        *name = folder + "." + base + ending;
+        std::snprintf(ending, sizeof ending, "%08x.new", static_cast<unsigned>(random));
+        *name = names.folder + names.prefix + ending;
         const int fd
             = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
@@ -229,6 +245,16 @@ bool rewriteInPlace(const std::string &path, const std::string &text)
 
 std::string CreateFileBeside(const std::string &path, unsigned mode)
 {
+    int held = -1;
+    std::string name = CreateFileBeside(path, mode, &held);
+    if (held >= 0)
+        ::close(held);
+    return name;
+}
+
+std::string CreateFileBeside(const std::string &path, unsigned mode, int *held)
+{
+    *held = -1;
     if (path.empty()) {
         errno = ENOENT;
         return {};
@@ -237,8 +263,65 @@ std::string CreateFileBeside(const std::string &path, unsigned mode)
     const int fd = createBeside(path, mode, &name);
     if (fd < 0)
         return {};
-    ::close(fd);
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        *held = fd;
+    else
+        ::close(fd);
     return name;
+}
+
+int RemoveAbandonedFilesBeside(const std::string &path)
+{
+    const auto [folder, prefix] = besideNames(path);
+    if (prefix == "..")
+        return 0;
+    auto ours = [&prefix = prefix](const char *name) {
+        const std::size_t length = std::strlen(name);
+        if (length != prefix.size() + 12 || std::memcmp(name, prefix.data(), prefix.size()) != 0
+            || std::strcmp(name + prefix.size() + 8, ".new") != 0)
+            return false;
+        return std::all_of(name + prefix.size(), name + prefix.size() + 8,
+                           [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    };
+
+    const int dirFd
+        = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return 0;
+    std::unique_ptr<DIR, int (*)(DIR *)> listing(::fdopendir(dirFd), ::closedir);
+    if (!listing) {
+        ::close(dirFd);
+        return 0;
+    }
+    const uid_t me = ::geteuid();
+    const time_t settled = ::time(nullptr) - 60;
+    int removed = 0;
+    while (const dirent *entry = ::readdir(listing.get())) {
+        if (!ours(entry->d_name))
+            continue;
+        struct stat before
+        {};
+        if (::fstatat(dirFd, entry->d_name, &before, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(before.st_mode) || before.st_uid != me || before.st_mtime > settled)
+            continue;
+        const int fd = ::openat(dirFd, entry->d_name,
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened
+        {};
+        struct stat now
+        {};
+        // Locked by nobody, and the name still the file that was looked at.
+        if (::fstat(fd, &opened) == 0 && opened.st_dev == before.st_dev
+            && opened.st_ino == before.st_ino && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+            && ::fstatat(dirFd, entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0
+            && now.st_dev == opened.st_dev && now.st_ino == opened.st_ino
+            && ::unlinkat(dirFd, entry->d_name, 0) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::string *reason)

@@ -66,6 +66,20 @@ QUILLON_WIN32_API BOOL MoveFileExA(const std::string &existing, const std::strin
 // name, or "" with errno set.
 QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned mode);
 
+// The same, for a file that is written over a long time: `*held` gets a
+// descriptor of the new file that holds an exclusive lock on it (flock) until
+// it is closed, which marks the file as being written for
+// RemoveAbandonedFilesBeside. -1 where the file system takes no locks.
+QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned mode, int *held);
+
+// Removes the new files beside `path` whose writers ended without removing
+// them (a process killed, a machine that stopped): files of CreateFileBeside's
+// names for `path`, this user's own, plain files, that no descriptor holds
+// locked and that nothing has written to for a minute (a file is locked just
+// after it is made). Links, folders and everyone else's files stay, and a
+// name is never followed. How many were removed.
+QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::string &path);
+
 // Replaces the file's whole content, or creates the file. The text goes to a
 // new file beside it (mode 0600, this user's) that then takes the name, so a
 // write that fails half way (a full disk) leaves the old content whole and

@@ -10,8 +10,11 @@
 #include "platform/win32/files.h"
 
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -328,6 +331,45 @@ TEST_F(Security, FailedStoppedAndRefusedRunsKeepTheEarlierMovie)
               std::string::npos)
         << run.err;
     unchanged("a read-only movie");
+}
+
+// A render that is killed cannot remove its new file; the next render into the
+// folder does, once no render holds it any more.
+TEST_F(Security, ANewFileThatAKilledRunLeftIsRemovedByTheNextRun)
+{
+    const std::string red = photo("red.jpg", kRed);
+    const std::string out = dir.file("out");
+    auto newFiles = [&] {
+        std::vector<std::string> found;
+        for (const std::string &name : win32::ListFolder(out).value_or(std::vector<std::string>{}))
+            if (name.rfind(".photo_video.avi.", 0) == 0)
+                found.push_back(out + "/" + name);
+        return found;
+    };
+    Background killed(
+        Command(std::nullopt, shared, QUILLON_RENDER,
+                {"--interval", "3600", "--resolution", "low", "--output-folder", out, red, red}),
+        dir.path());
+    ASSERT_TRUE(killed.waitForError("Time:"));
+    const std::vector<std::string> left = newFiles();
+    ASSERT_EQ(left.size(), 1u);
+    // While it runs, the render holds its new file locked.
+    const int fd = ::open(left[0].c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    killed.signal(SIGKILL);
+    killed.wait();
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+    ASSERT_EQ(newFiles(), left);
+
+    // Nothing has written to it for a while.
+    const timespec hourAgo{::time(nullptr) - 3600, 0}, times[2] = {hourAgo, hourAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, left[0].c_str(), times, 0), 0);
+    const MeasuredOutcome run = render(shared, out, {red});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(newFiles().empty());
+    EXPECT_EQ(win32::ListFolder(out)->size(), 1u);
 }
 
 TEST_F(Security, TheMovieReplacesALinkAtItsNameNotTheFileItPointsAt)

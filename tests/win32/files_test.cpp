@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -244,6 +246,59 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
     ASSERT_EQ(::lstat(dir.file("link.txt").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ListFolder(dir.path())->size(), 6u);
+}
+
+// A new file whose writer was killed is removed by the next writer of that
+// name; one still being written (locked), one just made, one of another user,
+// a link or a folder at such a name, and other names all stay.
+TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
+{
+    TempDir dir;
+    const std::string movie = dir.file("photo_video.avi");
+    auto age = [](const std::string &path) {
+        const timespec hourAgo{::time(nullptr) - 3600, 0}, times[2] = {hourAgo, hourAgo};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+    };
+    int held = -1;
+    const std::string written = CreateFileBeside(movie, 0600, &held);
+    ASSERT_GE(held, 0);
+    const std::string abandoned = CreateFileBeside(movie, 0600);
+    const std::string fresh = CreateFileBeside(movie, 0600);
+    const std::string others = CreateFileBeside(movie, 0600);
+    const std::string otherMovie = CreateFileBeside(dir.file("other.avi"), 0600);
+    const std::string link = dir.file(".photo_video.avi.0123abcd.new");
+    const std::string folder = dir.file(".photo_video.avi.89abcdef.new");
+    const std::string shortName = dir.file(".photo_video.avi.0123abc.new");
+    WriteFile(dir.file("target"), "kept");
+    ASSERT_EQ(::symlink("target", link.c_str()), 0);
+    testsupport::MakeFolder(folder);
+    WriteFile(shortName, "");
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(others.c_str(), 65534, 65534), 0);
+    }
+    for (const std::string &path :
+         {written, abandoned, others, otherMovie, link, folder, shortName})
+        age(path);
+
+    EXPECT_EQ(RemoveAbandonedFilesBeside(movie), root ? 1 : 2);
+    EXPECT_FALSE(FileExists(abandoned));
+    for (const std::string &path : {written, fresh, otherMovie, shortName, dir.file("target")})
+        EXPECT_TRUE(FileExists(path)) << path;
+    if (root) {
+        EXPECT_TRUE(FileExists(others));
+    }
+    EXPECT_TRUE(DirectoryExists(folder));
+    struct stat st
+    {};
+    EXPECT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_EQ(testsupport::ReadFile(dir.file("target")), "kept");
+
+    // Once its writer lets it go, it is abandoned too.
+    ::close(held);
+    EXPECT_EQ(RemoveAbandonedFilesBeside(movie), 1);
+    EXPECT_FALSE(FileExists(written));
+    EXPECT_TRUE(FileExists(fresh));
 }
 
 TEST(Files, ProgramFolderHoldsThisTest)
