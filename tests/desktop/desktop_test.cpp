@@ -163,8 +163,11 @@ TEST_F(Desktop, AShowNamedOnTheCommandLineOpens)
     Launch({dir.file("trip.qshow")});
     EXPECT_EQ(JobListAfterGo(),
               dir.file("card/img3.jpg") + "\r\n" + dir.file("loose.jpg") + "\r\n");
-    EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "param.ini"),
-              "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=1\r\n");
+    // The program writes the settings key by key after the list: wait for the last.
+    const std::string params = quillon::GetTempDirectory() + "param.ini";
+    const std::string expected = "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=1\r\n";
+    WaitFor([&] { return testsupport::Exists(params) && ReadFile(params) == expected; }, 5000);
+    EXPECT_EQ(ReadFile(params), expected);
 }
 
 // The preview on a real screen: its picture in the middle of a hold and of a
