@@ -185,8 +185,6 @@ bool closeKeepingError(int fd, bool ok)
     return ok && closed;
 }
 
-// O_EXCL makes the name ours alone: it fails for anything that stands there,
-// a link included, so nothing planted at a guessed name is ever written.
 // The names of the new files beside `path`: in `folder` (empty for the current
 // one), "<prefix><8 hex digits>.new". The prefix is "." and the file's name,
 // cut to leave room for the dot and the ending within a name's 255 bytes.
@@ -203,6 +201,8 @@ BesideNames besideNames(const std::string &path)
     return {folder, "." + path.substr(folder.size(), 200) + "."};
 }
 
+// O_EXCL makes the name ours alone: it fails for anything that stands there,
+// a link included, so nothing planted at a guessed name is ever written.
 int createBeside(const std::string &path, unsigned mode, std::string *name)
 {
     const BesideNames names = besideNames(path);
@@ -272,9 +272,9 @@ std::string CreateFileBeside(const std::string &path, unsigned mode, int *held)
 
 int RemoveAbandonedFilesBeside(const std::string &path)
 {
+    if (path.empty() || path.back() == '/')
+        return 0; // a folder's path names no file
     const auto [folder, prefix] = besideNames(path);
-    if (prefix == "..")
-        return 0;
     auto ours = [&prefix = prefix](const char *name) {
         const std::size_t length = std::strlen(name);
         if (length != prefix.size() + 12 || std::memcmp(name, prefix.data(), prefix.size()) != 0
