@@ -455,7 +455,6 @@ TEST_F(Conversion, StopAndEscapeEndARunAndKeepTheMovieBefore)
 
     // Long enough to be stopped half way, whichever way is taken.
     form->edtInterval->SetText("65536");
-    QTest::qWaitForWindowActive(form.get());
     for (const bool byKey : {false, true}) {
         boxes.clear();
         Go();
