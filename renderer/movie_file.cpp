@@ -39,6 +39,9 @@ std::string MovieFile::Create(const std::string &movie)
             return CreateMessage(movie, EISDIR);
         if (attributes & win32::FILE_ATTRIBUTE_READONLY)
             return ReadOnlyMessage(movie);
+        // Found now rather than once the movie is made.
+        if (win32::StickyFolderKeepsFile(movie))
+            return CreateMessage(movie, EPERM);
     }
     win32::RemoveAbandonedFilesBeside(movie);
     temporary_ = win32::CreateFileBeside(movie, 0666, &held_);

@@ -160,6 +160,41 @@ BOOL MoveFileExA(const std::string &existing, const std::string &newName, DWORD 
 
 namespace {
 
+// Whether the process holds the capability (linux/capability.h's number) in its
+// effective set; where that cannot be read, that it does.
+bool hasCapability(int capability)
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> status(std::fopen("/proc/self/status", "re"),
+                                                  std::fclose);
+    char line[256];
+    while (status && std::fgets(line, sizeof line, status.get()))
+        if (std::strncmp(line, "CapEff:", 7) == 0)
+            return (std::strtoull(line + 7, nullptr, 16) >> capability) & 1;
+    return true;
+}
+
+} // namespace
+
+bool StickyFolderKeepsFile(const std::string &path)
+{
+    if (path.empty() || path.back() == '/')
+        return false;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat file
+    {};
+    struct stat parent
+    {};
+    if (::lstat(path.c_str(), &file) != 0 || ::stat(folder.c_str(), &parent) != 0
+        || !(parent.st_mode & S_ISVTX))
+        return false;
+    const uid_t me = ::geteuid();
+    constexpr int kOwnerOverride = 3; // CAP_FOWNER
+    return file.st_uid != me && parent.st_uid != me && !hasCapability(kOwnerOverride);
+}
+
+namespace {
+
 bool writeAll(int fd, const std::string &text)
 {
     std::size_t done = 0;

@@ -59,6 +59,12 @@ constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 QUILLON_WIN32_API BOOL MoveFileExA(const std::string &existing, const std::string &newName,
                                    DWORD flags);
 
+// Whether the file at `path` belongs to another user in a folder with the
+// sticky bit (such as /tmp or a shared folder made like it), where this process
+// may neither remove nor replace it: MoveFileExA onto `path` would fail (EPERM)
+// however long the new file took to write. False when nothing stands there.
+QUILLON_WIN32_API bool StickyFolderKeepsFile(const std::string &path);
+
 // Makes a new, empty file beside `path`: in the same folder, hidden, named
 // after it with a random ending, created where no file or link stood, with
 // `mode` less the umask. Content written there takes `path`'s name later

@@ -333,6 +333,38 @@ TEST_F(Security, FailedStoppedAndRefusedRunsKeepTheEarlierMovie)
     unchanged("a read-only movie");
 }
 
+// In a sticky folder another user's movie cannot be replaced: the render says so
+// before it starts, not once the movie is made.
+TEST_F(Security, AnotherUsersMovieInAStickyFolderIsRefusedBeforeTheRender)
+{
+    std::string why;
+    second = SecondUser(&why);
+    if (!second)
+        GTEST_SKIP() << why;
+    const std::string red = photo("red.jpg", kRed);
+    const std::string out = shared + "movies", movie = out + "/photo_video.avi";
+    ASSERT_EQ(render(shared, out, {red}).status, 0);
+    ASSERT_EQ(::chmod(out.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(movie.c_str(), 0666), 0);
+    const std::string earlier = ReadFile(movie);
+
+    const MeasuredOutcome run = render(shared, out, {red}, second);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.find("Time:"), std::string::npos) << "the render started";
+    EXPECT_NE(run.err.find("Cannot create file \"" + movie + "\". Operation not permitted"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadFile(movie), earlier);
+    EXPECT_EQ(win32::ListFolder(out)->size(), 1u);
+
+    // Root may replace it all the same, in a folder that is not its own either.
+    ASSERT_EQ(::chown(out.c_str(), second->uid, second->gid), 0);
+    ASSERT_EQ(::chown(movie.c_str(), second->uid, second->gid), 0);
+    const MeasuredOutcome asRoot = render(shared, out, {"--resolution", "high", red});
+    ASSERT_EQ(asRoot.status, 0) << asRoot.err;
+    EXPECT_NE(ReadFile(movie), earlier);
+}
+
 // A render that is killed cannot remove its new file; the next render into the
 // folder does, once no render holds it any more.
 TEST_F(Security, ANewFileThatAKilledRunLeftIsRemovedByTheNextRun)
