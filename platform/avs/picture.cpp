@@ -1,6 +1,7 @@
 #include "platform/avs/picture.h"
 
 #include "platform/avs/avs.h"
+#include "platform/avs/demuxers.h"
 #include "platform/jpeg/jpeg.h"
 #include "platform/win32/files.h"
 
@@ -269,8 +270,8 @@ void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool size
         fail(path, "out of memory");
     rawFormat->pb = io.get();
     rawFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
-    if (int rc = avformat_open_input(&rawFormat, "", nullptr, nullptr); rc < 0)
-        fail(path, avError(rc)); // avformat_open_input has freed the context
+    if (int rc = OpenInputAlone(&rawFormat, ""); rc < 0)
+        fail(path, avError(rc)); // and the context is freed
     std::unique_ptr<AVFormatContext, FormatDeleter> format(rawFormat);
 
     int streamIndex = -1;

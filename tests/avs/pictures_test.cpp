@@ -272,6 +272,16 @@ TEST_F(Pictures, OtherTypesThroughFfmpegWhateverTheName)
     expectBlocks("100% sure ünïcode.jpg");
     run("convert " + dir.file("24.bmp") + " -compress none " + dir.file("blocks.tif"));
     expectBlocks("blocks.tif");
+
+    // A "picture" that is a list naming another file (relative names are
+    // taken from the current folder) is refused, not shown as that file.
+    const std::string here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    WriteFile(dir.file("list.bmp"), "ffconcat version 1.0\nfile blocks.tif\n");
+    const std::string error = errorOfOpen("list.bmp");
+    std::filesystem::current_path(here);
+    EXPECT_EQ(error, "ImageSource: Cannot read the picture \"" + dir.file("list.bmp")
+                         + "\": Invalid argument");
 }
 
 TEST_F(Pictures, ThePictureIsReadWhenItsFirstFrameIsAskedFor)

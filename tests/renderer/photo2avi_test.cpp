@@ -487,4 +487,18 @@ TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefus
         + dir.file("notes.txt")))
         << made.run.messages[0];
     EXPECT_EQ(ReadFile(movie), "an earlier movie");
+
+    // Nor is a playlist that names another of the user's files, kept whole as
+    // a lone track (the AVI's own sound) or cut.
+    WriteFile(dir.file("list.wav"), "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:8,\n"
+                                        + dir.file("song.mp3") + "\n#EXT-X-ENDLIST\n");
+    for (const int end : {MURELINE_SOUND_KEEP, MURELINE_SOUND_CUT}) {
+        const Made listed = render({"list.wav"}, end, media::Container::Avi);
+        EXPECT_EQ(listed.run.result, -1);
+        ASSERT_EQ(listed.run.messages.size(), 1u);
+        EXPECT_NE(listed.run.messages[0].find(dir.file("list.wav") + "\": Invalid argument"),
+                  std::string::npos)
+            << listed.run.messages[0];
+    }
+    EXPECT_EQ(ReadFile(movie), "an earlier movie");
 }

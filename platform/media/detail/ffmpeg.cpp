@@ -1,5 +1,7 @@
 #include "platform/media/detail/ffmpeg.h"
 
+#include "platform/avs/demuxers.h"
+
 extern "C" {
 #include <libavutil/imgutils.h>
 }
@@ -83,7 +85,7 @@ bool OpenForDecoding(const std::string &name, const std::string &path, OpenSound
                      std::string *reason)
 {
     AVFormatContext *raw = nullptr;
-    int ret = avformat_open_input(&raw, name.c_str(), nullptr, nullptr);
+    int ret = avs::OpenInputAlone(&raw, name.c_str());
     if (ret < 0) {
         *reason = "Cannot open \"" + path + "\": " + AvError(ret);
         return false;

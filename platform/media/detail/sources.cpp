@@ -4,6 +4,7 @@
 #include "platform/media/detail/held_file.h"
 
 #include "platform/avs/avs.h"
+#include "platform/avs/demuxers.h"
 #include "platform/win32/files.h"
 
 #include <algorithm>
@@ -437,7 +438,7 @@ public:
             return S_OK;
         // Opened afresh for every run, so that every run reads from the start.
         AVFormatContext *raw = nullptr;
-        int ret = avformat_open_input(&raw, file_->openName().c_str(), nullptr, nullptr);
+        int ret = avs::OpenInputAlone(&raw, file_->openName().c_str());
         if (ret >= 0) {
             input_.reset(raw);
             ret = avformat_find_stream_info(raw, nullptr);
@@ -532,7 +533,7 @@ HRESULT OpenAudioSource(const std::string &path, std::shared_ptr<const HeldFile>
                         ComPtr<BaseFilter> *filter, std::string *reason)
 {
     AVFormatContext *raw = nullptr;
-    int ret = avformat_open_input(&raw, file->openName().c_str(), nullptr, nullptr);
+    int ret = avs::OpenInputAlone(&raw, file->openName().c_str());
     if (ret < 0) {
         *reason = "Cannot open \"" + path + "\": " + AvError(ret);
         return VFW_E_UNKNOWN_FILE_TYPE;
