@@ -385,6 +385,7 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
             return fail(EACCES);
     }
+    RemoveAbandonedFilesBeside(path);
     std::string temporary;
     const int fd = createBeside(path, 0600, &temporary);
     if (fd < 0) {
@@ -394,6 +395,7 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             return rewriteInPlace(path, text) ? TRUE : fail(errno);
         return fail(error);
     }
+    ::flock(fd, LOCK_EX | LOCK_NB); // being written, for RemoveAbandonedFilesBeside
     bool ok = writeAll(fd, text);
     ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {

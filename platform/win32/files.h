@@ -93,8 +93,9 @@ QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::string &path);
 // else but a plain file at the name is refused, never followed or opened, and
 // so is a file this user may not write. Where no new file can be made beside
 // it (a folder that may not be written) the user's own file is rewritten in
-// place. FALSE when the text cannot be written; errno tells why, and `reason`,
-// when given, says it for the user.
+// place. New files beside it that killed writers left are removed first
+// (RemoveAbandonedFilesBeside). FALSE when the text cannot be written; errno
+// tells why, and `reason`, when given, says it for the user.
 QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text,
                                           std::string *reason = nullptr);
 

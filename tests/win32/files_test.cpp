@@ -219,6 +219,13 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
     ASSERT_EQ(::stat(dir.file("real.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 
+    // A new file that a killed writer left beside it goes with the next write.
+    const std::string left = CreateFileBeside(dir.file("real.txt"), 0600);
+    const timespec hourAgo{::time(nullptr) - 3600, 0}, times[2] = {hourAgo, hourAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, left.c_str(), times, 0), 0);
+    EXPECT_TRUE(ReplaceFileContent(dir.file("real.txt"), "short"));
+    EXPECT_FALSE(FileExists(left));
+
     // Failures say why, leave what stands there as it was and nothing beside it.
     ASSERT_EQ(::symlink("real.txt", dir.file("link.txt").c_str()), 0);
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
