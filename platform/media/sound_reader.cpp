@@ -1,6 +1,7 @@
 #include "platform/media/sound_reader.h"
 
 #include "platform/media/detail/ffmpeg.h"
+#include "platform/media/detail/held_file.h"
 #include "platform/win32/files.h"
 
 extern "C" {
@@ -33,11 +34,13 @@ public:
         : path_(path)
     {
         std::string why;
-        fd_ = win32::OpenInputFile(path, &why);
-        if (fd_ < 0)
+        const int fd = win32::OpenInputFile(path, &why);
+        if (fd < 0)
             fail(why);
+        // Closed with the track, also when it cannot be read.
+        file_ = std::make_unique<const HeldFile>(fd);
         OpenSound sound;
-        if (!OpenForDecoding("/proc/self/fd/" + std::to_string(fd_), path_, &sound, &why))
+        if (!OpenForDecoding(file_->openName(), path_, &sound, &why))
             throw std::runtime_error(why);
         input_ = std::move(sound.input);
         decoder_ = std::move(sound.decoder);
@@ -51,13 +54,6 @@ public:
         startTs_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
         packet_ = NewPacket();
         frame_ = NewFrame();
-    }
-
-    ~Track()
-    {
-        input_.reset();
-        if (fd_ >= 0)
-            ::close(fd_);
     }
 
     std::int64_t length() const { return length_; }
@@ -190,7 +186,7 @@ private:
     }
 
     const std::string path_;
-    int fd_ = -1;
+    std::unique_ptr<const HeldFile> file_; // read through by input_, so it goes after it
     InputContextPtr input_;
     CodecContextPtr decoder_;
     SwrPtr resampler_;

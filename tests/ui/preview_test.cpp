@@ -17,6 +17,8 @@
 #include <QScrollArea>
 #include <QTest>
 
+#include <filesystem>
+
 using namespace quillon;
 using namespace windowtest;
 using testsupport::ReadFile;
@@ -153,4 +155,18 @@ TEST(PreviewSound, EndsCutKeptOrLoopedAndStartsAnywhere)
     EXPECT_GT(loopTail, 4000);
     // From 2.2 s of a looped show: 0.3 s left.
     EXPECT_EQ(drain(MovieOptions::SoundEnd::Loop, 2.5, 2.2).first, rate * 3 / 10);
+}
+
+// A track that is no sound is refused, and its file is not left open.
+TEST(PreviewSound, ATrackThatIsNoSoundLeavesNoFileOpen)
+{
+    testsupport::TempDir dir;
+    const std::string notes = dir.file("notes.txt");
+    testsupport::WriteFile(notes, "no sound here\n");
+    auto openFiles
+        = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = openFiles();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_THROW(TSoundFeed({notes}, MovieOptions::SoundEnd::Cut, 1.0), std::exception);
+    EXPECT_EQ(openFiles(), before);
 }
