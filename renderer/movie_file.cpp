@@ -43,7 +43,6 @@ std::string MovieFile::Create(const std::string &movie)
         if (win32::StickyFolderKeepsFile(movie))
             return CreateMessage(movie, EPERM);
     }
-    win32::RemoveAbandonedFilesBeside(movie);
     temporary_ = win32::CreateFileBeside(movie, 0666, &held_);
     return temporary_.empty() ? CreateMessage(movie, errno) : std::string();
 }

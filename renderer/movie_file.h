@@ -19,10 +19,10 @@ public:
     // Removes the new file unless it has become the movie.
     ~MovieFile();
 
-    // Refuses a movie that may not be replaced (a read-only file, a folder),
-    // removes new files that killed renders left beside it, and makes the new
-    // file. "" when it is made, otherwise the message for
-    // the user, naming the movie and the reason.
+    // Refuses a movie that may not be replaced (a read-only file, a folder,
+    // another user's in a sticky folder) and makes the new file, which clears
+    // the new files that killed renders left beside it. "" when it is made,
+    // otherwise the message for the user, naming the movie and the reason.
     std::string Create(const std::string &movie);
     // Where the render writes.
     const std::string &TemporaryPath() const { return temporary_; }

@@ -160,41 +160,6 @@ BOOL MoveFileExA(const std::string &existing, const std::string &newName, DWORD 
 
 namespace {
 
-// Whether the process holds the capability (linux/capability.h's number) in its
-// effective set; where that cannot be read, that it does.
-bool hasCapability(int capability)
-{
-    std::unique_ptr<FILE, int (*)(FILE *)> status(std::fopen("/proc/self/status", "re"),
-                                                  std::fclose);
-    char line[256];
-    while (status && std::fgets(line, sizeof line, status.get()))
-        if (std::strncmp(line, "CapEff:", 7) == 0)
-            return (std::strtoull(line + 7, nullptr, 16) >> capability) & 1;
-    return true;
-}
-
-} // namespace
-
-bool StickyFolderKeepsFile(const std::string &path)
-{
-    if (path.empty() || path.back() == '/')
-        return false;
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    struct stat file
-    {};
-    struct stat parent
-    {};
-    if (::lstat(path.c_str(), &file) != 0 || ::stat(folder.c_str(), &parent) != 0
-        || !(parent.st_mode & S_ISVTX))
-        return false;
-    const uid_t me = ::geteuid();
-    constexpr int kOwnerOverride = 3; // CAP_FOWNER
-    return file.st_uid != me && parent.st_uid != me && !hasCapability(kOwnerOverride);
-}
-
-namespace {
-
 bool writeAll(int fd, const std::string &text)
 {
     std::size_t done = 0;
@@ -236,10 +201,49 @@ BesideNames besideNames(const std::string &path)
     return {folder, "." + path.substr(folder.size(), 200) + "."};
 }
 
-// O_EXCL makes the name ours alone: it fails for anything that stands there,
-// a link included, so nothing planted at a guessed name is ever written.
-int createBeside(const std::string &path, unsigned mode, std::string *name)
+// Whether the process holds the capability (linux/capability.h's number) in its
+// effective set; where that cannot be read, that it does.
+bool hasCapability(int capability)
 {
+    std::unique_ptr<FILE, int (*)(FILE *)> status(std::fopen("/proc/self/status", "re"),
+                                                  std::fclose);
+    char line[256];
+    while (status && std::fgets(line, sizeof line, status.get()))
+        if (std::strncmp(line, "CapEff:", 7) == 0)
+            return (std::strtoull(line + 7, nullptr, 16) >> capability) & 1;
+    return true;
+}
+
+} // namespace
+
+bool StickyFolderKeepsFile(const std::string &path)
+{
+    if (path.empty() || path.back() == '/')
+        return false;
+    const std::string folder = besideNames(path).folder;
+    struct stat file
+    {};
+    struct stat parent
+    {};
+    if (::lstat(path.c_str(), &file) != 0
+        || ::stat(folder.empty() ? "." : folder.c_str(), &parent) != 0
+        || !(parent.st_mode & S_ISVTX))
+        return false;
+    const uid_t me = ::geteuid();
+    constexpr int kOwnerOverride = 3; // CAP_FOWNER
+    return file.st_uid != me && parent.st_uid != me && !hasCapability(kOwnerOverride);
+}
+
+namespace {
+
+// O_EXCL makes the name ours alone: it fails for anything that stands there,
+// a link included, so nothing planted at a guessed name is ever written. The
+// new files that killed writers left are cleared first, and the one made is
+// locked through the descriptor returned, which marks it as being written
+// (`*locked`, when asked, false where the file system takes no locks).
+int createBeside(const std::string &path, unsigned mode, std::string *name, bool *locked = nullptr)
+{
+    RemoveAbandonedFilesBeside(path);
     const BesideNames names = besideNames(path);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::uint32_t random = 0;
@@ -250,7 +254,13 @@ int createBeside(const std::string &path, unsigned mode, std::string *name)
         *name = names.folder + names.prefix + ending;
         const int fd
             = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST)
+        if (fd >= 0) {
+            const bool held = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            if (locked)
+                *locked = held;
+            return fd;
+        }
+        if (errno != EEXIST)
             return fd;
     }
     errno = EEXIST;
@@ -295,10 +305,11 @@ std::string CreateFileBeside(const std::string &path, unsigned mode, int *held)
         return {};
     }
     std::string name;
-    const int fd = createBeside(path, mode, &name);
+    bool locked = false;
+    const int fd = createBeside(path, mode, &name, &locked);
     if (fd < 0)
         return {};
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    if (locked)
         *held = fd;
     else
         ::close(fd);
@@ -385,7 +396,6 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
             return fail(EACCES);
     }
-    RemoveAbandonedFilesBeside(path);
     std::string temporary;
     const int fd = createBeside(path, 0600, &temporary);
     if (fd < 0) {
@@ -395,7 +405,6 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             return rewriteInPlace(path, text) ? TRUE : fail(errno);
         return fail(error);
     }
-    ::flock(fd, LOCK_EX | LOCK_NB); // being written, for RemoveAbandonedFilesBeside
     bool ok = writeAll(fd, text);
     ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {

@@ -68,8 +68,9 @@ QUILLON_WIN32_API bool StickyFolderKeepsFile(const std::string &path);
 // Makes a new, empty file beside `path`: in the same folder, hidden, named
 // after it with a random ending, created where no file or link stood, with
 // `mode` less the umask. Content written there takes `path`'s name later
-// (MoveFileExA), so that the old file stays whole until the new one is. Its
-// name, or "" with errno set.
+// (MoveFileExA), so that the old file stays whole until the new one is. The
+// new files of that name that killed writers left are removed first
+// (RemoveAbandonedFilesBeside). Its name, or "" with errno set.
 QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned mode);
 
 // The same, for a file that is written over a long time: `*held` gets a
@@ -93,9 +94,9 @@ QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::string &path);
 // else but a plain file at the name is refused, never followed or opened, and
 // so is a file this user may not write. Where no new file can be made beside
 // it (a folder that may not be written) the user's own file is rewritten in
-// place. New files beside it that killed writers left are removed first
-// (RemoveAbandonedFilesBeside). FALSE when the text cannot be written; errno
-// tells why, and `reason`, when given, says it for the user.
+// place. Its new file is made as CreateFileBeside makes one, and held locked
+// while it is written. FALSE when the text cannot be written; errno tells why,
+// and `reason`, when given, says it for the user.
 QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text,
                                           std::string *reason = nullptr);
 
