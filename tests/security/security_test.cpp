@@ -10,7 +10,6 @@
 #include "platform/win32/files.h"
 
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -396,8 +395,7 @@ TEST_F(Security, ANewFileThatAKilledRunLeftIsRemovedByTheNextRun)
     ASSERT_EQ(newFiles(), left);
 
     // Nothing has written to it for a while.
-    const timespec hourAgo{::time(nullptr) - 3600, 0}, times[2] = {hourAgo, hourAgo};
-    ASSERT_EQ(::utimensat(AT_FDCWD, left[0].c_str(), times, 0), 0);
+    ASSERT_TRUE(testsupport::MakeHourOld(left[0]));
     const MeasuredOutcome run = render(shared, out, {red});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(newFiles().empty());

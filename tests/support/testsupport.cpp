@@ -5,12 +5,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -105,6 +107,12 @@ bool Exists(const std::string &path)
 void MakeFolder(const std::string &path)
 {
     std::filesystem::create_directories(path);
+}
+
+bool MakeHourOld(const std::string &path)
+{
+    const timespec hourAgo{::time(nullptr) - 3600, 0}, times[2] = {hourAgo, hourAgo};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int ExitStatus(int waitStatus)

@@ -61,6 +61,9 @@ void WriteFile(const std::string &path, const std::string &bytes);
 long long IoCount(const std::string &name);
 bool Exists(const std::string &path);
 void MakeFolder(const std::string &path);
+// Sets the times of `path` itself (a link is not followed) an hour back, as
+// of a file nothing has written to for a while. False when it cannot.
+bool MakeHourOld(const std::string &path);
 
 struct Outcome
 {

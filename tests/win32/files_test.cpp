@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -221,8 +219,7 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
 
     // A new file that a killed writer left beside it goes with the next write.
     const std::string left = CreateFileBeside(dir.file("real.txt"), 0600);
-    const timespec hourAgo{::time(nullptr) - 3600, 0}, times[2] = {hourAgo, hourAgo};
-    ASSERT_EQ(::utimensat(AT_FDCWD, left.c_str(), times, 0), 0);
+    ASSERT_TRUE(testsupport::MakeHourOld(left));
     EXPECT_TRUE(ReplaceFileContent(dir.file("real.txt"), "short"));
     EXPECT_FALSE(FileExists(left));
 
@@ -262,10 +259,6 @@ TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
 {
     TempDir dir;
     const std::string movie = dir.file("photo_video.avi");
-    auto age = [](const std::string &path) {
-        const timespec hourAgo{::time(nullptr) - 3600, 0}, times[2] = {hourAgo, hourAgo};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-    };
     int held = -1;
     const std::string written = CreateFileBeside(movie, 0600, &held);
     ASSERT_GE(held, 0);
@@ -286,7 +279,7 @@ TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
     }
     for (const std::string &path :
          {written, abandoned, others, otherMovie, link, folder, shortName})
-        age(path);
+        ASSERT_TRUE(testsupport::MakeHourOld(path)) << path;
 
     EXPECT_EQ(RemoveAbandonedFilesBeside(movie), root ? 1 : 2);
     EXPECT_FALSE(FileExists(abandoned));
