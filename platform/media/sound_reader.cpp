@@ -11,7 +11,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <unistd.h>
 
 namespace media {
 
