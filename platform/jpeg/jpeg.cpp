@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -160,6 +162,118 @@ struct Decoder::State
 };
 
 namespace {
+
+// The whole-picture buffers of every decode under way (see SetWholePictureBudget).
+class Budget
+{
+public:
+    static Budget &instance()
+    {
+        static Budget budget;
+        return budget;
+    }
+
+    void take(std::size_t bytes)
+    {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        changed_.wait(lock,
+                      [&] { return inUse_ == 0 || bytes <= total_ - std::min(total_, inUse_); });
+        --waiting_;
+        inUse_ += bytes;
+    }
+
+    void give(std::size_t bytes)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            inUse_ -= bytes;
+        }
+        changed_.notify_all();
+    }
+
+    void setTotal(std::size_t bytes)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            total_ = bytes;
+        }
+        changed_.notify_all();
+    }
+
+    std::size_t inUse()
+    {
+        std::lock_guard lock(mutex_);
+        return inUse_;
+    }
+
+    int waiting()
+    {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t total_ = Decoder::kMemoryLimit;
+    std::size_t inUse_ = 0;
+    int waiting_ = 0;
+};
+
+// The coefficient arrays libjpeg allocates when the decode starts: one block of
+// 64 coefficients for each 8 × 8 samples of each component, rounded up to whole
+// MCUs as its coefficient controller asks for them. None for a single scan,
+// which is decoded a row of MCUs at a time.
+std::size_t WholePictureBytes(jpeg_decompress_struct &cinfo)
+{
+    if (!jpeg_has_multiple_scans(&cinfo))
+        return 0;
+    std::size_t bytes = 0;
+    for (int i = 0; i < cinfo.num_components; ++i) {
+        const jpeg_component_info &c = cinfo.comp_info[i];
+        const auto roundUp
+            = [](std::size_t n, std::size_t step) { return (n + step - 1) / step * step; };
+        bytes += roundUp(c.width_in_blocks, static_cast<std::size_t>(c.h_samp_factor))
+                 * roundUp(c.height_in_blocks, static_cast<std::size_t>(c.v_samp_factor))
+                 * sizeof(JBLOCK);
+    }
+    return bytes;
+}
+
+// Holds a decode's share of the budget, and gives it back once libjpeg has
+// freed the arrays: at the end of a decode, or by ending it on any other way out.
+class BudgetShare
+{
+public:
+    explicit BudgetShare(jpeg_decompress_struct &cinfo)
+        : cinfo_(cinfo)
+    {}
+    ~BudgetShare()
+    {
+        if (bytes_ == 0)
+            return;
+        if (!finished_)
+            jpeg_abort_decompress(&cinfo_);
+        Budget::instance().give(bytes_);
+    }
+    BudgetShare(const BudgetShare &) = delete;
+    BudgetShare &operator=(const BudgetShare &) = delete;
+
+    void take(std::size_t bytes)
+    {
+        if (bytes == 0)
+            return;
+        Budget::instance().take(bytes);
+        bytes_ = bytes;
+    }
+    void finished() { finished_ = true; }
+
+private:
+    jpeg_decompress_struct &cinfo_;
+    std::size_t bytes_ = 0;
+    bool finished_ = false;
+};
 
 Decoder::State &StateOf(j_decompress_ptr cinfo)
 {
@@ -377,9 +491,11 @@ void Decoder::decodeStored(const std::function<void(int y, const std::uint8_t *b
     // destructors; they are sized once the output size is known.
     std::vector<std::uint8_t> raw;
     std::vector<std::uint8_t> bgr;
+    BudgetShare share(s.cinfo);
     if (setjmp(s.err.jump))
         s.fail(s.err.message);
     s.started = true;
+    share.take(WholePictureBytes(s.cinfo));
     jpeg_start_decompress(&s.cinfo);
     const int width = static_cast<int>(s.cinfo.output_width);
     const int components = s.cinfo.output_components;
@@ -410,6 +526,7 @@ void Decoder::decodeStored(const std::function<void(int y, const std::uint8_t *b
         row(y, bgr.data());
     }
     jpeg_finish_decompress(&s.cinfo);
+    share.finished();
 }
 
 Image Decoder::decodeImage(int align)
@@ -436,6 +553,21 @@ Image DecodeFile(const std::string &path)
 {
     Decoder decoder(path);
     return decoder.decodeImage();
+}
+
+void SetWholePictureBudget(std::size_t bytes)
+{
+    Budget::instance().setTotal(bytes);
+}
+
+std::size_t WholePictureBytesInUse()
+{
+    return Budget::instance().inUse();
+}
+
+int WholePictureWaiters()
+{
+    return Budget::instance().waiting();
 }
 
 } // namespace jpeg

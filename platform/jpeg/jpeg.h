@@ -115,4 +115,16 @@ private:
 // Decodes a whole file at full size with rows padded to 4 bytes.
 Image DecodeFile(const std::string &path);
 
+// A picture of several scans (progressive, mostly) is held whole while it
+// decodes, as DCT coefficients: two bytes a sample of the stored size, however
+// small the output, so a file of a few hundred bytes may claim hundreds of
+// megabytes. Every decoder of the process draws these buffers from one budget:
+// a decode that would take the total past it waits in decode() until others
+// have finished; one that alone needs more than the budget waits until it is
+// the only one. Kept at Decoder::kMemoryLimit unless changed.
+void SetWholePictureBudget(std::size_t bytes);
+// What the decodes under way hold of that budget, and how many wait for it.
+std::size_t WholePictureBytesInUse();
+int WholePictureWaiters();
+
 } // namespace jpeg

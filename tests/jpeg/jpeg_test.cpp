@@ -3,8 +3,11 @@
 #include "pictures.h"
 #include "testsupport.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace testsupport;
 
@@ -212,4 +215,62 @@ TEST_F(Jpeg, MarkersLongerThanTheReadBufferAreSkippedWhole)
     const jpeg::Image got = jpeg::DecodeFile(dir.file("marked.jpg"));
     EXPECT_EQ(got.width, 64);
     EXPECT_EQ(got.pixels, expected.pixels);
+}
+
+// Progressive pictures are held whole while they decode, whatever their output
+// size: decodes in parallel must not add those buffers up past the budget. With
+// a budget of one byte a progressive decode runs only alone; a baseline one
+// needs none and never waits; a decode that ends early gives its share back.
+TEST_F(Jpeg, ProgressiveDecodesShareOneMemoryBudget)
+{
+    WriteJpeg(dir.file("a.jpg"), 512, 384, Gradient(), JpegKind::Progressive);
+    WriteJpeg(dir.file("b.jpg"), 512, 384, Gradient(), JpegKind::Progressive);
+    WriteJpeg(dir.file("plain.jpg"), 512, 384, Gradient());
+    struct Restore
+    {
+        ~Restore() { jpeg::SetWholePictureBudget(jpeg::Decoder::kMemoryLimit); }
+    } restore;
+    jpeg::SetWholePictureBudget(1);
+
+    std::promise<std::size_t> aHolds;
+    std::promise<void> aMayGoOn;
+    std::thread a([&] {
+        jpeg::Decoder decoder(dir.file("a.jpg"));
+        bool first = true;
+        decoder.decode([&](int, const std::uint8_t *) {
+            if (!std::exchange(first, false)) {
+                return;
+            }
+            aHolds.set_value(jpeg::WholePictureBytesInUse());
+            aMayGoOn.get_future().wait();
+        });
+    });
+    const std::size_t held = aHolds.get_future().get();
+    EXPECT_GE(held, std::size_t{512 / 8 * 384 / 8 * 128}); // the luma's coefficients at least
+
+    std::atomic<int> bRows{0};
+    std::thread b([&] {
+        jpeg::Decoder decoder(dir.file("b.jpg"));
+        decoder.decode([&](int, const std::uint8_t *) { ++bRows; });
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (jpeg::WholePictureWaiters() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(jpeg::WholePictureWaiters(), 1);
+    EXPECT_EQ(bRows.load(), 0);
+    EXPECT_EQ(jpeg::DecodeFile(dir.file("plain.jpg")).height, 384);
+
+    aMayGoOn.set_value();
+    a.join();
+    b.join();
+    EXPECT_EQ(bRows.load(), 384);
+    EXPECT_EQ(jpeg::WholePictureBytesInUse(), 0u);
+
+    // A sink that gives up (as a stopped thumbnail does) releases the share.
+    jpeg::Decoder stopped(dir.file("a.jpg"));
+    EXPECT_THROW(
+        stopped.decode([](int, const std::uint8_t *) { throw std::runtime_error("stop"); }),
+        std::runtime_error);
+    ASSERT_EQ(jpeg::WholePictureBytesInUse(), 0u);
+    EXPECT_EQ(jpeg::DecodeFile(dir.file("b.jpg")).height, 384);
 }
