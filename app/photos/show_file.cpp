@@ -7,8 +7,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -20,9 +18,6 @@ namespace {
 constexpr const char *kShowSection = "Show";
 constexpr const char *kPhotosSection = "Photos";
 constexpr int kVersion = 1;
-// A show of a hundred thousand photos is a few megabytes; anything far larger
-// is not a show.
-constexpr std::size_t kLargestShow = 64L * 1024 * 1024;
 
 constexpr const char *kStandards[] = {"NTSC", "PAL"};
 constexpr const char *kResolutions[] = {"High", "Medium", "Low"};
@@ -35,34 +30,14 @@ bool SameName(std::string_view a, std::string_view b)
            });
 }
 
-// The file's bytes, as the stand-in reads input files (a FIFO or a device
-// named like a show is refused, never waited for), and no more than a show
-// can be.
+// The file's bytes, as the stand-in reads input files: a FIFO or a device named
+// like a show is refused, never waited for, and so is a file far larger than
+// any show (one of a hundred thousand photos is a few megabytes).
 std::optional<std::string> ReadWhole(const std::string &path, std::string &reason)
 {
-    const int fd = win32::OpenInputFile(path, &reason);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<std::string> text;
-    text.emplace();
-    char buffer[65536];
-    while (text) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            reason = std::strerror(errno);
-            text.reset();
-        } else if (got == 0) {
-            break;
-        } else if (text->size() + static_cast<std::size_t>(got) > kLargestShow) {
-            reason = "it is too large to be a show";
-            text.reset();
-        } else {
-            text->append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    ::close(fd);
+    std::optional<std::string> text = win32::ReadInputFile(path, &reason);
+    if (!text && errno == EFBIG)
+        reason = "it is too large to be a show";
     return text;
 }
 

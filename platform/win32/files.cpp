@@ -455,6 +455,17 @@ std::optional<std::string> ReadInputFile(const std::string &path, std::string *r
     const int fd = OpenInputFile(path, reason);
     if (fd < 0)
         return std::nullopt;
+    auto tooLarge = [&]() -> std::optional<std::string> {
+        ::close(fd);
+        if (reason)
+            *reason = std::strerror(EFBIG);
+        errno = EFBIG;
+        return std::nullopt;
+    };
+    struct stat st
+    {};
+    if (::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(kLargestInputFile))
+        return tooLarge();
     std::string text;
     char buffer[65536];
     for (;;) {
@@ -471,6 +482,8 @@ std::optional<std::string> ReadInputFile(const std::string &path, std::string *r
         }
         if (got == 0)
             break;
+        if (text.size() + static_cast<std::size_t>(got) > kLargestInputFile)
+            return tooLarge();
         text.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);

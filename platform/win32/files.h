@@ -107,8 +107,14 @@ QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::st
 // the system has no word for it).
 QUILLON_WIN32_API int OpenInputFile(const std::string &path, std::string *reason = nullptr);
 
+// The largest file ReadInputFile reads: settings, job files, shows and scripts
+// are far smaller, and a larger one (a sparse file of gigabytes, say) would
+// cost its size in memory and seconds of parsing for nothing.
+inline constexpr std::size_t kLargestInputFile = std::size_t{64} << 20;
+
 // The whole content of a file that OpenInputFile opens; nullopt with errno
-// set, and `reason` saying why, when it cannot be read.
+// set, and `reason` saying why, when it cannot be read or is larger than
+// kLargestInputFile (EFBIG).
 QUILLON_WIN32_API std::optional<std::string> ReadInputFile(const std::string &path,
                                                            std::string *reason = nullptr);
 

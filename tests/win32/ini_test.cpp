@@ -1,9 +1,11 @@
+#include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace win32;
 using testsupport::ReadFile;
@@ -84,6 +86,23 @@ TEST_F(Ini, IntegersAreDecimalOrHexOrTheDefault)
     EXPECT_EQ(GetPrivateProfileIntA("Temp", "j", 1, file), -1);
     EXPECT_EQ(GetPrivateProfileIntA("Temp", "missing", 352, file), 352);
     EXPECT_EQ(GetPrivateProfileIntA("Temp", "a", 352, dir.file("none.ini")), 352);
+}
+
+// A file far larger than any profile (a sparse one costs nothing on disk) is
+// not read at all: the defaults stand, and nothing is written over it.
+TEST_F(Ini, AFileLargerThanAnyProfileIsNeitherReadNorChanged)
+{
+    WriteFile(file, "[Temp]\r\nOutputWidth=720\r\n");
+    ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(kLargestInputFile) + 1), 0);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "OutputWidth", 352, file), 352);
+    std::string reason;
+    EXPECT_FALSE(ReadInputFile(file, &reason));
+    EXPECT_EQ(reason, "File too large");
+    EXPECT_FALSE(WritePrivateProfileStringA("Temp", "Interval", "3", file));
+    struct stat st
+    {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(kLargestInputFile) + 1);
 }
 
 TEST_F(Ini, WritingCreatesTheFileWithCrlf)
