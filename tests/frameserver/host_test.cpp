@@ -261,6 +261,46 @@ TEST_F(Host, FailuresAreClearAndNotZero)
     EXPECT_TRUE(run.out.starts_with("YUV4MPEG2 W352 H240 ")) << run.out.substr(0, 40);
 }
 
+// The stream and the stills are written under new names and renamed when
+// complete: a link at a still's name is replaced, not written through; a link
+// named as OUTPUT is refused; a run that fails keeps the file before it and
+// leaves nothing beside it. A device named as OUTPUT is written to.
+TEST_F(Host, NamesAreReplacedWholeAndLinksNeverWrittenThrough)
+{
+    writeTwoPhotoJob();
+    const std::string victim = job.folder() + "victim.txt";
+    testsupport::WriteFile(victim, "precious");
+    const std::string stills = job.folder() + "stills/";
+    std::filesystem::create_directory(stills);
+    ASSERT_EQ(::symlink(victim.c_str(), (stills + "frame-000000.png").c_str()), 0);
+    Outcome run = host({job.folder() + "show.y4m", "--png", stills, "--every", "30"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(testsupport::ReadFile(victim), "precious");
+    EXPECT_EQ(ReadPng(stills + "frame-000000.png").width, 352);
+
+    const std::string link = job.folder() + "link.y4m";
+    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+    run = host({link});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("symbolic link"), std::string::npos) << run.err;
+    EXPECT_EQ(testsupport::ReadFile(victim), "precious");
+
+    const std::string show = job.folder() + "show.y4m";
+    testsupport::WriteFile(show, "the stream before");
+    std::filesystem::remove(stills + "frame-000030.png");
+    std::filesystem::create_directory(stills + "frame-000030.png");
+    run = host({show, "--png", stills, "--every", "30"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("frame-000030.png"), std::string::npos) << run.err;
+    EXPECT_EQ(testsupport::ReadFile(show), "the stream before");
+    for (const std::string folder : {job.folder(), stills})
+        for (const auto &entry : std::filesystem::directory_iterator(folder))
+            EXPECT_FALSE(entry.path().filename().string().ends_with(".new")) << entry.path();
+
+    run = host({"/dev/null"});
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
 TEST_F(Host, ServesTheJobOfAJobFolderOfItsChoosing)
 {
     // The job files of quillon-render --job-folder, and a default job beside.

@@ -14,10 +14,15 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <exception>
+#include <fcntl.h>
 #include <limits>
 #include <png.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -110,6 +115,85 @@ bool Bind(void *library, const char *name, Proc &proc)
     return proc != nullptr;
 }
 
+// A file the host writes. A new file is written under a temporary name beside
+// its own and takes the name only once it is complete, as the movie does, so a
+// run that fails leaves the file before it whole and whatever stood at the name
+// (a link someone else made, say) is replaced as a name, never written through.
+// A FIFO or a device that the user named as OUTPUT is written to as it is: its
+// reader is the point. A link named as OUTPUT is refused rather than followed.
+class OutputFile
+{
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+    ~OutputFile()
+    {
+        if (stream_)
+            std::fclose(stream_);
+        if (!temporary_.empty())
+            ::unlink(temporary_.c_str());
+    }
+
+    // Opens the file for writing; "" when done, else why not.
+    std::string open(const std::string &path, bool namedByUser)
+    {
+        path_ = path;
+        struct stat st
+        {};
+        const bool exists = ::lstat(path.c_str(), &st) == 0;
+        if (exists && namedByUser && S_ISLNK(st.st_mode))
+            return "it is a symbolic link; name the file itself, or - for standard output";
+        if (exists && namedByUser && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0 || !(stream_ = ::fdopen(fd, "wb"))) {
+                const int error = errno;
+                if (fd >= 0)
+                    ::close(fd);
+                return std::strerror(error);
+            }
+            return {};
+        }
+        if (win32::StickyFolderKeepsFile(path))
+            return std::strerror(EPERM);
+        int held = -1;
+        temporary_ = win32::CreateFileBeside(path, 0666, &held);
+        if (temporary_.empty())
+            return std::strerror(errno);
+        if (held < 0)
+            held = ::open(temporary_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (held < 0 || !(stream_ = ::fdopen(held, "wb"))) {
+            const int error = errno;
+            if (held >= 0)
+                ::close(held);
+            return std::strerror(error);
+        }
+        return {};
+    }
+
+    std::FILE *stream() const { return stream_; }
+
+    // Closes the file and gives it its name; false with errno set when the
+    // data did not all reach it or the name cannot be given.
+    bool finish()
+    {
+        std::FILE *stream = std::exchange(stream_, nullptr);
+        if (std::fclose(stream) != 0)
+            return false;
+        if (temporary_.empty())
+            return true;
+        if (!win32::MoveFileExA(temporary_, path_, win32::MOVEFILE_REPLACE_EXISTING))
+            return false;
+        temporary_.clear();
+        return true;
+    }
+
+private:
+    std::string path_;
+    std::string temporary_;
+    std::FILE *stream_ = nullptr;
+};
+
 bool WritePng(const std::string &path, const win32::DCBits &frame)
 {
     png_image image{};
@@ -117,10 +201,29 @@ bool WritePng(const std::string &path, const win32::DCBits &frame)
     image.width = static_cast<png_uint_32>(frame.width);
     image.height = static_cast<png_uint_32>(frame.height);
     image.format = PNG_FORMAT_BGR;
-    if (png_image_write_to_file(&image, path.c_str(), 0, frame.bits, frame.stride, nullptr))
+    png_alloc_size_t size = 0;
+    std::string bytes;
+    if (png_image_write_get_memory_size(image, size, 0, frame.bits, frame.stride, nullptr)) {
+        bytes.resize(size);
+        if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, frame.bits, frame.stride,
+                                       nullptr))
+            bytes.clear();
+    }
+    if (bytes.empty()) {
+        std::fprintf(stderr, "brindle-host: cannot make %s: %s\n", path.c_str(), image.message);
+        png_image_free(&image);
+        return false;
+    }
+    bytes.resize(size);
+    OutputFile file;
+    std::string problem = file.open(path, false);
+    if (problem.empty()
+        && (std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()
+            || !file.finish()))
+        problem = std::strerror(errno);
+    if (problem.empty())
         return true;
-    std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", path.c_str(), image.message);
-    png_image_free(&image);
+    std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", path.c_str(), problem.c_str());
     return false;
 }
 
@@ -237,14 +340,16 @@ int Run(const Options &options)
 
     const bool toStdout = options.output == "-";
     const std::string outputName = toStdout ? "standard output" : options.output;
-    std::FILE *out = toStdout ? stdout : std::fopen(options.output.c_str(), "wb");
+    OutputFile file;
+    const std::string problem = toStdout ? std::string() : file.open(options.output, true);
     int status = kExitFailure;
-    if (!out) {
+    if (!problem.empty()) {
         std::fprintf(stderr, "brindle-host: cannot create %s: %s\n", outputName.c_str(),
-                     std::strerror(errno));
+                     problem.c_str());
     } else {
+        std::FILE *out = toStdout ? stdout : file.stream();
         status = Serve(brindle, dc, out, outputName, resolved);
-        const bool closed = toStdout ? std::fflush(out) == 0 : std::fclose(out) == 0;
+        const bool closed = toStdout ? std::fflush(out) == 0 : status != 0 || file.finish();
         if (!closed && status == 0 && errno != EPIPE) {
             std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", outputName.c_str(),
                          std::strerror(errno));
@@ -272,5 +377,10 @@ int main(int argc, char **argv)
     // A closed pipe shows up as EPIPE from the write instead of killing the
     // host before it could free the library's state.
     std::signal(SIGPIPE, SIG_IGN);
-    return Run(options);
+    try {
+        return Run(options);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "brindle-host: %s\n", e.what());
+        return kExitFailure;
+    }
 }
