@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -160,11 +161,28 @@ BOOL MoveFileExA(const std::string &existing, const std::string &newName, DWORD 
 
 namespace {
 
-bool writeAll(int fd, const std::string &text)
+bool writeAll(int fd, std::string_view text)
 {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// The same at an offset, leaving the descriptor's own offset alone.
+bool writeAllAt(int fd, std::string_view text, off_t at)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put
+            = ::pwrite(fd, text.data() + done, text.size() - done, at + static_cast<off_t>(done));
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -269,7 +287,10 @@ int createBeside(const std::string &path, unsigned mode, std::string *name, bool
 
 // For a file of the user's own in a folder that may not be written. Not
 // truncated on opening: what stands there may have changed since it was looked
-// at, and only a plain file is emptied.
+// at, and only a plain file is rewritten. A longer text first takes the room
+// it needs past the old end, so that a full disk fails the write while every
+// old byte is still there; only then is the old text overwritten, and a
+// shorter one cut to its length.
 bool rewriteInPlace(const std::string &path, const std::string &text)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -282,7 +303,16 @@ bool rewriteInPlace(const std::string &path, const std::string &text)
         errno = EINVAL;
         ok = false;
     }
-    ok = ok && ::ftruncate(fd, 0) == 0 && writeAll(fd, text);
+    const std::string_view all = text;
+    const auto oldSize = static_cast<std::size_t>(ok ? st.st_size : 0);
+    if (ok && all.size() > oldSize && !writeAllAt(fd, all.substr(oldSize), st.st_size)) {
+        const int error = errno;
+        (void)!::ftruncate(fd, st.st_size);
+        errno = error;
+        ok = false;
+    }
+    ok = ok && writeAllAt(fd, all.substr(0, std::min(oldSize, all.size())), 0)
+         && (all.size() >= oldSize || ::ftruncate(fd, static_cast<off_t>(all.size())) == 0);
     return closeKeepingError(fd, ok);
 }
 

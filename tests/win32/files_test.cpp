@@ -6,8 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace win32;
@@ -255,6 +258,57 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
 // A new file whose writer was killed is removed by the next writer of that
 // name; one still being written (locked), one just made, one of another user,
 // a link or a folder at such a name, and other names all stay.
+// In a folder the user may not write, the user's own file is rewritten in
+// place. On a full disk a longer text must fail with the old one whole; a
+// shorter one still fits. Run as a second user, since root writes anywhere.
+TEST(Files, AFileRewrittenInPlaceKeepsItsTextWhenTheDiskIsFull)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to mount a small file system and to act as another user";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string folder = dir.file("small");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=65536,mode=0755") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount
+    {
+        std::string folder;
+        ~Unmount() { ::umount2(folder.c_str(), MNT_DETACH); }
+    } unmount{folder};
+
+    const uid_t nobody = 65534;
+    const std::string file = folder + "/show.txt";
+    const std::string old(1000, 'o');
+    WriteFile(file, old);
+    ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
+    {
+        std::FILE *filler = std::fopen((folder + "/filler").c_str(), "wb");
+        ASSERT_NE(filler, nullptr);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()
+               && std::fflush(filler) == 0) {
+        }
+        std::fclose(filler);
+    }
+    auto replaceAsNobody = [&](const std::string &text) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setresgid(nobody, nobody, nobody) != 0
+                || ::setresuid(nobody, nobody, nobody) != 0)
+                ::_exit(255);
+            ::_exit(ReplaceFileContent(file, text) ? 0 : errno);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(replaceAsNobody(std::string(20000, 'n')), ENOSPC);
+    EXPECT_EQ(testsupport::ReadFile(file), old);
+    EXPECT_EQ(replaceAsNobody("short"), 0);
+    EXPECT_EQ(testsupport::ReadFile(file), "short");
+}
+
 TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
 {
     TempDir dir;
