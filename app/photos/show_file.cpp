@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace quillon {
 
@@ -22,11 +23,15 @@ constexpr int kVersion = 1;
 constexpr const char *kStandards[] = {"NTSC", "PAL"};
 constexpr const char *kResolutions[] = {"High", "Medium", "Low"};
 
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
 bool SameName(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
+               return LowerAscii(x) == LowerAscii(y);
            });
 }
 
@@ -118,16 +123,16 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
                   TShowReading &reading)
 {
     TShow &show = reading.Show;
-    std::vector<std::string> seen;
+    std::set<std::string> seen;                           // in lower case, as SameName compares
     std::map<unsigned long long, std::string> moreSounds; // the first of each number counts
     for (const auto &entry : section.keys) {
         const std::string &key = entry.first;
         const std::string &value = entry.second;
         // The first of duplicate keys counts, as in every profile file.
-        if (std::any_of(seen.begin(), seen.end(),
-                        [&](const std::string &k) { return SameName(k, key); }))
+        std::string lower = key;
+        std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
+        if (!seen.insert(std::move(lower)).second)
             continue;
-        seen.push_back(key);
         auto leaveOut = [&] { reading.LeftOut.push_back(key + "=" + value); };
         if (SameName(key, "Version")) {
             continue;
