@@ -28,6 +28,13 @@ char LowerAscii(char c)
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
+std::string Lowered(std::string_view name)
+{
+    std::string lower(name);
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
+    return lower;
+}
+
 bool SameName(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -129,9 +136,7 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
         const std::string &key = entry.first;
         const std::string &value = entry.second;
         // The first of duplicate keys counts, as in every profile file.
-        std::string lower = key;
-        std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
-        if (!seen.insert(std::move(lower)).second)
+        if (!seen.insert(Lowered(key)).second)
             continue;
         auto leaveOut = [&] { reading.LeftOut.push_back(key + "=" + value); };
         if (SameName(key, "Version")) {
@@ -329,10 +334,19 @@ std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
         else
             leftOut.push_back(value);
     };
-    auto kept = [&](const std::string &section) {
-        for (const TShow::TKept &k : Show.Kept)
-            if (SameName(k.Section, section))
-                line(k.Key, k.Value);
+    // The kept keys by section, the sections in the order they first come.
+    std::vector<std::pair<std::string, std::vector<const TShow::TKept *>>> sections;
+    std::map<std::string, std::size_t> sectionAt; // by the section's name in lower case
+    for (const TShow::TKept &k : Show.Kept) {
+        const auto [at, added] = sectionAt.emplace(Lowered(k.Section), sections.size());
+        if (added)
+            sections.push_back({k.Section, {}});
+        sections[at->second].second.push_back(&k);
+    }
+    auto kept = [&](std::string_view section) {
+        if (const auto at = sectionAt.find(Lowered(section)); at != sectionAt.end())
+            for (const TShow::TKept *k : sections[at->second].second)
+                line(k->Key, k->Value);
     };
 
     text += "[" + std::string(kShowSection) + "]\r\n";
@@ -377,15 +391,12 @@ std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
     }
     kept(kPhotosSection);
 
-    std::vector<std::string> others;
-    for (const TShow::TKept &k : Show.Kept)
-        if (!SameName(k.Section, kShowSection) && !SameName(k.Section, kPhotosSection)
-            && std::none_of(others.begin(), others.end(),
-                            [&](const std::string &s) { return SameName(s, k.Section); }))
-            others.push_back(k.Section);
-    for (const std::string &section : others) {
+    for (const auto &[section, keys] : sections) {
+        if (SameName(section, kShowSection) || SameName(section, kPhotosSection))
+            continue;
         text += "\r\n[" + section + "]\r\n";
-        kept(section);
+        for (const TShow::TKept *k : keys)
+            line(k->Key, k->Value);
     }
     SaveTextFile(path, text);
     return leftOut;

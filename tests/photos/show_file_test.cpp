@@ -87,7 +87,7 @@ TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
                     "Standard=NTSC\nFade=2\nCompressor=\nSoundFile=\n"
                     "[photos]\nphoto10=ten.jpg\nPhoto2 = two.jpg\nPhoto2=second two.jpg\n"
                     "Photo=nameless.jpg\nPhoto3=\nPhotoX=x.jpg\n"
-                    "[Titles]\nFirst=\"Summer\"\n");
+                    "[Titles]\nFirst=\"Summer\"\n[Credits]\nBy=Ann\n[titles]\nLast=x\n");
     const TShowReading reading = ReadShow(show);
     EXPECT_EQ(reading.Failure, "");
     const TShow &s = reading.Show;
@@ -109,7 +109,9 @@ TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
     EXPECT_NE(text.find("Photo2=ten.jpg\r\nPhoto=nameless.jpg\r\nPhotoX=x.jpg\r\n"),
               std::string::npos)
         << text;
-    EXPECT_TRUE(text.ends_with("\r\n[Titles]\r\nFirst=Summer\r\n")) << text;
+    EXPECT_TRUE(
+        text.ends_with("\r\n[Titles]\r\nFirst=Summer\r\nLast=x\r\n\r\n[Credits]\r\nBy=Ann\r\n"))
+        << text;
     EXPECT_EQ(ReadShow(again).Show.Kept.size(), s.Kept.size());
 }
 
