@@ -131,6 +131,24 @@ void ReleaseCapture()
 
 } // namespace
 
+// The property that holds a path box's bytes.
+constexpr const char *kPathBytes = "pathBytes";
+
+void SetBoxPath(QLineEdit *box, const std::string &path)
+{
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    box->setText(QString::fromUtf8(bytes));
+    box->setProperty(kPathBytes, bytes);
+}
+
+std::string BoxPath(const QLineEdit *box)
+{
+    const QByteArray bytes = box->property(kPathBytes).toByteArray();
+    if (!bytes.isNull() && QString::fromUtf8(bytes) == box->text())
+        return bytes.toStdString();
+    return box->text().toStdString();
+}
+
 forms::TPicture Artwork(const char *name)
 {
     const QImage image(QStringLiteral(":/artwork/") + QString::fromLatin1(name));
@@ -628,7 +646,7 @@ void TMainForm::pnl3_grpStandardClick(QObject *)
 void TMainForm::btnSelectMusicClick(QObject *)
 {
     if (dlgOpenMusic->Execute())
-        edtSoundFile->setText(QString::fromStdString(dlgOpenMusic->FileName()));
+        SetBoxPath(edtSoundFile, dlgOpenMusic->FileName());
 }
 
 void TMainForm::SpeedButton3Click(QObject *)
@@ -636,12 +654,12 @@ void TMainForm::SpeedButton3Click(QObject *)
     std::string folder;
     BrowseForFolder(FHandle, folder);
     if (!folder.empty())
-        edtOutputPath->setText(QString::fromStdString(folder));
+        SetBoxPath(edtOutputPath, folder);
 }
 
 void TMainForm::butBrowseClick(QObject *)
 {
-    const std::string folder = edtOutputPath->text().toStdString();
+    const std::string folder = BoxPath(edtOutputPath);
     if (win32::DirectoryExists(folder))
         win32::ShellExecuteA(FHandle, "open", folder.c_str(), nullptr, nullptr,
                              win32::SW_SHOWNORMAL);
@@ -716,9 +734,9 @@ JobSettings TMainForm::CurrentJobSettings() const
     settings.standard = pnl3_grpStandard->ItemIndex();
     settings.resolution = pnl3_grpResolution->ItemIndex();
     settings.intervalText = edtInterval->Text();
-    settings.outputFolder = edtOutputPath->text().toStdString();
+    settings.outputFolder = BoxPath(edtOutputPath);
     settings.compressorIndex = cmbCompressorList->currentIndex();
-    settings.soundFile = edtSoundFile->text().toStdString();
+    settings.soundFile = BoxPath(edtSoundFile);
     settings.movie = pnl3_grpMovie->Options();
     return settings;
 }

@@ -57,6 +57,12 @@ QFont UiFont();
 // A picture of the window's design, by its name in the artwork; empty when missing.
 forms::TPicture Artwork(const char *name);
 
+// The path a path box holds. A path is bytes and the box shows it as text,
+// which cannot carry a name that is not UTF-8; the box keeps the bytes beside
+// its text, and gives them back while it shows the text it was given with them.
+void SetBoxPath(QLineEdit *box, const std::string &path);
+std::string BoxPath(const QLineEdit *box);
+
 class TMainForm : public QWidget, public TConversionWindow
 {
 public:

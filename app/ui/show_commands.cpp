@@ -113,8 +113,8 @@ TShow TShowCommands::Collect() const
     show.Standard = FForm.pnl3_grpStandard->ItemIndex() != 0 ? 1 : 0;
     show.Resolution = std::clamp(FForm.pnl3_grpResolution->ItemIndex(), 0, 2);
     show.Interval = FForm.edtInterval->CheckValue(IntervalValue(FForm.edtInterval->Text()));
-    show.OutputFolder = FForm.edtOutputPath->text().toStdString();
-    show.SoundFile = FForm.edtSoundFile->text().toStdString();
+    show.OutputFolder = BoxPath(FForm.edtOutputPath);
+    show.SoundFile = BoxPath(FForm.edtSoundFile);
     if (FForm.cmbCompressorList->currentIndex() >= 0)
         show.Compressor = FForm.cmbCompressorList->currentText().toStdString();
     SetShowMovieOptions(show, FForm.pnl3_grpMovie->Options());
@@ -143,9 +143,9 @@ void TShowCommands::Apply(const TShow &Show, std::vector<std::string> &LeftOut)
     if (Show.Interval)
         FForm.edtInterval->SetValue(*Show.Interval);
     if (Show.OutputFolder)
-        FForm.edtOutputPath->setText(QString::fromStdString(*Show.OutputFolder));
+        SetBoxPath(FForm.edtOutputPath, *Show.OutputFolder);
     if (Show.SoundFile)
-        FForm.edtSoundFile->setText(QString::fromStdString(*Show.SoundFile));
+        SetBoxPath(FForm.edtSoundFile, *Show.SoundFile);
     if (Show.Compressor) {
         const int index = FForm.cmbCompressorList->findText(
             QString::fromStdString(*Show.Compressor), Qt::MatchExactly | Qt::MatchCaseSensitive);

@@ -84,6 +84,28 @@ TEST_F(Shows, ASavedShowOpensAgainWithItsPhotosAndSettings)
     EXPECT_TRUE(boxes.texts().empty());
 }
 
+// Names are bytes: an output folder and a sound file whose names are not UTF-8
+// reach the movie's settings and the saved show exactly, not as the text the
+// boxes can show.
+TEST_F(Shows, PathsThatAreNotUtf8GoThroughTheBoxesWhole)
+{
+    const std::string photo = Jpeg("a.jpg");
+    const std::string folder = dir.file("out\xff"), sound = dir.file("tune\xfe.wav");
+    WriteFile(sound, "");
+    const std::string show = dir.file("bytes.qshow");
+    WriteFile(show, "[Show]\nOutputFolder=" + folder + "\nSoundFile=" + sound
+                        + "\n[Photos]\nPhoto1=a.jpg\n");
+    Open(show);
+    EXPECT_EQ(List(), std::vector<std::string>{photo});
+    const JobSettings settings = form->CurrentJobSettings();
+    EXPECT_EQ(settings.outputFolder, folder);
+    EXPECT_EQ(settings.soundFile, sound);
+    form->Shows().Save(dir.file("again.qshow"));
+    const std::string again = testsupport::ReadFile(dir.file("again.qshow"));
+    EXPECT_NE(again.find("OutputFolder=out\xff\r\n"), std::string::npos) << again;
+    EXPECT_NE(again.find("SoundFile=tune\xfe.wav\r\n"), std::string::npos) << again;
+}
+
 TEST_F(Shows, AnOpenLeavesOutWhatIsGoneOrBrokenAndSaysWhat)
 {
     const std::string first = Jpeg("first.jpg"), last = Jpeg("last.jpg");
