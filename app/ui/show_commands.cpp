@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <sys/stat.h>
 
 namespace quillon {
 
@@ -173,17 +174,23 @@ void TShowCommands::Open(const std::string &Path)
 
     DeleteAllPhotos(*FForm.PhotoThumbPanel1);
     FForm.tabAddPhotosClick(nullptr);
-    // Photos that are gone are left out before any is read; those that cannot
-    // be read are left out as the add meets them.
+    // Photos that are gone, folders and devices are left out before any is read;
+    // those that cannot be read are left out as the add meets them.
     auto gone = std::make_shared<std::vector<std::string>>();
     FForm.PhotoRow().AppendLeavingOut(
         [photos = reading.Show.Photos, gone] {
             std::vector<std::string> there;
             for (const std::string &photo : photos) {
-                if (win32::FileExists(photo))
-                    there.push_back(photo);
-                else
+                struct stat st
+                {};
+                if (::stat(photo.c_str(), &st) != 0)
                     gone->push_back(photo + ": it is gone");
+                else if (S_ISDIR(st.st_mode))
+                    gone->push_back(photo + ": it is a folder");
+                else if (!S_ISREG(st.st_mode))
+                    gone->push_back(photo + ": it is not a plain file");
+                else
+                    there.push_back(photo);
             }
             return there;
         },

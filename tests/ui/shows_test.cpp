@@ -112,7 +112,9 @@ TEST_F(Shows, AnOpenLeavesOutWhatIsGoneOrBrokenAndSaysWhat)
     WriteFile(dir.file("broken.jpg"), "no JPEG");
     const std::string show = dir.file("old.qshow");
     WriteFile(show, "[Show]\nStandard=SECAM\nInterval=3\nCompressor=No Such Codec\n[Photos]\n"
-                    "Photo1=first.jpg\nPhoto2=gone.jpg\nPhoto3=broken.jpg\nPhoto4=last.jpg\n");
+                    "Photo1=first.jpg\nPhoto2=gone.jpg\nPhoto3=broken.jpg\nPhoto4=last.jpg\n"
+                    "Photo5=/dev/zero\nPhoto6=pics\n");
+    MakeFolder(dir.file("pics"));
     AddFiles({Jpeg("before.jpg")});
 
     Open(show);
@@ -124,7 +126,10 @@ TEST_F(Shows, AnOpenLeavesOutWhatIsGoneOrBrokenAndSaysWhat)
     EXPECT_TRUE(text.starts_with("The show \"old.qshow\" was opened without:\n"
                                  "Standard=SECAM\n"
                                  "Compressor=No Such Codec (not on this machine)\n"
-                                 + dir.file("gone.jpg") + ": it is gone\n" + dir.file("broken.jpg")
+                                 + dir.file("gone.jpg")
+                                 + ": it is gone\n/dev/zero: it is not a "
+                                   "plain file\n"
+                                 + dir.file("pics") + ": it is a folder\n" + dir.file("broken.jpg")
                                  + ": Cannot read the picture"))
         << text;
 
