@@ -55,9 +55,10 @@ struct Line
     std::size_t end;        // first byte after the line break
 };
 
-std::vector<Line> splitLines(const std::string &text)
+// Hands each line of the text to `use`, in order; CR LF, LF and CR end a line.
+template <typename Use>
+void forEachLine(std::string_view text, Use &&use)
 {
-    std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t stop = pos;
@@ -70,9 +71,15 @@ std::vector<Line> splitLines(const std::string &text)
             else
                 next += 1;
         }
-        lines.push_back({pos, stop, next});
+        use(Line{pos, stop, next});
         pos = next;
     }
+}
+
+std::vector<Line> splitLines(const std::string &text)
+{
+    std::vector<Line> lines;
+    forEachLine(text, [&](const Line &line) { lines.push_back(line); });
     return lines;
 }
 
@@ -256,16 +263,16 @@ int GetPrivateProfileIntA(const std::string &section, const std::string &key, in
 
 std::vector<ProfileSection> ParseProfile(std::string_view text)
 {
-    const std::string whole(text);
+    // Line by line: a list of every line first would cost far more than the
+    // text (24 bytes for each, and a file of blank lines has one a byte).
     std::vector<ProfileSection> sections;
-    for (const Line &line : splitLines(whole)) {
-        const Parsed p
-            = parseLine(std::string_view(whole.data() + line.begin, line.contentEnd - line.begin));
+    forEachLine(text, [&](const Line &line) {
+        const Parsed p = parseLine(text.substr(line.begin, line.contentEnd - line.begin));
         if (p.kind == Kind::Section)
             sections.push_back({std::string(p.name), {}});
         else if (p.kind == Kind::Key && !sections.empty())
             sections.back().keys.emplace_back(std::string(p.name), std::string(p.value));
-    }
+    });
     return sections;
 }
 
