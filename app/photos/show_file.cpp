@@ -157,6 +157,9 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
                 show.Interval = std::clamp(*interval, 1, 65536);
             else
                 leaveOut();
+        } else if (value.find('\0') != std::string::npos) {
+            // No name holds a NUL byte: what comes before it would name another.
+            reading.LeftOut.push_back(key + " (a name with a NUL byte)");
         } else if (SameName(key, "OutputFolder")) {
             if (!value.empty())
                 show.OutputFolder = Resolved(folder, value);
@@ -215,12 +218,16 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
     }
 }
 
-void ReadPhotos(const win32::ProfileSection &section, const std::string &folder, TShow &show)
+void ReadPhotos(const win32::ProfileSection &section, const std::string &folder,
+                TShowReading &reading)
 {
+    TShow &show = reading.Show;
     std::map<unsigned long long, std::string> photos; // the first of each number counts
     for (const auto &[key, value] : section.keys) {
         if (const auto number = KeyNumber(key, "Photo")) {
-            if (!value.empty())
+            if (value.find('\0') != std::string::npos)
+                reading.LeftOut.push_back(key + " (a name with a NUL byte)");
+            else if (!value.empty())
                 photos.emplace(*number, Resolved(folder, value));
         } else {
             show.Kept.push_back({section.name, key, value});
@@ -314,7 +321,7 @@ TShowReading ReadShow(const std::string &path)
         if (SameName(section.name, kShowSection) && !std::exchange(settingsRead, true))
             ReadSettings(section, folder, reading);
         else if (SameName(section.name, kPhotosSection) && !std::exchange(photosRead, true))
-            ReadPhotos(section, folder, reading.Show);
+            ReadPhotos(section, folder, reading);
         else if (!isShow(section))
             for (const auto &[key, value] : section.keys)
                 reading.Show.Kept.push_back({section.name, key, value});

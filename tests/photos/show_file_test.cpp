@@ -115,6 +115,22 @@ TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
     EXPECT_EQ(ReadShow(again).Show.Kept.size(), s.Kept.size());
 }
 
+// A NUL byte in a name would cut it short wherever it goes (the job files, the
+// system's calls) and name another file: such a value is left out.
+TEST_F(ShowFile, NamesWithANulByteAreLeftOut)
+{
+    using namespace std::string_literals;
+    WriteFile(show, "[Show]\nSoundFile=tune.wav\0/../secret.wav\n[Photos]\n"
+                    "Photo1=a.jpg\nPhoto2=a.jpg\0/../../etc/b.jpg\nPhoto3=c.jpg\n"s);
+    const TShowReading reading = ReadShow(show);
+    EXPECT_EQ(reading.Failure, "");
+    EXPECT_FALSE(reading.Show.SoundFile);
+    EXPECT_EQ(reading.Show.Photos,
+              (std::vector<std::string>{dir.file("shows/a.jpg"), dir.file("shows/c.jpg")}));
+    EXPECT_EQ(reading.LeftOut, (std::vector<std::string>{"SoundFile (a name with a NUL byte)",
+                                                         "Photo2 (a name with a NUL byte)"}));
+}
+
 TEST_F(ShowFile, TheMovieChoicesGoThroughTheFileAndAnOlderShowKeepsTheDefaults)
 {
     MovieOptions movie;
