@@ -28,11 +28,15 @@ class FrameMemory
 public:
     static constexpr std::size_t kMapped = 256 * 1024;
     static constexpr std::size_t kKeptBytes = 8u << 20;
+    // Readable bytes after a frame's last row: FFmpeg's converters read rows in
+    // vector-sized pieces that may run past the end of a row, and so past the
+    // end of the frame; where that end was the end of a page, they faulted.
+    static constexpr std::size_t kTail = 64;
 
     std::uint8_t *take(std::size_t bytes)
     {
         if (bytes < kMapped) {
-            void *p = std::aligned_alloc(64, (bytes + 63) / 64 * 64);
+            void *p = std::aligned_alloc(64, (bytes + kTail + 63) / 64 * 64);
             if (!p)
                 throw std::bad_alloc();
             return static_cast<std::uint8_t *>(p);
@@ -93,7 +97,7 @@ public:
     }
 
 private:
-    static std::size_t pages(std::size_t bytes) { return (bytes + 4095) / 4096 * 4096; }
+    static std::size_t pages(std::size_t bytes) { return (bytes + kTail + 4095) / 4096 * 4096; }
 
     struct Buffer
     {

@@ -162,6 +162,24 @@ TEST_F(QuillonRender, EncodeEveryFrameCodesHeldFramesWithoutTouchingTheSettingsF
     EXPECT_FALSE(Exists(dir.file("quillon/compressors.ini")));
 }
 
+// Frames whose rows end exactly at the end of a page (640 x 480 in 24 bits is
+// 225 pages): the converters of the compressors that take full-range or RGB
+// pictures read a little past the last row, which must still be the frame's.
+TEST_F(QuillonRender, FramesThatEndOnAPageMakeMoviesWithEveryConverter)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    for (const char *compressor : {"Motion JPEG", "Cinepak", "Huffyuv", "Video 1"}) {
+        const Outcome run
+            = render({"--interval", "1", "--size", "640x480", "--compressor", compressor,
+                      "--output-folder", dir.file("out"), dir.file("a.jpg")});
+        EXPECT_EQ(run.status, 0) << compressor << ": " << run.err;
+        EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 25)
+            << compressor;
+    }
+    unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST_F(QuillonRender, AnMp4WithSeveralTracksLoopedPlaysInBrowsers)
 {
     WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
