@@ -125,6 +125,14 @@ Options parse(int argc, char **argv)
             throw UsageError{name + " needs a value"};
         return argv[++i];
     };
+    // An empty path would be the current folder for some and the root for
+    // others (an unset variable in "--output-folder $OUT" put the movie in /).
+    auto path = [&](int &i, const std::string &name) {
+        std::string given = value(i, name);
+        if (given.empty())
+            throw UsageError{name + " needs a path, not an empty one"};
+        return absolute(given);
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         options.given.insert(arg);
@@ -183,7 +191,7 @@ Options parse(int argc, char **argv)
         } else if (arg == "--compressor") {
             options.compressor = value(i, arg);
         } else if (arg == "--sound") {
-            options.sounds.push_back(absolute(value(i, arg)));
+            options.sounds.push_back(path(i, arg));
         } else if (arg == "--container") {
             const std::string text = value(i, arg);
             const auto container = quillon::ContainerFromWord(text);
@@ -197,15 +205,15 @@ Options parse(int argc, char **argv)
                 throw UsageError{"--sound-end must be cut, keep or loop, not '" + text + "'"};
             options.movie.soundEnd = *end;
         } else if (arg == "--output-folder") {
-            options.outputFolder = absolute(value(i, arg));
+            options.outputFolder = path(i, arg);
         } else if (arg == "--job-folder") {
-            options.jobFolder = absolute(value(i, arg));
+            options.jobFolder = path(i, arg);
         } else if (arg == "--list-compressors") {
             options.listCompressors = true;
         } else if (arg == "--encode-every-frame") {
             options.encodeEveryFrame = true;
         } else if (arg == "--show") {
-            options.show = absolute(value(i, arg));
+            options.show = path(i, arg);
         } else if (arg.starts_with("--")) {
             throw UsageError{"unknown option " + arg};
         } else {
