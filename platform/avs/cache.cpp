@@ -1,5 +1,7 @@
 #include "platform/avs/cache.h"
 
+#include <algorithm>
+
 namespace avs {
 
 namespace {
@@ -45,6 +47,16 @@ std::uint64_t FrameCache::newOwner()
 {
     std::lock_guard lock(mutex_);
     return nextOwner_++;
+}
+
+void FrameCache::holdFramesOf(int width, int height, int frames)
+{
+    if (width <= 0 || height <= 0 || frames <= 0)
+        return;
+    const std::size_t wanted = static_cast<std::size_t>(width) * static_cast<std::size_t>(height)
+                               * 3 * static_cast<std::size_t>(frames);
+    std::lock_guard lock(mutex_);
+    budget_ = std::max(budget_, wanted);
 }
 
 std::size_t FrameCache::bytes() const

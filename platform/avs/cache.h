@@ -48,8 +48,18 @@ public:
     // handed out again rather than made anew.
     PFrame get(std::uint64_t owner, std::int64_t key, const std::function<PFrame()> &make);
 
+    // Raises the budget, where it is lower, to hold `frames` frames of
+    // width × height: a slide's chain of frames (the resized photo, its
+    // background, the fitted frame) and the next slide's during a fade must
+    // stay cached while the slide is held, or each held frame makes them anew.
+    void holdFramesOf(int width, int height, int frames);
+
     std::size_t bytes() const;
-    std::size_t budget() const { return budget_; }
+    std::size_t budget() const
+    {
+        std::lock_guard lock(mutex_);
+        return budget_;
+    }
 
 private:
     struct Key
@@ -76,7 +86,7 @@ private:
     PFrame lookupLocked(const Key &key);
     void insertLocked(const Key &key, const PFrame &frame);
 
-    const std::size_t budget_;
+    std::size_t budget_;
     mutable std::mutex mutex_;
     std::condition_variable made_;
     std::list<Entry> lru_; // most recently used first

@@ -113,6 +113,13 @@ struct Function
 
 const std::vector<Function> &functions();
 
+// The frame cache holds at least this many frames of the script's size: a
+// fitted slide is a chain of frames as large (the photo resized, its blurred
+// background, the two laid over each other), and during a fade two slides'
+// chains are in use at once. Below that, a frame size of which the default
+// budget holds one or two (2160p) made every held frame anew.
+constexpr int kFramesHeld = 8;
+
 class Evaluator
 {
 public:
@@ -145,7 +152,10 @@ public:
                 throw LocatedError(script::Located(message, lastStatement->where));
             throw LocatedError(message + "\n(" + *script.fileName + ")");
         }
-        return std::get<PClip>(result);
+        PClip clip = std::get<PClip>(result);
+        const VideoInfo &vi = clip->GetVideoInfo();
+        env_->cache().holdFramesOf(vi.width, vi.height, kFramesHeld);
+        return clip;
     }
 
     const PEnvironment &env() const { return env_; }

@@ -216,6 +216,39 @@ Line ReadLine(const avs::Frame &f, bool across, int at)
 
 } // namespace
 
+// A held slide is made once and handed out as one frame, however large the
+// frame and whatever the fit: at 2160p a fitted slide's chain of frames (the
+// photo resized, its blurred background, the two together) is more than the
+// cache's first budget, and each held frame was made anew.
+TEST_F(SlideShow, AHeldSlideIsMadeOnceAtEveryFitAndSize)
+{
+    WriteJpeg(dir.file("a.jpg"), 400, 300, avstest::Photo(1));
+    WriteJpeg(dir.file("b.jpg"), 300, 400, avstest::Photo(2));
+    for (const auto fit : {quillon::MovieOptions::Fit::Crop, quillon::MovieOptions::Fit::Blur}) {
+        SCOPED_TRACE(static_cast<int>(fit));
+        quillon::MovieOptions movie;
+        movie.width = 3840;
+        movie.height = 2160;
+        movie.fit = fit;
+        const avs::PClip clip = write({dir.file("a.jpg"), dir.file("b.jpg")}, 0, 0, "1", movie);
+        ASSERT_EQ(clip->GetVideoInfo().frameCount, 75);
+        // Asked for in order and let go, as an encoder does: a frame made
+        // anew is a new object, and the first one is gone.
+        std::weak_ptr<const avs::Frame> first, second;
+        for (std::int64_t n = 0; n < 75; ++n) {
+            const avs::PFrame frame = clip->GetFrame(n);
+            if (n == 0)
+                first = frame;
+            else if (n < 25)
+                EXPECT_EQ(frame, first.lock()) << n;
+            if (n == 50)
+                second = frame;
+            else if (n > 50)
+                EXPECT_EQ(frame, second.lock()) << n;
+        }
+    }
+}
+
 TEST_F(SlideShow, EveryFitKeepsThePhotosProportionsOnTheFramesDisplay)
 {
     // A 2:1 and a 1:2 photo of 40-pixel squares, in a 720 × 480 frame that
