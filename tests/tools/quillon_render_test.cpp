@@ -137,6 +137,15 @@ TEST_F(QuillonRender, ARendererFailureEndsWithItsMessageAndStatusOne)
     EXPECT_TRUE(run.err.ends_with("An error occured when convert photo to video stream.\n"))
         << run.err;
 
+    // A size the compressor cannot code (MPEG-4 stops at 8191): its reason.
+    run = render({"--size", "8192x16", "--output-folder", dir.file("out"), dir.file("a.jpg")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Could not connect photo source to compressor.\r\n\r\nCould not open "
+                           "the compressor \"DivX? 5 compatible MPEG-4 Codec\" for 8192 x 16 "
+                           "pictures: "),
+              std::string::npos)
+        << run.err;
+
     run = render(
         {"--compressor", "Motion JPEG", "--output-folder", dir.file("out"), dir.file("a.jpg")});
     ASSERT_EQ(run.status, 0) << run.err;

@@ -48,9 +48,11 @@ public:
             || type.frameRate.den <= 0)
             return false;
         // Some encoders refuse some sizes (multiples of 4, limits): ask this one.
-        std::string reason;
-        return static_cast<bool>(openEncoder(ShapeOf(type, false), 1, &reason));
+        refusal_.clear();
+        return static_cast<bool>(openEncoder(ShapeOf(type, false), 1, &refusal_));
     }
+
+    std::string inputRefusal(const InputPin &) const override { return refusal_; }
 
     std::vector<MediaType> outputTypes(const OutputPin &) const override
     {
@@ -116,6 +118,9 @@ private:
     {
         return OpenEncoder(entry_, settings_, shape, threads, reason);
     }
+
+    // Why the encoder would not open for the last picture size offered.
+    mutable std::string refusal_;
 
     // A frame that shows the picture of the frame before it is a repeat: it is
     // not encoded, and goes out as an empty packet, which the AVI file keeps as

@@ -258,6 +258,10 @@ bool BaseFilter::acceptsInput(const InputPin &, const MediaType &) const
 {
     return false;
 }
+std::string BaseFilter::inputRefusal(const InputPin &) const
+{
+    return {};
+}
 std::vector<MediaType> BaseFilter::inputPreferences(const InputPin &) const
 {
     return {};

@@ -236,6 +236,9 @@ public:
     // agree to produce, completing what the wish leaves open (the size).
     virtual std::vector<MediaType> outputTypes(const OutputPin &pin) const;
     virtual bool acceptsInput(const InputPin &pin, const MediaType &type) const;
+    // Why the last type offered to the pin was refused, for the user; "" where
+    // the filter does not say (a type it simply does not take).
+    virtual std::string inputRefusal(const InputPin &pin) const;
     virtual std::vector<MediaType> inputPreferences(const InputPin &pin) const;
     virtual std::optional<MediaType> agreeOutput(const OutputPin &pin, const MediaType &wish) const;
     // After a pin was connected or disconnected (the multiplexer adds a pin).

@@ -270,6 +270,8 @@ HRESULT Graph::connectLocked(OutputPin &output, InputPin &input)
             return S_OK;
         removeFilterLocked(*between);
     }
+    if (const std::string why = input.filter().inputRefusal(input); !why.empty())
+        setError(VFW_E_CANNOT_CONNECT, why);
     return VFW_E_CANNOT_CONNECT;
 }
 
