@@ -501,4 +501,28 @@ TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefus
             << listed.run.messages[0];
     }
     EXPECT_EQ(ReadFile(movie), "an earlier movie");
+
+    // Nor a WAV whose header claims a hundred million samples a second, which
+    // cost 1.2 GB before it failed for want of memory.
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const std::uint32_t rate = 100000000;
+    WriteFile(dir.file("fast.wav"), "RIFF" + le(36 + 4000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2)
+                                        + le(2, 2) + le(rate, 4) + le(rate * 4, 4) + le(4, 2)
+                                        + le(16, 2) + "data" + le(4000, 4)
+                                        + std::string(4000, '\0'));
+    for (const int end : {MURELINE_SOUND_KEEP, MURELINE_SOUND_LOOP}) {
+        const Made fast = render({"fast.wav"}, end, media::Container::Avi);
+        EXPECT_EQ(fast.run.result, -1);
+        ASSERT_EQ(fast.run.messages.size(), 1u);
+        EXPECT_NE(fast.run.messages[0].find(dir.file("fast.wav")
+                                            + "\" claims 100000000 samples a second"),
+                  std::string::npos)
+            << fast.run.messages[0];
+    }
+    EXPECT_EQ(ReadFile(movie), "an earlier movie");
 }

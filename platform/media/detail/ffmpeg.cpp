@@ -81,6 +81,19 @@ std::string AvError(int code)
     return text;
 }
 
+std::string SoundShapeRefusal(const std::string &path, int sampleRate, int channels)
+{
+    // The highest rate studio recorders write, and the most channels of any layout.
+    constexpr int kHighestRate = 768000;
+    constexpr int kMostChannels = 64;
+    if (sampleRate <= 0 || channels <= 0)
+        return "\"" + path + "\" has no sound that can be played";
+    if (sampleRate > kHighestRate || channels > kMostChannels)
+        return "\"" + path + "\" claims " + std::to_string(sampleRate) + " samples a second in "
+               + std::to_string(channels) + " channels, which no sound has";
+    return {};
+}
+
 bool OpenForDecoding(const std::string &name, const std::string &path, OpenSound *sound,
                      std::string *reason)
 {
@@ -114,11 +127,9 @@ bool OpenForDecoding(const std::string &name, const std::string &path, OpenSound
         *reason = "Cannot decode the sound of \"" + path + "\": " + AvError(ret);
         return false;
     }
-    if (sound->decoder->sample_rate <= 0 || sound->decoder->ch_layout.nb_channels <= 0) {
-        *reason = "\"" + path + "\" has no sound that can be played";
-        return false;
-    }
-    return true;
+    *reason = SoundShapeRefusal(path, sound->decoder->sample_rate,
+                                sound->decoder->ch_layout.nb_channels);
+    return reason->empty();
 }
 
 HRESULT ErrnoToHresult(int error)

@@ -71,6 +71,11 @@ struct OpenSound
     int stream = -1;
 };
 
+// Whether a sound stream's rate and channels are ones a sound has: a header
+// that claims a hundred million samples a second would cost gigabytes of
+// buffers before any sound was heard. "" when they are, else why not.
+std::string SoundShapeRefusal(const std::string &path, int sampleRate, int channels);
+
 // Opens the best sound stream of the file that FFmpeg opens by `name` (a
 // /proc/self/fd name for a file opened as a plain file beforehand); `path` is
 // the name given in `reason`, the text for the user, on failure.

@@ -548,6 +548,10 @@ HRESULT OpenAudioSource(const std::string &path, std::shared_ptr<const HeldFile>
         *reason = "\"" + path + "\" has no sound";
         return VFW_E_UNSUPPORTED_STREAM;
     }
+    const AVCodecParameters &shape = *raw->streams[ret]->codecpar;
+    if (*reason = SoundShapeRefusal(path, shape.sample_rate, shape.ch_layout.nb_channels);
+        !reason->empty())
+        return VFW_E_UNSUPPORTED_STREAM;
     try {
         *filter = MakeCom<AudioSource>(path, std::move(file), *raw->streams[ret]);
     } catch (const std::bad_alloc &) {
