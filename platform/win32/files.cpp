@@ -161,22 +161,7 @@ BOOL MoveFileExA(const std::string &existing, const std::string &newName, DWORD 
 
 namespace {
 
-bool writeAll(int fd, std::string_view text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// The same at an offset, leaving the descriptor's own offset alone.
+// Writes the whole text at an offset, leaving the descriptor's own offset alone.
 bool writeAllAt(int fd, std::string_view text, off_t at)
 {
     std::size_t done = 0;
@@ -435,7 +420,7 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             return rewriteInPlace(path, text) ? TRUE : fail(errno);
         return fail(error);
     }
-    bool ok = writeAll(fd, text);
+    bool ok = writeAllAt(fd, text, 0);
     ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {
         const int error = errno;

@@ -144,16 +144,8 @@ public:
         const bool exists = ::lstat(path.c_str(), &st) == 0;
         if (exists && namedByUser && S_ISLNK(st.st_mode))
             return "it is a symbolic link; name the file itself, or - for standard output";
-        if (exists && namedByUser && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
-            const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0 || !(stream_ = ::fdopen(fd, "wb"))) {
-                const int error = errno;
-                if (fd >= 0)
-                    ::close(fd);
-                return std::strerror(error);
-            }
-            return {};
-        }
+        if (exists && namedByUser && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
+            return streamTo(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
         if (win32::StickyFolderKeepsFile(path))
             return std::strerror(EPERM);
         int held = -1;
@@ -162,13 +154,7 @@ public:
             return std::strerror(errno);
         if (held < 0)
             held = ::open(temporary_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (held < 0 || !(stream_ = ::fdopen(held, "wb"))) {
-            const int error = errno;
-            if (held >= 0)
-                ::close(held);
-            return std::strerror(error);
-        }
-        return {};
+        return streamTo(held);
     }
 
     std::FILE *stream() const { return stream_; }
@@ -189,6 +175,17 @@ public:
     }
 
 private:
+    // Writes through a stream on the descriptor from now on; "" when done.
+    std::string streamTo(int fd)
+    {
+        if (fd >= 0 && (stream_ = ::fdopen(fd, "wb")))
+            return {};
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        return std::strerror(error);
+    }
+
     std::string path_;
     std::string temporary_;
     std::FILE *stream_ = nullptr;
