@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <unordered_map>
 #include <variant>
 
@@ -211,11 +212,34 @@ private:
             return located(node.where, [&] { return negate(eval(*node.first)); });
         case Node::Kind::Chain: {
             Value v = eval(*node.first);
+            // A run of clips joined by "+" is spliced once, at its end; each
+            // clip is checked where it stands, as pairwise splicing would.
+            std::optional<SpliceBuilder> run;
+            const Node *last = nullptr;
+            auto endRun = [&] {
+                if (run)
+                    v = located(last->where, [&] { return Value(run->make()); });
+                run.reset();
+            };
             for (const auto &part : node.rest) {
                 const Operator op = part.first;
                 Value rhs = eval(*part.second);
+                if (op == Operator::Add && isClip(v) && isClip(rhs)) {
+                    if (!run) {
+                        run.emplace("Splice");
+                        run->add(std::get<PClip>(v));
+                    }
+                    located(part.second->where, [&] {
+                        run->add(std::get<PClip>(rhs));
+                        return Value();
+                    });
+                    last = part.second.get();
+                    continue;
+                }
+                endRun();
                 v = located(part.second->where, [&] { return apply(op, v, rhs); });
             }
+            endRun();
             return v;
         }
         }

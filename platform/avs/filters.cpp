@@ -618,46 +618,60 @@ PClip MakeDissolve(const PEnvironment &env, const std::vector<PClip> &clips, std
     return result;
 }
 
-PClip MakeSplice(const std::vector<PClip> &clips, const std::string &name)
+SpliceBuilder::SpliceBuilder(std::string name)
+    : name_(std::move(name))
+{}
+
+void SpliceBuilder::add(const PClip &clip)
 {
-    if (clips.empty())
-        throw Error(name + ": needs at least one clip");
     // A splice of splices is flattened, so that a slide show of a thousand
     // photos is one table to look frames up in rather than a thousand levels.
-    std::vector<PClip> parts;
-    for (const PClip &c : clips) {
-        if (const auto *s = dynamic_cast<const Splice *>(c.get()))
-            parts.insert(parts.end(), s->parts().begin(), s->parts().end());
-        else
-            parts.push_back(c);
-    }
-    const VideoInfo &first = parts[0]->GetVideoInfo();
-    std::vector<PClip> kept;
-    std::vector<std::int64_t> starts;
-    std::int64_t total = 0;
-    int deepest = 0;
-    for (const PClip &p : parts) {
-        const VideoInfo &vi = p->GetVideoInfo();
-        checkAlike(name, first, vi);
-        if (vi.frameCount == 0)
-            continue;
-        if (total > kMaxFrames - vi.frameCount)
-            throw Error(name + ": the clip would be too long");
-        starts.push_back(total);
-        kept.push_back(p);
-        total += vi.frameCount;
-        deepest = std::max(deepest, depthOf(p));
-    }
-    if (kept.empty())
-        return parts[0];
-    if (kept.size() == 1)
-        return kept[0];
-    VideoInfo vi = first;
-    vi.frameCount = total;
-    if (deepest + 1 > kMaxDepth)
-        throw Error(name + ": the script chains more than " + std::to_string(kMaxDepth)
+    if (const auto *s = dynamic_cast<const Splice *>(clip.get()))
+        for (const PClip &part : s->parts())
+            addPart(part);
+    else
+        addPart(clip);
+}
+
+void SpliceBuilder::addPart(const PClip &part)
+{
+    if (!first_)
+        first_ = part;
+    const VideoInfo &vi = part->GetVideoInfo();
+    checkAlike(name_, first_->GetVideoInfo(), vi);
+    if (vi.frameCount == 0)
+        return;
+    if (total_ > kMaxFrames - vi.frameCount)
+        throw Error(name_ + ": the clip would be too long");
+    starts_.push_back(total_);
+    kept_.push_back(part);
+    total_ += vi.frameCount;
+    deepest_ = std::max(deepest_, depthOf(part));
+    // A lone clip is handed on as it is; only a splice adds a level.
+    if (kept_.size() > 1 && deepest_ + 1 > kMaxDepth)
+        throw Error(name_ + ": the script chains more than " + std::to_string(kMaxDepth)
                     + " filters");
-    return std::make_shared<Splice>(std::move(kept), std::move(starts), vi, deepest + 1);
+}
+
+PClip SpliceBuilder::make()
+{
+    if (!first_)
+        throw Error(name_ + ": needs at least one clip");
+    if (kept_.empty())
+        return first_;
+    if (kept_.size() == 1)
+        return kept_[0];
+    VideoInfo vi = first_->GetVideoInfo();
+    vi.frameCount = total_;
+    return std::make_shared<Splice>(std::move(kept_), std::move(starts_), vi, deepest_ + 1);
+}
+
+PClip MakeSplice(const std::vector<PClip> &clips, const std::string &name)
+{
+    SpliceBuilder builder(name);
+    for (const PClip &c : clips)
+        builder.add(c);
+    return builder.make();
 }
 
 } // namespace avs

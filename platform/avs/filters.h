@@ -87,6 +87,29 @@ PClip MakeDissolve(const PEnvironment &env, const std::vector<PClip> &clips, std
 // The clips end to end. `name` is the function that the error messages name.
 PClip MakeSplice(const std::vector<PClip> &clips, const std::string &name = "Splice");
 
+// MakeSplice one clip at a time: add() checks each clip as MakeSplice would and
+// raises the same errors at the clip that causes them; make() is then the
+// splice of every clip added. Splicing a + b + c + ... pairwise copied the
+// growing list of parts once per clip, which a show of thousands of photos
+// felt as seconds.
+class SpliceBuilder
+{
+public:
+    explicit SpliceBuilder(std::string name = "Splice");
+    void add(const PClip &clip);
+    PClip make();
+
+private:
+    void addPart(const PClip &part);
+
+    std::string name_;
+    PClip first_;
+    std::vector<PClip> kept_;
+    std::vector<std::int64_t> starts_;
+    std::int64_t total_ = 0;
+    int deepest_ = 0;
+};
+
 // --- framing a picture: borders, cutting, blurring, laying one over another ---
 
 // The picture with bands of `colour` (0xRRGGBB) added on each side.

@@ -164,6 +164,10 @@ TEST_F(ScriptLanguage, ClipsThatDoNotMatchAreRefused)
     const std::string two = "a = ImageSource(\"a.bmp\", 1, 1, 25)\n"
                             "s = ImageSource(\"small.bmp\", 1, 1, 25)\n";
     EXPECT_EQ(errorOf(two + "return a + s\n"), "Splice: Frame sizes don't match" + at(3));
+    // A run of clips joined by "+" is spliced at once, and judged as pairs would be.
+    EXPECT_EQ(errorOf(two + "return a + a + s + a\n"), "Splice: Frame sizes don't match" + at(3));
+    EXPECT_EQ(errorOf(two + "return a + a + 1\n"),
+              "Evaluate: operands of \"+\" must both be numbers, strings or clips" + at(3));
     EXPECT_EQ(errorOf(two + "x = 1\nreturn Dissolve(a, s, 1)\n"),
               "Dissolve: Frame sizes don't match" + at(4));
     EXPECT_EQ(errorOf("a = ImageSource(\"a.bmp\", 1, 1, 25)\n"
