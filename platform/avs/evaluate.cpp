@@ -215,10 +215,9 @@ private:
             // A run of clips joined by "+" is spliced once, at its end; each
             // clip is checked where it stands, as pairwise splicing would.
             std::optional<SpliceBuilder> run;
-            const Node *last = nullptr;
             auto endRun = [&] {
                 if (run)
-                    v = located(last->where, [&] { return Value(run->make()); });
+                    v = run->make();
                 run.reset();
             };
             for (const auto &part : node.rest) {
@@ -233,7 +232,6 @@ private:
                         run->add(std::get<PClip>(rhs));
                         return Value();
                     });
-                    last = part.second.get();
                     continue;
                 }
                 endRun();

@@ -89,9 +89,9 @@ PClip MakeSplice(const std::vector<PClip> &clips, const std::string &name = "Spl
 
 // MakeSplice one clip at a time: add() checks each clip as MakeSplice would and
 // raises the same errors at the clip that causes them; make() is then the
-// splice of every clip added. Splicing a + b + c + ... pairwise copied the
-// growing list of parts once per clip, which a show of thousands of photos
-// felt as seconds.
+// splice of every clip added, and raises only when none was. Splicing a + b + c + ... pairwise
+// copied the growing list of parts once per clip, which a show of thousands of photos felt as
+// seconds.
 class SpliceBuilder
 {
 public:
