@@ -6,6 +6,8 @@
 // it could remove its new file has it removed by the next one into the folder.
 #pragma once
 
+#include "platform/win32/files.h"
+
 #include <string>
 
 namespace mureline {
@@ -13,27 +15,20 @@ namespace mureline {
 class MovieFile
 {
 public:
-    MovieFile() = default;
-    MovieFile(const MovieFile &) = delete;
-    MovieFile &operator=(const MovieFile &) = delete;
-    // Removes the new file unless it has become the movie.
-    ~MovieFile();
-
     // Refuses a movie that may not be replaced (a read-only file, a folder,
     // another user's in a sticky folder) and makes the new file, which clears
     // the new files that killed renders left beside it. "" when it is made,
     // otherwise the message for the user, naming the movie and the reason.
     std::string Create(const std::string &movie);
     // Where the render writes.
-    const std::string &TemporaryPath() const { return temporary_; }
+    const std::string &TemporaryPath() const { return file_.NewPath(); }
     // Gives the finished file the movie's name. "" when done, otherwise the
     // message for the user; the new file is then removed.
     std::string Commit();
 
 private:
     std::string movie_;
-    std::string temporary_;
-    int held_ = -1; // the new file's lock, while it is made
+    win32::FileBeside file_; // removes the new file unless it has become the movie
 };
 
 } // namespace mureline

@@ -243,8 +243,8 @@ namespace {
 // a link included, so nothing planted at a guessed name is ever written. The
 // new files that killed writers left are cleared first, and the one made is
 // locked through the descriptor returned, which marks it as being written
-// (`*locked`, when asked, false where the file system takes no locks).
-int createBeside(const std::string &path, unsigned mode, std::string *name, bool *locked = nullptr)
+// (where the file system takes locks).
+int createBeside(const std::string &path, unsigned mode, std::string *name)
 {
     RemoveAbandonedFilesBeside(path);
     const BesideNames names = besideNames(path);
@@ -257,13 +257,9 @@ int createBeside(const std::string &path, unsigned mode, std::string *name, bool
         *name = names.folder + names.prefix + ending;
         const int fd
             = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            const bool held = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            if (locked)
-                *locked = held;
-            return fd;
-        }
-        if (errno != EEXIST)
+        if (fd >= 0)
+            (void)::flock(fd, LOCK_EX | LOCK_NB);
+        if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     errno = EEXIST;
@@ -305,30 +301,57 @@ bool rewriteInPlace(const std::string &path, const std::string &text)
 
 std::string CreateFileBeside(const std::string &path, unsigned mode)
 {
-    int held = -1;
-    std::string name = CreateFileBeside(path, mode, &held);
-    if (held >= 0)
-        ::close(held);
-    return name;
-}
-
-std::string CreateFileBeside(const std::string &path, unsigned mode, int *held)
-{
-    *held = -1;
     if (path.empty()) {
         errno = ENOENT;
         return {};
     }
     std::string name;
-    bool locked = false;
-    const int fd = createBeside(path, mode, &name, &locked);
+    const int fd = createBeside(path, mode, &name);
     if (fd < 0)
         return {};
-    if (locked)
-        *held = fd;
-    else
-        ::close(fd);
+    ::close(fd);
     return name;
+}
+
+FileBeside::~FileBeside()
+{
+    if (!new_.empty())
+        DeleteFileA(new_);
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool FileBeside::Create(const std::string &path, unsigned mode)
+{
+    path_ = path;
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (StickyFolderKeepsFile(path)) {
+        errno = EPERM;
+        return false;
+    }
+    fd_ = createBeside(path, mode, &new_);
+    if (fd_ < 0)
+        new_.clear();
+    return fd_ >= 0;
+}
+
+bool FileBeside::Commit()
+{
+    const bool moved = MoveFileExA(new_, path_, MOVEFILE_REPLACE_EXISTING);
+    const int error = errno;
+    if (!moved)
+        DeleteFileA(new_);
+    new_.clear();
+    // Unlocked only once the new file has gone from its name either way.
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    errno = error;
+    return moved;
 }
 
 int RemoveAbandonedFilesBeside(const std::string &path)

@@ -73,11 +73,37 @@ QUILLON_WIN32_API bool StickyFolderKeepsFile(const std::string &path);
 // (RemoveAbandonedFilesBeside). Its name, or "" with errno set.
 QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned mode);
 
-// The same, for a file that is written over a long time: `*held` gets a
-// descriptor of the new file that holds an exclusive lock on it (flock) until
-// it is closed, which marks the file as being written for
-// RemoveAbandonedFilesBeside. -1 where the file system takes no locks.
-QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned mode, int *held);
+// A file that is written over a long time (a movie, a stream) under a new
+// name beside `path`, made as CreateFileBeside makes one, that takes `path`'s
+// name only once it is complete: until then the file before stays whole, and
+// whatever stands at the name is replaced as a name, never written through.
+// The new file is held locked (flock) while it is written, which marks it as
+// being written for RemoveAbandonedFilesBeside; one dropped before Commit is
+// removed.
+class QUILLON_WIN32_API FileBeside
+{
+public:
+    FileBeside() = default;
+    ~FileBeside();
+    FileBeside(const FileBeside &) = delete;
+    FileBeside &operator=(const FileBeside &) = delete;
+
+    // Makes the new file; false with errno set. A file of that name that this
+    // process may not replace, another user's in a sticky folder, is refused
+    // (EPERM) before anything is made (StickyFolderKeepsFile).
+    bool Create(const std::string &path, unsigned mode);
+    // The new file's name, and a descriptor of it open for writing.
+    const std::string &NewPath() const { return new_; }
+    int Descriptor() const { return fd_; }
+    // Gives the new file `path`'s name; false with errno set, the new file
+    // then removed. Either way the descriptor is closed.
+    bool Commit();
+
+private:
+    std::string path_;
+    std::string new_;
+    int fd_ = -1;
+};
 
 // Removes the new files beside `path` whose writers ended without removing
 // them (a process killed, a machine that stopped): files of CreateFileBeside's

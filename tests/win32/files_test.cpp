@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -313,9 +314,29 @@ TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
 {
     TempDir dir;
     const std::string movie = dir.file("photo_video.avi");
-    int held = -1;
-    const std::string written = CreateFileBeside(movie, 0600, &held);
-    ASSERT_GE(held, 0);
+    // A writer at work in another process, which is killed further down: its
+    // new file stays, no longer locked.
+    int named[2], hold[2];
+    ASSERT_EQ(::pipe(named), 0);
+    ASSERT_EQ(::pipe(hold), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        FileBeside file;
+        if (!file.Create(movie, 0600))
+            ::_exit(1);
+        (void)!::write(named[1], file.NewPath().data(), file.NewPath().size());
+        ::close(named[1]);
+        char c;
+        (void)!::read(hold[0], &c, 1);
+        ::_exit(0);
+    }
+    ::close(named[1]);
+    ::close(hold[0]);
+    char name[4096];
+    const ssize_t got = ::read(named[0], name, sizeof name);
+    ::close(named[0]);
+    ASSERT_GT(got, 0);
+    const std::string written(name, static_cast<std::size_t>(got));
     const std::string abandoned = CreateFileBeside(movie, 0600);
     const std::string fresh = CreateFileBeside(movie, 0600);
     const std::string others = CreateFileBeside(movie, 0600);
@@ -348,8 +369,10 @@ TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
     EXPECT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_EQ(testsupport::ReadFile(dir.file("target")), "kept");
 
-    // Once its writer lets it go, it is abandoned too.
-    ::close(held);
+    // Once its writer is gone, it is abandoned too.
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    ::close(hold[1]);
     EXPECT_EQ(RemoveAbandonedFilesBeside(movie), 1);
     EXPECT_FALSE(FileExists(written));
     EXPECT_TRUE(FileExists(fresh));

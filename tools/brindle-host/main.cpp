@@ -131,14 +131,11 @@ public:
     {
         if (stream_)
             std::fclose(stream_);
-        if (!temporary_.empty())
-            ::unlink(temporary_.c_str());
     }
 
     // Opens the file for writing; "" when done, else why not.
     std::string open(const std::string &path, bool namedByUser)
     {
-        path_ = path;
         struct stat st
         {};
         const bool exists = ::lstat(path.c_str(), &st) == 0;
@@ -146,15 +143,10 @@ public:
             return "it is a symbolic link; name the file itself, or - for standard output";
         if (exists && namedByUser && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
             return streamTo(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
-        if (win32::StickyFolderKeepsFile(path))
-            return std::strerror(EPERM);
-        int held = -1;
-        temporary_ = win32::CreateFileBeside(path, 0666, &held);
-        if (temporary_.empty())
+        if (!file_.Create(path, 0666))
             return std::strerror(errno);
-        if (held < 0)
-            held = ::open(temporary_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        return streamTo(held);
+        // The stream has a descriptor of its own; the file's keeps the lock.
+        return streamTo(::fcntl(file_.Descriptor(), F_DUPFD_CLOEXEC, 0));
     }
 
     std::FILE *stream() const { return stream_; }
@@ -163,15 +155,9 @@ public:
     // data did not all reach it or the name cannot be given.
     bool finish()
     {
-        std::FILE *stream = std::exchange(stream_, nullptr);
-        if (std::fclose(stream) != 0)
+        if (std::fclose(std::exchange(stream_, nullptr)) != 0)
             return false;
-        if (temporary_.empty())
-            return true;
-        if (!win32::MoveFileExA(temporary_, path_, win32::MOVEFILE_REPLACE_EXISTING))
-            return false;
-        temporary_.clear();
-        return true;
+        return file_.NewPath().empty() || file_.Commit();
     }
 
 private:
@@ -186,8 +172,7 @@ private:
         return std::strerror(error);
     }
 
-    std::string path_;
-    std::string temporary_;
+    win32::FileBeside file_; // a new file, unless a FIFO or a device was named
     std::FILE *stream_ = nullptr;
 };
 
