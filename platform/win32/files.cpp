@@ -243,8 +243,9 @@ namespace {
 // a link included, so nothing planted at a guessed name is ever written. The
 // new files that killed writers left are cleared first, and the one made is
 // locked through the descriptor returned, which marks it as being written
-// (where the file system takes locks).
-int createBeside(const std::string &path, unsigned mode, std::string *name)
+// (where the file system takes locks). Made in the folder `dirFd` holds, or by
+// its path with AT_FDCWD; `name` is its path either way.
+int createBeside(int dirFd, const std::string &path, unsigned mode, std::string *name)
 {
     RemoveAbandonedFilesBeside(path);
     const BesideNames names = besideNames(path);
@@ -254,9 +255,10 @@ int createBeside(const std::string &path, unsigned mode, std::string *name)
             random = static_cast<std::uint32_t>(::getpid()) * 2654435761u + attempt;
         char ending[16];
         std::snprintf(ending, sizeof ending, "%08x.new", static_cast<unsigned>(random));
-        *name = names.folder + names.prefix + ending;
-        const int fd
-            = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const std::string leaf = names.prefix + ending;
+        *name = names.folder + leaf;
+        const int fd = ::openat(dirFd, dirFd == AT_FDCWD ? name->c_str() : leaf.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0)
             (void)::flock(fd, LOCK_EX | LOCK_NB);
         if (fd >= 0 || errno != EEXIST)
@@ -306,7 +308,7 @@ std::string CreateFileBeside(const std::string &path, unsigned mode)
         return {};
     }
     std::string name;
-    const int fd = createBeside(path, mode, &name);
+    const int fd = createBeside(AT_FDCWD, path, mode, &name);
     if (fd < 0)
         return {};
     ::close(fd);
@@ -315,36 +317,84 @@ std::string CreateFileBeside(const std::string &path, unsigned mode)
 
 FileBeside::~FileBeside()
 {
-    if (!new_.empty())
-        DeleteFileA(new_);
+    removeNew();
     if (fd_ >= 0)
         ::close(fd_);
+    if (dirFd_ >= 0)
+        ::close(dirFd_);
 }
 
 bool FileBeside::Create(const std::string &path, unsigned mode)
 {
     path_ = path;
-    if (path.empty()) {
-        errno = ENOENT;
+    if (path.empty() || path.back() == '/') {
+        errno = path.empty() ? ENOENT : EISDIR;
         return false;
     }
     if (StickyFolderKeepsFile(path)) {
         errno = EPERM;
         return false;
     }
-    fd_ = createBeside(path, mode, &new_);
-    if (fd_ < 0)
+    const std::string folder = besideNames(path).folder;
+    dirFd_ = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd_ < 0)
+        return false;
+    fd_ = createBeside(dirFd_, path, mode, &new_);
+    if (fd_ < 0) {
         new_.clear();
-    return fd_ >= 0;
+        return false;
+    }
+    leaf_ = path.substr(folder.size());
+    newLeaf_ = new_.substr(folder.size());
+    return true;
+}
+
+bool FileBeside::stillReached() const
+{
+    const std::string folder = besideNames(path_).folder;
+    struct stat held
+    {};
+    struct stat now
+    {};
+    if (::fstat(dirFd_, &held) != 0 || ::stat(folder.empty() ? "." : folder.c_str(), &now) != 0)
+        return false;
+    if (held.st_dev == now.st_dev && held.st_ino == now.st_ino)
+        return true;
+    errno = ENOENT;
+    return false;
+}
+
+void FileBeside::removeNew()
+{
+    if (new_.empty())
+        return;
+    struct stat mine
+    {};
+    struct stat named
+    {};
+    // Only the file this object made, whatever has happened to its name.
+    if (::fstat(fd_, &mine) == 0
+        && ::fstatat(dirFd_, newLeaf_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+        ::unlinkat(dirFd_, newLeaf_.c_str(), 0);
+    new_.clear();
 }
 
 bool FileBeside::Commit()
 {
-    const bool moved = MoveFileExA(new_, path_, MOVEFILE_REPLACE_EXISTING);
+    bool moved = false;
+    if (!new_.empty() && stillReached()) {
+        struct stat st
+        {};
+        moved = (::fstatat(dirFd_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || mayRemove(st))
+                && ::renameat(dirFd_, newLeaf_.c_str(), dirFd_, leaf_.c_str()) == 0;
+    } else if (new_.empty()) {
+        errno = EBADF;
+    }
     const int error = errno;
-    if (!moved)
-        DeleteFileA(new_);
-    new_.clear();
+    if (moved)
+        new_.clear();
+    removeNew();
     // Unlocked only once the new file has gone from its name either way.
     if (fd_ >= 0) {
         ::close(fd_);
@@ -435,7 +485,7 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             return fail(EACCES);
     }
     std::string temporary;
-    const int fd = createBeside(path, 0600, &temporary);
+    const int fd = createBeside(AT_FDCWD, path, 0600, &temporary);
     if (fd < 0) {
         const int error = errno;
         if (existed && st.st_uid == ::geteuid()

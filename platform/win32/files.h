@@ -79,7 +79,10 @@ QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned
 // whatever stands at the name is replaced as a name, never written through.
 // The new file is held locked (flock) while it is written, which marks it as
 // being written for RemoveAbandonedFilesBeside; one dropped before Commit is
-// removed.
+// removed. The folder is held from Create on: the new file is renamed or
+// removed there, never in another folder that has taken the folder's path
+// since (a folder renamed, or a link put in its place), and it is removed even
+// when the path no longer reaches it.
 class QUILLON_WIN32_API FileBeside
 {
 public:
@@ -96,13 +99,20 @@ public:
     const std::string &NewPath() const { return new_; }
     int Descriptor() const { return fd_; }
     // Gives the new file `path`'s name; false with errno set, the new file
-    // then removed. Either way the descriptor is closed.
+    // then removed. Where `path`'s folder no longer reaches the folder the file
+    // was made in, that is ENOENT. Either way the descriptor is closed.
     bool Commit();
 
 private:
+    bool stillReached() const;
+    void removeNew();
+
     std::string path_;
     std::string new_;
+    std::string leaf_;    // path_'s name within its folder
+    std::string newLeaf_; // new_'s
     int fd_ = -1;
+    int dirFd_ = -1; // the folder, as it was when the file was made
 };
 
 // Removes the new files beside `path` whose writers ended without removing

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -376,6 +377,46 @@ TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
     EXPECT_EQ(RemoveAbandonedFilesBeside(movie), 1);
     EXPECT_FALSE(FileExists(written));
     EXPECT_TRUE(FileExists(fresh));
+}
+
+// A long write's folder is the one it was made in: a folder renamed or
+// replaced by a link while the file is written gets no movie and keeps no new
+// file; a link the user made to the folder beforehand is the folder.
+TEST(Files, ANewFileIsRenamedOrRemovedOnlyInTheFolderItWasMadeIn)
+{
+    TempDir dir;
+    testsupport::MakeFolder(dir.file("real"));
+    ASSERT_EQ(::symlink("real", dir.file("link").c_str()), 0);
+    {
+        FileBeside file;
+        ASSERT_TRUE(file.Create(dir.file("link/movie.avi"), 0600));
+        ASSERT_EQ(::write(file.Descriptor(), "new", 3), 3);
+        EXPECT_TRUE(file.Commit());
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir.file("real/movie.avi")), "new");
+
+    testsupport::MakeFolder(dir.file("other"));
+    WriteFile(dir.file("other/movie.avi"), "theirs");
+    for (const bool replaced : {false, true}) {
+        for (const bool committed : {false, true}) {
+            testsupport::MakeFolder(dir.file("out"));
+            auto file = std::make_unique<FileBeside>();
+            ASSERT_TRUE(file->Create(dir.file("out/movie.avi"), 0600));
+            ASSERT_EQ(::rename(dir.file("out").c_str(), dir.file("moved").c_str()), 0);
+            if (replaced)
+                ASSERT_EQ(::symlink("other", dir.file("out").c_str()), 0);
+            if (committed) {
+                EXPECT_FALSE(file->Commit());
+                EXPECT_EQ(errno, ENOENT);
+            }
+            file.reset();
+            EXPECT_TRUE(ListFolder(dir.file("moved"))->empty()) << replaced << committed;
+            EXPECT_EQ(ListFolder(dir.file("other"))->size(), 1u) << replaced << committed;
+            EXPECT_EQ(testsupport::ReadFile(dir.file("other/movie.avi")), "theirs");
+            ASSERT_EQ(::rmdir(dir.file("moved").c_str()), 0);
+            ::unlink(dir.file("out").c_str());
+        }
+    }
 }
 
 TEST(Files, ProgramFolderHoldsThisTest)
