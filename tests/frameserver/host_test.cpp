@@ -179,6 +179,9 @@ TEST_F(Host, AShowWithoutPhotosIsAStreamWithoutFrames)
     const Outcome run = host({});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "YUV4MPEG2 W352 H240 F30:1 Ip A1:1 C420jpeg\n");
+    EXPECT_EQ(run.err, "brindle-host: the job in " + job.folder() + "quillon-"
+                           + std::to_string(::geteuid())
+                           + "/ has no photos to show; make a movie first\n");
 }
 
 TEST_F(Host, APlayerReadsTheStream)

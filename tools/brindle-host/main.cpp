@@ -218,8 +218,9 @@ std::string PngName(const std::string &folder, long long frame)
 
 // Serves every frame of one pass. A reader that closes the pipe early (the
 // player was shut) ends the show quietly; any other write failure is an error.
+// A job with no frame to serve is an empty stream, and said so.
 int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &outputName,
-          const Options &options)
+          const Options &options, const std::string &jobFolder)
 {
     win32::DCBits frame;
     win32::GetDCBits(dc, &frame);
@@ -235,7 +236,9 @@ int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &out
         return failed();
     int status = 0;
     brindle.init();
+    bool empty = true;
     for (long long n = 0; brindle.getBitmap(dc) != 0; ++n) {
+        empty = false;
         if (!stream.writeFrame(frame.bits, frame.stride)) {
             status = failed();
             break;
@@ -247,6 +250,10 @@ int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &out
         }
     }
     brindle.free();
+    if (empty)
+        std::fprintf(stderr,
+                     "brindle-host: the job in %s has no photos to show; make a movie first\n",
+                     jobFolder.c_str());
     return status;
 }
 
@@ -330,7 +337,7 @@ int Run(const Options &options)
                      problem.c_str());
     } else {
         std::FILE *out = toStdout ? stdout : file.stream();
-        status = Serve(brindle, dc, out, outputName, resolved);
+        status = Serve(brindle, dc, out, outputName, resolved, folder);
         const bool closed = toStdout ? std::fflush(out) == 0 : status != 0 || file.finish();
         if (!closed && status == 0 && errno != EPIPE) {
             std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", outputName.c_str(),
