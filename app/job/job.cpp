@@ -52,7 +52,7 @@ std::int64_t FirstFrameOfPhoto(std::int64_t Photo, int Interval, int Fps)
 std::string ScriptText(const JobSettings &settings)
 {
     return BuildScript(settings.photos, settings.standard, settings.resolution,
-                       settings.intervalText);
+                       settings.intervalText, settings.movie);
 }
 
 void WritePhotoList(const std::string &tempFolder, const std::vector<std::string> &photos)

@@ -94,6 +94,25 @@ TEST_F(Preview, ShowsTheFramesOfTheMovieAndLeavesTheJobFilesAlone)
     EXPECT_EQ(preview->FrameCount(), 200);
     EXPECT_EQ(ReadFile(GetTempDirectory() + "temp.avs"), script);
 
+    // So do the movie settings: frame size, rate, fit and orientation.
+    preview->close();
+    MovieOptions options;
+    options.width = 320;
+    options.height = 180;
+    options.framesPerSecond = 50;
+    options.fit = MovieOptions::Fit::Letterbox;
+    options.autoRotate = false;
+    form->pnl3_grpMovie->SetOptions(options);
+    form->Preview().PreviewClick(nullptr);
+    preview = form->Preview().Form();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->Script(),
+              BuildScript(photos, form->pnl3_grpStandard->ItemIndex(), 2, "2", options));
+    EXPECT_EQ(preview->FrameCount(), 400);
+    At(10);
+    ASSERT_NE(preview->View->Frame(), nullptr);
+    EXPECT_EQ(preview->View->Frame()->width(), 320);
+
     // It plays on its own, then Escape closes it.
     preview->Play();
     ASSERT_TRUE(WaitUntil([&] { return preview->Position() > 5; }, 10000));
