@@ -47,7 +47,8 @@ void TPhoto2VideoThread::Execute()
     }
     MessageText = result < 0 ? ConversionFailedText : ConversionCompletedText;
     Synchronize([this] { ShowStatusText(); });
-    if (result >= 0)
+    Completed = result >= 0;
+    if (Completed)
         MessageText = CompletedMessage(JobInfo);
     Synchronize([this] { ShowMessageText(); });
 }
@@ -56,7 +57,7 @@ void TPhoto2VideoThread::ShowMessageText()
 {
     const forms::TApplication *app = forms::Application();
     const std::string caption = app ? app->Title() : std::string();
-    if (MessageText == ConversionCompletedText && !Movie.empty())
+    if (Completed && !Movie.empty())
         ShowMovieOutcome(Window.Handle(), caption, MessageText, Movie);
     else
         win32::MessageBoxA(Window.Handle(), MessageText.c_str(), caption.c_str(), win32::MB_OK);

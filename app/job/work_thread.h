@@ -77,6 +77,7 @@ private:
     TConversionWindow &Window;
     win32::FolderLock JobFolderLock;
     std::string Movie;
+    bool Completed = false; // the movie was made: its box offers to play it
 };
 
 } // namespace quillon

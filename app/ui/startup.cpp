@@ -14,28 +14,31 @@
 
 namespace quillon {
 
-namespace {
-
-constexpr std::intptr_t kOpened = 42;
-constexpr std::intptr_t kNotFound = 2; // ERROR_FILE_NOT_FOUND
-
-QUrl UrlOf(const std::string &file)
+QUrl DesktopUrl(const std::string &file)
 {
+    // A path's bytes go into the address as they are, percent-encoded: a name
+    // that is not UTF-8 would not survive a QString.
+    if (!file.empty() && file.front() == '/')
+        return QUrl::fromEncoded("file://" + QByteArray::fromStdString(file).toPercentEncoding("/"),
+                                 QUrl::StrictMode);
     const QString text = QString::fromStdString(file);
-    if (text.startsWith(QChar('/')))
-        return QUrl::fromLocalFile(text);
     const QUrl url(text, QUrl::StrictMode);
     if (url.isValid() && !url.scheme().isEmpty())
         return url;
     return QUrl::fromUserInput(text);
 }
 
+namespace {
+
+constexpr std::intptr_t kOpened = 42;
+constexpr std::intptr_t kNotFound = 2; // ERROR_FILE_NOT_FOUND
+
 std::intptr_t OpenWithDesktop(const win32::ShellRequest &request)
 {
     if (request.file.empty())
         return kNotFound;
     bool opened = false;
-    forms::RunOnGuiThread([&] { opened = QDesktopServices::openUrl(UrlOf(request.file)); });
+    forms::RunOnGuiThread([&] { opened = QDesktopServices::openUrl(DesktopUrl(request.file)); });
     return opened ? kOpened : kNotFound;
 }
 

@@ -4,6 +4,10 @@
 // folder chooser).
 #pragma once
 
+#include <QUrl>
+
+#include <string>
+
 namespace forms {
 class TApplication;
 }
@@ -15,5 +19,9 @@ void SetUpApplication(forms::TApplication &app);
 
 // Installs the shell and folder-chooser handlers for the whole program.
 void InstallDesktopServices();
+
+// The address the desktop is asked to open for a file or folder (an absolute
+// path, its bytes whatever they are) or for an address given as text.
+QUrl DesktopUrl(const std::string &file);
 
 } // namespace quillon

@@ -7,6 +7,7 @@
 #include "app/job/outcome.h"
 #include "app/job/render.h"
 #include "app/job/script_writer.h"
+#include "app/ui/startup.h"
 #include "app/ui/stop_command.h"
 #include "platform/forms/application.h"
 #include "platform/win32/files.h"
@@ -522,6 +523,33 @@ TEST_F(Conversion, TheOutcomeNamesTheMovieAndPlaysItOrShowsItsFolder)
     ASSERT_TRUE(WaitForRun());
     EXPECT_EQ(boxes.texts(),
               (std::vector<std::string>{ConversionCompletedText, NothingToOpenMessage(movie)}));
+
+    // A movie of another container, whose box also names it, is offered alike.
+    shell.result = 42;
+    MovieOptions options;
+    options.container = MovieOptions::Container::Matroska;
+    form->pnl3_grpMovie->SetOptions(options);
+    const std::string mkv = dir.file("out/photo_video.mkv");
+    boxes.clear();
+    boxes.answer = [&](const testsupport::RecordedBox &box) {
+        return box.detail == mkv ? IDPLAY : win32::IDOK;
+    };
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].detail, mkv) << boxes.texts()[0];
+    ASSERT_FALSE(shell.requests().empty());
+    EXPECT_EQ(shell.requests().back().file, mkv);
+}
+
+// The desktop is handed a path's bytes, whatever they are, as its address.
+TEST(DesktopUrl, APathKeepsItsBytes)
+{
+    EXPECT_EQ(DesktopUrl("/srv/out\xff\xfe dir/photo_video.avi").toEncoded(),
+              "file:///srv/out%FF%FE%20dir/photo_video.avi");
+    EXPECT_EQ(DesktopUrl("/m/\xc3\xa9t\xc3\xa9 #1?.avi").toEncoded(),
+              "file:///m/%C3%A9t%C3%A9%20%231%3F.avi");
+    EXPECT_EQ(DesktopUrl("https://example.org/get").toEncoded(), "https://example.org/get");
 }
 
 TEST_F(Conversion, TheJustWaitBoxOfACloseDuringARunClosesWhenTheRunEnds)
