@@ -13,6 +13,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <unistd.h>
 
 using namespace mediatest;
 using testsupport::Rgb;
@@ -267,6 +268,28 @@ TEST_F(Graph, RunFailsWhenTheFileCannotBeCreated)
     EXPECT_EQ(state, State_Stopped);
     EXPECT_EQ(g->stop(), S_OK);
     EXPECT_EQ(g->stop(), S_OK);
+
+    // A file at the name that has another name too, or is another user's, is
+    // neither emptied nor written.
+    const std::string kept = dir.file("thesis.txt");
+    testsupport::WriteFile(kept, "my thesis");
+    ASSERT_EQ(::link(kept.c_str(), dir.file("linked.avi").c_str()), 0);
+    testsupport::WriteFile(dir.file("theirs.avi"), "their file");
+    std::vector<std::string> names{"linked.avi"};
+    if (::geteuid() == 0) { // only root can give a file away
+        ASSERT_EQ(::chown(dir.file("theirs.avi").c_str(), 65534, 65534), 0);
+        names.push_back("theirs.avi");
+    }
+    for (const std::string &name : names) {
+        build(TwoSlides(), 0, dir.file(name));
+        ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+        ASSERT_EQ(g->connectCompressorToMux(), S_OK);
+        EXPECT_TRUE(FAILED(g->run())) << name;
+        EXPECT_NE(g->errorReason().find(name), std::string::npos) << g->errorReason();
+        g->stop();
+    }
+    EXPECT_EQ(testsupport::ReadFile(kept), "my thesis");
+    EXPECT_EQ(testsupport::ReadFile(dir.file("theirs.avi")), "their file");
 }
 
 TEST_F(Graph, ARunEndsWithCompletionAndTheMoviesLength)

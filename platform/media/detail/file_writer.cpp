@@ -88,10 +88,27 @@ HRESULT FileWriter::Open(std::string *reason)
         ::close(fd_);
     failure_.clear();
     failureCode_ = S_OK;
-    // A link at the name is refused, never written through.
-    fd_ = ::open(pathUtf8().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        fail(errno, "Cannot create file");
+    // A link at the name is refused, never written through. So is a file that
+    // has other names too (a hard link someone put there) or is another user's:
+    // emptying it would empty a file elsewhere, or hand the movie to its owner.
+    // Checked on the file opened, before it is emptied.
+    fd_ = ::open(pathUtf8().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat st
+    {};
+    int error = fd_ < 0 ? errno : ::fstat(fd_, &st) != 0 ? errno : 0;
+    if (error == 0 && S_ISREG(st.st_mode)) {
+        if (st.st_nlink > 1)
+            error = EMLINK;
+        else if (st.st_uid != ::geteuid())
+            error = EPERM;
+        else if (::ftruncate(fd_, 0) != 0)
+            error = errno;
+    }
+    if (error != 0) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        fail(error, "Cannot create file");
         *reason = failure_;
         return failureCode_;
     }
