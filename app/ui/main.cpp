@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -64,6 +65,9 @@ int main(int argc, char **argv)
 {
     if (AnsweredOnTheTerminal(argc, argv))
         return 0;
+    // A movie larger than the user's file size limit fails its write (EFBIG)
+    // and is reported, instead of ending the program with its new file left.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication::setApplicationName(QStringLiteral("quillon"));
     forms::TApplication app(argc, argv);
     quillon::SetUpApplication(app);

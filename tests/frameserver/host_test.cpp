@@ -1,8 +1,10 @@
 // brindle-host as a process: the stream it writes, its stills, its failures.
 
 #include "brindle_support.h"
+#include "platform/win32/files.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -235,6 +237,45 @@ TEST_F(Host, AReaderThatStopsEndsTheHostQuietly)
     EXPECT_EQ(start.substr(0, 10), "YUV4MPEG2 ");
     EXPECT_TRUE(WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0);
     EXPECT_EQ(testsupport::ReadFile(errFile), "");
+}
+
+// Ctrl+C, a hang-up or a kill ends the stream at once; the earlier file of
+// the name stays and the new one goes, as when a write fails.
+TEST_F(Host, AStopSignalKeepsTheEarlierFileAndLeavesNoNewOne)
+{
+    job.writeParams(352, 240, 600);
+    job.writeList({job.solidPhoto("white.jpg", 352, 240, kWhite)});
+    const std::string file = job.folder() + "show.y4m";
+    testsupport::WriteFile(file, "the earlier show");
+    auto newFile = [&] {
+        const auto names = win32::ListFolder(job.folder());
+        for (const std::string &name : names.value())
+            if (name.starts_with(".show.y4m."))
+                return job.folder() + name;
+        return std::string();
+    };
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        char program[] = BRINDLE_HOST;
+        std::string output = file;
+        char *argv[] = {program, output.data(), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
+        // 18,000 frames are due: the stop comes once the first are written.
+        for (int i = 0; i < 1000; ++i) {
+            struct stat st
+            {};
+            const std::string written = newFile();
+            if (!written.empty() && ::stat(written.c_str(), &st) == 0 && st.st_size > 0)
+                break;
+            ::usleep(10000);
+        }
+        ::kill(pid, signal);
+        int waitStatus = 0;
+        ::waitpid(pid, &waitStatus, 0);
+        EXPECT_EQ(testsupport::ExitStatus(waitStatus), 128 + signal);
+        EXPECT_EQ(testsupport::ReadFile(file), "the earlier show");
+        EXPECT_EQ(newFile(), "") << signal;
+    }
 }
 
 TEST_F(Host, FailuresAreClearAndNotZero)

@@ -6,7 +6,14 @@
 #include "pictures.h"
 #include "testsupport.h"
 
+#include "platform/win32/files.h"
+
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -321,4 +328,54 @@ TEST_F(QuillonRender, HelpAndVersionOfBothProgramsNeedNoDisplay)
         else
             EXPECT_TRUE(run.out.starts_with("usage: quillon ")) << run.out;
     }
+}
+
+// A user's limits that end a process by default: the terminal's Ctrl+C also
+// ends a `| tee` that reads the progress, and `ulimit -f` caps a file's size.
+// Neither may end the run before it removes its new file, nor kill it for
+// progress nobody reads.
+TEST_F(QuillonRender, AGoneReaderOfTheProgressOrAFileSizeLimitEndNothingUntidily)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient());
+    WriteJpeg(dir.file("b.jpg"), 64, 48, Gradient(3));
+    MakeFolder(dir.file("out"));
+    WriteFile(dir.file("out/photo_video.avi"), "the earlier movie");
+    auto run = [&](bool goneReader, rlim_t sizeLimit) {
+        int pipeEnds[2];
+        EXPECT_EQ(::pipe(pipeEnds), 0);
+        const std::string err = dir.file("err.txt");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // As a shell starts it: neither signal ignored.
+            std::signal(SIGPIPE, SIG_DFL);
+            std::signal(SIGXFSZ, SIG_DFL);
+            const int errFd = goneReader ? pipeEnds[1]
+                                         : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(errFd, STDERR_FILENO);
+            ::close(pipeEnds[0]);
+            if (sizeLimit) {
+                const rlimit limit{sizeLimit, sizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            ::execl(QUILLON_RENDER, QUILLON_RENDER, "--interval", "1", "--output-folder",
+                    dir.file("out").c_str(), dir.file("a.jpg").c_str(), dir.file("b.jpg").c_str(),
+                    static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return std::make_pair(ExitStatus(status), goneReader ? std::string() : ReadFile(err));
+    };
+
+    const auto [limited, said] = run(false, 4096);
+    EXPECT_EQ(limited, 1) << said;
+    EXPECT_NE(said.find("File too large"), std::string::npos) << said;
+    EXPECT_EQ(ReadFile(dir.file("out/photo_video.avi")), "the earlier movie");
+    EXPECT_EQ(win32::ListFolder(dir.file("out"))->size(), 1u);
+
+    EXPECT_EQ(run(true, 0).first, 0);
+    EXPECT_GT(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 0);
+    EXPECT_EQ(win32::ListFolder(dir.file("out"))->size(), 1u);
 }

@@ -26,6 +26,25 @@
 
 namespace {
 
+// A stop asked for by a signal: the frame being written is the last, the
+// output's new file is removed, and the host then ends by that signal.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int signal)
+{
+    stopSignal = signal;
+}
+
+void catchStopSignals()
+{
+    struct sigaction action
+    {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoLibrary = 3;
@@ -226,6 +245,8 @@ int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &out
     win32::GetDCBits(dc, &frame);
     brindlehost::Y4mWriter stream(out, frame.width, frame.height, brindle::kFramesPerSecond);
     auto failed = [&] {
+        if (stopSignal)
+            return 128 + static_cast<int>(stopSignal);
         if (errno == EPIPE)
             return 0;
         std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", outputName.c_str(),
@@ -239,6 +260,10 @@ int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &out
     bool empty = true;
     for (long long n = 0; brindle.getBitmap(dc) != 0; ++n) {
         empty = false;
+        if (stopSignal) {
+            status = 128 + static_cast<int>(stopSignal);
+            break;
+        }
         if (!stream.writeFrame(frame.bits, frame.stride)) {
             status = failed();
             break;
@@ -363,13 +388,21 @@ int main(int argc, char **argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
-    // A closed pipe shows up as EPIPE from the write instead of killing the
-    // host before it could free the library's state.
+    // A closed pipe shows up as EPIPE from the write, and a file larger than
+    // the user's limit as EFBIG, instead of killing the host before it could
+    // free the library's state and remove its new files.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    catchStopSignals();
+    int status = kExitFailure;
     try {
-        return Run(options);
+        status = Run(options);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "brindle-host: %s\n", e.what());
-        return kExitFailure;
     }
+    if (stopSignal) {
+        std::signal(stopSignal, SIG_DFL);
+        std::raise(stopSignal);
+    }
+    return status;
 }

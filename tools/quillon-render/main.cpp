@@ -278,6 +278,11 @@ void catchStopSignals()
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
+    // A reader of the progress that has gone (Ctrl+C reaches `| tee` too) and
+    // a file larger than the user's limit are failed writes, not the end of
+    // the process before it could remove its new file.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 [[noreturn]] void endByStopSignal()
