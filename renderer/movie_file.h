@@ -25,6 +25,8 @@ public:
     // Gives the finished file the movie's name. "" when done, otherwise the
     // message for the user; the new file is then removed.
     std::string Commit();
+    // Removes the new file now, as a render that failed does before it says so.
+    void Discard() { file_.Discard(); }
 
 private:
     std::string movie_;

@@ -34,12 +34,12 @@ std::string GraphReason(const ComPtr<IGraphBuilder> &graph)
 }
 
 // The message, then why, for the messages that leave room for a reason.
-void ShowMessageWithReason(const std::string &text, const std::string &reason)
+std::string WithReason(const std::string &text, const std::string &reason)
 {
     std::string message = text;
     if (!reason.empty() && !message.ends_with("\r\n\r\n"))
         message += "\r\n\r\n";
-    ShowMessage((message + reason).c_str());
+    return message + reason;
 }
 
 // Why no compressor came back for `index`.
@@ -169,6 +169,13 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
             return -1;
         }
     }
+    // A failed render's new file goes before its message shows, so that a box
+    // left open leaves nothing half made in the movie's folder.
+    auto fail = [&movie](const std::string &message) {
+        movie.Discard();
+        ShowMessage(message.c_str());
+        return -1;
+    };
     media::CoInitialize(nullptr);
     const UINT progressMessage = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");
 
@@ -193,8 +200,7 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     media::CoCreateInstance(CLSID_FilterGraph, nullptr, kContext, IID_IGraphBuilder,
                             graph.PutVoid());
     if (!graph) {
-        ShowMessage("Could not create a graph");
-        return -1;
+        return fail("Could not create a graph");
     }
 
     const std::string scriptPath = win32::FixedScriptPath();
@@ -203,9 +209,8 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     if (!scriptPath.empty())
         graph->AddSourceFilter(script.c_str(), u"Source", source.Put());
     if (!source) {
-        ShowMessageWithReason("Could not load source filter for file",
-                              scriptPath.empty() ? folderProblem : GraphReason(graph));
-        return -1;
+        return fail(WithReason("Could not load source filter for file",
+                               scriptPath.empty() ? folderProblem : GraphReason(graph)));
     }
 
     GetCompressor(compressorIndex, compressor.Put());
@@ -215,16 +220,14 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     media::CoCreateInstance(CLSID_CaptureGraphBuilder, nullptr, kContext, IID_ICaptureGraphBuilder,
                             builder.PutVoid());
     if (!builder || FAILED(builder->SetFiltergraph(graph.Get()))) {
-        ShowMessage("Could not setup capture graph");
-        return -1;
+        return fail("Could not setup capture graph");
     }
 
     const std::u16string output = win32::AnsiToWide(movie.TemporaryPath());
     const GUID subtype = SubtypeOf(options.container);
     if (FAILED(builder->SetOutputFileName(&subtype, outputFile ? output.c_str() : nullptr,
                                           mux.Put(), sink.Put()))) {
-        ShowMessage("Cannot set up MUX and File Writer");
-        return -1;
+        return fail("Cannot set up MUX and File Writer");
     }
 
     sourceOut = ComPtr<IPin>::Attach(OutputPinAt(source.Get(), 0));
@@ -233,19 +236,16 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     muxIn = ComPtr<IPin>::Attach(InputPinAt(mux.Get(), 0));
 
     if (FAILED(graph->Connect(sourceOut.Get(), compressorIn.Get()))) {
-        ShowMessageWithReason("Could not connect photo source to compressor.\r\n\r\n",
-                              compressor ? GraphReason(graph)
-                                         : MissingCompressorReason(compressorIndex));
-        return -1;
+        return fail(
+            WithReason("Could not connect photo source to compressor.\r\n\r\n",
+                       compressor ? GraphReason(graph) : MissingCompressorReason(compressorIndex)));
     }
     if (const std::string refusal = ContainerRefusal(options.container, compressorIndex);
         !refusal.empty()) {
-        ShowMessageWithReason("Could not connect compressor to mux.\r\n\r\n", refusal);
-        return -1;
+        return fail(WithReason("Could not connect compressor to mux.\r\n\r\n", refusal));
     }
     if (FAILED(graph->Connect(compressorOut.Get(), muxIn.Get()))) {
-        ShowMessageWithReason("Could not connect compressor to mux.\r\n\r\n", GraphReason(graph));
-        return -1;
+        return fail(WithReason("Could not connect compressor to mux.\r\n\r\n", GraphReason(graph)));
     }
 
     // A PCM WAV alone, kept whole, goes into an AVI movie as it always did;
@@ -256,14 +256,12 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
                             && options.soundEnd == MURELINE_SOUND_KEEP && sounds.size() == 1
                             && AddSoundAsItIs(graph, mux.Get(), sounds.front(), &problem);
         if (!problem.empty()) {
-            ShowMessageWithReason("Could not load Music Source filter for file", problem);
-            return -1;
+            return fail(WithReason("Could not load Music Source filter for file", problem));
         }
         if (!asItIs) {
             if (const std::string message = AddSoundTrack(graph, sounds, options.soundEnd);
                 !message.empty()) {
-                ShowMessage(message.c_str());
-                return -1;
+                return fail(message);
             }
         }
     }
@@ -273,8 +271,7 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     graph.As(&events);
     graph.As(&seeking);
     if (!control || !mediaFilter || !events || !seeking) {
-        ShowMessage("Could not run compression graph");
-        return -1;
+        return fail("Could not run compression graph");
     }
 
     if (FAILED(mediaFilter->SetSyncSource(nullptr)))
@@ -284,8 +281,7 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
         return MURELINE_STOPPED;
 
     if (FAILED(control->Run())) {
-        ShowMessage("Could not run compression graph");
-        return -1;
+        return fail("Could not run compression graph");
     }
 
     LONG code = 0;
@@ -310,13 +306,11 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     if (code != EC_COMPLETE) {
         const std::string message
             = "Could not complete compression graph\r\n\r\n" + GraphReason(graph);
-        ShowMessage(message.c_str());
-        return -1;
+        return fail(message);
     }
     if (outputFile) {
         if (const std::string problem = movie.Commit(); !problem.empty()) {
-            ShowMessage(("Could not complete compression graph\r\n\r\n" + problem).c_str());
-            return -1;
+            return fail("Could not complete compression graph\r\n\r\n" + problem);
         }
     }
     return 0;
@@ -330,7 +324,7 @@ extern "C" int photo2AviEx(HWND notifyWindow, const char *outputFile, int compre
                            const char *soundFile, const MurelineOptions *options)
 {
     // Whatever happens, the movie's new file is gone before the message shows:
-    // it is removed as the render's scope ends.
+    // a failed render removes it first, an exception as the render's scope ends.
     try {
         return mureline::Render(notifyWindow, outputFile, compressorIndex, soundFile,
                                 mureline::OptionsOf(options));

@@ -380,6 +380,15 @@ void FileBeside::removeNew()
     new_.clear();
 }
 
+void FileBeside::Discard()
+{
+    removeNew();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
 bool FileBeside::Commit()
 {
     bool moved = false;

@@ -102,6 +102,8 @@ public:
     // then removed. Where `path`'s folder no longer reaches the folder the file
     // was made in, that is ENOENT. Either way the descriptor is closed.
     bool Commit();
+    // Removes the new file and closes its descriptor, as if never committed.
+    void Discard();
 
 private:
     bool stillReached() const;

@@ -337,7 +337,7 @@ TEST_F(Host, NamesAreReplacedWholeAndLinksNeverWrittenThrough)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("frame-000030.png"), std::string::npos) << run.err;
     EXPECT_EQ(testsupport::ReadFile(show), "the stream before");
-    for (const std::string folder : {job.folder(), stills})
+    for (const std::string &folder : {job.folder(), stills})
         for (const auto &entry : std::filesystem::directory_iterator(folder))
             EXPECT_FALSE(entry.path().filename().string().ends_with(".new")) << entry.path();
 

@@ -152,6 +152,8 @@ TEST_F(Photo2Avi, FailuresShowTheirMessageWithTheReasonAndKeepTheEarlierMovie)
         auto run = RunPhoto2Avi(movie, c.compressor, c.sound);
         EXPECT_EQ(run.result, -1);
         EXPECT_EQ(run.messages, std::vector<std::string>{c.message});
+        // The new file went before the message showed, not once it was read.
+        EXPECT_EQ(run.entriesAtMessage, std::vector<std::size_t>{1});
         EXPECT_EQ(ReadFile(movie), "an earlier movie");
         EXPECT_EQ(ListFolder(dir.file("out"))->size(), 1u) << "the new file is gone";
         EXPECT_TRUE(run.progress.empty());
@@ -229,6 +231,7 @@ TEST_F(Photo2Avi, APhotoThatVanishesDuringTheRenderEndsInAnErrorNotASuccess)
     // What the multiplexer had written is no movie: it is gone before the
     // message shows, and there was no earlier movie.
     EXPECT_FALSE(run.movieAtMessage[0]);
+    EXPECT_EQ(run.entriesAtMessage[0], 0u);
     EXPECT_FALSE(Exists(movie));
     EXPECT_EQ(ListFolder(dir.file("out"))->size(), 0u);
 }

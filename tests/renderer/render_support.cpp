@@ -3,6 +3,7 @@
 #include "renderer/mureline.h"
 #include "testsupport.h"
 
+#include "platform/win32/files.h"
 #include "platform/win32/window.h"
 
 #include <atomic>
@@ -21,6 +22,8 @@ RenderRun RunPhoto2Avi(const std::string &movie, int compressor, const std::stri
             std::lock_guard lock(boxesMutex);
             run.messages.push_back(text);
             run.movieAtMessage.push_back(testsupport::Exists(movie));
+            const auto entries = win32::ListFolder(movie.substr(0, movie.rfind('/') + 1));
+            run.entriesAtMessage.push_back(entries ? entries->size() : 0);
             return win32::DefaultButton(type);
         });
     const UINT progress = win32::RegisterWindowMessageA("WM_COMPRESS_POSITION");

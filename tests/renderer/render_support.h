@@ -18,6 +18,7 @@ struct RenderRun
     std::vector<std::pair<WPARAM, LPARAM>> progress; // every WM_COMPRESS_POSITION
     std::vector<std::string> messages;               // every message box, in order
     std::vector<bool> movieAtMessage; // whether the movie file stood when each box showed
+    std::vector<std::size_t> entriesAtMessage; // what the movie's folder held then
 };
 
 // `onProgress`, when given, runs on this thread at every progress message.

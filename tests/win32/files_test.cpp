@@ -403,8 +403,9 @@ TEST(Files, ANewFileIsRenamedOrRemovedOnlyInTheFolderItWasMadeIn)
             auto file = std::make_unique<FileBeside>();
             ASSERT_TRUE(file->Create(dir.file("out/movie.avi"), 0600));
             ASSERT_EQ(::rename(dir.file("out").c_str(), dir.file("moved").c_str()), 0);
-            if (replaced)
+            if (replaced) {
                 ASSERT_EQ(::symlink("other", dir.file("out").c_str()), 0);
+            }
             if (committed) {
                 EXPECT_FALSE(file->Commit());
                 EXPECT_EQ(errno, ENOENT);
