@@ -19,11 +19,26 @@ std::string CreateMessage(const std::string &movie, int error)
     return "Cannot create file \"" + movie + "\". " + std::strerror(error);
 }
 
+// A killed render of another container into the folder left its new file
+// under that movie's name; the next render of any of them clears it.
+void RemoveAbandonedFilesOfOtherContainers(const std::string &movie)
+{
+    const std::size_t slash = movie.rfind('/');
+    const std::size_t dot = movie.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return;
+    const std::string stem = movie.substr(0, dot);
+    for (const char *extension : {".avi", ".mp4", ".mkv", ".webm"})
+        if (stem + extension != movie)
+            win32::RemoveAbandonedFilesBeside(stem + extension);
+}
+
 } // namespace
 
 std::string MovieFile::Create(const std::string &movie)
 {
     movie_ = movie;
+    RemoveAbandonedFilesOfOtherContainers(movie);
     const DWORD attributes = win32::GetFileAttributesA(movie);
     if (attributes != win32::INVALID_FILE_ATTRIBUTES) {
         if (attributes & win32::FILE_ATTRIBUTE_DIRECTORY)

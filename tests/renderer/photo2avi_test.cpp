@@ -160,6 +160,25 @@ TEST_F(Photo2Avi, FailuresShowTheirMessageWithTheReasonAndKeepTheEarlierMovie)
     }
 }
 
+// What a killed render left, whichever container it wrote, goes with the next
+// render into the folder; what a render still writes stays.
+TEST_F(Photo2Avi, TheNextRenderClearsWhatKilledRendersOfAnyContainerLeft)
+{
+    std::vector<std::string> left;
+    for (const char *name : {"photo_video.avi", "photo_video.mp4", "photo_video.webm"}) {
+        left.push_back(win32::CreateFileBeside(dir.file("out/") + name, 0600));
+        ASSERT_TRUE(MakeHourOld(left.back()));
+    }
+    win32::FileBeside writing;
+    ASSERT_TRUE(writing.Create(dir.file("out/photo_video.mkv"), 0600));
+    ASSERT_TRUE(MakeHourOld(writing.NewPath()));
+    ASSERT_EQ(RunPhoto2Avi(movie, 0).result, 0);
+    for (const std::string &file : left)
+        EXPECT_FALSE(Exists(file)) << file;
+    EXPECT_TRUE(Exists(writing.NewPath()));
+    EXPECT_EQ(ListFolder(dir.file("out"))->size(), 2u);
+}
+
 TEST_F(Photo2Avi, MissingScriptAndUnwritableOutput)
 {
     std::remove(dir.job("temp.avs").c_str());
