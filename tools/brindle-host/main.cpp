@@ -6,6 +6,7 @@
 #include "platform/win32/dc.h"
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
+#include "tools/stop_signals.h"
 #include "y4m.h"
 
 #include <cerrno>
@@ -28,22 +29,7 @@ namespace {
 
 // A stop asked for by a signal: the frame being written is the last, the
 // output's new file is removed, and the host then ends by that signal.
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void onStopSignal(int signal)
-{
-    stopSignal = signal;
-}
-
-void catchStopSignals()
-{
-    struct sigaction action
-    {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-}
+using toolsignals::stopSignal;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
@@ -391,18 +377,14 @@ int main(int argc, char **argv)
     // A closed pipe shows up as EPIPE from the write, and a file larger than
     // the user's limit as EFBIG, instead of killing the host before it could
     // free the library's state and remove its new files.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-    catchStopSignals();
+    toolsignals::CatchStopSignals();
     int status = kExitFailure;
     try {
         status = Run(options);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "brindle-host: %s\n", e.what());
     }
-    if (stopSignal) {
-        std::signal(stopSignal, SIG_DFL);
-        std::raise(stopSignal);
-    }
+    if (stopSignal)
+        toolsignals::EndByStopSignal(SIGTERM);
     return status;
 }

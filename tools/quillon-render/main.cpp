@@ -15,6 +15,7 @@
 #include "platform/win32/window.h"
 
 #include "renderer/mureline.h"
+#include "tools/stop_signals.h"
 
 #include <algorithm>
 #include <atomic>
@@ -259,41 +260,14 @@ int chooseCompressor(const std::optional<std::string> &wanted,
     return names.empty() ? -1 : 0;
 }
 
-// Set by SIGINT, SIGTERM and SIGHUP: the render stops, its new file goes and
-// the earlier movie stays; then the signal ends the program as it would have.
-std::atomic<int> stopRequest{0};
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void onStopSignal(int signal)
-{
-    stopSignal = signal;
-    stopRequest.store(1, std::memory_order_relaxed);
-}
-
-void catchStopSignals()
-{
-    struct sigaction action
-    {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-    // A reader of the progress that has gone (Ctrl+C reaches `| tee` too) and
-    // a file larger than the user's limit are failed writes, not the end of
-    // the process before it could remove its new file.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-}
+using toolsignals::stopRequest;
 
 [[noreturn]] void endByStopSignal()
 {
     // The program's status line says the same; an earlier movie stays as it was.
     std::fprintf(stderr, "%s\n", quillon::ConversionStoppedText);
     std::fflush(stderr);
-    const int signal = stopSignal ? static_cast<int>(stopSignal) : SIGTERM;
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-    std::_Exit(128 + signal);
+    toolsignals::EndByStopSignal(SIGTERM);
 }
 
 // Takes the job folder's lock, waiting while another run of this user's holds
@@ -475,7 +449,7 @@ int main(int argc, char **argv)
 
     if (!options.jobFolder.empty())
         win32::SetTempFolder(options.jobFolder);
-    catchStopSignals();
+    toolsignals::CatchStopSignals();
 
     quillon::TWorkThreadInfo job;
     win32::FolderLock jobFolderLock;
