@@ -17,7 +17,7 @@ struct RenderRun
     int result = 0;
     std::vector<std::pair<WPARAM, LPARAM>> progress; // every WM_COMPRESS_POSITION
     std::vector<std::string> messages;               // every message box, in order
-    std::vector<bool> movieAtMessage; // whether the movie file stood when each box showed
+    std::vector<bool> movieAtMessage;          // whether the movie file stood when each box showed
     std::vector<std::size_t> entriesAtMessage; // what the movie's folder held then
 };
 
