@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace mureline {
 
@@ -28,9 +29,11 @@ void RemoveAbandonedFilesOfOtherContainers(const std::string &movie)
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
         return;
     const std::string stem = movie.substr(0, dot);
+    std::vector<std::string> others;
     for (const char *extension : {".avi", ".mp4", ".mkv", ".webm"})
         if (stem + extension != movie)
-            win32::RemoveAbandonedFilesBeside(stem + extension);
+            others.push_back(stem + extension);
+    win32::RemoveAbandonedFilesBeside(others);
 }
 
 } // namespace

@@ -415,16 +415,33 @@ bool FileBeside::Commit()
 
 int RemoveAbandonedFilesBeside(const std::string &path)
 {
-    if (path.empty() || path.back() == '/')
-        return 0; // a folder's path names no file
-    const auto [folder, prefix] = besideNames(path);
-    auto ours = [&prefix = prefix](const char *name) {
+    return RemoveAbandonedFilesBeside(std::vector<std::string>{path});
+}
+
+int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths)
+{
+    std::string folder;
+    std::vector<std::string> prefixes;
+    for (const std::string &path : paths) {
+        if (path.empty() || path.back() == '/')
+            continue; // a folder's path names no file
+        BesideNames names = besideNames(path);
+        if (!prefixes.empty() && names.folder != folder)
+            continue; // not beside the first
+        folder = std::move(names.folder);
+        prefixes.push_back(std::move(names.prefix));
+    }
+    if (prefixes.empty())
+        return 0;
+    auto ours = [&prefixes](const char *name) {
         const std::size_t length = std::strlen(name);
-        if (length != prefix.size() + 12 || std::memcmp(name, prefix.data(), prefix.size()) != 0
-            || std::strcmp(name + prefix.size() + 8, ".new") != 0)
-            return false;
-        return std::all_of(name + prefix.size(), name + prefix.size() + 8,
-                           [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+        return std::any_of(prefixes.begin(), prefixes.end(), [&](const std::string &prefix) {
+            if (length != prefix.size() + 12 || std::memcmp(name, prefix.data(), prefix.size()) != 0
+                || std::strcmp(name + prefix.size() + 8, ".new") != 0)
+                return false;
+            return std::all_of(name + prefix.size(), name + prefix.size() + 8,
+                               [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+        });
     };
 
     const int dirFd

@@ -124,6 +124,9 @@ private:
 // after it is made). Links, folders and everyone else's files stay, and a
 // name is never followed. How many were removed.
 QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::string &path);
+// The same for several names of one folder, in one pass over the folder (a
+// path of another folder than the first is passed over).
+QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths);
 
 // Replaces the file's whole content, or creates the file. The text goes to a
 // new file beside it (mode 0600, this user's) that then takes the name, so a
