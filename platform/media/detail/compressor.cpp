@@ -11,6 +11,7 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace media::detail {
@@ -306,6 +307,22 @@ private:
     int inEncoder_ = 0;                // frames sent whose packets have not come out
 };
 
+// Why an encoder cannot take pictures of this size, found before it is opened:
+// FFmpeg's own refusals come as a bare error code, and libx265 3.5 writes past
+// its buffers on pictures narrower or lower than 64 (an abort when the encoder
+// is freed, or a heap corrupted without a word).
+std::string SizeRefusal(const Recipe &recipe, int width, int height)
+{
+    const std::string_view encoder = recipe.encoder;
+    if ((encoder == "msvideo1" || encoder == "cinepak") && (width % 4 != 0 || height % 4 != 0))
+        return "the sides must be multiples of 4";
+    if (encoder == "mpeg4" && (width > 8191 || height > 8191))
+        return "the sides can be at most 8191";
+    if ((encoder == "libx265" || encoder == "libsvtav1") && (width < 64 || height < 64))
+        return "the sides must be at least 64";
+    return {};
+}
+
 } // namespace
 
 CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettings &settings,
@@ -317,6 +334,14 @@ CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettin
         *reason = "There is no compressor \"" + entry.friendlyName + "\"";
         return nullptr;
     }
+    const auto refuse = [&](const std::string &why) {
+        *reason = "Could not open the compressor \"" + entry.friendlyName + "\" for "
+                  + std::to_string(shape.width) + " x " + std::to_string(shape.height)
+                  + " pictures: " + why;
+        return nullptr;
+    };
+    if (const std::string why = SizeRefusal(*recipe, shape.width, shape.height); !why.empty())
+        return refuse(why);
     CodecContextPtr c(avcodec_alloc_context3(codec));
     if (!c) {
         *reason = "Out of memory";
@@ -404,12 +429,8 @@ CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettin
         break;
     }
 
-    if (int ret = avcodec_open2(c.get(), codec, nullptr); ret < 0) {
-        *reason = "Could not open the compressor \"" + entry.friendlyName + "\" for "
-                  + std::to_string(shape.width) + " x " + std::to_string(shape.height)
-                  + " pictures: " + AvError(ret);
-        return nullptr;
-    }
+    if (int ret = avcodec_open2(c.get(), codec, nullptr); ret < 0)
+        return refuse(AvError(ret));
     return c;
 }
 
