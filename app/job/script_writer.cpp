@@ -45,6 +45,9 @@ public:
         // width in pixel heights, W × n / d, as reduced fractions.
         heightInWidths_ = reduced(static_cast<long long>(frame.height) * sar.den, sar.num);
         widthInHeights_ = reduced(static_cast<long long>(frame.width) * sar.num, sar.den);
+        // The display's width over its height, W × n / (H × d).
+        aspect_ = reduced(static_cast<long long>(frame.width) * sar.num,
+                          static_cast<long long>(frame.height) * sar.den);
     }
 
     std::string width() const { return number(frame_.width); }
@@ -71,13 +74,19 @@ public:
         return "Min(" + height() + ","
                + atLeastOne(scaled(clip, "Height", "Width", widthInHeights_)) + ")";
     }
-    std::string coverWidth(const std::string &clip) const
+    // The part of the clip that shows once it covers the frame (crop): the
+    // whole of one side, and as much of the other as gives the display's
+    // proportions. Cut out first and then resized, no picture on the way is
+    // larger than the clip or the frame, however long a panorama is.
+    std::string shownWidth(const std::string &clip) const
     {
-        return "Max(" + width() + "," + scaled(clip, "Width", "Height", heightInWidths_) + ")";
+        return "Min(Width(" + clip + ")," + atLeastOne(times("Height(" + clip + ")", aspect_))
+               + ")";
     }
-    std::string coverHeight(const std::string &clip) const
+    std::string shownHeight(const std::string &clip) const
     {
-        return "Max(" + height() + "," + scaled(clip, "Height", "Width", widthInHeights_) + ")";
+        return "Min(Height(" + clip + "),"
+               + atLeastOne(times("Width(" + clip + ")", {aspect_.den, aspect_.num})) + ")";
     }
 
 private:
@@ -103,12 +112,21 @@ private:
                + divisor + ")";
     }
 
+    // Round(value × factor).
+    static std::string times(const std::string &value, Fraction factor)
+    {
+        if (factor.den == 1)
+            return value + "*" + number(factor.num);
+        return "Round(" + value + "*" + number(factor.num) + ".0/" + number(factor.den) + ")";
+    }
+
     static std::string atLeastOne(const std::string &value) { return "Max(1," + value + ")"; }
 
     OutputSize frame_;
     SampleAspect sar_;
     Fraction heightInWidths_{};
     Fraction widthInHeights_{};
+    Fraction aspect_{};
 };
 
 // The lines that turn slide i's photo into a frame-sized clip.
@@ -120,10 +138,14 @@ void appendFit(std::string &script, std::size_t i, MovieOptions::Fit fit, const 
                             const std::string &h) {
         appendLine(script, to + "=BicubicResize(" + from + "," + w + "," + h + ")");
     };
-    const auto centredCrop = [&](const std::string &clip, const Fitting &to) {
-        const std::string w = to.width(), h = to.height();
-        appendLine(script, clip + "=Crop(" + clip + ",(Width(" + clip + ")-" + w + ")/2,(Height("
-                               + clip + ")-" + h + ")/2," + w + "," + h + ")");
+    // The middle of `from` that has the shape of `to` on the display: as much
+    // cut off one side as off the other, so the middle stays the middle (one
+    // pixel more of the photo is kept where the rest does not halve).
+    const auto centredCrop = [&](const std::string &clip, const std::string &from,
+                                 const Fitting &to) {
+        const std::string x = "(Width(" + from + ")-" + to.shownWidth(from) + ")/2";
+        const std::string y = "(Height(" + from + ")-" + to.shownHeight(from) + ")/2";
+        appendLine(script, clip + "=Crop(" + from + "," + x + "," + y + ",-" + x + ",-" + y + ")");
     };
     // Where a fitted clip stands: centred, the odd pixel of a band at the right
     // or the bottom.
@@ -139,8 +161,8 @@ void appendFit(std::string &script, std::size_t i, MovieOptions::Fit fit, const 
                                + c + "))/2,(" + H + "+1-Height(" + c + "))/2)");
         return;
     case MovieOptions::Fit::Crop:
-        resize(c, c, frame.coverWidth(c), frame.coverHeight(c));
-        centredCrop(c, frame);
+        centredCrop(c, c, frame);
+        resize(c, c, W, H);
         return;
     case MovieOptions::Fit::Blur: {
         // The background is made from the fitted photo, which is decoded only
@@ -149,8 +171,8 @@ void appendFit(std::string &script, std::size_t i, MovieOptions::Fit fit, const 
         const std::string b = c + "_b";
         const Fitting quarter = frame.shrunk(4);
         resize(c, c, frame.fittedWidth(c), frame.fittedHeight(c));
-        resize(b, c, quarter.coverWidth(c), quarter.coverHeight(c));
-        centredCrop(b, quarter);
+        centredCrop(b, c, quarter);
+        resize(b, b, quarter.width(), quarter.height());
         appendLine(script, b + "=GaussianBlur(" + b + "," + number(quarter.blurSigma()) + ")");
         resize(b, b, W, H);
         appendLine(script, c + "=Overlay(" + b + "," + c + "," + left + "," + top + ")");

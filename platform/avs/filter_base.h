@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace avs::detail {
@@ -23,6 +24,9 @@ public:
     {}
     const VideoInfo &GetVideoInfo() const override { return vi_; }
     int depth() const { return depth_; }
+    // The picture file whose frames the clip makes, when it makes them from
+    // one picture alone; empty otherwise. For messages.
+    virtual std::string picture() const { return {}; }
 
 protected:
     void checkRange(std::int64_t n) const
@@ -97,6 +101,12 @@ public:
         return out;
     }
 
+    std::string picture() const override
+    {
+        const auto *below = dynamic_cast<const Filter *>(child_.get());
+        return below ? below->picture() : std::string();
+    }
+
 protected:
     virtual PFrame make(const Frame &in) = 0;
 
@@ -107,5 +117,14 @@ protected:
 private:
     FrameMemo<1> memo_;
 };
+
+// Where a Crop cuts its picture out of the clip beneath it, so that a resize of
+// the cut-out can read that clip's frames itself and copy nothing.
+struct CropPlace
+{
+    PClip child;
+    int left = 0, top = 0;
+};
+std::optional<CropPlace> CropPlaceOf(const PClip &clip);
 
 } // namespace avs::detail

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <optional>
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -273,6 +274,8 @@ public:
         });
     }
 
+    std::string picture() const override { return path_; }
+
     void decode(int minWidth, int minHeight, picture::Sink &sink) const
     {
         try {
@@ -304,10 +307,7 @@ public:
         , cropW_(width)
         , cropH_(height)
     {
-        const VideoInfo &in = child->GetVideoInfo();
-        const bool cropped = left != 0 || top != 0 || width != in.width || height != in.height;
-        if (!cropped)
-            source_ = dynamic_cast<ImageSource *>(child.get());
+        source_ = dynamic_cast<ImageSource *>(child.get());
     }
 
     PFrame GetFrame(std::int64_t n) override
@@ -320,9 +320,20 @@ public:
 
 private:
     // Decodes straight into the scaler's planes, shrunk by the JPEG decoder as
-    // far as the target allows, so the full-size picture never exists.
+    // far as the target allows, so the full-size picture never exists. A
+    // cut-out is shrunk as far as its own part of the picture allows; its
+    // edges then fall on whole pixels of the shrunk picture, within half of
+    // one of where they lie in the full one.
     PFrame fromPicture()
     {
+        const VideoInfo &in = child_->GetVideoInfo();
+        const bool whole = left_ == 0 && top_ == 0 && cropW_ == in.width && cropH_ == in.height;
+        const auto covering = [](int target, int full, int part) {
+            return static_cast<int>(std::min<std::int64_t>(
+                full, (static_cast<std::int64_t>(target) * full + part - 1) / part));
+        };
+        const int minWidth = whole ? vi_.width : covering(vi_.width, in.width, cropW_);
+        const int minHeight = whole ? vi_.height : covering(vi_.height, in.height, cropH_);
         ScratchLease scratch(env_->pools());
         class ToPlanes : public picture::Sink
         {
@@ -340,8 +351,21 @@ private:
         private:
             Planes &planes_;
         } sink(scratch->source);
-        source_->decode(vi_.width, vi_.height, sink);
-        return scale(*scratch);
+        source_->decode(minWidth, minHeight, sink);
+        const Planes &src = scratch->source;
+        // What is cut off each side, in pixels of the picture as decoded: a
+        // cut-out in the middle stays in the middle.
+        const auto margin = [](int cut, int decoded, int full) {
+            return static_cast<int>((2 * static_cast<std::int64_t>(cut) * decoded + full)
+                                    / (2 * static_cast<std::int64_t>(full)));
+        };
+        const int left = std::min(margin(left_, src.width, in.width), src.width - 1);
+        const int top = std::min(margin(top_, src.height, in.height), src.height - 1);
+        const int right = std::max(
+            src.width - margin(in.width - left_ - cropW_, src.width, in.width), left + 1);
+        const int bottom = std::max(
+            src.height - margin(in.height - top_ - cropH_, src.height, in.height), top + 1);
+        return scale(*scratch, left, top, right - left, bottom - top);
     }
 
     PFrame make(const Frame &in) override
@@ -352,22 +376,35 @@ private:
         for (int y = 0; y < cropH_; ++y)
             kernels::SplitBgr(in.row(top_ + y) + static_cast<std::ptrdiff_t>(left_) * 3, cropW_,
                               src.row(0, y), src.row(1, y), src.row(2, y));
-        return scale(*scratch);
+        return scale(*scratch, 0, 0, cropW_, cropH_);
     }
 
-    PFrame scale(Scratch &scratch)
+    // Scales the width × height pixels at (left, top) of the source planes.
+    PFrame scale(Scratch &scratch, int left, int top, int width, int height)
     {
         Planes &src = scratch.source;
         Planes &dst = scratch.target;
         dst.shape(vi_.width, vi_.height);
         {
-            ScalerLease scaler(env_->pools(),
-                               ScalerKey{src.width, src.height, vi_.width, vi_.height, b_, c_});
-            const std::uint8_t *const in[4] = {src.plane[0], src.plane[1], src.plane[2], nullptr};
+            std::optional<ScalerLease> scaler;
+            try {
+                scaler.emplace(env_->pools(),
+                               ScalerKey{width, height, vi_.width, vi_.height, b_, c_});
+            } catch (const Error &e) {
+                // Some shapes are beyond the scaler (a photo of a pixel or two
+                // in a frame thousands of pixels high): say which photo.
+                const std::string photo = picture();
+                if (photo.empty())
+                    throw;
+                throw Error("The photo \"" + photo
+                            + "\" cannot be fitted into the frame: " + e.what());
+            }
+            const std::uint8_t *const in[4]
+                = {src.row(0, top) + left, src.row(1, top) + left, src.row(2, top) + left, nullptr};
             const int inStride[4] = {src.stride, src.stride, src.stride, 0};
             std::uint8_t *const out[4] = {dst.plane[0], dst.plane[1], dst.plane[2], nullptr};
             const int outStride[4] = {dst.stride, dst.stride, dst.stride, 0};
-            sws_scale(scaler.get(), in, inStride, 0, src.height, out, outStride);
+            sws_scale(scaler->get(), in, inStride, 0, height, out, outStride);
         }
         auto frame = std::make_shared<Frame>(vi_.width, vi_.height);
         for (int y = 0; y < vi_.height; ++y)
@@ -571,6 +608,12 @@ PClip MakeBicubicResize(const PEnvironment &env, const PClip &child, std::int64_
     VideoInfo vi = in;
     vi.width = static_cast<int>(width);
     vi.height = static_cast<int>(height);
+    // A cut-out is read from the clip it was cut from, so that a photo cropped
+    // and resized is still decoded shrunk, and nothing is copied on the way.
+    if (const auto place = detail::CropPlaceOf(child))
+        return std::make_shared<BicubicResize>(env, place->child, vi,
+                                               depthAbove(name, {&place->child}), b, c,
+                                               place->left + left, place->top + top, w, h);
     return std::make_shared<BicubicResize>(env, child, vi, depthAbove(name, {&child}), b, c, left,
                                            top, w, h);
 }

@@ -68,8 +68,9 @@ struct Crop
 
 // Exactly width × height, with libswscale's bicubic filter (b, c). A picture
 // straight from ImageSource that is made smaller is decoded at the smallest
-// DCT-scaled size that still covers the target. Same size and no cropping
-// gives the clip itself.
+// DCT-scaled size that still covers the target; so is one cut out of it (by
+// `crop` or by a Crop clip), the cut's edges then within half a pixel of the
+// decoded picture. Same size and no cropping gives the clip itself.
 PClip MakeBicubicResize(const PEnvironment &env, const PClip &child, std::int64_t width,
                         std::int64_t height, double b = 1.0 / 3, double c = 1.0 / 3,
                         Crop crop = {});

@@ -76,6 +76,8 @@ public:
         , top_(top)
     {}
 
+    detail::CropPlace place() const { return {child_, left_, top_}; }
+
 private:
     PFrame make(const Frame &in) override
     {
@@ -278,6 +280,13 @@ private:
 };
 
 } // namespace
+
+std::optional<detail::CropPlace> detail::CropPlaceOf(const PClip &clip)
+{
+    if (const auto *crop = dynamic_cast<const CropArea *>(clip.get()))
+        return crop->place();
+    return std::nullopt;
+}
 
 PClip MakeAddBorders(const PEnvironment &env, const PClip &child, std::int64_t left,
                      std::int64_t top, std::int64_t right, std::int64_t bottom, std::int64_t colour)

@@ -250,6 +250,21 @@ TEST_F(Resize, ShrinkingAJpegWhileDecodingStaysCloseToTheFullPicture)
     const avstest::Difference d = avstest::Compare(*f, ref);
     EXPECT_LE(d.mean, 1.5);
     EXPECT_LE(d.worst, 12);
+
+    // A cut-out, off centre, is shrunk with the picture too: what it shows
+    // stays where it is, within half a pixel of the shrunk picture.
+    const int left = 403, top = 161, cw = 1000, ch = 750;
+    const avs::PFrame g
+        = avs::MakeBicubicResize(e, avs::MakeCrop(e, picture, left, top, cw, ch), 320, 240)
+              ->GetFrame(0);
+    const auto cutRef
+        = avstest::ReferenceResize(1.0 / 3, 1.0 / 3)
+              .run(avstest::Render(
+                       [](int x, int y) { return avstest::Photo(3)(x + left, y + top); }, cw, ch),
+                   cw, ch, 320, 240);
+    const avstest::Difference cut = avstest::Compare(*g, cutRef);
+    EXPECT_LE(cut.mean, 1.5);
+    EXPECT_LE(cut.worst, 12);
 }
 
 TEST_F(Resize, SameSizeIsTheClipAndCroppingCuts)

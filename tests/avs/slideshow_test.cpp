@@ -216,6 +216,29 @@ Line ReadLine(const avs::Frame &f, bool across, int at)
 
 } // namespace
 
+// The scaler cannot stretch a photo of three pixels to a frame 8,192 high:
+// the message says which photo it is, not just the sizes of its pictures.
+TEST_F(SlideShow, APhotoBeyondTheScalerIsNamed)
+{
+    WriteBmp24(dir.file("sliver.bmp"), 3, 1, Solid({200, 30, 30}));
+    for (const auto fit : {quillon::MovieOptions::Fit::Stretch, quillon::MovieOptions::Fit::Crop}) {
+        SCOPED_TRACE(static_cast<int>(fit));
+        quillon::MovieOptions movie;
+        movie.width = 16;
+        movie.height = 8192;
+        movie.fit = fit;
+        const avs::PClip clip = write({dir.file("sliver.bmp")}, 0, 0, "1", movie);
+        try {
+            clip->GetFrame(0);
+            ADD_FAILURE() << "the frame was made";
+        } catch (const avs::Error &e) {
+            EXPECT_NE(std::string(e.what()).find("\"" + dir.file("sliver.bmp") + "\""),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+}
+
 // A held slide is made once and handed out as one frame, however large the
 // frame and whatever the fit: at 2160p a fitted slide's chain of frames (the
 // photo resized, its blurred background, the two together) is more than the
@@ -255,6 +278,9 @@ TEST_F(SlideShow, EveryFitKeepsThePhotosProportionsOnTheFramesDisplay)
     // shows at 4:3 (pixels 8:9) and a 1280 × 720 one of square pixels.
     WriteJpeg(dir.file("wide.jpg"), 480, 240, Checker(40), JpegKind::Baseline, 98);
     WriteJpeg(dir.file("tall.jpg"), 240, 480, Checker(40), JpegKind::Baseline, 98);
+    // A 66:1 panorama: made to cover a 2160p frame whole, it would be 144,000
+    // pixels wide, and its blurred background 35,752, both beyond the engine.
+    WriteJpeg(dir.file("panorama.jpg"), 18000, 270, Checker(45), JpegKind::Baseline, 98);
     struct Case
     {
         const char *photo;
@@ -262,10 +288,11 @@ TEST_F(SlideShow, EveryFitKeepsThePhotosProportionsOnTheFramesDisplay)
         int left, top;     // where the letterboxed photo stands
     };
     const Case cases[] = {
-        {"wide.jpg", 0, 0, 0, 80},      // 720 × 320 shows as 640 × 320
-        {"tall.jpg", 0, 0, 225, 0},     // 270 × 480 shows as 240 × 480
-        {"wide.jpg", 1280, 720, 0, 40}, // 1280 × 640
-        {"tall.jpg", 1280, 720, 460, 0} // 360 × 720
+        {"wide.jpg", 0, 0, 0, 80},            // 720 × 320 shows as 640 × 320
+        {"tall.jpg", 0, 0, 225, 0},           // 270 × 480 shows as 240 × 480
+        {"wide.jpg", 1280, 720, 0, 40},       // 1280 × 640
+        {"tall.jpg", 1280, 720, 460, 0},      // 360 × 720
+        {"panorama.jpg", 3840, 2160, 0, 1051} // 3840 × 58
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.photo) + " in " + std::to_string(c.width));
