@@ -65,9 +65,10 @@ std::string TagText(std::uint32_t tag)
 
 } // namespace
 
-void WriteWav(const std::string &path, int sampleRate, int channels, double seconds)
+void WriteWav(const std::string &path, int sampleRate, int channels, double seconds, double silence)
 {
     const std::uint32_t frames = static_cast<std::uint32_t>(std::lround(sampleRate * seconds));
+    const auto quiet = static_cast<std::uint32_t>(std::lround(sampleRate * silence));
     const std::uint32_t bytes = frames * channels * 2;
     std::ofstream out(path, std::ios::binary);
     out.write("RIFF", 4);
@@ -84,8 +85,11 @@ void WriteWav(const std::string &path, int sampleRate, int channels, double seco
     Put32(out, bytes);
     for (std::uint32_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
-            Put16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(
-                           8000 * std::sin(2 * M_PI * 440.0 * (c + 1) * i / sampleRate))));
+            Put16(out,
+                  i < quiet
+                      ? 0
+                      : static_cast<std::uint16_t>(static_cast<std::int16_t>(
+                          8000 * std::sin(2 * M_PI * 440.0 * (c + 1) * (i - quiet) / sampleRate))));
 }
 
 void MakeTone(const std::string &path, double seconds, int sampleRate, int channels,
@@ -343,6 +347,9 @@ Sound DecodeSound(const std::string &path)
     AVFrame *frame = av_frame_alloc();
     auto take = [&] {
         while (avcodec_receive_frame(decoder.get(), frame) >= 0) {
+            if (sound.channels[0].empty() && frame->best_effort_timestamp != AV_NOPTS_VALUE)
+                sound.start = double(frame->best_effort_timestamp)
+                              * av_q2d(input->streams[index]->time_base);
             const auto format = AVSampleFormat(frame->format);
             const bool planar = av_sample_fmt_is_planar(format);
             const int channels = frame->ch_layout.nb_channels;

@@ -18,8 +18,10 @@ extern "C" {
 
 namespace mediatest {
 
-// A PCM WAV file of a sine tone.
-void WriteWav(const std::string &path, int sampleRate, int channels, double seconds);
+// A PCM WAV file of a sine tone, after `silence` seconds of silence (of the
+// `seconds` in all).
+void WriteWav(const std::string &path, int sampleRate, int channels, double seconds,
+              double silence = 0);
 
 // A sine tone made by the ffmpeg command in the format that the name's extension
 // says (".mp3", ".flac", ".opus"...), coded with `codec` when it is given.
@@ -69,6 +71,8 @@ AviInfo ProbeAvi(const std::string &path);
 struct Sound
 {
     int sampleRate = 0;
+    // When the first sample plays, as the timestamp of its frame says.
+    double start = 0;
     std::vector<std::vector<float>> channels;
     double seconds() const
     {

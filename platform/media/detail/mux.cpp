@@ -14,12 +14,16 @@
 #include "platform/media/detail/filters.h"
 
 extern "C" {
+#include <libavutil/crc.h>
 #include <libavutil/opt.h>
 }
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace media::detail {
 
@@ -61,6 +65,165 @@ bool IsPcm(AVCodecID codec)
     const AVCodecDescriptor *d = avcodec_descriptor_get(codec);
     return d && std::string_view(d->name).starts_with("pcm_");
 }
+
+// --- Matroska's CodecDelay --------------------------------------------------
+//
+// An AAC encoder's first 1,024 samples only prime it. MP4 says so in an edit
+// list; Matroska in the track's CodecDelay element, which players take from
+// every timestamp of the track, whose packets themselves start at 0. The
+// muxer of libavformat 59 writes CodecDelay for Opus alone, so it is added to
+// the track's entry once the file is complete, in room the entry already has:
+// the muxer writes each TrackEntry's size on eight bytes, where one holds it
+// up to 126, and the seven bytes over take the element. Nothing else in the
+// file moves; the CRC-32 of the Tracks element is made anew.
+
+namespace ebml {
+
+constexpr std::uint32_t kEbmlHeader = 0x1A45DFA3;
+constexpr std::uint32_t kSegment = 0x18538067;
+constexpr std::uint32_t kTracks = 0x1654AE6B;
+constexpr std::uint32_t kCluster = 0x1F43B675;
+constexpr std::uint32_t kCrc32 = 0xBF;
+constexpr std::uint32_t kTrackEntry = 0xAE;
+constexpr std::uint32_t kTrackNumber = 0xD7;
+constexpr std::uint32_t kCodecDelay = 0x56AA;
+
+struct Element
+{
+    std::uint32_t id = 0;
+    std::size_t at = 0;     // where the element starts
+    std::size_t data = 0;   // where its contents start
+    std::uint64_t size = 0; // of its contents
+    std::size_t sizeLength = 0;
+    bool unknownSize = false; // a Segment still being written
+};
+
+// The element at `at`, when its header lies within `bytes`.
+std::optional<Element> At(const std::vector<std::uint8_t> &bytes, std::size_t at)
+{
+    // A variable-length number: its length is told by the first byte's
+    // leading zeros, and the id keeps its length marker while a size drops it.
+    const auto number
+        = [&](std::size_t i, bool keepMarker, std::uint64_t *value, std::size_t *length) {
+              if (i >= bytes.size() || bytes[i] == 0)
+                  return false;
+              std::size_t n = 1;
+              while (!(bytes[i] & (0x80 >> (n - 1))))
+                  ++n;
+              if (i + n > bytes.size())
+                  return false;
+              std::uint64_t v = keepMarker ? bytes[i] : bytes[i] & (0xFF >> n);
+              for (std::size_t k = 1; k < n; ++k)
+                  v = v << 8 | bytes[i + k];
+              *value = v;
+              *length = n;
+              return true;
+          };
+    Element e;
+    e.at = at;
+    std::uint64_t id = 0;
+    std::size_t idLength = 0;
+    if (!number(at, true, &id, &idLength) || idLength > 4
+        || !number(at + idLength, false, &e.size, &e.sizeLength))
+        return std::nullopt;
+    e.id = static_cast<std::uint32_t>(id);
+    e.data = at + idLength + e.sizeLength;
+    e.unknownSize = e.size == (std::uint64_t{1} << (7 * e.sizeLength)) - 1;
+    return e;
+}
+
+std::uint32_t Crc32(const std::uint8_t *data, std::size_t size)
+{
+    return av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), UINT32_MAX, data, size) ^ UINT32_MAX;
+}
+
+// Sets CodecDelay to `nanoseconds` in the entry of track `track` in `header`
+// (the file's start, through its Tracks), changing bytes of the Tracks element
+// alone. False, and `header` as it was, when the file is not laid out as the
+// muxer lays it out or the entry has a CodecDelay already.
+bool AddCodecDelay(std::vector<std::uint8_t> &header, std::uint64_t track,
+                   std::uint32_t nanoseconds)
+{
+    auto e = At(header, 0);
+    if (!e || e->id != kEbmlHeader)
+        return false;
+    e = At(header, e->data + e->size);
+    if (!e || e->id != kSegment)
+        return false;
+    // The Segment's first children, up to the Tracks.
+    std::size_t at = e->data;
+    for (;;) {
+        e = At(header, at);
+        if (!e || e->id == kCluster || e->unknownSize || e->data + e->size > header.size())
+            return false;
+        if (e->id == kTracks)
+            break;
+        at = e->data + e->size;
+    }
+    const Element tracks = *e;
+    const std::size_t end = tracks.data + tracks.size;
+    std::optional<Element> crc;
+    for (at = tracks.data; at < end; at = e->data + e->size) {
+        e = At(header, at);
+        if (!e || e->unknownSize || e->data + e->size > end)
+            return false;
+        if (e->id == kCrc32 && at == tracks.data && e->size == 4)
+            crc = e;
+        if (e->id != kTrackEntry)
+            continue;
+        const Element entry = *e;
+        bool ours = false;
+        for (std::size_t in = entry.data; in < entry.data + entry.size;) {
+            const auto child = At(header, in);
+            if (!child || child->data + child->size > entry.data + entry.size)
+                return false;
+            if (child->id == kCodecDelay)
+                return false;
+            if (child->id == kTrackNumber && child->size >= 1 && child->size <= 8) {
+                std::uint64_t n = 0;
+                for (std::size_t k = 0; k < child->size; ++k)
+                    n = n << 8 | header[child->data + k];
+                ours = n == track;
+            }
+            in = child->data + child->size;
+        }
+        if (!ours)
+            continue;
+        constexpr std::size_t kDelayLength = 3 + 4; // id, size, four bytes of value
+        if (entry.sizeLength != 8 || entry.size + kDelayLength > 126)
+            return false;
+        if (crc) {
+            const std::uint8_t *stored = &header[crc->data];
+            const std::uint32_t was = stored[0] | stored[1] << 8 | stored[2] << 16
+                                      | static_cast<std::uint32_t>(stored[3]) << 24;
+            if (Crc32(&header[crc->data + 4], end - crc->data - 4) != was)
+                return false;
+        }
+        // The contents move back over the seven bytes the size no longer
+        // needs, and the element follows them.
+        std::uint8_t *size = &header[entry.at + 1];
+        size[0] = static_cast<std::uint8_t>(0x80 | (entry.size + kDelayLength));
+        std::memmove(size + 1, &header[entry.data], entry.size);
+        std::uint8_t *delay = size + 1 + entry.size;
+        const std::uint8_t element[kDelayLength] = {0x56,
+                                                    0xAA,
+                                                    0x84,
+                                                    static_cast<std::uint8_t>(nanoseconds >> 24),
+                                                    static_cast<std::uint8_t>(nanoseconds >> 16),
+                                                    static_cast<std::uint8_t>(nanoseconds >> 8),
+                                                    static_cast<std::uint8_t>(nanoseconds)};
+        std::memcpy(delay, element, kDelayLength);
+        if (crc) {
+            const std::uint32_t now = Crc32(&header[crc->data + 4], end - crc->data - 4);
+            for (int k = 0; k < 4; ++k)
+                header[crc->data + k] = static_cast<std::uint8_t>(now >> (8 * k));
+        }
+        return true;
+    }
+    return false;
+}
+
+} // namespace ebml
 
 class FileMux final : public BaseFilter
 {
@@ -155,7 +318,8 @@ public:
         // A run that did not get to the end (stopped, or aborted) still leaves a
         // file that players can open, with what was written.
         if (headerWritten_ && !trailerWritten_) {
-            av_write_trailer(file_);
+            if (av_write_trailer(file_) >= 0)
+                signalCodecDelay();
             trailerWritten_ = true;
         }
         closeFile();
@@ -341,6 +505,62 @@ private:
         return S_OK;
     }
 
+    // Says in a complete Matroska file how many samples at the start of each
+    // AAC track only prime the codec (see ebml::AddCodecDelay). A negative
+    // AVERROR when the file could not be read or written.
+    int signalCodecDelay()
+    {
+        if (container_ != Container::Matroska)
+            return 0;
+        for (const Input &in : inputs_) {
+            const AVCodecParameters *par = in.stream->codecpar;
+            if (in.shift <= 0 || par->codec_id != AV_CODEC_ID_AAC || par->sample_rate <= 0)
+                continue;
+            // The priming as the encoder reports it, else the shift it took.
+            const std::int64_t delay
+                = par->initial_padding > 0
+                      ? av_rescale(par->initial_padding, 1000000000, par->sample_rate)
+                      : av_rescale_q(in.shift, in.stream->time_base, AVRational{1, 1000000000});
+            if (delay <= 0 || delay > UINT32_MAX)
+                continue;
+            avio_flush(file_->pb);
+            if (file_->pb->error < 0)
+                return file_->pb->error;
+            // The header: the Tracks come within the first few kilobytes.
+            std::vector<std::uint8_t> header(
+                static_cast<std::size_t>(std::min<std::int64_t>(writer_->Size(), 1 << 16)));
+            std::size_t got = 0;
+            while (got < header.size()) {
+                const int n = writer_->ReadAt(static_cast<std::int64_t>(got), header.data() + got,
+                                              static_cast<int>(header.size() - got));
+                if (n <= 0)
+                    return n < 0 ? n : AVERROR_EOF;
+                got += static_cast<std::size_t>(n);
+            }
+            const std::vector<std::uint8_t> before = header;
+            // libavformat numbers the tracks from 1 in the order of the streams.
+            if (!ebml::AddCodecDelay(header, static_cast<std::uint64_t>(in.stream->index) + 1,
+                                     static_cast<std::uint32_t>(delay)))
+                continue;
+            // Only the bytes that changed are written again.
+            const auto first = std::mismatch(header.begin(), header.end(), before.begin()).first;
+            const auto last = std::mismatch(header.rbegin(), header.rend(), before.rbegin()).first;
+            const auto from = static_cast<std::int64_t>(first - header.begin());
+            const auto to = static_cast<std::int64_t>(header.rend() - last);
+            if (from >= to)
+                continue;
+            const std::int64_t end = avio_tell(file_->pb);
+            if (avio_seek(file_->pb, from, SEEK_SET) < 0)
+                return file_->pb->error < 0 ? file_->pb->error : AVERROR(EIO);
+            avio_write(file_->pb, header.data() + from, static_cast<int>(to - from));
+            avio_seek(file_->pb, end, SEEK_SET);
+            avio_flush(file_->pb);
+            if (file_->pb->error < 0)
+                return file_->pb->error;
+        }
+        return 0;
+    }
+
     void closeFile()
     {
         if (file_) {
@@ -420,7 +640,9 @@ private:
             // AAC starts before 0 (the encoder's priming), which Matroska cannot
             // store: its muxer would start the pictures late instead, and a
             // player counting frames at a constant rate would count one more.
-            // The sound starts at 0, 1024 samples late, which nobody hears.
+            // The sound's packets start at 0, and the track's CodecDelay, added
+            // once the file is complete, tells players that its first 1,024
+            // samples come before 0 (see signalCodecDelay).
             if (in->shift < 0)
                 in->shift = container_ == Container::Matroska
                                     && in->stream->codecpar->codec_id == AV_CODEC_ID_AAC
@@ -447,6 +669,8 @@ private:
             return;
         trailerWritten_ = true;
         int ret = av_write_trailer(file_);
+        if (ret >= 0)
+            ret = signalCodecDelay();
         if (ret >= 0) {
             avio_flush(file_->pb);
             ret = file_->pb->error;
