@@ -527,8 +527,11 @@ private:
             if (file_->pb->error < 0)
                 return file_->pb->error;
             // The header: the Tracks come within the first few kilobytes.
+            const std::int64_t size = writer_->Size();
+            if (size < 0)
+                return static_cast<int>(size);
             std::vector<std::uint8_t> header(
-                static_cast<std::size_t>(std::min<std::int64_t>(writer_->Size(), 1 << 16)));
+                static_cast<std::size_t>(std::min<std::int64_t>(size, 1 << 16)));
             std::size_t got = 0;
             while (got < header.size()) {
                 const int n = writer_->ReadAt(static_cast<std::int64_t>(got), header.data() + got,
