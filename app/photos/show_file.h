@@ -61,8 +61,11 @@ struct TShow
         std::string Section;
         std::string Key;
         std::string Value;
+        bool operator==(const TKept &) const = default;
     };
     std::vector<TKept> Kept; // what this version does not know, in the file's order
+
+    bool operator==(const TShow &) const = default;
 };
 
 struct TShowReading

@@ -11,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -189,7 +190,12 @@ bool TDropTarget::eventFilter(QObject *watched, QEvent *event)
             = LocalPathsOfUriList(data->data(QString::fromLatin1(kUriList)));
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
-        Take(paths);
+        // A show may ask first whether to save the one it replaces: not while
+        // the drag source still waits for the drop to end.
+        if (paths.size() == 1 && IsShowName(paths.front()))
+            QTimer::singleShot(0, this, [this, paths] { Take(paths); });
+        else
+            Take(paths);
         return true;
     }
     default:

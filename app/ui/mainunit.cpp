@@ -908,6 +908,11 @@ void TMainForm::closeEvent(QCloseEvent *event)
         ShowMessage(FHandle, JustWaitText);
         return;
     }
+    // The changes to a show are not lost by a close unasked.
+    if (FShows && !FShows->MayClose()) {
+        event->ignore();
+        return;
+    }
     event->accept();
 }
 

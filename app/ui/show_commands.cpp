@@ -91,6 +91,11 @@ void TShowCommands::SaveShowClick(QObject *)
 {
     if (FForm.PhotoRow().RefuseWhileAdding())
         return;
+    ChooseAndSave();
+}
+
+bool TShowCommands::ChooseAndSave()
+{
     QFileDialog dialog(&FForm, QStringLiteral("Save Show"),
                        FFolder.empty() ? QDir::homePath() : QString::fromStdString(FFolder));
     dialog.setObjectName(QStringLiteral("SaveShowDialog"));
@@ -101,10 +106,49 @@ void TShowCommands::SaveShowClick(QObject *)
     dialog.setDefaultSuffix(QStringLiteral("qshow"));
     SizeFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
+        return false;
     const QString chosen = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();
     FFolder = QFileInfo(chosen).absolutePath().toStdString();
     Save(QDir::cleanPath(chosen).toStdString());
+    return true;
+}
+
+bool TShowCommands::MayLeave(const std::string &Opening)
+{
+    const bool current = !FCurrent.empty();
+    if (current ? !Changed()
+                : Opening.empty() || FForm.PhotoThumbPanel1->ThumbItems()->Count() == 0)
+        return true;
+    // The list is not whole while photos come in: it is neither kept nor left then.
+    if (FForm.PhotoRow().RefuseWhileAdding())
+        return false;
+    const forms::TApplication *app = forms::Application();
+    win32::TASKDIALOGCONFIG question;
+    question.hwndParent = FForm.Handle();
+    question.pszWindowTitle = app ? app->Title() : ApplicationTitle;
+    question.pszMainInstruction
+        = current ? "Save the changes to the show \"" + FileNameOf(FCurrent) + "\"?"
+                  : "Save the photos and settings as a show before opening \"" + FileNameOf(Opening)
+                        + "\"?";
+    question.dwCommonButtons = win32::TDCBF_CANCEL_BUTTON;
+    question.pButtons = {{win32::IDYES, "Save"}, {win32::IDNO, "Don't Save"}};
+    question.nDefaultButton = win32::IDYES;
+    int pressed = win32::IDCANCEL;
+    win32::TaskDialogIndirect(question, &pressed);
+    if (pressed == win32::IDNO)
+        return true;
+    if (pressed != win32::IDYES)
+        return false;
+    // A show that cannot be written keeps the window as it is; the error says why.
+    try {
+        if (!current)
+            return ChooseAndSave();
+        Save(FCurrent);
+        return true;
+    } catch (...) {
+        forms::HandleException(std::current_exception());
+        return false;
+    }
 }
 
 TShow TShowCommands::Collect() const
@@ -125,7 +169,10 @@ TShow TShowCommands::Collect() const
 
 void TShowCommands::Save(const std::string &Path)
 {
-    const std::vector<std::string> leftOut = WriteShow(Path, Collect());
+    TShow show = Collect();
+    const std::vector<std::string> leftOut = WriteShow(Path, show);
+    FCurrent = Path;
+    FAsKept = std::move(show);
     FForm.sb_status->SetCaption("Saved " + FileNameOf(Path) + ".");
     if (!leftOut.empty()) {
         std::string text = "These photos have a line break in their names and were not saved:";
@@ -168,6 +215,10 @@ void TShowCommands::Open(const std::string &Path)
         Warn(FForm.Handle(), ShowFailureMessage(Path, reading.Failure));
         return;
     }
+    if (!MayLeave(Path))
+        return;
+    // Until its photos are in, the window holds no show.
+    FCurrent.clear();
     FFolder = Path.substr(0, Path.rfind('/'));
     auto leftOut = std::make_shared<std::vector<std::string>>(std::move(reading.LeftOut));
     Apply(reading.Show, *leftOut);
@@ -200,6 +251,11 @@ void TShowCommands::Open(const std::string &Path)
                 panel->SetSelectedIndex(0);
             FForm.ApplyView();
             FForm.sb_status->SetCaption(PhotoCountText(panel->ThumbItems()->Count()));
+            // The show as the window took it, what it left out and what the
+            // controls made of its values included: unchanged until the user
+            // changes something.
+            FCurrent = Path;
+            FAsKept = Collect();
             leftOut->insert(leftOut->end(), gone->begin(), gone->end());
             for (const TPhotoAdder::TLeftOut &photo : Outcome.LeftOut)
                 leftOut->push_back(photo.Path + ": " + photo.Reason);

@@ -34,20 +34,43 @@ public:
     // Replaces the photo list and the settings with those of the show file, as
     // far as it can be read; a message lists what was left out: settings that
     // are not valid here, photos that are gone or cannot be read, the whole
-    // file when it cannot be read (nothing changes then).
+    // file when it cannot be read (nothing changes then). What would be lost
+    // is offered for saving first (see MayLeave).
     void Open(const std::string &Path);
-    // Writes the photo list and the settings as they stand to `Path`.
+    // Writes the photo list and the settings as they stand to `Path`, which
+    // becomes the current show. Raises forms::EFCreateError when it cannot.
     void Save(const std::string &Path);
+
+    // Whether the window may close: when the current show has changed, asks
+    // whether to save the changes first. False when the user cancels or the
+    // save fails.
+    bool MayClose() { return MayLeave({}); }
+
+    // The show file the list and settings were last opened from or saved to;
+    // empty when none was.
+    const std::string &CurrentShow() const { return FCurrent; }
+    // True when the list or a setting differs from the current show as it was
+    // opened or saved.
+    bool Changed() const { return !FCurrent.empty() && !(Collect() == FAsKept); }
 
     // The show as the window holds it now.
     TShow Collect() const;
 
 private:
     void Apply(const TShow &Show, std::vector<std::string> &LeftOut);
+    // Before the list and settings are left for the show `Opening` (empty: the
+    // window closes): asks whether to save what would be lost, a changed current
+    // show or, when opening, a list that is kept in no show. Saves when told to.
+    // False when they are to stay.
+    bool MayLeave(const std::string &Opening);
+    // Asks where to keep the show and writes it; false when no file was chosen.
+    bool ChooseAndSave();
 
     TMainForm &FForm;
     std::vector<TShow::TKept> FKept; // what the last show opened held beyond this version
     std::string FFolder;             // where the dialogs start
+    std::string FCurrent;            // the current show's file
+    TShow FAsKept;                   // the window's show as FCurrent was opened or saved
 };
 
 } // namespace quillon

@@ -316,14 +316,18 @@ int ShowTaskDialog(const win32::TASKDIALOGCONFIG &config)
                              button.nButtonID);
         if (config.dwCommonButtons & win32::TDCBF_OK_BUTTON)
             ids.emplace_back(box.addButton(QMessageBox::Ok), win32::IDOK);
+        if (config.dwCommonButtons & win32::TDCBF_CANCEL_BUTTON)
+            ids.emplace_back(box.addButton(QMessageBox::Cancel), win32::IDCANCEL);
         for (const auto &[button, id] : ids)
             if (id == config.nDefaultButton
                 || (config.nDefaultButton == 0 && button == ids.front().first))
                 box.setDefaultButton(qobject_cast<QPushButton *>(button));
-        if (QAbstractButton *ok = box.button(QMessageBox::Ok))
+        if (QAbstractButton *cancel = box.button(QMessageBox::Cancel))
+            box.setEscapeButton(cancel);
+        else if (QAbstractButton *ok = box.button(QMessageBox::Ok))
             box.setEscapeButton(ok);
         box.exec();
-        answer = win32::IDOK;
+        answer = box.button(QMessageBox::Cancel) ? win32::IDCANCEL : win32::IDOK;
         for (const auto &[button, id] : ids)
             if (box.clickedButton() == button)
                 answer = id;

@@ -39,8 +39,10 @@ QUILLON_WIN32_API int DefaultButton(UINT type);
 QUILLON_WIN32_API int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type);
 
 // The task dialog: a message box whose buttons say what they do. The common
-// OK button closes it; each of pButtons answers its own nButtonID.
+// OK button closes it, the common Cancel button answers IDCANCEL; each of
+// pButtons answers its own nButtonID.
 constexpr DWORD TDCBF_OK_BUTTON = 0x1;
+constexpr DWORD TDCBF_CANCEL_BUTTON = 0x8;
 
 struct TASKDIALOG_BUTTON
 {
@@ -60,7 +62,8 @@ struct TASKDIALOGCONFIG
 };
 
 // Answers with the ID of the button pressed (IDOK for the common OK button, or
-// for a dialog closed without a button).
+// for a dialog closed without a button; IDCANCEL instead when it has the common
+// Cancel button).
 using TaskDialogHandler = std::function<int(const TASKDIALOGCONFIG &config)>;
 
 QUILLON_WIN32_API TaskDialogHandler SetTaskDialogHandler(TaskDialogHandler handler);

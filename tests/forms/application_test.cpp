@@ -123,6 +123,46 @@ TEST(MessageBoxes, TheSecondButtonCanBeTheDefault)
     EXPECT_EQ(win32::MessageBoxA(nullptr, "Done.", "", win32::MB_OK), win32::IDOK);
 }
 
+// A question with buttons of its own and the common Cancel: Escape and the
+// window's close answer Cancel, not OK; Return answers the default.
+TEST(MessageBoxes, ATaskDialogsCancelButtonAnswersEscape)
+{
+    win32::TASKDIALOGCONFIG config;
+    config.pszMainInstruction = "Save the changes?";
+    config.dwCommonButtons = win32::TDCBF_CANCEL_BUTTON;
+    config.pButtons = {{win32::IDYES, "Save"}, {win32::IDNO, "Don't Save"}};
+    config.nDefaultButton = win32::IDYES;
+    auto ask = [&config] {
+        int pressed = 0;
+        win32::TaskDialogIndirect(config, &pressed);
+        return pressed;
+    };
+    // A box that stays open is ended, so that the test fails instead of hanging.
+    auto ended = [](QMessageBox *box) {
+        if (box->isVisible())
+            box->done(0);
+    };
+    BoxAnswerer escape([&](QMessageBox *box) {
+        QTest::keyClick(box, Qt::Key_Escape);
+        ended(box);
+    });
+    EXPECT_EQ(ask(), win32::IDCANCEL);
+    EXPECT_EQ(escape.buttons, QMessageBox::Cancel);
+    BoxAnswerer closed([&](QMessageBox *box) {
+        box->close();
+        ended(box);
+    });
+    EXPECT_EQ(ask(), win32::IDCANCEL);
+    BoxAnswerer enter([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
+    EXPECT_EQ(ask(), win32::IDYES);
+    BoxAnswerer dontSave([](QMessageBox *box) {
+        for (QAbstractButton *button : box->buttons())
+            if (button->text() == "Don't Save")
+                QTest::mouseClick(button, Qt::LeftButton);
+    });
+    EXPECT_EQ(ask(), win32::IDNO);
+}
+
 TEST(MessageBoxes, AWorkersBoxComesUpWhileTheGuiThreadSitsInAModalDialog)
 {
     QDialog dialog;

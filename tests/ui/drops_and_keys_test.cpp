@@ -138,6 +138,8 @@ TEST_F(Drops, NothingIsTakenWhileAddingAndALoneShowIsOpened)
 
     WriteFile(dir.file("trip.QSHOW"), "[Photos]\nPhoto1=a.jpg\n");
     Drop(Uri(dir.file("trip.QSHOW")));
+    // The show opens once the drop has ended.
+    EXPECT_TRUE(WaitUntil([&] { return !form->Adding() && List().size() == 1; }));
     EXPECT_EQ(List(), std::vector<std::string>{photo});
 }
 

@@ -3,6 +3,7 @@
 #include "window_support.h"
 
 #include "app/photos/photo_commands.h"
+#include "app/ui/drop.h"
 #include "app/ui/show_commands.h"
 
 #include "qtwidgets.h"
@@ -11,6 +12,8 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
+
+#include <filesystem>
 
 using namespace quillon;
 using namespace windowtest;
@@ -27,6 +30,23 @@ protected:
     {
         form->Shows().Open(path);
         WaitForAdd();
+    }
+    // The answers to "Save the changes?"; other boxes get their default.
+    static int Answer(const testsupport::RecordedBox &box, int answer)
+    {
+        return box.text.starts_with("Save ") ? answer : win32::DefaultButton(box.type);
+    }
+    static int DontSave(const testsupport::RecordedBox &box) { return Answer(box, win32::IDNO); }
+    static int Cancel(const testsupport::RecordedBox &box) { return Answer(box, win32::IDCANCEL); }
+    static int Save(const testsupport::RecordedBox &box) { return Answer(box, win32::IDYES); }
+    // Closes the window as its close glyph does; true when it closed.
+    bool Close()
+    {
+        form->close();
+        const bool closed = !form->isVisible();
+        if (closed)
+            testsupport::ShowWindow(form.get());
+        return closed;
     }
 };
 
@@ -68,6 +88,7 @@ TEST_F(Shows, ASavedShowOpensAgainWithItsPhotosAndSettings)
     form->cmbCompressorList->setCurrentIndex(0);
     form->pnl3_grpMovie->SetOptions(MovieOptions());
     form->tabOutputClick(nullptr);
+    boxes.answer = DontSave;
     Open(show);
     EXPECT_EQ(List(), photos);
     EXPECT_EQ(form->PhotoThumbPanel1->SelectedIndex(), 0);
@@ -81,7 +102,8 @@ TEST_F(Shows, ASavedShowOpensAgainWithItsPhotosAndSettings)
     EXPECT_EQ(form->edtSoundFile->text().toStdString(), dir.file("tune.wav"));
     EXPECT_EQ(form->cmbCompressorList->currentText(), compressor);
     EXPECT_EQ(form->pnl3_grpMovie->Options(), movie);
-    EXPECT_TRUE(boxes.texts().empty());
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::string>{"Save the changes to the show \"trip.qshow\"?"});
 }
 
 // Names are bytes: an output folder and a sound file whose names are not UTF-8
@@ -117,12 +139,13 @@ TEST_F(Shows, AnOpenLeavesOutWhatIsGoneOrBrokenAndSaysWhat)
     MakeFolder(dir.file("pics"));
     AddFiles({Jpeg("before.jpg")});
 
+    boxes.answer = DontSave;
     Open(show);
     EXPECT_EQ(List(), (std::vector<std::string>{first, last}));
     EXPECT_EQ(form->edtInterval->Text(), "3");
     EXPECT_EQ(form->pnl3_grpStandard->ItemIndex(), 0);
-    ASSERT_EQ(boxes.texts().size(), 1u);
-    const std::string text = boxes.texts()[0];
+    ASSERT_EQ(boxes.texts().size(), 2u);
+    const std::string text = boxes.texts()[1];
     EXPECT_TRUE(text.starts_with("The show \"old.qshow\" was opened without:\n"
                                  "Standard=SECAM\n"
                                  "Compressor=No Such Codec (not on this machine)\n"
@@ -158,6 +181,7 @@ TEST_F(Shows, CtrlSAndCtrlOGoThroughTheirDialogs)
     ASSERT_TRUE(testsupport::Exists(dir.file("mine.qshow")));
 
     Click(form->pnl1_btnDelAll, {10, 10});
+    boxes.answer = DontSave;
     bool opened = false;
     WhenDialogOpens<QFileDialog>([&](QFileDialog *dialog) {
         opened = true;
@@ -168,4 +192,121 @@ TEST_F(Shows, CtrlSAndCtrlOGoThroughTheirDialogs)
     EXPECT_TRUE(opened);
     WaitForAdd();
     EXPECT_EQ(List(), std::vector<std::string>{photo});
+}
+
+// A show's changes are not lost by a close: the user is asked. Cancel keeps the
+// window as it is, so does a save that fails; Save writes the show, then closes.
+TEST_F(Shows, ClosingAChangedShowAsksToSaveItFirst)
+{
+    const std::vector<std::string> photos = {Jpeg("a.jpg"), Jpeg("b.jpg")};
+    AddFiles(photos);
+    const std::string show = dir.file("trip.qshow");
+    form->Shows().Save(show);
+    const std::string saved = testsupport::ReadFile(show);
+    form->edtInterval->SetText("7");
+    Click(form->pnl1_btnDelete, {10, 10});
+    const std::string question = "Save the changes to the show \"trip.qshow\"?";
+
+    boxes.answer = Cancel;
+    EXPECT_FALSE(Close());
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{question});
+    EXPECT_EQ(List(), std::vector<std::string>{photos[1]});
+    EXPECT_EQ(form->edtInterval->Text(), "7");
+    EXPECT_EQ(testsupport::ReadFile(show), saved);
+
+    // A folder where the show was: it cannot be written, the error says so.
+    std::filesystem::remove(show);
+    MakeFolder(show);
+    boxes.clear();
+    boxes.answer = Save;
+    EXPECT_FALSE(Close());
+    ASSERT_EQ(boxes.texts().size(), 2u);
+    EXPECT_EQ(boxes.texts()[0], question);
+    EXPECT_NE(boxes.texts()[1].find("trip.qshow"), std::string::npos) << boxes.texts()[1];
+
+    std::filesystem::remove(show);
+    boxes.clear();
+    EXPECT_TRUE(Close());
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{question});
+    const std::string written = testsupport::ReadFile(show);
+    EXPECT_NE(written.find("Interval=7\r\n"), std::string::npos) << written;
+    EXPECT_TRUE(written.ends_with("[Photos]\r\nPhoto1=b.jpg\r\n")) << written;
+    // Saved, it closes unasked; so it does when Don't Save was the answer.
+    boxes.clear();
+    EXPECT_TRUE(Close());
+    form->edtInterval->SetText("8");
+    boxes.answer = DontSave;
+    EXPECT_TRUE(Close());
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{question});
+    EXPECT_EQ(testsupport::ReadFile(show), written);
+}
+
+// Only a change asks: a list kept in no show closes as it always has, and a
+// show opened without some of its photos and settings, or with values the
+// controls write their own way, has not changed.
+TEST_F(Shows, NoQuestionWithoutAShowOrWithoutAChange)
+{
+    AddFiles({Jpeg("a.jpg")});
+    form->edtInterval->SetText("4");
+    EXPECT_TRUE(Close());
+    EXPECT_TRUE(boxes.texts().empty());
+
+    MakeFolder(dir.file("pics"));
+    const std::string show = dir.file("old.qshow");
+    WriteFile(show, "[Show]\nStandard=SECAM\nResolution=low\nInterval=3\n"
+                    "Compressor=No Such Codec\nSoundFile=music/../tune.wav\nFuture=1\n"
+                    "[Photos]\nPhoto2=a.jpg\nPhoto1=gone.jpg\nPhoto3=pics\n");
+    boxes.answer = DontSave;
+    Open(show);
+    ASSERT_EQ(boxes.texts().size(), 2u); // the question for the list, what was left out
+    EXPECT_EQ(List(), std::vector<std::string>{dir.file("a.jpg")});
+    EXPECT_FALSE(form->Shows().Changed());
+    boxes.clear();
+    EXPECT_TRUE(Close());
+    EXPECT_TRUE(boxes.texts().empty());
+    // Changed and changed back is no change either.
+    form->edtInterval->SetText("9");
+    EXPECT_TRUE(form->Shows().Changed());
+    form->edtInterval->SetText("3");
+    EXPECT_TRUE(Close());
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+// Opening a show over one that changed, or over a list kept in no show, offers
+// to save it first: Cancel opens nothing, Save asks where when there is no show
+// file yet; a show dropped on the window asks the same.
+TEST_F(Shows, OpeningAnotherShowOffersToSaveWhatItReplaces)
+{
+    const std::string a = Jpeg("a.jpg"), b = Jpeg("b.jpg");
+    const std::string other = dir.file("other.qshow");
+    WriteFile(other, "[Photos]\nPhoto1=b.jpg\n");
+    AddFiles({a});
+
+    boxes.answer = Cancel;
+    Open(other);
+    EXPECT_EQ(List(), std::vector<std::string>{a});
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::string>{"Save the photos and settings as a show before opening "
+                                       "\"other.qshow\"?"});
+    EXPECT_EQ(form->Shows().CurrentShow(), "");
+
+    boxes.answer = Save;
+    WhenDialogOpens<QFileDialog>(
+        [&](QFileDialog *dialog) { ChooseFiles(dialog, {dir.file("first.qshow")}); });
+    Open(other);
+    EXPECT_EQ(List(), std::vector<std::string>{b});
+    EXPECT_NE(testsupport::ReadFile(dir.file("first.qshow")).find("Photo1=a.jpg\r\n"),
+              std::string::npos);
+    EXPECT_EQ(form->Shows().CurrentShow(), other);
+
+    // A drop over a changed show: Don't Save opens the dropped one.
+    boxes.clear();
+    boxes.answer = DontSave;
+    form->edtInterval->SetText("6");
+    form->Drops().Take({dir.file("first.qshow")});
+    WaitForAdd();
+    EXPECT_EQ(List(), std::vector<std::string>{a});
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::string>{"Save the changes to the show \"other.qshow\"?"});
+    EXPECT_EQ(testsupport::ReadFile(other), "[Photos]\nPhoto1=b.jpg\n");
 }

@@ -2,7 +2,7 @@
 // whole screen at each: both views with the sample photos, a hovered button and
 // the red "About " label, a run in progress, its outcome box, the refusal of a
 // Go while another process's run holds the job folder, the movie settings
-// dialog and the about box.
+// dialog, the about box and the question of a close after a show has changed.
 // Run under a real X server:
 //   xvfb-run -s "-screen 0 1280x1024x24" window_gallery /tmp/shot-
 // writes /tmp/shot-photos.png, /tmp/shot-output.png, ... and renders the movie
@@ -11,6 +11,7 @@
 #include "app/ui/about.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/preview.h"
+#include "app/ui/show_commands.h"
 #include "app/ui/startup.h"
 #include "platform/forms/application.h"
 #include "platform/win32/shell.h"
@@ -19,6 +20,7 @@
 #include "qtwidgets.h"
 #include "testsupport.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
@@ -220,6 +222,20 @@ int main(int argc, char **argv)
              shoot("about");
              if (QWidget *about = QApplication::activeModalWidget())
                  about->close();
+             return true;
+         }},
+        {300,
+         [&] {
+             // A show changed since it was saved: a close asks first; Cancel stays.
+             form.Shows().Save(temp.file("trip.qshow"));
+             form.edtInterval->SetValue(5);
+             QTimer::singleShot(400, &app, [&] {
+                 shoot("save-changes");
+                 if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                     if (QAbstractButton *cancel = box->button(QMessageBox::Cancel))
+                         cancel->click();
+             });
+             form.close();
              return true;
          }},
     };
