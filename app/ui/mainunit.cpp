@@ -18,6 +18,7 @@
 #include "platform/win32/messagebox.h"
 #include "platform/win32/shell.h"
 
+#include <QAction>
 #include <QChildEvent>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -30,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QToolButton>
 #include <QWindow>
 
@@ -376,6 +378,18 @@ void TMainForm::CreateOutputControls()
         = ChooseButton(pnl3_grpSoundTrack, {301, 25, 23, 22}, "Choose a WAV sound track");
     connect(btnSelectMusic, &QToolButton::clicked, this,
             Guarded([this] { btnSelectMusicClick(btnSelectMusic); }));
+    // Back to no sound: a clear sign at the box's end while it names a track,
+    // and Delete or Backspace while the box has the focus.
+    actClearSound = edtSoundFile->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton),
+                                            QLineEdit::TrailingPosition);
+    actClearSound->setToolTip(QStringLiteral("No sound track"));
+    actClearSound->setShortcuts({QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_Backspace)});
+    actClearSound->setShortcutContext(Qt::WidgetShortcut);
+    actClearSound->setVisible(false);
+    connect(actClearSound, &QAction::triggered, this,
+            Guarded([this] { SetBoxPath(edtSoundFile, std::string()); }));
+    connect(edtSoundFile, &QLineEdit::textChanged, actClearSound,
+            [this](const QString &text) { actClearSound->setVisible(!text.isEmpty()); });
     FWindowedControls.push_back(pnl3_grpSoundTrack);
 
     pnl3_pnlOutput = WhiteBox(new forms::TCustomPanel(this));

@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -94,6 +95,7 @@ public:
     forms::TLabel *Label4;
     QLineEdit *edtSoundFile;
     QToolButton *btnSelectMusic;
+    QAction *actClearSound; // in the sound file box: no sound track
     forms::TCustomPanel *pnl3_pnlOutput;
     forms::TLabel *lblInterval;
     TSpinEdit *edtInterval;

@@ -403,6 +403,33 @@ TEST_F(MainForm, SoundFileFromItsDialog)
     EXPECT_EQ(form->edtSoundFile->text().toStdString(), tune);
 }
 
+// A sound track once chosen can go again: the clear sign in the box, or Delete
+// while the box has the focus; the sign shows only while there is a track.
+TEST_F(MainForm, TheSoundTrackCanBeTakenAwayAgain)
+{
+    const std::string tune = dir.file("tune.wav");
+    testsupport::WriteFile(tune, "RIFF");
+    Click(form->tabOutput, {20, 20});
+    EXPECT_FALSE(form->actClearSound->isVisible());
+    auto choose = [&] {
+        WhenDialogOpens<QFileDialog>([&](QFileDialog *dialog) { ChooseFiles(dialog, {tune}); });
+        Click(form->btnSelectMusic, {5, 5});
+        EXPECT_EQ(form->CurrentJobSettings().soundFile, tune);
+    };
+    choose();
+    ASSERT_TRUE(form->actClearSound->isVisible());
+    form->actClearSound->trigger();
+    EXPECT_EQ(form->edtSoundFile->text(), "");
+    EXPECT_EQ(form->CurrentJobSettings().soundFile, "");
+    EXPECT_FALSE(form->actClearSound->isVisible());
+
+    choose();
+    QApplication::setActiveWindow(form.get());
+    form->edtSoundFile->setFocus();
+    QTest::keyClick(form->edtSoundFile, Qt::Key_Delete);
+    EXPECT_EQ(form->CurrentJobSettings().soundFile, "");
+}
+
 TEST_F(MainForm, CompressorListMessagesReplaceTheList)
 {
     const HWND window = form->Handle();
