@@ -13,6 +13,7 @@
 #include "app/ui/show_commands.h"
 #include "app/ui/stop_command.h"
 #include "platform/forms/application.h"
+#include "platform/media/compressors.h"
 #include "platform/tamsik/tamsik.h"
 #include "platform/win32/files.h"
 #include "platform/win32/messagebox.h"
@@ -427,6 +428,15 @@ void TMainForm::CreateOutputControls()
     FramedGroup(pnl3_grpMovie);
     pnl3_grpMovie->setGeometry(447, 107, 168, 258);
     pnl3_grpMovie->OnChange = [this] { MovieSettingsChanged(); };
+    pnl3_grpMovie->OnChosen = [this](const MovieOptions &Before) {
+        if (pnl3_grpMovie->Options().container != Before.container)
+            FitCompressorToContainer();
+    };
+    // A compressor chosen otherwise ends what the container's changes remember.
+    connect(cmbCompressorList, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index != FPickedCompressor)
+            FPickedCompressor = FReplacedCompressor = -1;
+    });
     FWindowedControls.push_back(pnl3_grpMovie);
 }
 
@@ -438,6 +448,39 @@ void TMainForm::MovieSettingsChanged()
     butBrowse->setToolTip(QStringLiteral("Open the output folder, where the movie photo_video.%1 "
                                          "is made")
                               .arg(QString::fromLatin1(ContainerExtension(movie.container))));
+}
+
+void TMainForm::FitCompressorToContainer()
+{
+    const auto container = static_cast<media::Container>(pnl3_grpMovie->Options().container);
+    const std::vector<media::CompressorEntry> &category = media::VideoCompressorCategory();
+    auto carried = [&](int index) {
+        return index >= 0 && index < cmbCompressorList->count()
+               && static_cast<std::size_t>(index) < category.size()
+               && media::ContainerCarries(container, category[index]);
+    };
+    const int current = cmbCompressorList->currentIndex();
+    if (current == FPickedCompressor && FReplacedCompressor != current
+        && carried(FReplacedCompressor)) {
+        FPickedCompressor = -1;
+        cmbCompressorList->setCurrentIndex(FReplacedCompressor);
+        return;
+    }
+    if (current < 0 || carried(current))
+        return;
+    std::vector<std::string> names;
+    for (int i = 0; i < cmbCompressorList->count(); ++i)
+        names.push_back(cmbCompressorList->itemText(i).toStdString());
+    const int usual = media::UsualCompressorIndex(container, names);
+    if (usual < 0)
+        return; // Go says what the container takes
+    const int replaced = current != FPickedCompressor ? current : FReplacedCompressor;
+    FPickedCompressor = usual;
+    cmbCompressorList->setCurrentIndex(usual);
+    FReplacedCompressor = replaced;
+    sb_status->SetCaption(std::string(media::ContainerName(container))
+                          + " movies take the compressor \""
+                          + cmbCompressorList->currentText().toStdString() + "\".");
 }
 
 void TMainForm::FormCreate(QObject *)

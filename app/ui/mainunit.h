@@ -200,6 +200,10 @@ private:
     // Follows the movie's choices where they show: the thumbnails and the
     // picture dialog's preview stand upright or not, "Open" names the movie.
     void MovieSettingsChanged();
+    // After the user changed the movie's container: a compressor the container
+    // cannot carry gives way to the one quillon-render takes for it, and comes
+    // back when a later container carries it and the one picked is still chosen.
+    void FitCompressorToContainer();
 
     bool FConverting = false;
     TView FActiveView = PhotoView;
@@ -219,6 +223,8 @@ private:
     std::unique_ptr<TMovieLength> FMovieLength;
     std::unique_ptr<TPreviewCommand> FPreview;
     std::unique_ptr<TStopCommand> FStop;
+    int FPickedCompressor = -1;   // chosen by FitCompressorToContainer
+    int FReplacedCompressor = -1; // the user's choice it replaced
     bool FMoving = false;
     QPoint FMoveStartPos;
     QPointF FMoveStartGlobal;

@@ -219,8 +219,12 @@ void TMovieSettingsBox::SetOptions(const MovieOptions &options)
 void TMovieSettingsBox::btnSettingsClick()
 {
     TMovieSettingsDialog dialog(FOptions, window());
-    if (dialog.exec() == QDialog::Accepted)
-        SetOptions(dialog.Options());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const MovieOptions before = FOptions;
+    SetOptions(dialog.Options());
+    if (OnChosen)
+        OnChosen(before);
 }
 
 } // namespace quillon

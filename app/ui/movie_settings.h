@@ -61,6 +61,8 @@ public:
 
     // Called after every change of the choices.
     std::function<void()> OnChange;
+    // Called after the dialog's OK has changed them, with the choices before.
+    std::function<void(const MovieOptions &Before)> OnChosen;
 
     QLabel *lblSummary;
     QPushButton *btnSettings;

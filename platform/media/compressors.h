@@ -55,6 +55,13 @@ bool ContainerCarries(Container container, const CompressorEntry &entry);
 // naming both and the compressors that it takes; "" when it can.
 std::string ContainerRefusal(Container container, const CompressorEntry &entry);
 
+// The entry a movie of that kind gets when no compressor is named, by its
+// position in `names` (the category's names, as the compressor list gives
+// them): the first whose name contains "DivX? 5" for AVI, "H.264" for MP4 and
+// Matroska or "VP9" for WebM and that the container carries; else the first it
+// carries; -1 when it carries none.
+int UsualCompressorIndex(Container container, const std::vector<std::string> &names);
+
 // The entries available on this machine, in the category's order.
 const std::vector<CompressorEntry> &VideoCompressorCategory();
 

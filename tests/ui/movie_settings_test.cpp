@@ -81,6 +81,46 @@ TEST_F(MovieSettings, TheDialogHandsBackEveryChoiceAndCancelKeepsTheOldOnes)
     EXPECT_FALSE(form->dlgOpenPic->PreviewUpright);
 }
 
+// A container that cannot carry the chosen compressor gets the one
+// quillon-render takes for it; the compressor chosen before comes back with a
+// container that carries it, unless another was chosen meanwhile.
+TEST_F(MovieSettings, AContainerGetsACompressorItCarries)
+{
+    auto index = [&](const char *name) {
+        return form->cmbCompressorList->findText(QString::fromLatin1(name), Qt::MatchContains);
+    };
+    const int divx = index("DivX? 5"), vp9 = index("VP9"), av1 = index("AV1"),
+              mjpeg = index("Motion JPEG");
+    if (divx < 0 || vp9 < 0 || av1 < 0 || mjpeg < 0)
+        GTEST_SKIP() << "this FFmpeg lacks a compressor the test needs";
+    auto choose = [&](MovieOptions::Container container) {
+        WhenDialogOpens<TMovieSettingsDialog>([container](TMovieSettingsDialog *d) {
+            d->cmbContainer->setCurrentIndex(static_cast<int>(container));
+            d->accept();
+        });
+        Click(form->pnl3_grpMovie->btnSettings, {5, 5});
+        EXPECT_EQ(form->pnl3_grpMovie->Options().container, container);
+        return form->cmbCompressorList->currentIndex();
+    };
+    form->cmbCompressorList->setCurrentIndex(mjpeg);
+    EXPECT_EQ(choose(MovieOptions::Container::WebM), vp9);
+    EXPECT_EQ(Status(), "WebM movies take the compressor \"VP9 Codec (libvpx)\".");
+    EXPECT_EQ(choose(MovieOptions::Container::Avi), mjpeg);
+
+    // Matroska carries Motion JPEG, AVI not the AV1 the user took meanwhile.
+    EXPECT_EQ(choose(MovieOptions::Container::Matroska), mjpeg);
+    EXPECT_EQ(choose(MovieOptions::Container::WebM), vp9);
+    form->cmbCompressorList->setCurrentIndex(av1);
+    EXPECT_EQ(choose(MovieOptions::Container::Matroska), av1);
+    EXPECT_EQ(choose(MovieOptions::Container::Avi), divx);
+    EXPECT_EQ(choose(MovieOptions::Container::WebM), av1);
+    form->cmbCompressorList->setCurrentIndex(divx);
+    EXPECT_EQ(choose(MovieOptions::Container::Mp4), divx);
+    // A show's container and compressor come as the show gives them.
+    form->pnl3_grpMovie->SetOptions(MovieOptions{.container = MovieOptions::Container::WebM});
+    EXPECT_EQ(form->cmbCompressorList->currentIndex(), divx);
+}
+
 TEST_F(MovieSettings, ChoicesMadeInTheDialogReachTheJobFilesAndTheMovie)
 {
     const std::string side = dir.file("side.jpg");

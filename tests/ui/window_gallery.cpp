@@ -8,6 +8,7 @@
 // writes /tmp/shot-photos.png, /tmp/shot-output.png, ... and renders the movie
 // into a temporary folder.
 #include "app/job/app_define.h"
+#include "app/job/compressor_list.h"
 #include "app/ui/about.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/preview.h"
@@ -148,7 +149,8 @@ int main(int argc, char **argv)
                      return;
                  dialog->cmbFrameSize->setCurrentIndex(2);
                  dialog->cmbFit->setCurrentIndex(3);
-                 dialog->cmbContainer->setCurrentIndex(1);
+                 // WebM: the compressor gives way to one it carries.
+                 dialog->cmbContainer->setCurrentIndex(3);
                  dialog->lstSoundFiles->addItem(QString::fromStdString(samples + "tune.wav"));
                  QTimer::singleShot(200, &app, [&, dialog] {
                      shoot("movie-settings");
@@ -163,6 +165,8 @@ int main(int argc, char **argv)
              shoot("output-movie");
              // Back to the defaults, so that the run below makes the usual movie.
              form.pnl3_grpMovie->SetOptions(MovieOptions());
+             form.cmbCompressorList->setCurrentIndex(form.cmbCompressorList->findText(
+                 QString::fromLatin1(PreferredCompressorMark), Qt::MatchContains));
              return true;
          }},
         {100,

@@ -243,20 +243,10 @@ int chooseCompressor(const std::optional<std::string> &wanted,
                 return static_cast<int>(i);
         throw UsageError{"no video compressor's name contains '" + *wanted + "'"};
     }
-    const auto &category = media::VideoCompressorCategory();
-    const auto kind = static_cast<media::Container>(container);
-    auto takes = [&](std::size_t i) {
-        return i < category.size() && media::ContainerCarries(kind, category[i]);
-    };
-    const char *usual = container == Container::Avi    ? "DivX? 5"
-                        : container == Container::WebM ? "VP9"
-                                                       : "H.264";
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (names[i].find(usual) != std::string::npos && takes(i))
-            return static_cast<int>(i);
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (takes(i))
-            return static_cast<int>(i);
+    if (const int usual
+        = media::UsualCompressorIndex(static_cast<media::Container>(container), names);
+        usual >= 0)
+        return usual;
     return names.empty() ? -1 : 0;
 }
 

@@ -229,6 +229,24 @@ std::string ContainerRefusal(Container container, const CompressorEntry &entry)
            + (list.empty() ? std::string("none of this machine's") : list) + ".";
 }
 
+int UsualCompressorIndex(Container container, const std::vector<std::string> &names)
+{
+    const std::vector<CompressorEntry> &category = VideoCompressorCategory();
+    auto carried = [&](std::size_t i) {
+        return i < category.size() && ContainerCarries(container, category[i]);
+    };
+    const char *usual = container == Container::Avi    ? "DivX? 5"
+                        : container == Container::WebM ? "VP9"
+                                                       : "H.264";
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i].find(usual) != std::string::npos && carried(i))
+            return static_cast<int>(i);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (carried(i))
+            return static_cast<int>(i);
+    return -1;
+}
+
 std::string FourccText(std::uint32_t fourcc)
 {
     if (!fourcc)
