@@ -247,6 +247,8 @@ void TMainForm::CreateComponents()
     sb_status->SetFontColor(StatusInk);
     sb_status->SetCaption("Quillon");
     sb_status->move(83, 429);
+    // A long text (a show's name, a path) stops short of the Go button.
+    sb_status->SetMaxWidth(340);
 
     auto makeTab = [this](int x, const char *up, const char *down, bool downState) {
         auto *tab = new TTwoStatesPicButton(this);

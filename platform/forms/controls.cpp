@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -353,12 +354,32 @@ TLabel::TLabel(QWidget *parent)
 
 std::string TLabel::Caption() const
 {
-    return text().toStdString();
+    return (maxWidth_ > 0 ? caption_ : text()).toStdString();
 }
 
 void TLabel::SetCaption(const std::string &caption)
 {
-    setText(QString::fromStdString(caption));
+    caption_ = QString::fromStdString(caption);
+    ShowCaption();
+}
+
+void TLabel::SetMaxWidth(int width)
+{
+    if (maxWidth_ == 0)
+        caption_ = text();
+    maxWidth_ = std::max(width, 0);
+    ShowCaption();
+}
+
+void TLabel::ShowCaption()
+{
+    if (maxWidth_ > 0) {
+        const QString shown = fontMetrics().elidedText(caption_, Qt::ElideRight, maxWidth_);
+        setText(shown);
+        setToolTip(shown == caption_ ? QString() : caption_);
+    } else {
+        setText(caption_);
+    }
     Adjust();
 }
 

@@ -147,10 +147,16 @@ public:
     void SetColor(TColor color);
     TColor FontColor() const { return fontColor_; }
     void SetFontColor(TColor color);
+    // At most `width` pixels of caption show: a longer one ends in "…" and its
+    // whole text is the hint. 0 (the default): no bound.
+    void SetMaxWidth(int width);
 
 private:
     void Adjust();
+    void ShowCaption();
 
+    QString caption_;
+    int maxWidth_ = 0;
     bool autoSize_ = true;
     bool transparent_ = false;
     TColor color_ = clBtnFace;

@@ -5,6 +5,7 @@
 
 #include "app/job/app_define.h"
 #include "app/ui/about.h"
+#include "app/ui/show_commands.h"
 #include "platform/media/compressors.h"
 #include "platform/tamsik/tamsik.h"
 #include "platform/win32/files.h"
@@ -428,6 +429,22 @@ TEST_F(MainForm, TheSoundTrackCanBeTakenAwayAgain)
     form->edtSoundFile->setFocus();
     QTest::keyClick(form->edtSoundFile, Qt::Key_Delete);
     EXPECT_EQ(form->CurrentJobSettings().soundFile, "");
+}
+
+// A status text longer than its room (a long show name) ends in "…" short of
+// the Go button; its whole text stays the caption and is the hint.
+TEST_F(MainForm, ALongStatusStopsShortOfGo)
+{
+    const std::string name(120, 'n');
+    AddFiles({Jpeg("a.jpg")});
+    form->Shows().Save(dir.file(name + ".qshow"));
+    EXPECT_EQ(Status(), "Saved " + name + ".qshow.");
+    EXPECT_LT(form->sb_status->geometry().right(), form->pnl3_btnGo->x());
+    EXPECT_TRUE(form->sb_status->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(form->sb_status->toolTip().toStdString(), Status());
+    form->sb_status->SetCaption("Short.");
+    EXPECT_EQ(form->sb_status->text(), "Short.");
+    EXPECT_TRUE(form->sb_status->toolTip().isEmpty());
 }
 
 TEST_F(MainForm, CompressorListMessagesReplaceTheList)

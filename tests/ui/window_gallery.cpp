@@ -230,6 +230,18 @@ int main(int argc, char **argv)
          }},
         {300,
          [&] {
+             // A status line longer than its room stops short of Go.
+             form.Shows().Save(
+                 temp.file("Summer holiday in the mountains with the whole family, 2026.qshow"));
+             return true;
+         }},
+        {300,
+         [&] {
+             shoot("long-status");
+             return true;
+         }},
+        {300,
+         [&] {
              // A show changed since it was saved: a close asks first; Cancel stays.
              form.Shows().Save(temp.file("trip.qshow"));
              form.edtInterval->SetValue(5);
