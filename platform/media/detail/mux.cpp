@@ -205,9 +205,9 @@ bool AddCodecDelay(std::vector<std::uint8_t> &header, std::uint64_t track,
         size[0] = static_cast<std::uint8_t>(0x80 | (entry.size + kDelayLength));
         std::memmove(size + 1, &header[entry.data], entry.size);
         std::uint8_t *delay = size + 1 + entry.size;
-        const std::uint8_t element[kDelayLength] = {0x56,
-                                                    0xAA,
-                                                    0x84,
+        const std::uint8_t element[kDelayLength] = {kCodecDelay >> 8,
+                                                    kCodecDelay & 0xFF,
+                                                    0x84, // a size of four bytes
                                                     static_cast<std::uint8_t>(nanoseconds >> 24),
                                                     static_cast<std::uint8_t>(nanoseconds >> 16),
                                                     static_cast<std::uint8_t>(nanoseconds >> 8),
@@ -512,6 +512,7 @@ private:
     {
         if (container_ != Container::Matroska)
             return 0;
+        std::vector<std::uint8_t> header, before;
         for (const Input &in : inputs_) {
             const AVCodecParameters *par = in.stream->codecpar;
             if (in.shift <= 0 || par->codec_id != AV_CODEC_ID_AAC || par->sample_rate <= 0)
@@ -523,43 +524,49 @@ private:
                       : av_rescale_q(in.shift, in.stream->time_base, AVRational{1, 1000000000});
             if (delay <= 0 || delay > UINT32_MAX)
                 continue;
-            avio_flush(file_->pb);
-            if (file_->pb->error < 0)
-                return file_->pb->error;
-            // The header: the Tracks come within the first few kilobytes.
-            const std::int64_t size = writer_->Size();
-            if (size < 0)
-                return static_cast<int>(size);
-            std::vector<std::uint8_t> header(
-                static_cast<std::size_t>(std::min<std::int64_t>(size, 1 << 16)));
-            std::size_t got = 0;
-            while (got < header.size()) {
-                const int n = writer_->ReadAt(static_cast<std::int64_t>(got), header.data() + got,
-                                              static_cast<int>(header.size() - got));
-                if (n <= 0)
-                    return n < 0 ? n : AVERROR_EOF;
-                got += static_cast<std::size_t>(n);
+            if (header.empty()) {
+                if (const int ret = readHeader(header); ret < 0)
+                    return ret;
+                before = header;
             }
-            const std::vector<std::uint8_t> before = header;
             // libavformat numbers the tracks from 1 in the order of the streams.
-            if (!ebml::AddCodecDelay(header, static_cast<std::uint64_t>(in.stream->index) + 1,
-                                     static_cast<std::uint32_t>(delay)))
-                continue;
-            // Only the bytes that changed are written again.
-            const auto first = std::mismatch(header.begin(), header.end(), before.begin()).first;
-            const auto last = std::mismatch(header.rbegin(), header.rend(), before.rbegin()).first;
-            const auto from = static_cast<std::int64_t>(first - header.begin());
-            const auto to = static_cast<std::int64_t>(header.rend() - last);
-            if (from >= to)
-                continue;
-            const std::int64_t end = avio_tell(file_->pb);
-            if (avio_seek(file_->pb, from, SEEK_SET) < 0)
-                return file_->pb->error < 0 ? file_->pb->error : AVERROR(EIO);
-            avio_write(file_->pb, header.data() + from, static_cast<int>(to - from));
-            avio_seek(file_->pb, end, SEEK_SET);
-            avio_flush(file_->pb);
-            if (file_->pb->error < 0)
-                return file_->pb->error;
+            ebml::AddCodecDelay(header, static_cast<std::uint64_t>(in.stream->index) + 1,
+                                static_cast<std::uint32_t>(delay));
+        }
+        // Only the bytes that changed are written again.
+        const auto first = std::mismatch(header.begin(), header.end(), before.begin()).first;
+        const auto last = std::mismatch(header.rbegin(), header.rend(), before.rbegin()).first;
+        const auto from = static_cast<std::int64_t>(first - header.begin());
+        const auto to = static_cast<std::int64_t>(header.rend() - last);
+        if (from >= to)
+            return 0;
+        const std::int64_t end = avio_tell(file_->pb);
+        if (avio_seek(file_->pb, from, SEEK_SET) < 0)
+            return file_->pb->error < 0 ? file_->pb->error : AVERROR(EIO);
+        avio_write(file_->pb, header.data() + from, static_cast<int>(to - from));
+        avio_seek(file_->pb, end, SEEK_SET);
+        avio_flush(file_->pb);
+        return file_->pb->error < 0 ? file_->pb->error : 0;
+    }
+
+    // The file's first bytes as written so far: the Tracks come within the
+    // first few kilobytes.
+    int readHeader(std::vector<std::uint8_t> &header)
+    {
+        avio_flush(file_->pb);
+        if (file_->pb->error < 0)
+            return file_->pb->error;
+        const std::int64_t size = writer_->Size();
+        if (size < 0)
+            return static_cast<int>(size);
+        header.resize(static_cast<std::size_t>(std::min<std::int64_t>(size, 1 << 16)));
+        std::size_t got = 0;
+        while (got < header.size()) {
+            const int n = writer_->ReadAt(static_cast<std::int64_t>(got), header.data() + got,
+                                          static_cast<int>(header.size() - got));
+            if (n <= 0)
+                return n < 0 ? n : AVERROR_EOF;
+            got += static_cast<std::size_t>(n);
         }
         return 0;
     }
