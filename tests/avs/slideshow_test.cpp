@@ -214,6 +214,15 @@ Line ReadLine(const avs::Frame &f, bool across, int at)
     return line;
 }
 
+quillon::MovieOptions Framed(int width, int height, quillon::MovieOptions::Fit fit)
+{
+    quillon::MovieOptions movie;
+    movie.width = width;
+    movie.height = height;
+    movie.fit = fit;
+    return movie;
+}
+
 } // namespace
 
 // The scaler cannot stretch a photo of three pixels to a frame 8,192 high:
@@ -223,10 +232,7 @@ TEST_F(SlideShow, APhotoBeyondTheScalerIsNamed)
     WriteBmp24(dir.file("sliver.bmp"), 3, 1, Solid({200, 30, 30}));
     for (const auto fit : {quillon::MovieOptions::Fit::Stretch, quillon::MovieOptions::Fit::Crop}) {
         SCOPED_TRACE(static_cast<int>(fit));
-        quillon::MovieOptions movie;
-        movie.width = 16;
-        movie.height = 8192;
-        movie.fit = fit;
+        const quillon::MovieOptions movie = Framed(16, 8192, fit);
         const avs::PClip clip = write({dir.file("sliver.bmp")}, 0, 0, "1", movie);
         try {
             clip->GetFrame(0);
@@ -249,10 +255,7 @@ TEST_F(SlideShow, AHeldSlideIsMadeOnceAtEveryFitAndSize)
     WriteJpeg(dir.file("b.jpg"), 300, 400, avstest::Photo(2));
     for (const auto fit : {quillon::MovieOptions::Fit::Crop, quillon::MovieOptions::Fit::Blur}) {
         SCOPED_TRACE(static_cast<int>(fit));
-        quillon::MovieOptions movie;
-        movie.width = 3840;
-        movie.height = 2160;
-        movie.fit = fit;
+        const quillon::MovieOptions movie = Framed(3840, 2160, fit);
         const avs::PClip clip = write({dir.file("a.jpg"), dir.file("b.jpg")}, 0, 0, "1", movie);
         ASSERT_EQ(clip->GetVideoInfo().frameCount, 75);
         // Asked for in order and let go, as an encoder does: a frame made
