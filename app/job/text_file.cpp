@@ -5,12 +5,12 @@
 
 namespace quillon {
 
-void SaveTextFile(const std::string &path, const std::string &text)
+void SaveTextFile(const std::string &path, const std::string &text, unsigned mode)
 {
     // Replaced as a whole: a disk that fills up half way through leaves the
     // previous job's file as it was, not cut short.
     std::string reason;
-    if (!win32::ReplaceFileContent(path, text, &reason))
+    if (!win32::ReplaceFileContent(path, text, &reason, mode))
         throw forms::EFCreateError::forFile(path, reason);
 }
 

@@ -7,7 +7,8 @@
 namespace quillon {
 
 // Raises forms::EFCreateError ("Cannot create file "%s". %s") when the file
-// cannot be created or fully written.
-void SaveTextFile(const std::string &path, const std::string &text);
+// cannot be created or fully written. A new file is made with `mode` less the
+// umask; a file of the user's own that it replaces keeps its permissions.
+void SaveTextFile(const std::string &path, const std::string &text, unsigned mode = 0600);
 
 } // namespace quillon

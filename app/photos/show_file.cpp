@@ -405,7 +405,8 @@ std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
         for (const TShow::TKept *k : keys)
             line(k->Key, k->Value);
     }
-    SaveTextFile(path, text);
+    // A show is a document like any other: a new one is made as the umask says.
+    SaveTextFile(path, text, 0666);
     return leftOut;
 }
 

@@ -130,6 +130,37 @@ bool mayRemove(const struct stat &st)
     return errno == 0;
 }
 
+// Whether a new file that replaces `old` takes its permissions: only from a
+// plain file of this user's own, never from a file someone else put there.
+bool keepsModeOf(const struct stat &old)
+{
+    return S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
+}
+
+// The mode to make a new file with that is to replace `old`: no more open than
+// either `mode` or the file it replaces, while it is written.
+unsigned modeBeside(unsigned mode, const struct stat *old)
+{
+    return old && keepsModeOf(*old) ? mode & old->st_mode & 0777 : mode;
+}
+
+// Gives the new file `fd` the permissions of the user's own file it replaces,
+// and its group. Where the group cannot be given, the group's permissions are
+// dropped rather than handed to another group. Special bits are not taken.
+void takeModeOf(int fd, const struct stat &old)
+{
+    if (!keepsModeOf(old))
+        return;
+    mode_t mode = old.st_mode & 0777;
+    struct stat made
+    {};
+    if (::fstat(fd, &made) != 0)
+        return;
+    if (made.st_gid != old.st_gid && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
+        mode &= ~static_cast<mode_t>(070);
+    (void)::fchmod(fd, mode);
+}
+
 } // namespace
 
 BOOL DeleteFileA(const std::string &path)
@@ -339,12 +370,17 @@ bool FileBeside::Create(const std::string &path, unsigned mode)
     dirFd_ = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dirFd_ < 0)
         return false;
-    fd_ = createBeside(dirFd_, path, mode, &new_);
+    leaf_ = path.substr(folder.size());
+    struct stat old
+    {};
+    const bool replaces = ::fstatat(dirFd_, leaf_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    fd_ = createBeside(dirFd_, path, modeBeside(mode, replaces ? &old : nullptr), &new_);
     if (fd_ < 0) {
         new_.clear();
         return false;
     }
-    leaf_ = path.substr(folder.size());
+    if (replaces)
+        takeModeOf(fd_, old);
     newLeaf_ = new_.substr(folder.size());
     return true;
 }
@@ -395,8 +431,11 @@ bool FileBeside::Commit()
     if (!new_.empty() && stillReached()) {
         struct stat st
         {};
-        moved = (::fstatat(dirFd_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || mayRemove(st))
-                && ::renameat(dirFd_, newLeaf_.c_str(), dirFd_, leaf_.c_str()) == 0;
+        const bool replaces = ::fstatat(dirFd_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        const bool removable = !replaces || mayRemove(st);
+        if (replaces && removable)
+            takeModeOf(fd_, st);
+        moved = removable && ::renameat(dirFd_, newLeaf_.c_str(), dirFd_, leaf_.c_str()) == 0;
     } else if (new_.empty()) {
         errno = EBADF;
     }
@@ -484,7 +523,8 @@ int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths)
     return removed;
 }
 
-BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::string *reason)
+BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::string *reason,
+                        unsigned mode)
 {
     auto fail = [reason](int error, const char *why = nullptr) {
         if (reason)
@@ -511,7 +551,8 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             return fail(EACCES);
     }
     std::string temporary;
-    const int fd = createBeside(AT_FDCWD, path, 0600, &temporary);
+    const int fd
+        = createBeside(AT_FDCWD, path, modeBeside(mode, existed ? &st : nullptr), &temporary);
     if (fd < 0) {
         const int error = errno;
         if (existed && st.st_uid == ::geteuid()
@@ -519,6 +560,8 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
             return rewriteInPlace(path, text) ? TRUE : fail(errno);
         return fail(error);
     }
+    if (existed)
+        takeModeOf(fd, st);
     bool ok = writeAllAt(fd, text, 0);
     ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {

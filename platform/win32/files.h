@@ -76,7 +76,9 @@ QUILLON_WIN32_API std::string CreateFileBeside(const std::string &path, unsigned
 // A file that is written over a long time (a movie, a stream) under a new
 // name beside `path`, made as CreateFileBeside makes one, that takes `path`'s
 // name only once it is complete: until then the file before stays whole, and
-// whatever stands at the name is replaced as a name, never written through.
+// whatever stands at the name is replaced as a name, never written through. A
+// file of the user's own that it replaces gives it its permissions and group
+// (the new file is no more open than that one while it is written).
 // The new file is held locked (flock) while it is written, which marks it as
 // being written for RemoveAbandonedFilesBeside; one dropped before Commit is
 // removed. The folder is held from Create on: the new file is renamed or
@@ -129,9 +131,10 @@ QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::string &path);
 QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths);
 
 // Replaces the file's whole content, or creates the file. The text goes to a
-// new file beside it (mode 0600, this user's) that then takes the name, so a
-// write that fails half way (a full disk) leaves the old content whole and
-// nobody else's file or mode is ever given to it. A link, a folder or anything
+// new file beside it (this user's, made with `mode` less the umask) that then
+// takes the name, so a write that fails half way (a full disk) leaves the old
+// content whole and nobody else's file or mode is ever given to it; a file of
+// the user's own keeps its permissions and group. A link, a folder or anything
 // else but a plain file at the name is refused, never followed or opened, and
 // so is a file this user may not write. Where no new file can be made beside
 // it (a folder that may not be written) the user's own file is rewritten in
@@ -139,7 +142,7 @@ QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::vector<std::string> 
 // while it is written. FALSE when the text cannot be written; errno tells why,
 // and `reason`, when given, says it for the user.
 QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text,
-                                          std::string *reason = nullptr);
+                                          std::string *reason = nullptr, unsigned mode = 0600);
 
 // Opens a file to read it. Only a plain file is opened (links followed): a
 // FIFO, a device or a folder is refused before it is opened, so that nothing

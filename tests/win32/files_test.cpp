@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace win32;
 using testsupport::TempDir;
@@ -212,15 +213,11 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
     EXPECT_TRUE(ReplaceFileContent(dir.file("new.txt"), "first"));
     EXPECT_EQ(testsupport::ReadFile(dir.file("new.txt")), "first");
 
-    // Whatever mode the old file had, the new one is 0600.
     WriteFile(dir.file("real.txt"), "a longer old content");
-    ASSERT_EQ(::chmod(dir.file("real.txt").c_str(), 0666), 0);
     EXPECT_TRUE(ReplaceFileContent(dir.file("real.txt"), "short"));
     EXPECT_EQ(testsupport::ReadFile(dir.file("real.txt")), "short");
     struct stat st
     {};
-    ASSERT_EQ(::stat(dir.file("real.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
 
     // A new file that a killed writer left beside it goes with the next write.
     const std::string left = CreateFileBeside(dir.file("real.txt"), 0600);
@@ -377,6 +374,68 @@ TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
     EXPECT_EQ(RemoveAbandonedFilesBeside(movie), 1);
     EXPECT_FALSE(FileExists(written));
     EXPECT_TRUE(FileExists(fresh));
+}
+
+// A replaced file of the user's own keeps its permissions and group, also while
+// its successor is written; a file someone else put there gives it nothing, and
+// a group the user is not in is not handed the group's permissions.
+TEST(Files, AReplacedFileKeepsItsModeAndGroupOnlyWhenItIsTheUsersOwn)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to give files away and to act as another user";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    auto modeOf = [](const std::string &path) {
+        struct stat st
+        {};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+        return std::pair<unsigned, gid_t>(st.st_mode & 07777, st.st_gid);
+    };
+    const std::string show = dir.file("private.qshow"), movie = dir.file("movie.avi");
+    const std::string shared = dir.file("shared.qshow"), planted = dir.file("planted.ini");
+    WriteFile(show, "old");
+    ASSERT_EQ(::chmod(show.c_str(), 0600), 0);
+    WriteFile(movie, "old");
+    ASSERT_EQ(::chmod(movie.c_str(), 0640), 0);
+    ASSERT_EQ(::chown(movie.c_str(), 0, 4321), 0);
+    WriteFile(shared, "old");
+    ASSERT_EQ(::chmod(shared.c_str(), 0664), 0);
+    WriteFile(planted, "theirs");
+    ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
+    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+
+    EXPECT_TRUE(ReplaceFileContent(show, "new", nullptr, 0666));
+    EXPECT_EQ(modeOf(show).first, 0600u);
+    EXPECT_TRUE(ReplaceFileContent(shared, "new", nullptr, 0600));
+    EXPECT_EQ(modeOf(shared).first, 0664u);
+    EXPECT_TRUE(ReplaceFileContent(planted, "mine"));
+    EXPECT_EQ(modeOf(planted), std::make_pair(0600u, ::getegid()));
+    const mode_t mask = ::umask(022);
+    EXPECT_TRUE(ReplaceFileContent(dir.file("new.qshow"), "new", nullptr, 0666));
+    EXPECT_EQ(modeOf(dir.file("new.qshow")).first, 0644u);
+    {
+        FileBeside file;
+        ASSERT_TRUE(file.Create(movie, 0666));
+        EXPECT_EQ(modeOf(file.NewPath()), std::make_pair(0640u, static_cast<gid_t>(4321)));
+        ASSERT_TRUE(file.Commit());
+        EXPECT_EQ(modeOf(movie), std::make_pair(0640u, static_cast<gid_t>(4321)));
+    }
+    ::umask(mask);
+
+    // The user, not in the earlier file's group: the group's permissions go.
+    const uid_t nobody = 65534;
+    ASSERT_EQ(::chown(movie.c_str(), nobody, 0), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setresgid(nobody, nobody, nobody) != 0 || ::setresuid(nobody, nobody, nobody) != 0)
+            ::_exit(2);
+        FileBeside file;
+        ::_exit(file.Create(movie, 0666) && file.Commit() ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(modeOf(movie), std::make_pair(0600u, static_cast<gid_t>(nobody)));
 }
 
 // A long write's folder is the one it was made in: a folder renamed or
