@@ -1,6 +1,8 @@
 #include "platform/win32/tempfolder.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace win32 {
 
@@ -48,6 +51,76 @@ std::string refusal(const std::string &folder, const std::string &reason)
     return "The job folder \"" + withSlash(folder) + "\" cannot be used: " + reason + ".";
 }
 
+// Whether someone else could change what a name in the folder leads to: a
+// folder that is neither this user's nor root's, or that others may write to
+// without the sticky bit (which keeps their hands off entries not their own).
+bool othersMayChange(const struct stat &st)
+{
+    const bool trustedOwner = st.st_uid == ::geteuid() || st.st_uid == 0;
+    return !trustedOwner || ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0);
+}
+
+// The first folder on the way to the absolute `path`, from "/" down and through
+// every link on the way as the system follows them, that someone else could
+// change: the one that could put another folder or a link in place of the
+// next between a check and a use. "" when there is none, and where the way
+// ends early (a missing name, one that may not be looked at, too many links):
+// what is then done with the path fails on its own and says why.
+std::string folderOthersMayChange(const std::string &path)
+{
+    std::vector<std::string> ahead; // the names still to go, the next one last
+    auto push = [&ahead](const std::string &names) {
+        std::vector<std::string> parts;
+        std::size_t start = 0;
+        while (start <= names.size()) {
+            const std::size_t slash = std::min(names.find('/', start), names.size());
+            if (slash > start)
+                parts.push_back(names.substr(start, slash - start));
+            start = slash + 1;
+        }
+        ahead.insert(ahead.end(), parts.rbegin(), parts.rend());
+    };
+    push(path);
+    std::string at = "/";
+    struct stat st
+    {};
+    if (::stat(at.c_str(), &st) != 0)
+        return {};
+    if (othersMayChange(st))
+        return at;
+    int links = 0;
+    while (!ahead.empty()) {
+        const std::string name = ahead.back();
+        ahead.pop_back();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            at = parentOf(at);
+            continue;
+        }
+        const std::string next = at == "/" ? "/" + name : at + "/" + name;
+        if (::lstat(next.c_str(), &st) != 0)
+            return {};
+        if (S_ISLNK(st.st_mode)) {
+            std::string target(PATH_MAX, '\0');
+            const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
+            if (n <= 0 || ++links > 40)
+                return {};
+            target.resize(static_cast<std::size_t>(n));
+            if (target[0] == '/')
+                at = "/";
+            push(target);
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode))
+            return {};
+        if (othersMayChange(st))
+            return next;
+        at = next;
+    }
+    return {};
+}
+
 std::string privateFolder()
 {
     const char *env = std::getenv("TMPDIR");
@@ -62,6 +135,30 @@ std::string CheckPrivateFolder(const std::string &folder)
     if (folder.empty())
         return refusal(folder, "it has no name");
     const std::string path = bare(folder);
+    // Whoever may change a folder on the way could put another folder or a
+    // link in its place between this check and the use: checked before
+    // anything is made there.
+    std::string absolute = path;
+    if (absolute[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd))
+            return refusal(folder, std::strerror(errno));
+        absolute = std::string(cwd) + "/" + path;
+    }
+    const std::string parent = parentOf(absolute);
+    const std::string changeable = folderOthersMayChange(parent);
+    if (!changeable.empty()) {
+        struct stat at
+        {};
+        struct stat lies
+        {};
+        const bool itLiesIn = ::stat(changeable.c_str(), &at) == 0
+                              && ::stat(parent.c_str(), &lies) == 0 && at.st_dev == lies.st_dev
+                              && at.st_ino == lies.st_ino;
+        return refusal(folder, itLiesIn ? "another user may change the folder it lies in"
+                                        : "another user may change the folder \""
+                                              + withSlash(changeable) + "\" above it");
+    }
     struct stat st
     {};
     if (::lstat(path.c_str(), &st) != 0) {
@@ -83,16 +180,6 @@ std::string CheckPrivateFolder(const std::string &folder)
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
         return refusal(folder, std::string("others may enter it (mode ") + mode + ")");
     }
-    // Whoever may change the folder it lies in could put another folder or a
-    // link in its place between this check and the use.
-    struct stat parent
-    {};
-    if (::stat(parentOf(path).c_str(), &parent) != 0)
-        return refusal(folder, std::strerror(errno));
-    const bool trustedOwner = parent.st_uid == ::geteuid() || parent.st_uid == 0;
-    const bool othersMayChange = (parent.st_mode & 022) != 0 && (parent.st_mode & S_ISVTX) == 0;
-    if (!trustedOwner || othersMayChange)
-        return refusal(folder, "another user may change the folder it lies in");
     return {};
 }
 

@@ -78,9 +78,21 @@ TEST(Files, TempFoldersThatOthersCouldUseAreRefused)
     EXPECT_EQ(refusal(dir.file("shared/mine")),
               start + dir.file("shared/mine/")
                   + "\" cannot be used: another user may change the folder it lies in.");
+    // Or further up, also on the way through a link: the folders under it
+    // could be swapped for others' (a link to any folder at the job folder's
+    // name), so nothing is made there.
+    ASSERT_EQ(::symlink(dir.file("shared/mine").c_str(), dir.file("mine").c_str()), 0);
+    for (const std::string &via : {dir.file("shared/mine/job"), dir.file("mine/job")}) {
+        EXPECT_EQ(refusal(via), start + via
+                                    + "/\" cannot be used: another user may change the folder \""
+                                    + dir.file("shared/") + "\" above it.");
+        EXPECT_FALSE(DirectoryExists(dir.file("shared/mine/job")));
+    }
     ::chmod(dir.file("shared").c_str(), 01777);
     SetTempFolder(dir.file("shared/mine"));
     EXPECT_EQ(GetTempPathA(), dir.file("shared/mine/"));
+    SetTempFolder(dir.file("mine/job"));
+    EXPECT_EQ(GetTempPathA(), dir.file("mine/job/"));
     SetTempFolder("");
     EXPECT_TRUE(DirectoryExists(dir.file("link"))); // nothing was made through the link
 }
