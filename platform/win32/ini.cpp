@@ -92,6 +92,9 @@ struct Parsed
     std::string_view value;
 };
 
+// What some editors put at the start of a UTF-8 text: not part of its first line.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 Parsed parseLine(std::string_view content)
 {
     std::string_view s = trim(content);
@@ -156,7 +159,10 @@ Located locate(const std::string &text, const std::vector<Line> &lines, const st
 // plain file is read: a FIFO in its place would block for ever.
 std::optional<std::string> readFile(const std::string &fileName)
 {
-    return ReadInputFile(fileName);
+    std::optional<std::string> text = ReadInputFile(fileName);
+    if (text && text->starts_with(kUtf8Bom))
+        text->erase(0, kUtf8Bom.size());
+    return text;
 }
 
 std::optional<int> parseInteger(std::string_view s)
@@ -263,6 +269,8 @@ int GetPrivateProfileIntA(const std::string &section, const std::string &key, in
 
 std::vector<ProfileSection> ParseProfile(std::string_view text)
 {
+    if (text.starts_with(kUtf8Bom))
+        text.remove_prefix(kUtf8Bom.size());
     // Line by line: a list of every line first would cost far more than the
     // text (24 bytes for each, and a file of blank lines has one a byte).
     std::vector<ProfileSection> sections;

@@ -113,6 +113,10 @@ TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
         text.ends_with("\r\n[Titles]\r\nFirst=Summer\r\nLast=x\r\n\r\n[Credits]\r\nBy=Ann\r\n"))
         << text;
     EXPECT_EQ(ReadShow(again).Show.Kept.size(), s.Kept.size());
+
+    // An editor that marks UTF-8 files with a byte order mark.
+    WriteFile(show, "\xEF\xBB\xBF[Show]\r\nStandard=PAL\r\n");
+    EXPECT_EQ(ReadShow(show).Show.Standard, 1);
 }
 
 // A NUL byte in a name would cut it short wherever it goes (the job files, the
