@@ -48,6 +48,24 @@ forms::TLabel *Link(QWidget *parent, int x, const char *caption, forms::TNotifyE
     return link;
 }
 
+// Where a file dialog starts for `folder`. The dialogs hold names as text: a
+// folder whose name is not UTF-8 would come back as another name, and the last
+// part of one that is not found is offered as the file's name. So the nearest
+// folder above it with a text name, else the home folder.
+QString DialogFolder(std::string folder)
+{
+    while (!folder.empty()) {
+        const QString text = QString::fromStdString(folder);
+        if (text.toStdString() == folder && QFileInfo(text).isDir())
+            return text;
+        const std::size_t slash = folder.rfind('/');
+        if (slash == std::string::npos || folder == "/")
+            break;
+        folder.erase(slash == 0 ? 1 : slash);
+    }
+    return QDir::homePath();
+}
+
 std::string FileNameOf(const std::string &path)
 {
     return path.substr(path.rfind('/') + 1);
@@ -96,8 +114,7 @@ void TShowCommands::SaveShowClick(QObject *)
 
 bool TShowCommands::ChooseAndSave()
 {
-    QFileDialog dialog(&FForm, QStringLiteral("Save Show"),
-                       FFolder.empty() ? QDir::homePath() : QString::fromStdString(FFolder));
+    QFileDialog dialog(&FForm, QStringLiteral("Save Show"), DialogFolder(FFolder));
     dialog.setObjectName(QStringLiteral("SaveShowDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

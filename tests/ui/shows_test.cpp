@@ -126,6 +126,23 @@ TEST_F(Shows, PathsThatAreNotUtf8GoThroughTheBoxesWhole)
     const std::string again = testsupport::ReadFile(dir.file("again.qshow"));
     EXPECT_NE(again.find("OutputFolder=out\xff\r\n"), std::string::npos) << again;
     EXPECT_NE(again.find("SoundFile=tune\xfe.wav\r\n"), std::string::npos) << again;
+
+    // The file dialog holds names as text: Save Show for a show in such a
+    // folder starts in the nearest folder above it with a text name, and
+    // offers no name made of the folder's (which would save elsewhere).
+    MakeFolder(dir.file("caf\xe9"));
+    WriteFile(dir.file("caf\xe9/trip.qshow"), "[Photos]\nPhoto1=" + photo + "\n");
+    Open(dir.file("caf\xe9/trip.qshow"));
+    QString start = "none", offered = "none";
+    WhenDialogOpens<QFileDialog>([&](QFileDialog *dialog) {
+        start = dialog->directory().absolutePath();
+        offered = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+        dialog->reject();
+    });
+    QApplication::setActiveWindow(form.get());
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(start.toStdString() + "/", dir.path());
+    EXPECT_EQ(offered, "");
 }
 
 TEST_F(Shows, AnOpenLeavesOutWhatIsGoneOrBrokenAndSaysWhat)
