@@ -7,9 +7,12 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace quillon {
@@ -66,11 +69,40 @@ std::string NameOf(const std::string &path)
     return path.substr(path.rfind('/') + 1);
 }
 
-std::string Resolved(const std::string &folder, const std::string &value)
+// The folder that relative paths in the show read from `path` start from: the
+// folder of the file itself. A link to the show (on the desktop, or /dev/stdin
+// of a shell's "<") is resolved to the file it leads to. nullopt when the file
+// has no folder that can be named (a deleted file still open on standard
+// input): its relative paths would otherwise start from /dev or /proc.
+std::optional<std::string> ShowFolderOf(const std::string &path)
 {
-    if (value.empty() || value.front() == '/' || folder.empty())
+    struct stat st
+    {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+        return FolderOf(path);
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
+                                                           std::free);
+    if (!real || ::stat(real.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FolderOf(real.get());
+}
+
+// nullopt for a relative path when there is no folder to take it from.
+std::optional<std::string> Resolved(const std::optional<std::string> &folder,
+                                    const std::string &value)
+{
+    if (value.empty() || value.front() == '/')
         return value;
-    return folder.back() == '/' ? folder + value : folder + "/" + value;
+    if (!folder)
+        return std::nullopt;
+    if (folder->empty())
+        return value;
+    return folder->back() == '/' ? *folder + value : *folder + "/" + value;
+}
+
+std::string NoFolderText(const std::string &key, const std::string &value)
+{
+    return key + "=" + value + " (a relative path in a show that has no folder of its own)";
 }
 
 // Relative to `folder` when the path lies inside it, without a way back up.
@@ -126,7 +158,7 @@ std::optional<unsigned long long> KeyNumber(std::string_view key, std::string_vi
     return number;
 }
 
-void ReadSettings(const win32::ProfileSection &section, const std::string &folder,
+void ReadSettings(const win32::ProfileSection &section, const std::optional<std::string> &folder,
                   TShowReading &reading)
 {
     TShow &show = reading.Show;
@@ -161,16 +193,27 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
             // No name holds a NUL byte: what comes before it would name another.
             reading.LeftOut.push_back(key + " (a name with a NUL byte)");
         } else if (SameName(key, "OutputFolder")) {
-            if (!value.empty())
-                show.OutputFolder = Resolved(folder, value);
+            if (value.empty())
+                continue;
+            if (auto path = Resolved(folder, value))
+                show.OutputFolder = std::move(*path);
+            else
+                reading.LeftOut.push_back(NoFolderText(key, value));
         } else if (SameName(key, "SoundFile")) {
-            show.SoundFile = Resolved(folder, value);
+            if (auto path = Resolved(folder, value))
+                show.SoundFile = std::move(*path);
+            else
+                reading.LeftOut.push_back(NoFolderText(key, value));
         } else if (SameName(key, "Compressor")) {
             if (!value.empty())
                 show.Compressor = value;
         } else if (const auto number = KeyNumber(key, "SoundFile"); number && *number >= 2) {
-            if (!value.empty())
-                moreSounds.emplace(*number, Resolved(folder, value));
+            if (value.empty())
+                continue;
+            if (auto path = Resolved(folder, value))
+                moreSounds.emplace(*number, std::move(*path));
+            else
+                reading.LeftOut.push_back(NoFolderText(key, value));
         } else if (SameName(key, "FrameSize")) {
             if (SameName(value, "standard"))
                 show.Size = FrameSize{};
@@ -218,7 +261,7 @@ void ReadSettings(const win32::ProfileSection &section, const std::string &folde
     }
 }
 
-void ReadPhotos(const win32::ProfileSection &section, const std::string &folder,
+void ReadPhotos(const win32::ProfileSection &section, const std::optional<std::string> &folder,
                 TShowReading &reading)
 {
     TShow &show = reading.Show;
@@ -227,8 +270,12 @@ void ReadPhotos(const win32::ProfileSection &section, const std::string &folder,
         if (const auto number = KeyNumber(key, "Photo")) {
             if (value.find('\0') != std::string::npos)
                 reading.LeftOut.push_back(key + " (a name with a NUL byte)");
-            else if (!value.empty())
-                photos.emplace(*number, Resolved(folder, value));
+            else if (value.empty())
+                continue;
+            else if (auto path = Resolved(folder, value))
+                photos.emplace(*number, std::move(*path));
+            else
+                reading.LeftOut.push_back(NoFolderText(key, value));
         } else {
             show.Kept.push_back({section.name, key, value});
         }
@@ -314,7 +361,7 @@ TShowReading ReadShow(const std::string &path)
         reading.Failure = "it holds no [Show] and no [Photos] section";
         return reading;
     }
-    const std::string folder = FolderOf(path);
+    const std::optional<std::string> folder = ShowFolderOf(path);
     bool settingsRead = false, photosRead = false;
     for (const win32::ProfileSection &section : sections) {
         // The first of duplicate sections counts.

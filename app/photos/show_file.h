@@ -78,7 +78,9 @@ struct TShowReading
 };
 
 // Reads the show at `path` as far as it can be read. A path in it that does not
-// begin with '/' is taken relative to the file's folder.
+// begin with '/' is taken relative to the file's folder: that of the file a
+// link leads to when `path` is a link. Such a path is left out when the file
+// has no folder that can be named (a deleted file read through /dev/stdin).
 TShowReading ReadShow(const std::string &path);
 
 // Writes the show to `path` (a new file beside it takes the name only when it

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillon;
 using testsupport::ReadFile;
@@ -199,4 +201,46 @@ TEST_F(ShowFile, TheLeftOutMessageListsADozenAndCountsTheRest)
     const std::string text = ShowLeftOutMessage("/x/trip.qshow", leftOut);
     EXPECT_TRUE(text.starts_with("The show \"trip.qshow\" was opened without:\np1\np2\n")) << text;
     EXPECT_TRUE(text.ends_with("\np12\nand 2 more.")) << text;
+}
+
+// Relative paths start from the folder of the file read, not of the name it
+// was read by: a link to the show elsewhere, or /dev/stdin of a shell's "<".
+// A show with no folder to name (deleted while open) takes none from /dev.
+TEST_F(ShowFile, RelativePathsStartFromTheFolderOfTheFileItself)
+{
+    WriteFile(show, "[Show]\nOutputFolder=out\n[Photos]\nPhoto1=holiday/city.jpg\nPhoto2=/p.jpg\n");
+    testsupport::MakeFolder(dir.file("desk"));
+    ASSERT_EQ(::symlink("../shows/trip.qshow", dir.file("desk/trip.qshow").c_str()), 0);
+    const TShowReading linked = ReadShow(dir.file("desk/trip.qshow"));
+    EXPECT_EQ(linked.Show.Photos,
+              (std::vector<std::string>{dir.file("shows/holiday/city.jpg"), "/p.jpg"}));
+    EXPECT_EQ(linked.Show.OutputFolder, dir.file("shows/out"));
+
+    auto readAsStandardInput = [](const std::string &path, bool deleted) {
+        const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int saved = ::dup(0);
+        EXPECT_TRUE(file >= 0 && saved >= 0);
+        if (deleted) {
+            EXPECT_EQ(::unlink(path.c_str()), 0);
+        }
+        ::dup2(file, 0);
+        ::close(file);
+        TShowReading reading = ReadShow("/dev/stdin");
+        ::dup2(saved, 0);
+        ::close(saved);
+        return reading;
+    };
+    const TShowReading piped = readAsStandardInput(show, false);
+    EXPECT_EQ(piped.Show.Photos, linked.Show.Photos);
+    EXPECT_EQ(piped.Show.OutputFolder, dir.file("shows/out"));
+
+    const TShowReading gone = readAsStandardInput(show, true);
+    EXPECT_EQ(gone.Failure, "");
+    EXPECT_EQ(gone.Show.Photos, std::vector<std::string>{"/p.jpg"});
+    EXPECT_FALSE(gone.Show.OutputFolder);
+    EXPECT_EQ(
+        gone.LeftOut,
+        (std::vector<std::string>{
+            "OutputFolder=out (a relative path in a show that has no folder of its own)",
+            "Photo1=holiday/city.jpg (a relative path in a show that has no folder of its own)"}));
 }
