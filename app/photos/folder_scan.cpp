@@ -2,7 +2,10 @@
 
 #include "platform/win32/files.h"
 
+#include <fcntl.h>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillon {
 
@@ -18,34 +21,142 @@ std::string extensionOf(const std::string &path)
     return path.substr(dot);
 }
 
-void scan(std::vector<std::string> &list, const std::string &path,
-          std::set<win32::FileIdentity> &visited)
+class Descriptor
 {
-    const DWORD attributes = win32::GetFileAttributesA(path);
-    const bool folder = attributes != win32::INVALID_FILE_ATTRIBUTES
-                        && (attributes & win32::FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (!folder) {
+public:
+    explicit Descriptor(int fd)
+        : fd_(fd)
+    {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+struct Scan
+{
+    explicit Scan(std::vector<std::string> &list)
+        : list(list)
+    {}
+
+    std::vector<std::string> &list;
+    std::vector<std::string> unreadable;
+    std::set<win32::FileIdentity> visited;
+    const uid_t user = ::geteuid();
+
+    void photo(const std::string &path)
+    {
         const std::string extension = extensionOf(path);
         if (extension == ".jpg" || extension == ".bmp")
             list.push_back(path);
-        return;
     }
-    const auto identity = win32::GetFileIdentity(path);
-    if (!identity || !visited.insert(*identity).second)
-        return;
-    const auto names = win32::ListFolder(path);
-    if (!names)
-        return;
-    for (const std::string &name : *names)
-        scan(list, path + "/" + name, visited);
-}
+
+    // The folder that `link` (in `parent`) leads to, opened through the very
+    // link whose owner was checked, not through whatever has its name by then.
+    int openOwnLink(int parent, const std::string &link)
+    {
+        const Descriptor held(::openat(parent, link.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st
+        {};
+        if (held.get() < 0 || ::fstat(held.get(), &st) != 0 || !S_ISLNK(st.st_mode)
+            || st.st_uid != user)
+            return -1;
+        std::string target(4096, '\0');
+        const ssize_t size = ::readlinkat(held.get(), "", target.data(), target.size());
+        if (size <= 0 || static_cast<std::size_t>(size) >= target.size())
+            return -1;
+        target.resize(static_cast<std::size_t>(size));
+        return ::openat(parent, target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+
+    // Scans the folder open as `folder`, listed as `path`; the descriptor is the
+    // scan's to close.
+    void folder(int fd, const std::string &path)
+    {
+        const Descriptor folder(fd);
+        struct stat st
+        {};
+        if (::fstat(fd, &st) != 0) {
+            unreadable.push_back(path);
+            return;
+        }
+        if (!visited
+                 .insert({static_cast<unsigned long long>(st.st_dev),
+                          static_cast<unsigned long long>(st.st_ino)})
+                 .second)
+            return;
+        const auto names = win32::ListOpenFolder(fd);
+        if (!names) {
+            unreadable.push_back(path);
+            return;
+        }
+        for (const std::string &name : *names) {
+            const std::string entry = path + "/" + name;
+            struct stat own
+            {};
+            if (::fstatat(fd, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
+                photo(entry);
+            } else if (S_ISDIR(own.st_mode)) {
+                const int sub
+                    = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (sub < 0)
+                    unreadable.push_back(entry);
+                else
+                    this->folder(sub, entry);
+            } else if (struct stat target{}; S_ISLNK(own.st_mode)
+                                             && ::fstatat(fd, name.c_str(), &target, 0) == 0
+                                             && S_ISDIR(target.st_mode)) {
+                // Another user's link to a folder is not followed: it could
+                // lead anywhere on the machine.
+                if (own.st_uid != user)
+                    continue;
+                const int sub = openOwnLink(fd, name);
+                if (sub < 0)
+                    unreadable.push_back(entry);
+                else
+                    this->folder(sub, entry);
+            } else {
+                photo(entry);
+            }
+        }
+    }
+};
 
 } // namespace
 
-void ScanPictureFolder(std::vector<std::string> &list, const std::string &path)
+std::vector<std::string> ScanPictureFolder(std::vector<std::string> &list, const std::string &path)
 {
-    std::set<win32::FileIdentity> visited;
-    scan(list, path, visited);
+    Scan scan(list);
+    // The folder picked is scanned whoever made the link it may be.
+    struct stat st
+    {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        scan.photo(path);
+        return {};
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return {path};
+    scan.folder(fd, path);
+    return std::move(scan.unreadable);
+}
+
+std::string UnreadableFoldersMessage(const std::vector<std::string> &Folders)
+{
+    constexpr std::size_t kListedAtMost = 12;
+    std::string text = "These folders could not be read, so their photos were not added:";
+    for (std::size_t i = 0; i < Folders.size() && i < kListedAtMost; ++i)
+        text += "\n" + Folders[i];
+    if (Folders.size() > kListedAtMost)
+        text += "\nand " + std::to_string(Folders.size() - kListedAtMost) + " more.";
+    return text;
 }
 
 } // namespace quillon

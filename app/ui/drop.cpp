@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace quillon {
 
@@ -114,13 +115,17 @@ bool IsPhotoName(const std::string &path)
     return lower.ends_with(".jpg") || lower.ends_with(".jpeg") || lower.ends_with(".bmp");
 }
 
-std::vector<std::string> DroppedPhotos(const std::vector<std::string> &paths)
+std::vector<std::string> DroppedPhotos(const std::vector<std::string> &paths,
+                                       std::vector<std::string> *unreadable)
 {
     std::vector<std::string> photos;
     for (const std::string &path : paths) {
-        if (win32::DirectoryExists(path))
-            ScanPictureFolder(photos, path.back() == '/' ? path : path + "/");
-        else if (IsPhotoName(path))
+        if (win32::DirectoryExists(path)) {
+            const std::vector<std::string> folders
+                = ScanPictureFolder(photos, path.back() == '/' ? path : path + "/");
+            if (unreadable)
+                unreadable->insert(unreadable->end(), folders.begin(), folders.end());
+        } else if (IsPhotoName(path))
             photos.push_back(path);
     }
     return photos;
@@ -148,8 +153,9 @@ void TDropTarget::Take(const std::vector<std::string> &Paths)
     const bool folders = std::any_of(Paths.begin(), Paths.end(), win32::DirectoryExists);
     // The photos are shown as they come in.
     FForm.tabAddPhotosClick(nullptr);
-    FForm.PhotoRow().Append([Paths] { return DroppedPhotos(Paths); },
-                            [this, folders] {
+    auto unreadable = std::make_shared<std::vector<std::string>>();
+    FForm.PhotoRow().Append([Paths, unreadable] { return DroppedPhotos(Paths, unreadable.get()); },
+                            [this, folders, unreadable] {
                                 TPhotoThumbPanel *panel = FForm.PhotoThumbPanel1;
                                 if (panel->ThumbItems()->Count() >= 1)
                                     panel->SetSelectedIndex(0);
@@ -157,6 +163,7 @@ void TDropTarget::Take(const std::vector<std::string> &Paths)
                                 if (folders)
                                     FForm.sb_status->SetCaption(
                                         PhotoCountText(panel->ThumbItems()->Count()));
+                                FForm.WarnUnreadableFolders(*unreadable);
                             });
 }
 

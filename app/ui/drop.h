@@ -27,8 +27,9 @@ bool IsPhotoName(const std::string &path);
 // What dropping `paths` adds, in order: folders scanned as Add Folder scans
 // them (handed over with a closing '/', as the folder chooser hands them),
 // photos by name, anything else left out. Touches the file system: run it on a
-// worker thread.
-std::vector<std::string> DroppedPhotos(const std::vector<std::string> &paths);
+// worker thread. The folders that could not be read go to `unreadable`.
+std::vector<std::string> DroppedPhotos(const std::vector<std::string> &paths,
+                                       std::vector<std::string> *unreadable = nullptr);
 
 class TDropTarget : public QObject
 {

@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 namespace quillon {
 
@@ -642,16 +643,25 @@ void TMainForm::pnl1_btnAddFolderClick(QObject *)
     if (folder.empty())
         return;
     // The scan runs on a worker thread too, before the thumbnails.
+    auto unreadable = std::make_shared<std::vector<std::string>>();
     FPhotoRow->Append(
-        [folder] {
+        [folder, unreadable] {
             std::vector<std::string> list;
-            ScanPictureFolder(list, folder);
+            *unreadable = ScanPictureFolder(list, folder);
             return list;
         },
-        [this] {
+        [this, unreadable] {
             ApplyView();
             sb_status->SetCaption(PhotoCountText(PhotoThumbPanel1->ThumbItems()->Count()));
+            WarnUnreadableFolders(*unreadable);
         });
+}
+
+void TMainForm::WarnUnreadableFolders(const std::vector<std::string> &Folders)
+{
+    if (!Folders.empty())
+        win32::MessageBoxA(FHandle, UnreadableFoldersMessage(Folders).c_str(), Title().c_str(),
+                           win32::MB_OK | win32::MB_ICONWARNING);
 }
 
 bool TMainForm::Adding() const

@@ -127,6 +127,9 @@ public:
     // The photo list commands.
     void pnl1_btnAddClick(QObject *Sender);
     void pnl1_btnAddFolderClick(QObject *Sender);
+    // After an add of folders: which of them, or of the folders in them, could
+    // not be read (none: nothing is said).
+    void WarnUnreadableFolders(const std::vector<std::string> &Folders);
     void pnl1_btnDeleteClick(QObject *Sender);
     void pnl1_btnDelAllClick(QObject *Sender);
     // The output settings.

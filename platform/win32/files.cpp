@@ -75,9 +75,26 @@ bool beforeInFolder(const std::string &a, const std::string &b)
 
 std::optional<std::vector<std::string>> ListFolder(const std::string &path)
 {
-    std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(path.c_str()), ::closedir);
-    if (!dir)
+    const int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
         return std::nullopt;
+    auto names = ListOpenFolder(folder);
+    ::close(folder);
+    return names;
+}
+
+std::optional<std::vector<std::string>> ListOpenFolder(int folder)
+{
+    // The stream takes a descriptor of its own, so that the caller's stays open.
+    const int own = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return std::nullopt;
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(own), ::closedir);
+    if (!dir) {
+        ::close(own);
+        return std::nullopt;
+    }
+    ::rewinddir(dir.get());
     std::vector<std::string> names;
     while (struct dirent *entry = ::readdir(dir.get())) {
         std::string_view name(entry->d_name);

@@ -31,6 +31,8 @@ QUILLON_WIN32_API DWORD GetFileAttributesA(const std::string &path);
 // bytes. A camera's IMG_0001 ... IMG_0100 come back in the order they were
 // shot, whatever order the disk keeps. nullopt when the folder cannot be listed.
 QUILLON_WIN32_API std::optional<std::vector<std::string>> ListFolder(const std::string &path);
+// The same for the folder open as `folder`, which stays open.
+QUILLON_WIN32_API std::optional<std::vector<std::string>> ListOpenFolder(int folder);
 
 // What makes a file or folder the same one when it is reached by two paths.
 struct FileIdentity

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace quillon;
@@ -99,4 +101,80 @@ TEST(FolderScan, ATreeComesInByNameDepthFirst)
               (std::vector<std::string>{root + "/a/x.bmp", root + "/b/p03.jpg", root + "/b/p15.jpg",
                                         root + "/DCIM/IMG_0001.jpg", root + "/DCIM/IMG_0002.jpg",
                                         root + "/P02.jpg", root + "/p19.jpg"}));
+}
+
+// A link to a folder leads anywhere on the machine ("/", /proc): below the
+// folder picked, only the user's own are followed.
+TEST(FolderScan, LinksToFoldersThatSomeoneElseMadeAreNotFollowed)
+{
+    TempDir dir;
+    const std::string root = dir.file("pics");
+    MakeFolder(root);
+    MakeFolder(dir.file("mine"));
+    MakeFolder(dir.file("theirs"));
+    WriteFile(root + "/p.jpg", "x");
+    WriteFile(dir.file("mine/m.jpg"), "x");
+    WriteFile(dir.file("theirs/t.jpg"), "x");
+    const uid_t other = 65534;
+    auto link = [](const std::string &target, const std::string &name, uid_t owner) {
+        ASSERT_EQ(::symlink(target.c_str(), name.c_str()), 0);
+        ASSERT_EQ(::lchown(name.c_str(), owner, owner), 0);
+    };
+    link(dir.file("mine"), root + "/mine", ::geteuid());
+    link(dir.file("theirs"), root + "/theirs", other);
+    link(dir.file("theirs/t.jpg"), root + "/photo.jpg", other); // a photo, whoever linked it
+    link(root, dir.file("picked"), other); // the folder picked is scanned, link or not
+
+    std::vector<std::string> list;
+    EXPECT_TRUE(ScanPictureFolder(list, dir.file("picked")).empty());
+    EXPECT_EQ(list,
+              (std::vector<std::string>{dir.file("picked/mine/m.jpg"), dir.file("picked/p.jpg"),
+                                        dir.file("picked/photo.jpg")}));
+}
+
+// As a user who may not read every folder of the tree: those are named, and
+// the rest is scanned.
+TEST(FolderScan, FoldersThatCannotBeReadAreNamed)
+{
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string root = dir.file("pics/");
+    for (const char *folder : {"a", "b_secret/inner", "c"})
+        MakeFolder(root + folder);
+    for (const char *name : {"a/1.jpg", "b_secret/2.jpg", "b_secret/inner/3.jpg", "c/4.jpg"})
+        WriteFile(root + name, "x");
+    for (const char *folder : {"", "a", "b_secret/inner", "c"})
+        ASSERT_EQ(::chmod((root + folder).c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((root + "b_secret").c_str(), 0700), 0); // root's own
+
+    int results[2];
+    ASSERT_EQ(::pipe(results), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        if (::setresgid(nobody, nobody, nobody) != 0 || ::setresuid(nobody, nobody, nobody) != 0)
+            ::_exit(2);
+        std::string text;
+        std::vector<std::string> list;
+        for (const std::string &folder : ScanPictureFolder(list, root))
+            text += "unreadable " + folder + "\n";
+        for (const std::string &photo : list)
+            text += photo + "\n";
+        std::vector<std::string> none;
+        for (const std::string &folder : ScanPictureFolder(none, root + "b_secret"))
+            text += "picked " + folder + "\n";
+        (void)!::write(results[1], text.data(), text.size());
+        ::_exit(none.empty() ? 0 : 1);
+    }
+    ::close(results[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(results[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(results[0]);
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(text, "unreadable " + root + "/b_secret\n" + root + "/a/1.jpg\n" + root + "/c/4.jpg\n"
+                        + "picked " + root + "b_secret\n");
 }

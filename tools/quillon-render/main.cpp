@@ -417,10 +417,15 @@ int main(int argc, char **argv)
     }
     for (const std::string &input : options.inputs) {
         const std::string path = absolute(input);
-        if (win32::DirectoryExists(path))
+        if (win32::DirectoryExists(path)) {
             // As the folder chooser hands it over: ending in '/'.
-            quillon::ScanPictureFolder(settings.photos, path.back() == '/' ? path : path + "/");
-        else
+            for (const std::string &folder : quillon::ScanPictureFolder(
+                     settings.photos, path.back() == '/' ? path : path + "/"))
+                std::fprintf(stderr,
+                             "Cannot read the folder \"%s\": its photos are left out of the "
+                             "movie.\n",
+                             folder.c_str());
+        } else
             settings.photos.push_back(path);
     }
     if (settings.photos.empty()) {
