@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
@@ -122,6 +123,36 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
     EXPECT_EQ(info.video()->frames, 25 * (3 * 2 - 1));
     ASSERT_NE(info.audio(), nullptr);
     EXPECT_EQ(info.audio()->sampleRate, 11025);
+}
+
+// As a user who may not read a sub-folder: it is named, and the movie is made
+// of the photos that could be read.
+TEST_F(QuillonRender, AFolderThatCannotBeReadIsNamedAndTheRestRendered)
+{
+    const uid_t nobody = 65534;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    MakeFolder(dir.file("photos/secret"));
+    MakeFolder(dir.file("mine/tmp"));
+    ASSERT_EQ(::chmod(dir.file("photos").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(dir.file("photos/secret").c_str(), 0700), 0); // root's own
+    WriteJpeg(dir.file("photos/a.jpg"), 64, 48, Gradient(1));
+    WriteJpeg(dir.file("photos/secret/b.jpg"), 64, 48, Gradient(2));
+    for (const char *folder : {"mine", "mine/tmp"})
+        ASSERT_EQ(::chown(dir.file(folder).c_str(), nobody, nobody), 0);
+    ASSERT_EQ(::chmod(dir.file("mine/tmp").c_str(), 0700), 0);
+
+    Outcome run = RunProgram("/usr/bin/setpriv",
+                             {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                              "/usr/bin/env", "HOME=" + dir.file("mine"),
+                              "TMPDIR=" + dir.file("mine/tmp"), QUILLON_RENDER, "--interval", "1",
+                              "--output-folder", dir.file("mine/out"), dir.file("photos")},
+                             dir.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.starts_with("Cannot read the folder \"" + dir.file("photos//secret")
+                                    + "\": its photos are left out of the movie.\n"))
+        << run.err;
+    EXPECT_TRUE(run.err.ends_with("\nVideo File Generation Compeleted.\n")) << run.err;
+    EXPECT_TRUE(Exists(dir.file("mine/out/photo_video.avi")));
 }
 
 TEST_F(QuillonRender, ARendererFailureEndsWithItsMessageAndStatusOne)
