@@ -151,7 +151,9 @@ std::vector<std::string> ScanPictureFolder(std::vector<std::string> &list, const
 std::string UnreadableFoldersMessage(const std::vector<std::string> &Folders)
 {
     constexpr std::size_t kListedAtMost = 12;
-    std::string text = "These folders could not be read, so their photos were not added:";
+    std::string text = Folders.size() == 1
+                           ? "This folder could not be read, so its photos were not added:"
+                           : "These folders could not be read, so their photos were not added:";
     for (std::size_t i = 0; i < Folders.size() && i < kListedAtMost; ++i)
         text += "\n" + Folders[i];
     if (Folders.size() > kListedAtMost)

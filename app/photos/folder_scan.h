@@ -18,7 +18,7 @@ namespace quillon {
 // read (`path` itself among them), as their paths are listed.
 std::vector<std::string> ScanPictureFolder(std::vector<std::string> &list, const std::string &path);
 
-// "These folders could not be read, ..." and the folders, one a line (at most
+// "This folder could not be read, ..." (or "These folders") and the folders, one a line (at most
 // a dozen, then how many more).
 std::string UnreadableFoldersMessage(const std::vector<std::string> &Folders);
 
