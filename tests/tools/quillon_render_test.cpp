@@ -201,6 +201,25 @@ TEST_F(QuillonRender, ARendererFailureEndsWithItsMessageAndStatusOne)
     EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->tag, "MJPG");
 }
 
+// The window passes over a sound file that is gone; on the command line the
+// first one was dropped as well and a silent movie reported as made.
+TEST_F(QuillonRender, ASoundNamedOnTheCommandLineThatCannotBeReadEndsTheRunBeforeRendering)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient());
+    mediatest::WriteWav(dir.file("tone.wav"), 44100, 1, 0.3, 0.0);
+    ASSERT_EQ(::symlink(dir.file("nowhere.wav").c_str(), dir.file("dangling.wav").c_str()), 0);
+    ::mkdir(dir.file("folder.wav").c_str(), 0700);
+    for (const auto &[name, why] : {std::pair{"gone.mp3", "No such file or directory"},
+                                    std::pair{"dangling.wav", "No such file or directory"},
+                                    std::pair{"folder.wav", "Is a directory"}}) {
+        const Outcome run = render({"--sound", dir.file(name), "--sound", dir.file("tone.wav"),
+                                    "--output-folder", dir.file("out"), dir.file("a.jpg")});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_EQ(run.err, "Cannot read the sound file \"" + dir.file(name) + "\": " + why + "\n");
+        EXPECT_FALSE(Exists(dir.file("out/photo_video.avi"))) << name;
+    }
+}
+
 TEST_F(QuillonRender, EncodeEveryFrameCodesHeldFramesWithoutTouchingTheSettingsFile)
 {
     WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));

@@ -432,6 +432,20 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Please add some photos first.\n");
         return 1;
     }
+    // The window passes over a sound file that is gone; a name given here is
+    // what the user asked for, so one that cannot be read ends the run before
+    // anything is rendered.
+    if (options.given.count("--sound"))
+        for (const std::string &sound : options.sounds) {
+            std::string why;
+            const int fd = win32::OpenInputFile(sound, &why);
+            if (fd < 0) {
+                std::fprintf(stderr, "Cannot read the sound file \"%s\": %s\n", sound.c_str(),
+                             why.c_str());
+                return 1;
+            }
+            ::close(fd);
+        }
     settings.standard = options.standard;
     settings.resolution = options.resolution;
     settings.intervalText = std::to_string(options.interval);
