@@ -486,6 +486,28 @@ TEST_F(Sound, APcmWavAloneKeptWholeGoesIntoAviAsItIs)
               AV_CODEC_ID_PCM_S16LE);
 }
 
+// A WAV whose header names a codec its data is not in: every packet is refused,
+// and the movie came out silent as though made. A file with no sound in it at
+// all is still a track that is simply over at once.
+TEST_F(Sound, ATrackOfWhichNothingCanBeDecodedFailsTheRender)
+{
+    mediatest::WriteWav(dir.file("empty.wav"), 44100, 1, 0);
+    const Made empty = render({"empty.wav"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    EXPECT_EQ(empty.run.result, 0);
+
+    mediatest::WriteWav(dir.file("mislabelled.wav"), 44100, 1, 1);
+    std::string bytes = ReadFile(dir.file("mislabelled.wav"));
+    bytes[20] = 0x55; // MP3
+    WriteFile(dir.file("mislabelled.wav"), bytes);
+    const Made made = render({"mislabelled.wav"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    EXPECT_EQ(made.run.result, -1);
+    ASSERT_EQ(made.run.messages.size(), 1u);
+    EXPECT_NE(made.run.messages[0].find("Nothing of the sound file \"" + dir.file("mislabelled.wav")
+                                        + "\" could be decoded"),
+              std::string::npos)
+        << made.run.messages[0];
+}
+
 TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefused)
 {
     WriteFile(movie, "an earlier movie");

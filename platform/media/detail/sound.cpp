@@ -225,6 +225,9 @@ private:
         FramePtr decoded = NewFrame();
         PacketPtr packet = NewPacket();
         bool input = true;
+        // A file of which every packet was refused is not a silent track.
+        std::int64_t samples = 0;
+        int refused = 0; // why the last packet skipped was refused
         for (;;) {
             if (isAborted())
                 return Played::Failed;
@@ -239,8 +242,10 @@ private:
                     ret = avcodec_send_packet(sound.decoder.get(), packet.get());
                     av_packet_unref(packet.get());
                     // A damaged packet is skipped, as players skip it.
-                    if (ret == AVERROR_INVALIDDATA)
+                    if (ret == AVERROR_INVALIDDATA) {
+                        refused = ret;
                         ret = 0;
+                    }
                 } else {
                     av_packet_unref(packet.get());
                 }
@@ -252,16 +257,26 @@ private:
                 if (ret == AVERROR(EAGAIN))
                     break;
                 if (ret == AVERROR_EOF) {
+                    if (refused != 0 && samples == 0) {
+                        av_channel_layout_uninit(&from);
+                        context().ErrorAbort(VFW_E_UNSUPPORTED_STREAM,
+                                             "Nothing of the sound file \"" + track.path
+                                                 + "\" could be decoded: " + AvError(refused));
+                        return Played::Failed;
+                    }
                     // What the resampler still holds.
                     const Played flushed
                         = resampler ? resample(resampler.get(), nullptr, sounded) : Played::File;
                     av_channel_layout_uninit(&from);
                     return flushed;
                 }
-                if (ret == AVERROR_INVALIDDATA)
+                if (ret == AVERROR_INVALIDDATA) {
+                    refused = ret;
                     continue;
+                }
                 if (ret < 0)
                     return failed(track, ret);
+                samples += decoded->nb_samples;
                 if (!resampler || fromFormat != decoded->format || fromRate != decoded->sample_rate
                     || av_channel_layout_compare(&from, &decoded->ch_layout) != 0) {
                     Played flushed
