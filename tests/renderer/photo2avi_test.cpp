@@ -13,7 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 using rendertest::RunPhoto2Avi;
@@ -484,6 +486,31 @@ TEST_F(Sound, APcmWavAloneKeptWholeGoesIntoAviAsItIs)
     // Cut, it is decoded like any other track.
     EXPECT_EQ(render({"deep.wav"}, MURELINE_SOUND_CUT, media::Container::Avi).info.audio()->codec,
               AV_CODEC_ID_PCM_S16LE);
+}
+
+// A looped track of a few samples was opened and probed again for each time it
+// played: seconds of work for each second of the movie.
+TEST_F(Sound, AShortTrackLoopsWithoutOpeningItsFileAgainAndAgain)
+{
+    mediatest::WriteWav(dir.file("tick.wav"), 44100, 1, 10.0 / 44100);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    // Closes between the opens keep them from being merged into one event.
+    ASSERT_GE(inotify_add_watch(watch, dir.file("tick.wav").c_str(), IN_OPEN | IN_CLOSE_NOWRITE),
+              0);
+    const Made made = render({"tick.wav"}, MURELINE_SOUND_LOOP, media::Container::Avi);
+    int opens = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            opens += (event->mask & (IN_OPEN | IN_Q_OVERFLOW)) ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    ::close(watch);
+    ASSERT_EQ(made.run.result, 0);
+    EXPECT_EQ(made.info.audio()->audioSamples, 5 * 44100);
+    EXPECT_LT(opens, 8) << opens;
 }
 
 // A WAV whose header names a codec its data is not in: every packet is refused,

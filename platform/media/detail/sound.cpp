@@ -35,6 +35,10 @@ using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 
 constexpr AVSampleFormat kWorkFormat = AV_SAMPLE_FMT_FLTP;
 constexpr int kChunk = 4096; // samples a delivered frame holds at most
+// A looped track this short (samples a channel) is played again from memory,
+// and all such tracks together hold at most kReplayBudget samples.
+constexpr std::int64_t kReplayLongest = 1 << 16;
+constexpr std::int64_t kReplayBudget = 1 << 22;
 
 AVChannelLayout LayoutOf(int channels)
 {
@@ -130,6 +134,8 @@ public:
             playing_ = tracks_;
         }
         out_ = output_->type();
+        replays_.assign(playing_.size(), Replay{});
+        replayHeld_ = 0;
         const REFERENCE_TIME pictures = context().PicturesLength();
         if (end_ == SoundEnd_Keep || pictures <= 0) {
             total_ = -1;
@@ -169,6 +175,7 @@ public:
         tail_.reset();
         toOutput_.reset();
         playing_.clear();
+        replays_.clear();
     }
 
 private:
@@ -178,6 +185,17 @@ private:
         std::shared_ptr<const HeldFile> file;
         int rate;
         int channels;
+    };
+
+    // What one play of a track handed to keep(), call by call: a loop plays it
+    // again rather than opening and decoding the file once more, which for a
+    // track of a few samples took far longer than the pictures.
+    struct Replay
+    {
+        bool complete = false;
+        bool abandoned = false;
+        std::vector<int> counts;
+        std::vector<std::vector<float>> planes;
     };
 
     ~SoundTrack() override = default;
@@ -191,8 +209,10 @@ private:
         Played played = Played::File;
         for (;;) {
             bool sounded = false;
-            for (const Track &track : playing_) {
-                played = play(track, &sounded);
+            for (std::size_t i = 0; i < playing_.size(); ++i) {
+                Replay *replay = end_ == SoundEnd_Loop ? &replays_[i] : nullptr;
+                played = replay && replay->complete ? playAgain(*replay, &sounded)
+                                                    : play(playing_[i], &sounded, replay);
                 if (played != Played::File)
                     break;
             }
@@ -210,7 +230,8 @@ private:
     }
 
     // Decodes the file into the tail; End once the pictures' length is reached.
-    Played play(const Track &track, bool *sounded)
+    // What it hands on goes into `replay` too, while that is short enough.
+    Played play(const Track &track, bool *sounded, Replay *replay)
     {
         OpenSound sound;
         std::string reason;
@@ -265,9 +286,12 @@ private:
                         return Played::Failed;
                     }
                     // What the resampler still holds.
-                    const Played flushed
-                        = resampler ? resample(resampler.get(), nullptr, sounded) : Played::File;
+                    const Played flushed = resampler
+                                               ? resample(resampler.get(), nullptr, sounded, replay)
+                                               : Played::File;
                     av_channel_layout_uninit(&from);
+                    if (flushed == Played::File && replay && !replay->abandoned)
+                        replay->complete = true;
                     return flushed;
                 }
                 if (ret == AVERROR_INVALIDDATA) {
@@ -279,8 +303,8 @@ private:
                 samples += decoded->nb_samples;
                 if (!resampler || fromFormat != decoded->format || fromRate != decoded->sample_rate
                     || av_channel_layout_compare(&from, &decoded->ch_layout) != 0) {
-                    Played flushed
-                        = resampler ? resample(resampler.get(), nullptr, sounded) : Played::File;
+                    Played flushed = resampler ? resample(resampler.get(), nullptr, sounded, replay)
+                                               : Played::File;
                     if (flushed != Played::File) {
                         av_channel_layout_uninit(&from);
                         return flushed;
@@ -299,7 +323,7 @@ private:
                         return Played::Failed;
                     }
                 }
-                const Played played = resample(resampler.get(), decoded.get(), sounded);
+                const Played played = resample(resampler.get(), decoded.get(), sounded, replay);
                 av_frame_unref(decoded.get());
                 if (played != Played::File) {
                     av_channel_layout_uninit(&from);
@@ -330,8 +354,47 @@ private:
         return SwrPtr(raw);
     }
 
+    // Plays what an earlier play of the track handed on, in the same steps.
+    Played playAgain(const Replay &replay, bool *sounded)
+    {
+        std::vector<void *> planes(static_cast<std::size_t>(out_.channels));
+        std::size_t at = 0;
+        for (const int count : replay.counts) {
+            if (isAborted())
+                return Played::Failed;
+            for (int c = 0; c < out_.channels; ++c)
+                planes[c] = const_cast<float *>(replay.planes[c].data() + at);
+            if (count > 0)
+                *sounded = true;
+            const Played played = keep(planes.data(), count);
+            if (played != Played::File)
+                return played;
+            at += static_cast<std::size_t>(count);
+        }
+        return Played::File;
+    }
+
+    void remember(Replay *replay, float *const *planes, int count)
+    {
+        if (!replay || replay->abandoned)
+            return;
+        const std::int64_t held = replay->planes.empty() ? 0 : replay->planes[0].size();
+        if (held + count > kReplayLongest || replayHeld_ + count > kReplayBudget) {
+            replayHeld_ -= held;
+            replay->abandoned = true;
+            replay->counts = {};
+            replay->planes = {};
+            return;
+        }
+        replay->planes.resize(static_cast<std::size_t>(out_.channels));
+        for (int c = 0; c < out_.channels; ++c)
+            replay->planes[c].insert(replay->planes[c].end(), planes[c], planes[c] + count);
+        replay->counts.push_back(count);
+        replayHeld_ += count;
+    }
+
     // Resamples `frame` (null: what the resampler holds) into the tail.
-    Played resample(SwrContext *resampler, const AVFrame *frame, bool *sounded)
+    Played resample(SwrContext *resampler, const AVFrame *frame, bool *sounded, Replay *replay)
     {
         const int room = swr_get_out_samples(resampler, frame ? frame->nb_samples : 0);
         if (room <= 0)
@@ -353,6 +416,7 @@ private:
         }
         if (made > 0)
             *sounded = true;
+        remember(replay, reinterpret_cast<float *const *>(planes.data()), made);
         return keep(reinterpret_cast<void **>(planes.data()), made);
     }
 
@@ -453,6 +517,8 @@ private:
     std::int64_t produced_ = 0;
     std::int64_t delivered_ = 0;
     std::vector<std::vector<float>> work_;
+    std::vector<Replay> replays_; // one for each of playing_ when looping
+    std::int64_t replayHeld_ = 0; // samples a channel that they hold
 };
 
 // An encoder of decoded sound into the codec that a multiplexer wants.
