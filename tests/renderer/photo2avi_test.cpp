@@ -581,19 +581,21 @@ TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefus
             out += static_cast<char>((v >> (8 * i)) & 0xFF);
         return out;
     };
-    const std::uint32_t rate = 100000000;
-    WriteFile(dir.file("fast.wav"), "RIFF" + le(36 + 4000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2)
-                                        + le(2, 2) + le(rate, 4) + le(rate * 4, 4) + le(4, 2)
-                                        + le(16, 2) + "data" + le(4000, 4)
-                                        + std::string(4000, '\0'));
-    for (const int end : {MURELINE_SOUND_KEEP, MURELINE_SOUND_LOOP}) {
-        const Made fast = render({"fast.wav"}, end, media::Container::Avi);
-        EXPECT_EQ(fast.run.result, -1);
-        ASSERT_EQ(fast.run.messages.size(), 1u);
-        EXPECT_NE(fast.run.messages[0].find(dir.file("fast.wav")
-                                            + "\" claims 100000000 samples a second"),
-                  std::string::npos)
-            << fast.run.messages[0];
+    // Nor one of one sample a second, which took gigabytes to resample.
+    for (const std::uint32_t rate : {100000000u, 1u}) {
+        WriteFile(dir.file("odd.wav"), "RIFF" + le(36 + 4000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2)
+                                           + le(2, 2) + le(rate, 4) + le(rate * 4, 4) + le(4, 2)
+                                           + le(16, 2) + "data" + le(4000, 4)
+                                           + std::string(4000, '\0'));
+        for (const int end : {MURELINE_SOUND_KEEP, MURELINE_SOUND_LOOP}) {
+            const Made odd = render({"odd.wav"}, end, media::Container::Avi);
+            EXPECT_EQ(odd.run.result, -1) << rate;
+            ASSERT_EQ(odd.run.messages.size(), 1u);
+            EXPECT_NE(odd.run.messages[0].find(dir.file("odd.wav") + "\" claims "
+                                               + std::to_string(rate) + " samples a second"),
+                      std::string::npos)
+                << odd.run.messages[0];
+        }
     }
     EXPECT_EQ(ReadFile(movie), "an earlier movie");
 }

@@ -86,8 +86,15 @@ std::string SoundShapeRefusal(const std::string &path, int sampleRate, int chann
     // The highest rate studio recorders write, and the most channels of any layout.
     constexpr int kHighestRate = 768000;
     constexpr int kMostChannels = 64;
+    // Below this nothing is audible, and bringing it up to a usual rate costs
+    // memory out of all proportion to the file (gigabytes at 1 Hz).
+    constexpr int kLowestRate = 1000;
     if (sampleRate <= 0 || channels <= 0)
         return "\"" + path + "\" has no sound that can be played";
+    if (sampleRate < kLowestRate)
+        return "\"" + path + "\" claims " + std::to_string(sampleRate)
+               + " samples a second, fewer than any sound has (at least "
+               + std::to_string(kLowestRate) + ")";
     if (sampleRate > kHighestRate || channels > kMostChannels)
         return "\"" + path + "\" claims " + std::to_string(sampleRate) + " samples a second in "
                + std::to_string(channels) + " channels, which no sound has";

@@ -310,6 +310,14 @@ private:
                         return flushed;
                     }
                     av_channel_layout_uninit(&from);
+                    // A file may change its shape midway, past the check when
+                    // it was added.
+                    if (std::string refusal = SoundShapeRefusal(track.path, decoded->sample_rate,
+                                                                decoded->ch_layout.nb_channels);
+                        !refusal.empty()) {
+                        context().ErrorAbort(VFW_E_UNSUPPORTED_STREAM, refusal);
+                        return Played::Failed;
+                    }
                     fromFormat = static_cast<AVSampleFormat>(decoded->format);
                     fromRate = decoded->sample_rate;
                     av_channel_layout_copy(&from, &decoded->ch_layout);
