@@ -40,6 +40,17 @@ constexpr int kChunk = 4096; // samples a delivered frame holds at most
 constexpr std::int64_t kReplayLongest = 1 << 16;
 constexpr std::int64_t kReplayBudget = 1 << 22;
 
+// Whether a decoder refused a packet for what it holds, as players pass over
+// such a packet; only a want of memory is not the data's fault.
+bool RefusedForItsData(int ret)
+{
+    return ret < 0 && ret != AVERROR(EAGAIN) && ret != AVERROR_EOF && ret != AVERROR(ENOMEM);
+}
+
+// Refusals one after another without a packet sent between them: a decoder
+// that keeps refusing is stuck, not skipping.
+constexpr int kMostRefusalsInARow = 64;
+
 AVChannelLayout LayoutOf(int channels)
 {
     AVChannelLayout layout{};
@@ -263,7 +274,7 @@ private:
                     ret = avcodec_send_packet(sound.decoder.get(), packet.get());
                     av_packet_unref(packet.get());
                     // A damaged packet is skipped, as players skip it.
-                    if (ret == AVERROR_INVALIDDATA) {
+                    if (RefusedForItsData(ret)) {
                         refused = ret;
                         ret = 0;
                     }
@@ -273,6 +284,7 @@ private:
                 if (ret < 0 && ret != AVERROR(EAGAIN))
                     return failed(track, ret);
             }
+            int refusalsInARow = 0;
             for (;;) {
                 const int ret = avcodec_receive_frame(sound.decoder.get(), decoded.get());
                 if (ret == AVERROR(EAGAIN))
@@ -294,7 +306,7 @@ private:
                         replay->complete = true;
                     return flushed;
                 }
-                if (ret == AVERROR_INVALIDDATA) {
+                if (RefusedForItsData(ret) && ++refusalsInARow <= kMostRefusalsInARow) {
                     refused = ret;
                     continue;
                 }
