@@ -573,6 +573,14 @@ TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefus
         "Could not load Music Source filter for file\r\n\r\nCannot open \""
         + dir.file("notes.txt")))
         << made.run.messages[0];
+    // Nor a FIFO, which is refused at once rather than waited on.
+    ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
+    const Made piped = render({"song.mp3", "pipe.wav"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    ASSERT_EQ(piped.run.messages.size(), 1u);
+    EXPECT_NE(piped.run.messages[0].find("Cannot open \"" + dir.file("pipe.wav")
+                                         + "\": Not a regular file"),
+              std::string::npos)
+        << piped.run.messages[0];
     EXPECT_EQ(ReadFile(movie), "an earlier movie");
 
     // Nor is a playlist that names another of the user's files, kept whole as
