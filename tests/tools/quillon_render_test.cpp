@@ -81,15 +81,16 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
     WriteJpeg(dir.file("photos/a.jpg"), 300, 200, Gradient(1));
     WriteBmp24(dir.file("photos/sub/b.bmp"), 120, 160, Gradient(2));
     WriteFile(dir.file("photos/skip.png"), "x");
-    WriteJpeg(dir.file("extra.jpeg"), 200, 200, Gradient(3));
+    WriteJpeg(dir.file("--extra.jpeg"), 200, 200, Gradient(3));
     mediatest::WriteWav(dir.file("tune.wav"), 11025, 1, 2.0);
 
-    // A relative file argument is made absolute against the current folder.
+    // A relative file argument is made absolute against the current folder;
+    // after "--" a name that begins with "--" is a photo too.
     Outcome run = RunProgram("/bin/sh",
                              {"-c", "cd '" + dir.path() + "' && exec '" + QUILLON_RENDER
                                         + "' --interval 1 --standard pal --resolution low"
                                           " --sound tune.wav --output-folder out/movies photos "
-                                          "extra.jpeg"},
+                                          "-- --extra.jpeg"},
                              dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.starts_with("Converting photo to video stream ... \n")) << run.err;
@@ -106,7 +107,7 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
         at = end + 2;
     }
     ASSERT_EQ(photos.size(), 3u);
-    EXPECT_EQ(photos.back(), dir.file("extra.jpeg"));
+    EXPECT_EQ(photos.back(), dir.file("--extra.jpeg"));
     EXPECT_NE(std::find(photos.begin(), photos.end(), dir.file("photos//a.jpg")), photos.end());
     EXPECT_NE(std::find(photos.begin(), photos.end(), dir.file("photos//sub/b.bmp")), photos.end());
     EXPECT_EQ(ReadFile(dir.job("param.ini")),

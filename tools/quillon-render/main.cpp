@@ -75,7 +75,9 @@ constexpr const char *kUsage
       "                                  do not wait for this one\n"
       "  --list-compressors              print the category, one \"INDEX<TAB>NAME\" a line, and "
       "exit\n"
-      "  --version                       print the version and exit\n";
+      "  --version                       print the version and exit\n"
+      "  --                              what follows is photos and folders, also names\n"
+      "                                  that begin with \"--\"\n";
 
 struct UsageError
 {
@@ -215,6 +217,9 @@ Options parse(int argc, char **argv)
             options.encodeEveryFrame = true;
         } else if (arg == "--show") {
             options.show = path(i, arg);
+        } else if (arg == "--") {
+            options.inputs.insert(options.inputs.end(), argv + i + 1, argv + argc);
+            break;
         } else if (arg.starts_with("--")) {
             throw UsageError{"unknown option " + arg};
         } else {
