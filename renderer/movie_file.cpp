@@ -51,7 +51,22 @@ std::string MovieFile::Create(const std::string &movie)
     }
     // Another user's movie in a sticky folder is refused here, found now
     // rather than once the movie is made.
-    return file_.Create(movie, 0666) ? std::string() : CreateMessage(movie, errno);
+    if (!file_.Create(movie, 0666))
+        return CreateMessage(movie, errno);
+    temporary_ = file_.NewPath();
+    return {};
+}
+
+std::string MovieFile::NamingTheMovie(std::string message) const
+{
+    if (temporary_.empty())
+        return message;
+    const std::string from = "\"" + temporary_ + "\"";
+    const std::string to = "\"" + movie_ + "\"";
+    for (std::size_t at = message.find(from); at != std::string::npos;
+         at = message.find(from, at + to.size()))
+        message.replace(at, from.size(), to);
+    return message;
 }
 
 std::string MovieFile::Commit()

@@ -27,9 +27,13 @@ public:
     std::string Commit();
     // Removes the new file now, as a render that failed does before it says so.
     void Discard() { file_.Discard(); }
+    // `message` with the movie's name where it names the new file: the user
+    // asked for the movie and never sees the new file's name.
+    std::string NamingTheMovie(std::string message) const;
 
 private:
     std::string movie_;
+    std::string temporary_;  // the new file's path, kept after it is removed
     win32::FileBeside file_; // removes the new file unless it has become the movie
 };
 

@@ -172,8 +172,9 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     // A failed render's new file goes before its message shows, so that a box
     // left open leaves nothing half made in the movie's folder.
     auto fail = [&movie](const std::string &message) {
+        const std::string shown = movie.NamingTheMovie(message);
         movie.Discard();
-        ShowMessage(message.c_str());
+        ShowMessage(shown.c_str());
         return -1;
     };
     media::CoInitialize(nullptr);

@@ -11,9 +11,12 @@
 #include "platform/win32/files.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,6 +202,31 @@ TEST_F(Photo2Avi, MissingScriptAndUnwritableOutput)
               std::vector<std::string>{"Cannot create file \"" + dir.file("file/photo_video.avi")
                                        + "\". Not a directory"});
     EXPECT_TRUE(run.progress.empty());
+}
+
+// The message named the hidden new file the render writes to, which the
+// user never asked for, instead of the movie.
+TEST_F(Photo2Avi, AFullDiskIsReportedForTheMovieNotItsNewFile)
+{
+    const std::string folder = dir.file("small");
+    MakeFolder(folder);
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=65536") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct Unmount
+    {
+        std::string folder;
+        ~Unmount() { ::umount2(folder.c_str(), MNT_DETACH); }
+    } unmount{folder};
+    // Three seconds of sound take 260 KB.
+    mediatest::WriteWav(dir.file("tune.wav"), 22050, 2, 3.0);
+    const std::string full = folder + "/photo_video.avi";
+    auto run = RunPhoto2Avi(full, 0, dir.file("tune.wav"));
+    EXPECT_EQ(run.result, -1);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_NE(run.messages[0].find("\"" + full + "\". " + std::strerror(ENOSPC)), std::string::npos)
+        << run.messages[0];
+    EXPECT_EQ(run.messages[0].find(".new"), std::string::npos) << run.messages[0];
+    EXPECT_TRUE(ListFolder(folder)->empty());
 }
 
 TEST_F(Photo2Avi, AStopRequestEndsTheRenderSoonAndKeepsTheEarlierMovie)
