@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <limits>
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -577,6 +578,25 @@ TEST_F(Sound, ADamagedPacketIsSkippedWhateverReasonTheDecoderGives)
     const Made made = render({"lossless.m4a"}, MURELINE_SOUND_CUT, media::Container::Avi);
     ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
     EXPECT_GT(made.sound.level(0.5, 1.5), 0.05);
+}
+
+// The AAC encoder refuses a NaN, an infinite or a huge sample, and a float
+// WAV with one failed the render into MP4 and Matroska.
+TEST_F(Sound, ASampleThatIsNotANumberOrNoSoundIsTamedNotRefusedByTheEncoder)
+{
+    mediatest::MakeTone(dir.file("float.wav"), 3, 48000, 2, "pcm_f32le");
+    std::string bytes = ReadFile(dir.file("float.wav"));
+    const std::size_t data = bytes.find("data") + 8;
+    const float odd[]
+        = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+           -std::numeric_limits<float>::infinity(), 1e30f};
+    for (std::size_t i = 0; i < std::size(odd); ++i)
+        std::memcpy(&bytes[data + (i * 7001 + 48000) * sizeof(float)], &odd[i], sizeof(float));
+    WriteFile(dir.file("float.wav"), bytes);
+    const Made made = render({"float.wav"}, MURELINE_SOUND_CUT, media::Container::Mp4,
+                             mediatest::IndexOf("libx264"));
+    ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
+    EXPECT_GT(made.sound.level(1.5, 2.5), 0.05);
 }
 
 TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefused)

@@ -15,6 +15,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <mutex>
 #include <string_view>
 
@@ -50,6 +51,18 @@ bool RefusedForItsData(int ret)
 // Refusals one after another without a packet sent between them: a decoder
 // that keeps refusing is stuck, not skipping.
 constexpr int kMostRefusalsInARow = 64;
+
+// Sound an encoder takes: a sample that is not a number becomes silence, an
+// infinite one, or one far louder than any sound, the loudest there is. AAC
+// refuses the whole frame otherwise, and one such sample in a float file
+// failed the movie.
+constexpr float kLoudest = 1000; // 60 dB over full scale
+void Tame(float *samples, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (!(std::fabs(samples[i]) <= kLoudest))
+            samples[i] = std::isnan(samples[i]) ? 0.0f : samples[i] > 0 ? 1.0f : -1.0f;
+}
 
 AVChannelLayout LayoutOf(int channels)
 {
@@ -436,6 +449,8 @@ private:
         }
         if (made > 0)
             *sounded = true;
+        for (int c = 0; c < out_.channels; ++c)
+            Tame(work_[c].data(), made);
         remember(replay, reinterpret_cast<float *const *>(planes.data()), made);
         return keep(reinterpret_cast<void **>(planes.data()), made);
     }
