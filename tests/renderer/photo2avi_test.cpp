@@ -599,6 +599,20 @@ TEST_F(Sound, ASampleThatIsNotANumberOrNoSoundIsTamedNotRefusedByTheEncoder)
     EXPECT_GT(made.sound.level(1.5, 2.5), 0.05);
 }
 
+// Channels of no known layout (a plain WAV of 13 or 64) could not be folded
+// into the movie's two, and failed the render once it had begun.
+TEST_F(Sound, ChannelsOfNoKnownLayoutAreFoldedIntoTheMoviesTwo)
+{
+    for (const int channels : {13, 64}) {
+        SCOPED_TRACE(channels);
+        mediatest::WriteWav(dir.file("many.wav"), 22050, channels, 1.0);
+        const Made made = render({"many.wav"}, MURELINE_SOUND_CUT, media::Container::Avi);
+        ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
+        EXPECT_EQ(made.sound.channels.size(), 2u);
+        EXPECT_GT(made.sound.level(0.2, 0.8), 0.01);
+    }
+}
+
 TEST_F(Sound, AContainerThatCannotCarryTheCompressorOrATrackThatIsNoSoundIsRefused)
 {
     WriteFile(movie, "an earlier movie");

@@ -18,6 +18,7 @@ extern "C" {
 #include <cmath>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 namespace media::detail {
 
@@ -62,6 +63,21 @@ void Tame(float *samples, int count)
     for (int i = 0; i < count; ++i)
         if (!(std::fabs(samples[i]) <= kLoudest))
             samples[i] = std::isnan(samples[i]) ? 0.0f : samples[i] > 0 ? 1.0f : -1.0f;
+}
+
+// The mix of `in` channels of no known layout into `out` (one or two), row by
+// output channel: into one, all of them; into two, the first, third... to the
+// left and the second, fourth... to the right, as they come in pairs. Each at
+// the mean, which cannot clip.
+std::vector<double> Folding(int in, int out)
+{
+    std::vector<double> matrix(static_cast<std::size_t>(in) * out, 0.0);
+    for (int o = 0; o < out; ++o) {
+        const int count = out == 1 ? in : (in - o + 1) / 2;
+        for (int i = o; i < in; i += out)
+            matrix[static_cast<std::size_t>(o) * in + i] = 1.0 / count;
+    }
+    return matrix;
 }
 
 AVChannelLayout LayoutOf(int channels)
@@ -377,9 +393,16 @@ private:
     {
         AVChannelLayout to = LayoutOf(out_.channels);
         SwrContext *raw = nullptr;
+        // Channels that no layout names cannot be mixed by where they stand:
+        // they are folded by their order instead.
+        const std::vector<double> fold
+            = from.order == AV_CHANNEL_ORDER_UNSPEC && from.nb_channels != out_.channels
+                  ? Folding(from.nb_channels, out_.channels)
+                  : std::vector<double>{};
         if (swr_alloc_set_opts2(&raw, &to, kWorkFormat, out_.sampleRate, &from, format, rate, 0,
                                 nullptr)
                 < 0
+            || (!fold.empty() && swr_set_matrix(raw, fold.data(), from.nb_channels) < 0)
             || swr_init(raw) < 0) {
             swr_free(&raw);
             return nullptr;
