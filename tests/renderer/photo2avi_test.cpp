@@ -442,15 +442,16 @@ TEST_F(Sound, AnyTracksOneAfterAnotherEndWithThePicturesUnlessKept)
                   2,
                   8,
                   false},
-             // Two in a row, shorter than the pictures, at the first one's rate and
-             // layout: they simply end.
+             // Two in a row, shorter than the pictures: they simply end. At the
+             // highest rate and with the most channels of the two, not folded
+             // into the first one's 22 kHz mono.
              Case{{"short.flac", "voice.opus"},
                   MURELINE_SOUND_CUT,
                   C::Avi,
                   0,
                   AV_CODEC_ID_PCM_S16LE,
-                  22050,
-                  1,
+                  48000,
+                  2,
                   2.5,
                   false},
              // Again and again until the pictures end.
@@ -459,8 +460,8 @@ TEST_F(Sound, AnyTracksOneAfterAnotherEndWithThePicturesUnlessKept)
                   C::Avi,
                   0,
                   AV_CODEC_ID_PCM_S16LE,
-                  22050,
-                  1,
+                  48000,
+                  2,
                   5,
                   true},
              // WebM takes Opus at 48 kHz.

@@ -156,11 +156,20 @@ public:
             || av_get_bytes_per_sample(wish.sampleFormat) <= 0 || wish.channels < 0
             || wish.channels > 2 || wish.sampleRate < 0)
             return std::nullopt;
+        // The highest rate and the most channels of the tracks, whichever
+        // comes first: a low mono track first no longer lowers the music after
+        // it. Where the encoder takes no such rate, it wishes for another.
+        int rate = 0;
+        int channels = 0;
+        for (const Track &track : tracks_) {
+            rate = std::max(rate, track.rate);
+            channels = std::max(channels, track.channels == 1 ? 1 : 2);
+        }
         MediaType out = wish;
         if (out.sampleRate == 0)
-            out.sampleRate = tracks_.front().rate;
+            out.sampleRate = rate;
         if (out.channels == 0)
-            out.channels = tracks_.front().channels == 1 ? 1 : 2;
+            out.channels = channels;
         return out;
     }
 
