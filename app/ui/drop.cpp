@@ -5,6 +5,8 @@
 #include "app/ui/mainunit.h"
 #include "app/ui/photo_row.h"
 #include "app/ui/show_commands.h"
+#include "platform/forms/application.h"
+#include "platform/forms/errors.h"
 #include "platform/win32/files.h"
 
 #include <QApplication>
@@ -13,9 +15,13 @@
 #include <QMimeData>
 #include <QTimer>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
 #include <memory>
 
 namespace quillon {
@@ -71,6 +77,22 @@ std::string LowerCase(std::string text)
 bool IsShowName(const std::string &path)
 {
     return LowerCase(path).ends_with(".qshow");
+}
+
+std::string NotTakenText(const std::string &path, const std::string &reason)
+{
+    return "Cannot open \"" + path + "\": " + reason;
+}
+
+std::string NotTakenMessage(const std::vector<std::string> &lines)
+{
+    constexpr std::size_t kListedAtMost = 12;
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < kListedAtMost; ++i)
+        text += (i ? "\n" : "") + lines[i];
+    if (lines.size() > kListedAtMost)
+        text += "\nand " + std::to_string(lines.size() - kListedAtMost) + " more.";
+    return text;
 }
 
 } // namespace
@@ -165,6 +187,38 @@ void TDropTarget::Take(const std::vector<std::string> &Paths)
                                         PhotoCountText(panel->ThumbItems()->Count()));
                                 FForm.WarnUnreadableFolders(*unreadable);
                             });
+}
+
+void TDropTarget::TakeNamed(const std::vector<std::string> &Paths)
+{
+    std::vector<std::string> shows;
+    std::vector<std::string> added;
+    std::vector<std::string> refused;
+    for (const std::string &path : Paths) {
+        if (win32::DirectoryExists(path) || IsPhotoName(path)) {
+            added.push_back(path);
+        } else if (IsShowName(path)) {
+            if (shows.empty())
+                shows.push_back(path);
+            else
+                refused.push_back(NotTakenText(path, "only one show can be opened at a time"));
+        } else {
+            struct stat st
+            {};
+            refused.push_back(NotTakenText(path, ::stat(path.c_str(), &st) != 0
+                                                     ? std::strerror(errno)
+                                                     : "it is not a photo, a folder or a show"));
+        }
+    }
+    // Told as a photo that cannot be read is told.
+    if (!refused.empty())
+        forms::HandleException(std::make_exception_ptr(forms::Exception(NotTakenMessage(refused))));
+    if (shows.empty())
+        Take(added);
+    else if (added.empty())
+        Take(shows);
+    else
+        FForm.Shows().Open(shows.front(), [this, added] { Take(added); });
 }
 
 bool TDropTarget::eventFilter(QObject *watched, QEvent *event)

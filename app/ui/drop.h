@@ -36,9 +36,14 @@ class TDropTarget : public QObject
 public:
     explicit TDropTarget(TMainForm &Form);
 
-    // Adds what the paths name, as a drop of them does; a lone show file is
-    // opened instead. The program's command line comes here too.
+    // Adds what the paths name, as a drop of them does (anything else is passed
+    // over); a lone show file is opened instead.
     void Take(const std::vector<std::string> &Paths);
+    // The program's command line: photos and folders as Take adds them. A show
+    // named among them is opened first and they are added after its photos;
+    // further shows, and names that are neither a photo, a folder nor a show,
+    // are named in an error message and left out.
+    void TakeNamed(const std::vector<std::string> &Paths);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

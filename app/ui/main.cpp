@@ -1,7 +1,8 @@
 // Quillon: start-up. The application object with its title, look, font and
 // desktop services; then the main window, shown, and the message loop until it
 // is closed. A show file named on the command line is opened, photos and
-// folders named there are added, as if they were dropped on the window.
+// folders named there are added after its photos, as if they were dropped on
+// the window; other names are reported.
 #include "app/ui/drop.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/startup.h"
@@ -33,9 +34,10 @@ std::string Absolute(const std::string &path)
 }
 
 constexpr const char *kUsage
-    = "usage: quillon [SHOW.qshow | PHOTO_OR_FOLDER...]\n"
+    = "usage: quillon [SHOW.qshow] [PHOTO_OR_FOLDER...]\n"
       "Makes a slide-show movie of photos. A show file named here is opened; photos\n"
-      "and folders named here are added to the list, as if dropped on the window.\n"
+      "and folders named here are added to the list (after the show's own), as if\n"
+      "dropped on the window.\n"
       "  -h, --help     print this help and exit\n"
       "  --version      print the version and exit\n"
       "The movie can be made without a window by quillon-render.\n";
@@ -80,6 +82,6 @@ int main(int argc, char **argv)
     quillon::TMainForm form;
     form.show();
     if (!named.empty())
-        QTimer::singleShot(0, &form, [&form, named] { form.Drops().Take(named); });
+        QTimer::singleShot(0, &form, [&form, named] { form.Drops().TakeNamed(named); });
     return app.exec();
 }

@@ -223,13 +223,15 @@ void TShowCommands::Apply(const TShow &Show, std::vector<std::string> &LeftOut)
     FKept = Show.Kept;
 }
 
-void TShowCommands::Open(const std::string &Path)
+void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
 {
     if (FForm.PhotoRow().RefuseWhileAdding())
         return;
     TShowReading reading = ReadShow(Path);
     if (!reading.Failure.empty()) {
         Warn(FForm.Handle(), ShowFailureMessage(Path, reading.Failure));
+        if (Then)
+            Then();
         return;
     }
     if (!MayLeave(Path))
@@ -262,7 +264,7 @@ void TShowCommands::Open(const std::string &Path)
             }
             return there;
         },
-        [this, Path, leftOut, gone](const TPhotoAdder::TOutcome &Outcome) {
+        [this, Path, leftOut, gone, Then](const TPhotoAdder::TOutcome &Outcome) {
             TPhotoThumbPanel *panel = FForm.PhotoThumbPanel1;
             if (panel->ThumbItems()->Count() >= 1)
                 panel->SetSelectedIndex(0);
@@ -278,6 +280,8 @@ void TShowCommands::Open(const std::string &Path)
                 leftOut->push_back(photo.Path + ": " + photo.Reason);
             if (!leftOut->empty())
                 Warn(FForm.Handle(), ShowLeftOutMessage(Path, *leftOut));
+            if (Then)
+                Then();
         });
 }
 

@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,10 @@ public:
     // far as it can be read; a message lists what was left out: settings that
     // are not valid here, photos that are gone or cannot be read, the whole
     // file when it cannot be read (nothing changes then). What would be lost
-    // is offered for saving first (see MayLeave).
-    void Open(const std::string &Path);
+    // is offered for saving first (see MayLeave). `Then` runs once the show's
+    // photos are in, or once the user has been told that it cannot be read; not
+    // when the open is refused or cancelled.
+    void Open(const std::string &Path, std::function<void()> Then = {});
     // Writes the photo list and the settings as they stand to `Path`, which
     // becomes the current show. Raises forms::EFCreateError when it cannot.
     void Save(const std::string &Path);

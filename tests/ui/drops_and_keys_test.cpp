@@ -143,6 +143,26 @@ TEST_F(Drops, NothingIsTakenWhileAddingAndALoneShowIsOpened)
     EXPECT_EQ(List(), std::vector<std::string>{photo});
 }
 
+TEST_F(Drops, TheCommandLineOpensAShowBeforeItsPhotosAndNamesWhatItLeavesOut)
+{
+    const std::string a = Jpeg("a.jpg");
+    const std::string b = Jpeg("b.jpg");
+    WriteFile(dir.file("trip.qshow"), "[Photos]\nPhoto1=a.jpg\n");
+    WriteFile(dir.file("other.qshow"), "[Photos]\nPhoto1=b.jpg\n");
+    WriteFile(dir.file("notes.txt"), "x");
+    form->Drops().TakeNamed({dir.file("trip.qshow"), b, dir.file("notes.txt"),
+                             dir.file("other.qshow"), dir.file("gone")});
+    EXPECT_TRUE(WaitUntil([&] { return !form->Adding() && List().size() == 2; }));
+    EXPECT_EQ(List(), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(form->Shows().CurrentShow(), dir.file("trip.qshow"));
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::string>{
+                  "Cannot open \"" + dir.file("notes.txt")
+                  + "\": it is not a photo, a folder or a show\nCannot open \""
+                  + dir.file("other.qshow") + "\": only one show can be opened at a time\nCannot "
+                  + "open \"" + dir.file("gone") + "\": No such file or directory"});
+}
+
 TEST_F(Drops, TheEmptyListsPictureOpensAddPhotos)
 {
     const std::string photo = Jpeg("a.jpg");
