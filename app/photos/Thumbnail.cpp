@@ -1,5 +1,7 @@
 #include "app/photos/Thumbnail.h"
 
+#include "platform/avs/avs.h"
+#include "platform/avs/picture.h"
 #include "platform/forms/errors.h"
 #include "platform/jpeg/jpeg.h"
 
@@ -323,6 +325,9 @@ forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth
         decoder.setUpright(Upright);
         const int width = decoder.outputWidth();
         const int height = decoder.outputHeight();
+        // A picture the movie would not read is refused for its reason, before
+        // the decoder meets the data that is missing for such a size.
+        avs::picture::CheckSize(path, width, height);
         if (pictureWidth)
             *pictureWidth = width;
         if (pictureHeight)
@@ -361,6 +366,8 @@ forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth
         return shrinker.take();
     } catch (const jpeg::Error &e) {
         throw forms::EInvalidGraphic(e.what());
+    } catch (const avs::Error &e) {
+        throw forms::EInvalidGraphic(e.what());
     }
 }
 
@@ -396,8 +403,14 @@ PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
         return made;
     }
     forms::TBitmap work;
-    if (extension == ".bmp")
+    if (extension == ".bmp") {
+        try {
+            avs::picture::CheckClaimedSize(path);
+        } catch (const avs::Error &e) {
+            throw forms::EInvalidGraphic(e.what());
+        }
         work.LoadFromFile(path);
+    }
     made.PictureWidth = work.Width();
     made.PictureHeight = work.Height();
     MakeThumbnail(work, made.Bitmap, ThumbBoxWidth, ThumbBoxHeight);

@@ -26,7 +26,8 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 // block sums, so only a few rows of the picture are ever held. With `Upright`
 // the thumbnail is that of the picture turned as its orientation tag says.
 // Raises forms::EInvalidGraphic naming the file and the reason when it cannot
-// be opened or decoded.
+// be opened or decoded, or is larger than the movie reads (with the movie's
+// reason).
 // With `stop` given, a decode that finds it set ends at its next row with
 // ThumbnailStopped.
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
@@ -54,7 +55,8 @@ struct PhotoThumbnail
 // What writing an entry's FileName makes of the file, on any thread: ".jpg" (any
 // case) decoded as a JPEG (upright with `Upright`), ".bmp" loaded as a bitmap,
 // each shrunk into the ThumbBox; any other extension gives an empty thumbnail.
-// Raises forms::EInvalidGraphic when the file cannot be read, ThumbnailStopped
+// Raises forms::EInvalidGraphic when the file cannot be read or its header
+// claims a size larger than the movie reads (the movie's reason then), ThumbnailStopped
 // when `stop` is set during a JPEG decode.
 PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright = true,
                                   const std::atomic<bool> *stop = nullptr);

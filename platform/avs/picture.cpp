@@ -45,15 +45,6 @@ std::string avError(int code)
     return text;
 }
 
-void checkSize(const std::string &path, long long width, long long height)
-{
-    if (width <= 0 || height <= 0)
-        fail(path, "it has no pixels");
-    if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
-        fail(path, "it is too large (" + std::to_string(width) + " x " + std::to_string(height)
-                       + " pixels)");
-}
-
 // An open file descriptor that is closed on every way out.
 class File
 {
@@ -336,7 +327,7 @@ void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool size
 
     const int width = frame->width;
     const int height = frame->height;
-    checkSize(path, width, height);
+    CheckSize(path, width, height);
     sink.begin(width, height);
     if (sizeOnly)
         return;
@@ -394,6 +385,24 @@ void decodeJpeg(const std::string &path, const Info &info, int minWidth, int min
 
 Sink::~Sink() = default;
 
+void CheckSize(const std::string &path, long long width, long long height)
+{
+    if (width <= 0 || height <= 0)
+        fail(path, "it has no pixels");
+    if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
+        fail(path, "it is too large (" + std::to_string(width) + " x " + std::to_string(height)
+                       + " pixels)");
+}
+
+void CheckClaimedSize(const std::string &path)
+{
+    File file(path);
+    const std::vector<std::uint8_t> head = file.readPrefix(32);
+    long long w = 0, h = 0;
+    if (headerSize(sniff(head), head, w, h))
+        CheckSize(path, w, h);
+}
+
 Info ReadInfo(const std::string &path, bool upright)
 {
     File file(path);
@@ -410,12 +419,12 @@ Info ReadInfo(const std::string &path, bool upright)
         } catch (const jpeg::Error &e) {
             throw Error(e.what());
         }
-        checkSize(path, info.width, info.height);
+        CheckSize(path, info.width, info.height);
         return info;
     }
     long long w = 0, h = 0;
     if (headerSize(info.format, head, w, h)) {
-        checkSize(path, w, h);
+        CheckSize(path, w, h);
         info.width = static_cast<int>(w);
         info.height = static_cast<int>(h);
         return info;

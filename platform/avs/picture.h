@@ -23,6 +23,14 @@ struct Info
 constexpr int kMaxSide = 32767;
 constexpr long long kMaxPixels = 1LL << 28;
 
+// Refuses a picture of width × height that is not read at all: one without
+// pixels ("it has no pixels") or past the limits above ("it is too large (W x H
+// pixels)"). Raises avs::Error naming the file.
+void CheckSize(const std::string &path, long long width, long long height);
+// The same for the size that a BMP's or PNG's header claims, before anything is
+// decoded; a header that cannot be trusted without decoding passes.
+void CheckClaimedSize(const std::string &path);
+
 // What a clip must know before its first frame: the picture's size, upright
 // when `upright` asks for a JPEG's orientation tag to be followed. JPEG, BMP
 // and PNG are read only as far as their headers; other types are decoded once
