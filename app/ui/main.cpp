@@ -75,9 +75,16 @@ int main(int argc, char **argv)
     quillon::SetUpApplication(app);
 
     // Qt has taken its own options out of argv by now.
+    // The first "--" ends the options, as --help and --version are looked
+    // for: it names nothing, a later one does.
     std::vector<std::string> named;
-    for (int i = 1; i < argc; ++i)
-        named.push_back(Absolute(argv[i]));
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!optionsEnded && std::strcmp(argv[i], "--") == 0)
+            optionsEnded = true;
+        else
+            named.push_back(Absolute(argv[i]));
+    }
 
     quillon::TMainForm form;
     form.show();

@@ -149,7 +149,8 @@ TEST_F(Desktop, DropReorderSaveOpenAndGo)
 
 TEST_F(Desktop, PhotosAndFoldersNamedOnTheCommandLineComeIn)
 {
-    Launch({dir.file("loose.jpg"), dir.file("card")});
+    // "--" ends the options and names nothing.
+    Launch({"--", dir.file("loose.jpg"), dir.file("card")});
     EXPECT_EQ(JobListAfterGo(), dir.file("loose.jpg") + "\r\n" + dir.file("card//img1.jpg") + "\r\n"
                                     + dir.file("card//img2.jpg") + "\r\n"
                                     + dir.file("card//img3.jpg") + "\r\n");
