@@ -213,7 +213,23 @@ void TBitmap::LoadFromFile(const std::string &path)
 
     QImageReader reader(&file, "bmp");
     reader.setDecideFormatFromContent(false);
-    QImage image = reader.read();
+    // Qt's reader leaves the pixels that a run-length coded bitmap skips as
+    // the memory it got held them: they start as colour 0 of the palette (or
+    // black), so that the picture is the same every time it is read. Qt reads
+    // into a picture of the right size and format as it stands.
+    QImage image;
+    const QSize size = reader.size();
+    const QImage::Format format = reader.imageFormat();
+    const long long limit = static_cast<long long>(QImageReader::allocationLimit()) << 20;
+    if (size.isValid() && format != QImage::Format_Invalid
+        && static_cast<long long>(size.width()) * size.height()
+                   * QImage::toPixelFormat(format).bitsPerPixel() / 8
+               <= limit) {
+        image = QImage(size, format);
+        image.fill(0);
+    }
+    if (!reader.read(&image))
+        image = QImage();
     if (image.isNull()) {
         const std::string reason = reader.error() == QImageReader::InvalidDataError
                                            || reader.error() == QImageReader::UnknownError

@@ -12,6 +12,8 @@
 
 #include <sys/resource.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -236,6 +238,49 @@ TBitmap FullDecodeThenShrink(const std::string &path, bool upright = false)
 }
 
 } // namespace
+
+// A run-length coded bitmap may skip pixels (a "delta") or end before its last
+// row: those are colour 0, not whatever the memory the picture was read into
+// held before.
+TEST(BitmapFiles, PixelsThatARunLengthBitmapSkipsAreColourZero)
+{
+    testsupport::TempDir dir;
+    const int width = 64, height = 8;
+    // The bottom row: 2 pixels, 48 skipped, 14 pixels; then the end, the
+    // other rows never written.
+    const std::string rle("\x02\x01\x00\x02\x30\x00\x0e\x01\x00\x00\x00\x01", 12);
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((v >> (8 * i)) & 0xff);
+        return out;
+    };
+    const std::string palette = std::string("\x00\x00\xff\x00\xff\x00\x00\x00", 8);
+    const std::uint32_t offset = 14 + 40 + static_cast<std::uint32_t>(palette.size());
+    const std::string file = "BM" + le(offset + static_cast<std::uint32_t>(rle.size()), 4)
+                             + le(0, 4) + le(offset, 4) + le(40, 4) + le(width, 4) + le(height, 4)
+                             + le(1, 2) + le(8, 2) + le(1, 4)
+                             + le(static_cast<std::uint32_t>(rle.size()), 4) + le(2835, 4)
+                             + le(2835, 4) + le(2, 4) + le(0, 4) + palette + rle;
+    testsupport::WriteFile(dir.file("rle8.bmp"), file);
+    for (int round = 0; round < 3; ++round) {
+        // Memory of the picture's size, just given back dirty.
+        void *dirty = std::malloc(static_cast<std::size_t>(width) * height);
+        std::memset(dirty, 0x5a, static_cast<std::size_t>(width) * height);
+        std::free(dirty);
+        TBitmap bitmap;
+        bitmap.LoadFromFile(dir.file("rle8.bmp"));
+        const QImage &image = bitmap.Image();
+        ASSERT_EQ(image.size(), QSize(width, height));
+        const int bottom = height - 1;
+        for (const int x : {2, 30, 49})
+            EXPECT_EQ(image.pixel(x, bottom), QColor(Qt::red).rgb()) << x;
+        EXPECT_EQ(image.pixel(1, bottom), QColor(Qt::blue).rgb());
+        EXPECT_EQ(image.pixel(50, bottom), QColor(Qt::blue).rgb());
+        for (const int y : {0, 3, bottom - 1})
+            EXPECT_EQ(image.pixel(7, y), QColor(Qt::red).rgb()) << y;
+    }
+}
 
 TEST_F(JpegThumbnails, StripsGiveExactlyTheThumbnailOfTheWholePicture)
 {
