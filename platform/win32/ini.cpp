@@ -55,11 +55,15 @@ struct Line
     std::size_t end;        // first byte after the line break
 };
 
+// What some editors put at the start of a UTF-8 text: not part of its first
+// line, and left where it stands when the text is changed.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 // Hands each line of the text to `use`, in order; CR LF, LF and CR end a line.
 template <typename Use>
 void forEachLine(std::string_view text, Use &&use)
 {
-    std::size_t pos = 0;
+    std::size_t pos = text.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
     while (pos < text.size()) {
         std::size_t stop = pos;
         while (stop < text.size() && text[stop] != '\n' && text[stop] != '\r')
@@ -91,9 +95,6 @@ struct Parsed
     std::string_view name;
     std::string_view value;
 };
-
-// What some editors put at the start of a UTF-8 text: not part of its first line.
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 Parsed parseLine(std::string_view content)
 {
@@ -159,10 +160,7 @@ Located locate(const std::string &text, const std::vector<Line> &lines, const st
 // plain file is read: a FIFO in its place would block for ever.
 std::optional<std::string> readFile(const std::string &fileName)
 {
-    std::optional<std::string> text = ReadInputFile(fileName);
-    if (text && text->starts_with(kUtf8Bom))
-        text->erase(0, kUtf8Bom.size());
-    return text;
+    return ReadInputFile(fileName);
 }
 
 std::optional<int> parseInteger(std::string_view s)
@@ -269,8 +267,6 @@ int GetPrivateProfileIntA(const std::string &section, const std::string &key, in
 
 std::vector<ProfileSection> ParseProfile(std::string_view text)
 {
-    if (text.starts_with(kUtf8Bom))
-        text.remove_prefix(kUtf8Bom.size());
     // Line by line: a list of every line first would cost far more than the
     // text (24 bytes for each, and a file of blank lines has one a byte).
     std::vector<ProfileSection> sections;
