@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -77,53 +76,6 @@ void ShowPeak(const std::string &what, const MeasuredOutcome &run, const Measure
     std::printf("%s: peak %ld MB (%ld MB on a small photo)\n", what.c_str(),
                 run.peakKilobytes / 1024, small.peakKilobytes / 1024);
 }
-
-// A small tmpfs mounted on a folder for the life of the object; when this
-// machine does not let the test mount one, mounted() is false and says why.
-class SmallFileSystem
-{
-public:
-    SmallFileSystem(const std::string &folder, long long bytes, bool readOnly = false)
-        : folder_(folder)
-    {
-        MakeFolder(folder);
-        const std::string options = "size=" + std::to_string(bytes);
-        if (::mount("tmpfs", folder.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str())
-            == 0)
-            mounted_ = true;
-        else
-            why_ = std::strerror(errno);
-    }
-    ~SmallFileSystem()
-    {
-        if (mounted_)
-            ::umount2(folder_.c_str(), MNT_DETACH);
-    }
-    SmallFileSystem(const SmallFileSystem &) = delete;
-    SmallFileSystem &operator=(const SmallFileSystem &) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string &why() const { return why_; }
-
-    // Fills the file system until no more than `room` bytes are left.
-    void fill(long long room) const
-    {
-        const std::string filler = folder_ + "/filler";
-        std::FILE *file = std::fopen(filler.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        const std::string block(4096, 'x');
-        std::error_code ec;
-        while (std::filesystem::space(folder_, ec).available > static_cast<std::uintmax_t>(room)
-               && std::fwrite(block.data(), 1, block.size(), file) == block.size())
-            std::fflush(file);
-        std::fclose(file);
-    }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
-    std::string why_;
-};
 
 int Distance(Rgb a, Rgb b)
 {
@@ -430,7 +382,7 @@ TEST_F(Corpus, OutputOnAFullFileSystemLeavesNoBrokenMovie)
         SmallFileSystem disk(dir.file("disk"), 256 * 1024);
         if (!disk.mounted())
             GTEST_SKIP() << "cannot mount a small file system here: " << disk.why();
-        disk.fill(room);
+        ASSERT_TRUE(disk.fill(room));
         // Slides long enough that the movie cannot fit into the room left.
         const MeasuredOutcome run
             = render({"--interval", "20", "--output-folder", dir.file("disk"), photo, photo});
@@ -457,7 +409,7 @@ TEST_F(Corpus, JobFilesOnAFullFileSystemStayAsTheyWere)
     WriteFile(jobs + "pelloryfilelist.txt", list);
     WriteFile(jobs + "param.ini", params);
     WriteFile(jobs + "temp.avs", script);
-    temp.fill(0);
+    ASSERT_TRUE(temp.fill(0));
 
     // A list long enough that it cannot fit where the old one stood.
     std::string many;
@@ -480,7 +432,7 @@ TEST_F(Corpus, JobFilesOnAFullFileSystemStayAsTheyWere)
     const std::string fewer = "[Temp]\r\nInterval=4\r\n; " + std::string(4060, '-') + "\r\n";
     std::filesystem::remove(dir.file("temp/filler"));
     WriteFile(jobs + "param.ini", fewer);
-    temp.fill(0);
+    ASSERT_TRUE(temp.fill(0));
     EXPECT_THROW(quillon::WriteParamIni(jobs, 720, 480, 4), forms::EIniFileException);
     EXPECT_EQ(ReadFile(jobs + "param.ini"), fewer);
 }

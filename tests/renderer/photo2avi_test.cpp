@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <sys/inotify.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,14 +209,9 @@ TEST_F(Photo2Avi, MissingScriptAndUnwritableOutput)
 TEST_F(Photo2Avi, AFullDiskIsReportedForTheMovieNotItsNewFile)
 {
     const std::string folder = dir.file("small");
-    MakeFolder(folder);
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=65536") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    struct Unmount
-    {
-        std::string folder;
-        ~Unmount() { ::umount2(folder.c_str(), MNT_DETACH); }
-    } unmount{folder};
+    const SmallFileSystem small(folder, 65536);
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << small.why();
     // Three seconds of sound take 260 KB.
     mediatest::WriteWav(dir.file("tune.wav"), 22050, 2, 3.0);
     const std::string full = folder + "/photo_video.avi";

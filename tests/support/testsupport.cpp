@@ -2,15 +2,19 @@
 
 #include "platform/win32/tempfolder.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -107,6 +111,40 @@ bool Exists(const std::string &path)
 void MakeFolder(const std::string &path)
 {
     std::filesystem::create_directories(path);
+}
+
+SmallFileSystem::SmallFileSystem(const std::string &folder, long long bytes, bool readOnly,
+                                 unsigned mode)
+    : folder_(folder)
+{
+    MakeFolder(folder);
+    char options[64];
+    std::snprintf(options, sizeof options, "size=%lld,mode=%o", bytes, mode);
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options) == 0)
+        mounted_ = true;
+    else
+        why_ = std::strerror(errno);
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+    if (mounted_)
+        ::umount2(folder_.c_str(), MNT_DETACH);
+}
+
+bool SmallFileSystem::fill(long long room) const
+{
+    std::FILE *file = std::fopen((folder_ + "/filler").c_str(), "wb");
+    if (!file)
+        return false;
+    const std::string block(4096, 'x');
+    std::error_code ec;
+    while (std::filesystem::space(folder_, ec).available > static_cast<std::uintmax_t>(room)
+           && std::fwrite(block.data(), 1, block.size(), file) == block.size()
+           && std::fflush(file) == 0) {
+    }
+    std::fclose(file);
+    return true;
 }
 
 bool MakeHourOld(const std::string &path)

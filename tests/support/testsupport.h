@@ -61,6 +61,30 @@ void WriteFile(const std::string &path, const std::string &bytes);
 long long IoCount(const std::string &name);
 bool Exists(const std::string &path);
 void MakeFolder(const std::string &path);
+// A small tmpfs mounted on a folder (made when missing) for the life of the
+// object, its top folder of `mode`; when this machine does not let the test
+// mount one, mounted() is false and why() says why.
+class SmallFileSystem
+{
+public:
+    SmallFileSystem(const std::string &folder, long long bytes, bool readOnly = false,
+                    unsigned mode = 01777);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem &) = delete;
+    SmallFileSystem &operator=(const SmallFileSystem &) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string &why() const { return why_; }
+    // Fills the file system until no more than `room` bytes are left; false
+    // when the filler file cannot be made.
+    bool fill(long long room) const;
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
 // Sets the times of `path` itself (a link is not followed) an hour back, as
 // of a file nothing has written to for a while. False when it cannot.
 bool MakeHourOld(const std::string &path);

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -279,29 +278,16 @@ TEST(Files, AFileRewrittenInPlaceKeepsItsTextWhenTheDiskIsFull)
     TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const std::string folder = dir.file("small");
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=65536,mode=0755") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    struct Unmount
-    {
-        std::string folder;
-        ~Unmount() { ::umount2(folder.c_str(), MNT_DETACH); }
-    } unmount{folder};
+    const testsupport::SmallFileSystem small(folder, 65536, false, 0755);
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << small.why();
 
     const uid_t nobody = 65534;
     const std::string file = folder + "/show.txt";
     const std::string old(1000, 'o');
     WriteFile(file, old);
     ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
-    {
-        std::FILE *filler = std::fopen((folder + "/filler").c_str(), "wb");
-        ASSERT_NE(filler, nullptr);
-        const std::string block(4096, 'x');
-        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()
-               && std::fflush(filler) == 0) {
-        }
-        std::fclose(filler);
-    }
+    ASSERT_TRUE(small.fill(0));
     auto replaceAsNobody = [&](const std::string &text) {
         const pid_t child = ::fork();
         if (child == 0) {
