@@ -1,5 +1,6 @@
 #include "app/photos/folder_scan.h"
 
+#include "app/photos/listed_message.h"
 #include "platform/win32/files.h"
 
 #include <fcntl.h>
@@ -150,15 +151,10 @@ std::vector<std::string> ScanPictureFolder(std::vector<std::string> &list, const
 
 std::string UnreadableFoldersMessage(const std::vector<std::string> &Folders)
 {
-    constexpr std::size_t kListedAtMost = 12;
-    std::string text = Folders.size() == 1
-                           ? "This folder could not be read, so its photos were not added:"
-                           : "These folders could not be read, so their photos were not added:";
-    for (std::size_t i = 0; i < Folders.size() && i < kListedAtMost; ++i)
-        text += "\n" + Folders[i];
-    if (Folders.size() > kListedAtMost)
-        text += "\nand " + std::to_string(Folders.size() - kListedAtMost) + " more.";
-    return text;
+    return ListedMessage(Folders.size() == 1
+                             ? "This folder could not be read, so its photos were not added:"
+                             : "These folders could not be read, so their photos were not added:",
+                         Folders);
 }
 
 } // namespace quillon

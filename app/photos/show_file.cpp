@@ -1,6 +1,7 @@
 #include "app/photos/show_file.h"
 
 #include "app/job/text_file.h"
+#include "app/photos/listed_message.h"
 #include "platform/forms/sysutils.h"
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
@@ -288,13 +289,7 @@ void ReadPhotos(const win32::ProfileSection &section, const std::optional<std::s
 
 std::string ShowLeftOutMessage(const std::string &Path, const std::vector<std::string> &LeftOut)
 {
-    constexpr std::size_t kListedAtMost = 12;
-    std::string text = "The show \"" + NameOf(Path) + "\" was opened without:";
-    for (std::size_t i = 0; i < LeftOut.size() && i < kListedAtMost; ++i)
-        text += "\n" + LeftOut[i];
-    if (LeftOut.size() > kListedAtMost)
-        text += "\nand " + std::to_string(LeftOut.size() - kListedAtMost) + " more.";
-    return text;
+    return ListedMessage("The show \"" + NameOf(Path) + "\" was opened without:", LeftOut);
 }
 
 std::string ShowFailureMessage(const std::string &Path, const std::string &Failure)

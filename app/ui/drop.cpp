@@ -1,6 +1,7 @@
 #include "app/ui/drop.h"
 
 #include "app/photos/folder_scan.h"
+#include "app/photos/listed_message.h"
 #include "app/photos/photo_commands.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/photo_row.h"
@@ -82,17 +83,6 @@ bool IsShowName(const std::string &path)
 std::string NotTakenText(const std::string &path, const std::string &reason)
 {
     return "Cannot open \"" + path + "\": " + reason;
-}
-
-std::string NotTakenMessage(const std::vector<std::string> &lines)
-{
-    constexpr std::size_t kListedAtMost = 12;
-    std::string text;
-    for (std::size_t i = 0; i < lines.size() && i < kListedAtMost; ++i)
-        text += (i ? "\n" : "") + lines[i];
-    if (lines.size() > kListedAtMost)
-        text += "\nand " + std::to_string(lines.size() - kListedAtMost) + " more.";
-    return text;
 }
 
 } // namespace
@@ -212,7 +202,8 @@ void TDropTarget::TakeNamed(const std::vector<std::string> &Paths)
     }
     // Told as a photo that cannot be read is told.
     if (!refused.empty())
-        forms::HandleException(std::make_exception_ptr(forms::Exception(NotTakenMessage(refused))));
+        forms::HandleException(
+            std::make_exception_ptr(forms::Exception(ListedMessage("", refused))));
     if (shows.empty())
         Take(added);
     else if (added.empty())
