@@ -87,6 +87,18 @@ AVChannelLayout LayoutOf(int channels)
     return layout;
 }
 
+// A layout that frees what it holds however the scope is left: a copy of a
+// layout of custom order holds a channel map of its own.
+struct OwnedLayout
+{
+    AVChannelLayout layout{};
+
+    OwnedLayout() = default;
+    OwnedLayout(const OwnedLayout &) = delete;
+    OwnedLayout &operator=(const OwnedLayout &) = delete;
+    ~OwnedLayout() { av_channel_layout_uninit(&layout); }
+};
+
 class SoundTrack final : public BaseFilter, public ISoundTrack
 {
 public:
@@ -289,7 +301,7 @@ private:
             return Played::Failed;
         }
         SwrPtr resampler;
-        AVChannelLayout from{};
+        OwnedLayout from;
         AVSampleFormat fromFormat = AV_SAMPLE_FMT_NONE;
         int fromRate = 0;
         FramePtr decoded = NewFrame();
@@ -329,7 +341,6 @@ private:
                     break;
                 if (ret == AVERROR_EOF) {
                     if (refused != 0 && samples == 0) {
-                        av_channel_layout_uninit(&from);
                         context().ErrorAbort(VFW_E_UNSUPPORTED_STREAM,
                                              "Nothing of the sound file \"" + track.path
                                                  + "\" could be decoded: " + AvError(refused));
@@ -339,7 +350,6 @@ private:
                     const Played flushed = resampler
                                                ? resample(resampler.get(), nullptr, sounded, replay)
                                                : Played::File;
-                    av_channel_layout_uninit(&from);
                     if (flushed == Played::File && replay && !replay->abandoned)
                         replay->complete = true;
                     return flushed;
@@ -352,14 +362,11 @@ private:
                     return failed(track, ret);
                 samples += decoded->nb_samples;
                 if (!resampler || fromFormat != decoded->format || fromRate != decoded->sample_rate
-                    || av_channel_layout_compare(&from, &decoded->ch_layout) != 0) {
+                    || av_channel_layout_compare(&from.layout, &decoded->ch_layout) != 0) {
                     Played flushed = resampler ? resample(resampler.get(), nullptr, sounded, replay)
                                                : Played::File;
-                    if (flushed != Played::File) {
-                        av_channel_layout_uninit(&from);
+                    if (flushed != Played::File)
                         return flushed;
-                    }
-                    av_channel_layout_uninit(&from);
                     // A file may change its shape midway, past the check when
                     // it was added.
                     if (std::string refusal = SoundShapeRefusal(track.path, decoded->sample_rate,
@@ -370,12 +377,14 @@ private:
                     }
                     fromFormat = static_cast<AVSampleFormat>(decoded->format);
                     fromRate = decoded->sample_rate;
-                    av_channel_layout_copy(&from, &decoded->ch_layout);
-                    if (from.order == AV_CHANNEL_ORDER_UNSPEC)
-                        av_channel_layout_default(&from, from.nb_channels);
-                    resampler = makeResampler(from, fromFormat, fromRate);
+                    if (av_channel_layout_copy(&from.layout, &decoded->ch_layout) < 0) {
+                        context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
+                        return Played::Failed;
+                    }
+                    if (from.layout.order == AV_CHANNEL_ORDER_UNSPEC)
+                        av_channel_layout_default(&from.layout, from.layout.nb_channels);
+                    resampler = makeResampler(from.layout, fromFormat, fromRate);
                     if (!resampler) {
-                        av_channel_layout_uninit(&from);
                         context().ErrorAbort(E_FAIL,
                                              "Cannot convert the sound of \"" + track.path + "\"");
                         return Played::Failed;
@@ -383,10 +392,8 @@ private:
                 }
                 const Played played = resample(resampler.get(), decoded.get(), sounded, replay);
                 av_frame_unref(decoded.get());
-                if (played != Played::File) {
-                    av_channel_layout_uninit(&from);
+                if (played != Played::File)
                     return played;
-                }
             }
         }
     }
