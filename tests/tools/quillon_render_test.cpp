@@ -345,6 +345,25 @@ TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
     EXPECT_EQ(run.err, "Cannot open the show \"missing.qshow\": No such file or directory\n");
 }
 
+// A show whose sound file is gone still makes its movie, as the window does,
+// but the run made a silent one without a word.
+TEST_F(QuillonRender, ASoundAShowNamesThatIsGoneIsNamedAndTheMovieMadeWithoutIt)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient());
+    ::mkdir(dir.file("folder.wav").c_str(), 0700);
+    for (const auto &[name, why] : {std::pair{"gone.mp3", "No such file or directory"},
+                                    std::pair{"folder.wav", "Is a directory"}}) {
+        WriteFile(dir.file("trip.qshow"), std::string("[Show]\r\nOutputFolder=out\r\nSoundFile=")
+                                              + name + "\r\n[Photos]\r\nPhoto1=a.jpg\r\n");
+        const Outcome run = render({"--show", dir.file("trip.qshow"), "--interval", "1"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(run.err.starts_with("Cannot read the sound file \"" + dir.file(name)
+                                        + "\": " + why + "; the movie is made without it.\n"))
+            << run.err;
+        EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).audio(), nullptr);
+    }
+}
+
 TEST_F(QuillonRender, PhotosStandUprightInTheMovieAtTheChosenSizeAndRate)
 {
     // One photo for each EXIF orientation, 64 × 48 upright, letterboxed into

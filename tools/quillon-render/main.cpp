@@ -440,7 +440,7 @@ int main(int argc, char **argv)
     // The window passes over a sound file that is gone; a name given here is
     // what the user asked for, so one that cannot be read ends the run before
     // anything is rendered.
-    if (options.given.count("--sound"))
+    if (options.given.count("--sound")) {
         for (const std::string &sound : options.sounds) {
             std::string why;
             const int fd = win32::OpenInputFile(sound, &why);
@@ -451,6 +451,19 @@ int main(int argc, char **argv)
             }
             ::close(fd);
         }
+    } else if (!options.sounds.empty() && !options.sounds.front().empty()
+               && !win32::FileExists(options.sounds.front())) {
+        // A sound file a show names is passed over when it is gone, as the
+        // window passes it over: the show's photos are the work. Not silently.
+        std::string why;
+        const int fd = win32::OpenInputFile(options.sounds.front(), &why);
+        if (fd < 0)
+            std::fprintf(stderr,
+                         "Cannot read the sound file \"%s\": %s; the movie is made without it.\n",
+                         options.sounds.front().c_str(), why.c_str());
+        else
+            ::close(fd);
+    }
     settings.standard = options.standard;
     settings.resolution = options.resolution;
     settings.intervalText = std::to_string(options.interval);
