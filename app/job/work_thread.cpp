@@ -37,6 +37,11 @@ void TPhoto2VideoThread::Execute()
         result = RenderMovie(Window.Handle(), JobInfo, Window.StopRequest());
     }
     JobFolderLock.Release();
+    // The record is read no more from here on: once the window hears that the
+    // run is over, a new Go may fill it in again while this thread still shows
+    // its outcome.
+    Completed = result >= 0;
+    const std::string completedText = Completed ? CompletedMessage(JobInfo) : std::string();
 
     Synchronize([this] { Window.ConversionFinished(); });
     if (result == MURELINE_STOPPED) {
@@ -47,9 +52,8 @@ void TPhoto2VideoThread::Execute()
     }
     MessageText = result < 0 ? ConversionFailedText : ConversionCompletedText;
     Synchronize([this] { ShowStatusText(); });
-    Completed = result >= 0;
     if (Completed)
-        MessageText = CompletedMessage(JobInfo);
+        MessageText = completedText;
     Synchronize([this] { ShowMessageText(); });
 }
 

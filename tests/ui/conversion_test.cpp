@@ -68,6 +68,33 @@ private:
     const TMainForm &form_;
 };
 
+// Runs `what` on the GUI thread as `target` receives an event of `type`, before
+// the event is handled.
+class EventHook : public QObject
+{
+public:
+    EventHook(QObject *target, QEvent::Type type, std::function<void()> what)
+        : target_(target)
+        , type_(type)
+        , what_(std::move(what))
+    {
+        target_->installEventFilter(this);
+    }
+    ~EventHook() override { target_->removeEventFilter(this); }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == type_)
+            what_();
+        return false;
+    }
+
+private:
+    QObject *target_;
+    QEvent::Type type_;
+    std::function<void()> what_;
+};
+
 class Conversion : public MainFormTest
 {
 protected:
@@ -540,6 +567,29 @@ TEST_F(Conversion, TheOutcomeNamesTheMovieAndPlaysItOrShowsItsFolder)
     EXPECT_EQ(boxes.boxes()[0].detail, mkv) << boxes.texts()[0];
     ASSERT_FALSE(shell.requests().empty());
     EXPECT_EQ(shell.requests().back().file, mkv);
+
+    // Once the window hears that a run is over, a new Go may fill in the job
+    // record again (here while the bar hides, before the run's outcome is
+    // shown): the first run's box still names its own movie.
+    const std::string second = dir.file("second/photo_video.mkv");
+    testsupport::MakeFolder(dir.file("second"));
+    bool again = false;
+    EventHook hook(form->ProgressConvert, QEvent::Hide, [&] {
+        if (std::exchange(again, true))
+            return;
+        form->edtOutputPath->setText(QString::fromStdString(dir.file("second")));
+        Go();
+    });
+    boxes.clear();
+    boxes.answer = nullptr;
+    Go();
+    ASSERT_TRUE(WaitUntil([&] { return again && boxes.boxes().size() == 2; }));
+    ASSERT_TRUE(WaitForRun());
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_NE(boxes.boxes()[0].text.find(mkv), std::string::npos) << boxes.boxes()[0].text;
+    EXPECT_EQ(boxes.boxes()[0].detail, mkv);
+    EXPECT_NE(boxes.boxes()[1].text.find(second), std::string::npos) << boxes.boxes()[1].text;
+    EXPECT_EQ(boxes.boxes()[1].detail, second);
 }
 
 // The desktop is handed a path's bytes, whatever they are, as its address.
