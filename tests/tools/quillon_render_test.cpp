@@ -439,6 +439,27 @@ TEST_F(QuillonRender, HelpAndVersionOfBothProgramsNeedNoDisplay)
     }
 }
 
+// A script captures what quillon-render prints: when it cannot reach standard
+// output the run says so and fails, though the movie itself was made.
+TEST_F(QuillonRender, WhatCannotReachStandardOutputFailsTheRun)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient());
+    MakeFolder(dir.file("out"));
+    for (const std::string &args :
+         {std::string("--version"), std::string("--list-compressors"),
+          "--interval 1 --output-folder " + dir.file("out") + " " + dir.file("a.jpg")}) {
+        const Outcome run = RunProgram(
+            "/bin/sh", {"-c", std::string(QUILLON_RENDER) + " " + args + " > /dev/full"},
+            dir.path());
+        EXPECT_EQ(run.status, 1) << args;
+        EXPECT_NE(run.err.find("quillon-render: cannot write standard output: No space left "
+                               "on device\n"),
+                  std::string::npos)
+            << args << ": " << run.err;
+    }
+    EXPECT_GT(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 0);
+}
+
 // A user's limits that end a process by default: the terminal's Ctrl+C also
 // ends a `| tee` that reads the progress, and `ulimit -f` caps a file's size.
 // Neither may end the run before it removes its new file, nor kill it for

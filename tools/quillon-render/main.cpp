@@ -35,6 +35,22 @@
 
 namespace {
 
+// What the run printed must reach standard output: a movie's path that a script
+// captures, lost to a full disk, fails the run. A reader that has gone away
+// does not: pipelines end that way.
+int WithStandardOutput(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    const int error = errno ? errno : EIO;
+    if (error == EPIPE)
+        return status;
+    std::fprintf(stderr, "quillon-render: cannot write standard output: %s\n",
+                 std::strerror(error));
+    return status == 0 ? 1 : status;
+}
+
 constexpr const char *kUsage
     = "usage: quillon-render [options] PHOTO_OR_FOLDER...\n"
       "       quillon-render --show SHOW.qshow [options] [PHOTO_OR_FOLDER...]\n"
@@ -141,10 +157,10 @@ Options parse(int argc, char **argv)
         options.given.insert(arg);
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
-            std::exit(0);
+            std::exit(WithStandardOutput(0));
         } else if (arg == "--version") {
             std::printf("quillon-render %s\n", QUILLON_VERSION);
-            std::exit(0);
+            std::exit(WithStandardOutput(0));
         } else if (arg == "--interval") {
             const std::string text = value(i, arg);
             auto n = forms::TryStrToInt(text);
@@ -398,7 +414,7 @@ int main(int argc, char **argv)
     if (options.listCompressors) {
         for (std::size_t i = 0; i < compressors.size(); ++i)
             std::printf("%zu\t%s\n", i, compressors[i].c_str());
-        return 0;
+        return WithStandardOutput(0);
     }
 
     if (!options.show.empty() && !takeShow(options, compressors))
@@ -540,5 +556,5 @@ int main(int argc, char **argv)
     }
     std::fprintf(stderr, "%s\n", quillon::ConversionCompletedText);
     std::printf("%s\n", quillon::MoviePath(job).c_str());
-    return 0;
+    return WithStandardOutput(0);
 }
