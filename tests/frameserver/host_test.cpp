@@ -368,6 +368,14 @@ TEST_F(Host, ServesTheJobOfAJobFolderOfItsChoosing)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "brindle-host: The job folder \"" + batch
                            + "\" cannot be used: others may enter it (mode 0755).\n");
+
+    // A mistyped folder is named, not made and served as an empty show.
+    const std::string typo = job.folder() + "bacth/";
+    run = host({file, "--job-folder", typo});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "brindle-host: cannot read the job folder " + typo + ": No such file or directory\n");
+    EXPECT_FALSE(testsupport::Exists(typo));
 }
 
 TEST_F(Host, WrongArgumentsShowTheUsage)

@@ -296,8 +296,19 @@ int Run(const Options &options)
 
     // The library reads the same file with the same defaults and limits, so
     // its frames fill this context exactly. It shares this process's folder.
-    if (!options.jobFolder.empty())
+    if (!options.jobFolder.empty()) {
+        // A job folder named here is read, never made: a mistyped name would
+        // otherwise be an empty show.
+        struct stat st
+        {};
+        if (::lstat(options.jobFolder.c_str(), &st) != 0) {
+            std::fprintf(stderr, "brindle-host: cannot read the job folder %s: %s\n",
+                         options.jobFolder.c_str(), std::strerror(errno));
+            dlclose(library);
+            return kExitFailure;
+        }
         win32::SetTempFolder(options.jobFolder);
+    }
     const std::string folder = win32::GetTempPathA();
     if (folder.empty()) {
         std::fprintf(stderr, "brindle-host: %s\n", win32::TempFolderProblem().c_str());
