@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -540,7 +541,49 @@ int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths)
     return removed;
 }
 
-BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::string *reason,
+bool OthersMayChange(const struct stat &folder)
+{
+    const bool trustedOwner = folder.st_uid == ::geteuid() || folder.st_uid == 0;
+    return !trustedOwner || ((folder.st_mode & 022) != 0 && (folder.st_mode & S_ISVTX) == 0);
+}
+
+std::optional<std::string> WrittenFile(const std::string &path, std::string *reason)
+{
+    auto refuse = [reason](int error, const char *why = nullptr) -> std::optional<std::string> {
+        if (reason)
+            *reason = why ? why : std::strerror(error);
+        errno = error;
+        return std::nullopt;
+    };
+    constexpr int kMostLinks = 40;
+    std::string at = path;
+    for (int links = 0;; ++links) {
+        struct stat st
+        {};
+        if (at.empty() || at.back() == '/' || ::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return at;
+        if (links == kMostLinks)
+            return refuse(ELOOP);
+        // Nobody else can have made the link or put another in its place, so
+        // the name it holds is the user's choice, as if it had been given.
+        const std::string folder = besideNames(at).folder;
+        struct stat lies
+        {};
+        if (st.st_uid != ::geteuid() || ::stat(folder.empty() ? "." : folder.c_str(), &lies) != 0
+            || OthersMayChange(lies))
+            return refuse(ELOOP, "Is a symbolic link");
+        std::string target(PATH_MAX, '\0');
+        const ssize_t got = ::readlink(at.c_str(), target.data(), target.size());
+        if (got < 0)
+            return refuse(errno);
+        if (got == 0 || static_cast<std::size_t>(got) == target.size())
+            return refuse(got == 0 ? ENOENT : ENAMETOOLONG);
+        target.resize(static_cast<std::size_t>(got));
+        at = target.front() == '/' ? target : folder + target;
+    }
+}
+
+BOOL ReplaceFileContent(const std::string &named, const std::string &text, std::string *reason,
                         unsigned mode)
 {
     auto fail = [reason](int error, const char *why = nullptr) {
@@ -549,8 +592,12 @@ BOOL ReplaceFileContent(const std::string &path, const std::string &text, std::s
         errno = error;
         return FALSE;
     };
-    if (path.empty())
+    if (named.empty())
         return fail(ENOENT);
+    const std::optional<std::string> written = WrittenFile(named, reason);
+    if (!written)
+        return FALSE;
+    const std::string &path = *written;
     struct stat st
     {};
     const bool existed = ::lstat(path.c_str(), &st) == 0;

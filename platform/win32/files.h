@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct stat;
+
 namespace win32 {
 
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
@@ -132,13 +134,32 @@ QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::string &path);
 // path of another folder than the first is passed over).
 QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths);
 
+// Whether someone else could change what a name in the folder `folder` (its
+// stat) leads to: a folder that is neither this user's nor root's, or that
+// others may write to without the sticky bit (which keeps their hands off
+// entries not their own).
+QUILLON_WIN32_API bool OthersMayChange(const struct stat &folder);
+
+// The file that writing `path` writes: `path` itself unless it is a symbolic
+// link. A link of this user's own in a folder that nobody else may change
+// (OthersMayChange) is followed to the name it holds, one that is not absolute
+// taken from the link's folder, and so on along a chain of such links (at most
+// 40); what it leads to need not exist yet. Any other link (one someone else
+// made, or one in a folder others may change) is not followed: nullopt with
+// errno ELOOP and `reason`, when given, "Is a symbolic link"; too long a chain
+// is ELOOP too. Anything else at the name, or nothing, is `path` as it is.
+QUILLON_WIN32_API std::optional<std::string> WrittenFile(const std::string &path,
+                                                         std::string *reason = nullptr);
+
 // Replaces the file's whole content, or creates the file. The text goes to a
 // new file beside it (this user's, made with `mode` less the umask) that then
 // takes the name, so a write that fails half way (a full disk) leaves the old
 // content whole and nobody else's file or mode is ever given to it; a file of
-// the user's own keeps its permissions and group. A link, a folder or anything
-// else but a plain file at the name is refused, never followed or opened, and
-// so is a file this user may not write. Where no new file can be made beside
+// the user's own keeps its permissions and group. A link that WrittenFile
+// follows has the file it leads to replaced (or made) that way, and stays the
+// link it was; any other link, a folder or anything else but a plain file at
+// the name is refused, never followed or opened, and so is a file this user
+// may not write. Where no new file can be made beside
 // it (a folder that may not be written) the user's own file is rewritten in
 // place. Its new file is made as CreateFileBeside makes one, and held locked
 // while it is written. FALSE when the text cannot be written; errno tells why,

@@ -31,9 +31,9 @@ QUILLON_WIN32_API int GetPrivateProfileIntA(const std::string &section, const st
                                             int defaultValue, const std::string &fileName);
 
 // Creates the file and the section when missing, as ReplaceFileContent writes
-// files. FALSE when the file cannot be read back or written (a folder, a link
-// or anything but a plain file in its place, a missing folder, a read-only
-// file), and errno tells why.
+// files (through the user's own link, too). FALSE when the file cannot be read
+// back or written (a folder, a link it does not follow or anything but a plain
+// file in its place, a missing folder, a read-only file), and errno tells why.
 QUILLON_WIN32_API BOOL WritePrivateProfileStringA(const std::string &section,
                                                   const std::string &key, const std::string &value,
                                                   const std::string &fileName);

@@ -1,5 +1,7 @@
 #include "platform/win32/tempfolder.h"
 
+#include "platform/win32/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -51,15 +53,6 @@ std::string refusal(const std::string &folder, const std::string &reason)
     return "The job folder \"" + withSlash(folder) + "\" cannot be used: " + reason + ".";
 }
 
-// Whether someone else could change what a name in the folder leads to: a
-// folder that is neither this user's nor root's, or that others may write to
-// without the sticky bit (which keeps their hands off entries not their own).
-bool othersMayChange(const struct stat &st)
-{
-    const bool trustedOwner = st.st_uid == ::geteuid() || st.st_uid == 0;
-    return !trustedOwner || ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0);
-}
-
 // The first folder on the way to the absolute `path`, from "/" down and through
 // every link on the way as the system follows them, that someone else could
 // change: the one that could put another folder or a link in place of the
@@ -86,7 +79,7 @@ std::string folderOthersMayChange(const std::string &path)
     {};
     if (::stat(at.c_str(), &st) != 0)
         return {};
-    if (othersMayChange(st))
+    if (OthersMayChange(st))
         return at;
     int links = 0;
     while (!ahead.empty()) {
@@ -114,7 +107,7 @@ std::string folderOthersMayChange(const std::string &path)
         }
         if (!S_ISDIR(st.st_mode))
             return {};
-        if (othersMayChange(st))
+        if (OthersMayChange(st))
             return next;
         at = next;
     }

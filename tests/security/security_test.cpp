@@ -196,9 +196,11 @@ TEST_F(Security, LinksAndFifosAtJobNamesAndInputsAreRefusedWithoutBlocking)
             SCOPED_TRACE(name + (link ? " link" : " fifo"));
             for (const std::string &other : kJobNames)
                 std::filesystem::remove(jobs + other);
-            if (link)
+            if (link) {
+                // Planted by someone else: the user's own link would be followed.
                 ASSERT_EQ(::symlink(victim.c_str(), (jobs + name).c_str()), 0);
-            else
+                ASSERT_EQ(::lchown((jobs + name).c_str(), 65534, 65534), 0);
+            } else
                 ASSERT_EQ(::mkfifo((jobs + name).c_str(), 0600), 0);
             const MeasuredOutcome run = render(shared, dir.file("out"), {red});
             EXPECT_FALSE(run.timedOut);

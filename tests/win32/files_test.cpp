@@ -218,7 +218,7 @@ TEST(Files, DeleteAndForceDirectories)
     EXPECT_FALSE(ForceDirectories(""));
 }
 
-TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
+TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwn)
 {
     TempDir dir;
     EXPECT_TRUE(ReplaceFileContent(dir.file("new.txt"), "first"));
@@ -227,8 +227,6 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
     WriteFile(dir.file("real.txt"), "a longer old content");
     EXPECT_TRUE(ReplaceFileContent(dir.file("real.txt"), "short"));
     EXPECT_EQ(testsupport::ReadFile(dir.file("real.txt")), "short");
-    struct stat st
-    {};
 
     // A new file that a killed writer left beside it goes with the next write.
     const std::string left = CreateFileBeside(dir.file("real.txt"), 0600);
@@ -237,7 +235,6 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
     EXPECT_FALSE(FileExists(left));
 
     // Failures say why, leave what stands there as it was and nothing beside it.
-    ASSERT_EQ(::symlink("real.txt", dir.file("link.txt").c_str()), 0);
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     testsupport::MakeFolder(dir.file("folder"));
     WriteFile(dir.file("read-only.txt"), "kept");
@@ -249,8 +246,7 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
         std::string reason;
     };
     for (const Case &c :
-         {Case{"link.txt", ELOOP, "Is a symbolic link"}, Case{"fifo", EINVAL, "Not a regular file"},
-          Case{"folder", EISDIR, "Is a directory"},
+         {Case{"fifo", EINVAL, "Not a regular file"}, Case{"folder", EISDIR, "Is a directory"},
           Case{"read-only.txt", EACCES, "Permission denied"},
           Case{"missing/x.txt", ENOENT, "No such file or directory"}}) {
         std::string reason;
@@ -260,9 +256,7 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwnAndFollowsNoLink)
     }
     EXPECT_EQ(testsupport::ReadFile(dir.file("real.txt")), "short");
     EXPECT_EQ(testsupport::ReadFile(dir.file("read-only.txt")), "kept");
-    ASSERT_EQ(::lstat(dir.file("link.txt").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ListFolder(dir.path())->size(), 6u);
+    EXPECT_EQ(ListFolder(dir.path())->size(), 5u);
 }
 
 // A new file whose writer was killed is removed by the next writer of that
@@ -434,6 +428,69 @@ TEST(Files, AReplacedFileKeepsItsModeAndGroupOnlyWhenItIsTheUsersOwn)
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(modeOf(movie), std::make_pair(0600u, static_cast<gid_t>(nobody)));
+}
+
+// A link of the user's own in a folder nobody else may change (a show on the
+// desktop, a settings file kept with other dotfiles) is written through and
+// stays a link. One that someone else made, or one in a folder others may
+// write to, is refused, and what it leads to stays as it was.
+TEST(Files, OnlyTheUsersOwnLinkInAFolderOfTheirsIsWrittenThrough)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to give a link away";
+    TempDir dir;
+    testsupport::MakeFolder(dir.file("shows"));
+    testsupport::MakeFolder(dir.file("desk"));
+    const std::string real = dir.file("shows/real.qshow");
+    WriteFile(real, "old");
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    auto link = [&](const char *target, const std::string &name) {
+        EXPECT_EQ(::symlink(target, dir.file(name).c_str()), 0) << name;
+        return dir.file(name);
+    };
+    auto isLink = [](const std::string &path) {
+        struct stat st
+        {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    };
+    const std::string own = link("../shows/real.qshow", "desk/own.qshow");
+    const std::string chain = link("own.qshow", "desk/chain.qshow");
+    EXPECT_TRUE(ReplaceFileContent(chain, "new", nullptr, 0666));
+    EXPECT_EQ(testsupport::ReadFile(real), "new");
+    struct stat st
+    {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(isLink(own) && isLink(chain));
+
+    // A link to a file not made yet makes it; one that leads round in a
+    // circle ends.
+    const std::string later = link("../shows/later.qshow", "desk/later.qshow");
+    EXPECT_TRUE(ReplaceFileContent(later, "made"));
+    EXPECT_EQ(testsupport::ReadFile(dir.file("shows/later.qshow")), "made");
+    EXPECT_TRUE(isLink(later));
+    std::string reason;
+    EXPECT_FALSE(ReplaceFileContent(link("loop", "desk/loop"), "x", &reason));
+    EXPECT_EQ(errno, ELOOP);
+
+    const std::string theirs = link("../shows/real.qshow", "desk/theirs.qshow");
+    ASSERT_EQ(::lchown(theirs.c_str(), 65534, 65534), 0);
+    testsupport::MakeFolder(dir.file("open"));
+    ASSERT_EQ(::chmod(dir.file("open").c_str(), 0777), 0);
+    const std::string open = link("../shows/real.qshow", "open/own.qshow");
+    for (const std::string &refused : {theirs, open}) {
+        reason.clear();
+        EXPECT_FALSE(ReplaceFileContent(refused, "planted", &reason)) << refused;
+        EXPECT_EQ(errno, ELOOP) << refused;
+        EXPECT_EQ(reason, "Is a symbolic link") << refused;
+        EXPECT_TRUE(isLink(refused)) << refused;
+    }
+    EXPECT_EQ(testsupport::ReadFile(real), "new");
+    // The sticky bit keeps others from putting their link in the user's place.
+    ASSERT_EQ(::chmod(dir.file("open").c_str(), 01777), 0);
+    EXPECT_TRUE(ReplaceFileContent(open, "sticky"));
+    EXPECT_EQ(testsupport::ReadFile(real), "sticky");
+    EXPECT_EQ(ListFolder(dir.file("shows"))->size(), 2u);
 }
 
 // A long write's folder is the one it was made in: a folder renamed or
