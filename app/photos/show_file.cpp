@@ -88,6 +88,20 @@ std::optional<std::string> ShowFolderOf(const std::string &path)
     return FolderOf(real.get());
 }
 
+// The folder that relative paths in the show written to `path` are kept
+// from, so that reading takes them from the same one (ShowFolderOf): for a
+// link that writing follows, the folder of the file it leads to.
+std::string WrittenFolderOf(const std::string &path)
+{
+    const std::optional<std::string> file = win32::WrittenFile(path);
+    if (!file || *file == path)
+        return FolderOf(path);
+    const std::string folder = FolderOf(*file);
+    const std::unique_ptr<char, decltype(&std::free)> real(
+        ::realpath(folder.empty() ? "." : folder.c_str(), nullptr), std::free);
+    return real ? std::string(real.get()) : folder;
+}
+
 // nullopt for a relative path when there is no folder to take it from.
 std::optional<std::string> Resolved(const std::optional<std::string> &folder,
                                     const std::string &value)
@@ -373,7 +387,7 @@ TShowReading ReadShow(const std::string &path)
 
 std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
 {
-    const std::string folder = FolderOf(path);
+    const std::string folder = WrittenFolderOf(path);
     std::vector<std::string> leftOut;
     std::string text = "; A Quillon show: its photos in slide order and the movie's settings.\r\n"
                        "; Paths not beginning with \"/\" are relative to this file's folder.\r\n";

@@ -244,3 +244,30 @@ TEST_F(ShowFile, RelativePathsStartFromTheFolderOfTheFileItself)
             "OutputFolder=out (a relative path in a show that has no folder of its own)",
             "Photo1=holiday/city.jpg (a relative path in a show that has no folder of its own)"}));
 }
+
+// Saved through a link (the show on the desktop), the show replaces the file
+// the link leads to, and its paths are kept relative to that file's folder,
+// where reading takes them from.
+TEST_F(ShowFile, AShowSavedThroughALinkKeepsPathsFromTheFolderOfTheFileItLeadsTo)
+{
+    WriteFile(show, "[Photos]\n");
+    testsupport::MakeFolder(dir.file("desk"));
+    const std::string linked = dir.file("desk/trip.qshow");
+    ASSERT_EQ(::symlink("../shows/trip.qshow", linked.c_str()), 0);
+    TShow written;
+    written.Photos = {dir.file("shows/holiday/city.jpg"), dir.file("desk/pic.jpg")};
+    written.OutputFolder = dir.file("shows/out");
+    EXPECT_TRUE(WriteShow(linked, written).empty());
+    const std::string text = ReadFile(show);
+    EXPECT_NE(text.find("OutputFolder=out\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Photo1=holiday/city.jpg\r\nPhoto2=" + dir.file("desk/pic.jpg") + "\r\n"),
+              std::string::npos)
+        << text;
+    struct stat st
+    {};
+    ASSERT_EQ(::lstat(linked.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    const TShowReading reading = ReadShow(linked);
+    EXPECT_EQ(reading.Show.Photos, written.Photos);
+    EXPECT_EQ(reading.Show.OutputFolder, written.OutputFolder);
+}
