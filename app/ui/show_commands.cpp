@@ -126,8 +126,7 @@ bool TShowCommands::ChooseAndSave()
         return false;
     const QString chosen = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();
     FFolder = QFileInfo(chosen).absolutePath().toStdString();
-    Save(QDir::cleanPath(chosen).toStdString());
-    return true;
+    return Save(QDir::cleanPath(chosen).toStdString());
 }
 
 bool TShowCommands::MayLeave(const std::string &Opening)
@@ -160,8 +159,7 @@ bool TShowCommands::MayLeave(const std::string &Opening)
     try {
         if (!current)
             return ChooseAndSave();
-        Save(FCurrent);
-        return true;
+        return Save(FCurrent);
     } catch (...) {
         forms::HandleException(std::current_exception());
         return false;
@@ -184,10 +182,45 @@ TShow TShowCommands::Collect() const
     return show;
 }
 
-void TShowCommands::Save(const std::string &Path)
+std::optional<TShowCommands::TFileStamp> TShowCommands::StampOf(const std::string &Path)
 {
+    struct stat st
+    {};
+    if (::stat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return TFileStamp{static_cast<unsigned long long>(st.st_dev),
+                      static_cast<unsigned long long>(st.st_ino),
+                      static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+                      static_cast<long long>(st.st_mtim.tv_nsec)};
+}
+
+bool TShowCommands::MayOverwrite(const std::string &Path)
+{
+    if (FCurrent.empty() || Path != FCurrent)
+        return true;
+    // A show that is gone is written again; something that is not a file fails
+    // on writing and the error says why.
+    const std::optional<TFileStamp> now = StampOf(Path);
+    if (!now || now == FStamp)
+        return true;
+    const forms::TApplication *app = forms::Application();
+    const std::string text = "The show \"" + FileNameOf(Path)
+                             + "\" was changed by another program since it was opened or saved "
+                               "here. Save over it?";
+    return win32::MessageBoxA(FForm.Handle(), text.c_str(),
+                              app ? app->Title().c_str() : ApplicationTitle,
+                              win32::MB_YESNO | win32::MB_ICONWARNING | win32::MB_DEFBUTTON2)
+           == win32::IDYES;
+}
+
+bool TShowCommands::Save(const std::string &Path)
+{
+    if (!MayOverwrite(Path))
+        return false;
     TShow show = Collect();
     const std::vector<std::string> leftOut = WriteShow(Path, show);
+    // The write puts a new file in the old one's place: its stamp is taken now.
+    FStamp = StampOf(Path);
     FCurrent = Path;
     FAsKept = std::move(show);
     FForm.sb_status->SetCaption("Saved " + FileNameOf(Path) + ".");
@@ -197,6 +230,7 @@ void TShowCommands::Save(const std::string &Path)
             text += "\n" + photo;
         Warn(FForm.Handle(), text);
     }
+    return true;
 }
 
 void TShowCommands::Apply(const TShow &Show, std::vector<std::string> &LeftOut)
@@ -227,6 +261,8 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
 {
     if (FForm.PhotoRow().RefuseWhileAdding())
         return;
+    // Taken before the read: a change while it reads shows as a change.
+    const std::optional<TFileStamp> stamp = StampOf(Path);
     TShowReading reading = ReadShow(Path);
     if (!reading.Failure.empty()) {
         Warn(FForm.Handle(), ShowFailureMessage(Path, reading.Failure));
@@ -264,7 +300,7 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
             }
             return there;
         },
-        [this, Path, leftOut, gone, Then](const TPhotoAdder::TOutcome &Outcome) {
+        [this, Path, stamp, leftOut, gone, Then](const TPhotoAdder::TOutcome &Outcome) {
             TPhotoThumbPanel *panel = FForm.PhotoThumbPanel1;
             if (panel->ThumbItems()->Count() >= 1)
                 panel->SetSelectedIndex(0);
@@ -274,6 +310,7 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
             // controls made of its values included: unchanged until the user
             // changes something.
             FCurrent = Path;
+            FStamp = stamp;
             FAsKept = Collect();
             leftOut->insert(leftOut->end(), gone->begin(), gone->end());
             for (const TPhotoAdder::TLeftOut &photo : Outcome.LeftOut)

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,11 @@ public:
     // when the open is refused or cancelled.
     void Open(const std::string &Path, std::function<void()> Then = {});
     // Writes the photo list and the settings as they stand to `Path`, which
-    // becomes the current show. Raises forms::EFCreateError when it cannot.
-    void Save(const std::string &Path);
+    // becomes the current show. Over the current show's file when another
+    // program has changed or replaced it since this window opened or saved it,
+    // asks first; false when the user keeps it (nothing is written then).
+    // Raises forms::EFCreateError when it cannot write.
+    bool Save(const std::string &Path);
 
     // Whether the window may close: when the current show has changed, asks
     // whether to save the changes first. False when the user cancels or the
@@ -60,6 +64,19 @@ public:
     TShow Collect() const;
 
 private:
+    // What tells whether a file is still the one this window read or wrote.
+    struct TFileStamp
+    {
+        unsigned long long Device = 0, Inode = 0;
+        long long Size = 0, Seconds = 0, Nanoseconds = 0;
+        friend bool operator==(const TFileStamp &, const TFileStamp &) = default;
+    };
+    // The plain file at `Path` (links followed); nullopt when there is none.
+    static std::optional<TFileStamp> StampOf(const std::string &Path);
+    // Whether `Path` may be written: true unless it is the current show's file
+    // and another program changed it meanwhile and the user says to keep that.
+    bool MayOverwrite(const std::string &Path);
+
     void Apply(const TShow &Show, std::vector<std::string> &LeftOut);
     // Before the list and settings are left for the show `Opening` (empty: the
     // window closes): asks whether to save what would be lost, a changed current
@@ -74,6 +91,8 @@ private:
     std::string FFolder;             // where the dialogs start
     std::string FCurrent;            // the current show's file
     TShow FAsKept;                   // the window's show as FCurrent was opened or saved
+    // FCurrent's file as this window opened or last saved it.
+    std::optional<TFileStamp> FStamp;
 };
 
 } // namespace quillon

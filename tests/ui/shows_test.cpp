@@ -258,6 +258,50 @@ TEST_F(Shows, ClosingAChangedShowAsksToSaveItFirst)
     EXPECT_EQ(testsupport::ReadFile(show), written);
 }
 
+// A show another program saved after this window opened it is not written over
+// unasked: No keeps the window and the other program's file as they are, Yes
+// writes. The window's own saves, each a new file in the old one's place, ask
+// nothing.
+TEST_F(Shows, ASaveOverAShowChangedElsewhereAsksFirst)
+{
+    Jpeg("a.jpg");
+    const std::string b = Jpeg("b.jpg");
+    Jpeg("c.jpg");
+    const std::string show = dir.file("trip.qshow");
+    WriteFile(show, "[Show]\nInterval=3\n[Photos]\nPhoto1=a.jpg\nPhoto2=b.jpg\n");
+    Open(show);
+    const std::string theirs
+        = "[Show]\nInterval=7\n[Photos]\nPhoto1=a.jpg\nPhoto2=b.jpg\nPhoto3=c.jpg\n";
+    WriteFile(show, theirs);
+    Click(form->pnl1_btnDelete, {10, 10});
+    const std::string question = "The show \"trip.qshow\" was changed by another program since "
+                                 "it was opened or saved here. Save over it?";
+    int overwrite = win32::IDNO;
+    boxes.answer = [&](const testsupport::RecordedBox &box) {
+        return box.text == question ? overwrite : Save(box);
+    };
+    EXPECT_FALSE(Close());
+    EXPECT_EQ(boxes.texts(),
+              (std::vector<std::string>{"Save the changes to the show \"trip.qshow\"?", question}));
+    EXPECT_EQ(testsupport::ReadFile(show), theirs);
+    EXPECT_EQ(List(), std::vector<std::string>{b});
+
+    overwrite = win32::IDYES;
+    EXPECT_TRUE(Close());
+    const std::string written = testsupport::ReadFile(show);
+    EXPECT_NE(written.find("Interval=3\r\n"), std::string::npos) << written;
+    EXPECT_TRUE(written.ends_with("[Photos]\r\nPhoto1=b.jpg\r\n")) << written;
+
+    boxes.clear();
+    form->edtInterval->SetText("4");
+    EXPECT_TRUE(form->Shows().Save(show));
+    form->edtInterval->SetText("5");
+    EXPECT_TRUE(Close());
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::string>{"Save the changes to the show \"trip.qshow\"?"});
+    EXPECT_NE(testsupport::ReadFile(show).find("Interval=5\r\n"), std::string::npos);
+}
+
 // Only a change asks: a list kept in no show closes as it always has, and a
 // show opened without some of its photos and settings, or with values the
 // controls write their own way, has not changed.

@@ -2,7 +2,8 @@
 // whole screen at each: both views with the sample photos, a hovered button and
 // the red "About " label, a run in progress, its outcome box, the refusal of a
 // Go while another process's run holds the job folder, the movie settings
-// dialog, the about box and the question of a close after a show has changed.
+// dialog, the about box, the question of a close after a show has changed and
+// the one before a save over a show that another program changed.
 // Run under a real X server:
 //   xvfb-run -s "-screen 0 1280x1024x24" window_gallery /tmp/shot-
 // writes /tmp/shot-photos.png, /tmp/shot-output.png, ... and renders the movie
@@ -256,6 +257,32 @@ int main(int argc, char **argv)
              });
              form.close();
              // Undone, the change no longer stops the quit at the end.
+             form.edtInterval->SetValue(interval);
+             return true;
+         }},
+        {300,
+         [&] {
+             // Another program saved the show meanwhile: saving over it asks; No stays.
+             const std::string show = temp.file("trip.qshow");
+             testsupport::WriteFile(show, testsupport::ReadFile(show) + "; elsewhere\r\n");
+             const int interval = form.edtInterval->Value();
+             form.edtInterval->SetValue(interval + 1);
+             auto press = [](QMessageBox::StandardButton standard, const QString &text) {
+                 for (QWidget *top : QApplication::topLevelWidgets())
+                     if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible())
+                         for (QAbstractButton *button : box->buttons())
+                             if (text.isEmpty() ? box->standardButton(button) == standard
+                                                : button->text() == text)
+                                 button->click();
+             };
+             QTimer::singleShot(400, &app, [&, press] {
+                 press(QMessageBox::NoButton, QStringLiteral("Save"));
+                 QTimer::singleShot(400, &app, [&, press] {
+                     shoot("save-over");
+                     press(QMessageBox::No, {});
+                 });
+             });
+             form.close();
              form.edtInterval->SetValue(interval);
              return true;
          }},
