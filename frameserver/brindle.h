@@ -18,7 +18,9 @@ BRINDLE_API std::int32_t InitEffectManager();
 
 // Draws the next frame into `hdc` and returns 1; returns 0 (drawing nothing)
 // after the last frame, and the next call starts again from frame 0. Before
-// InitEffectManager it returns 1 and draws nothing.
+// InitEffectManager, and after FreeEffectManager until the next
+// InitEffectManager, it returns 1 and draws nothing: a host that calls it until
+// it returns 0 must do so between the two.
 BRINDLE_API std::int32_t GetEffectBitmap(HDC hdc);
 
 // Releases what InitEffectManager made. Always -1.
