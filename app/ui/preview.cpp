@@ -206,6 +206,7 @@ void TPreviewForm::Open(const JobSettings &Settings, int StartPhoto)
     FStats = {};
     FOpened.start();
     FShown = -1;
+    FFailed = -1;
     FPlaying = true;
     FClockRunning = false;
     SeekTo(
@@ -219,6 +220,8 @@ void TPreviewForm::Play()
         return;
     if (FShown >= FFrameCount - 1)
         SeekTo(0);
+    else if (FFailed >= 0)
+        SeekTo(FShown >= 0 ? FShown : FWanted); // and the frames that failed are tried again
     else if (FShown >= 0)
         FWanted = FShown;
     FPlaying = true;
@@ -271,21 +274,31 @@ void TPreviewForm::Tick()
 {
     if (!FFrames)
         return;
-    if (const std::string failure = FFrames->Failure(); !failure.empty()) {
-        View->SetMessage(QString::fromStdString(failure));
-        Pause();
-        FTick->stop();
-        return;
-    }
     std::int64_t due = FWanted;
     if (FPlaying && FClockRunning)
         due = FClockFrame
               + static_cast<std::int64_t>(static_cast<double>(FClock.nsecsElapsed()) * FFps / 1e9);
     const std::int64_t last = FFrameCount - 1;
     due = std::min(due, last);
+    // A frame that cannot be made (its photo gone or damaged) stops the show
+    // when it is due, with the reason; the keys and the slider still move on.
+    if (const std::string failure = FFrames->Failure(due); !failure.empty()) {
+        if (FFailed != due) {
+            FFailed = due;
+            View->SetMessage(QString::fromStdString(failure));
+        }
+        if (FPlaying)
+            Pause();
+        return;
+    }
     if (due != FShown)
-        if (avs::PFrame frame = FFrames->Take(due))
+        if (avs::PFrame frame = FFrames->Take(due)) {
+            if (FFailed >= 0) {
+                FFailed = -1;
+                View->SetMessage(QString());
+            }
             Show(due, frame);
+        }
     if (FPlaying && !FClockRunning && FShown == FWanted)
         StartClock();
     if (FPlaying && FClockRunning && FShown == last) {

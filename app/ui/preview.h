@@ -132,6 +132,7 @@ private:
     std::int64_t FClockFrame = 0; // the frame shown when the clock started
     std::int64_t FWanted = 0;     // the frame to show while the clock stands
     std::int64_t FShown = -1;
+    std::int64_t FFailed = -1; // the frame whose failure the view shows; -1: none
     std::int64_t FLastPainted = -1;
     QElapsedTimer FOpened;
     TStats FStats;

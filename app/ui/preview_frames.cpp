@@ -48,6 +48,7 @@ void TPreviewFrames::Seek(std::int64_t First, const std::vector<std::int64_t> &W
     {
         std::lock_guard lock(FMutex);
         ++FGeneration;
+        FFailed.clear();
         FWarmed.clear();
         FWarm.clear();
         for (std::int64_t n : Warm)
@@ -75,15 +76,19 @@ avs::PFrame TPreviewFrames::Take(std::int64_t N)
     return frame;
 }
 
-std::string TPreviewFrames::Failure() const
+std::string TPreviewFrames::Failure(std::int64_t N) const
 {
     std::lock_guard lock(FMutex);
-    return FFailure;
+    const auto failed = FFailed.find(N);
+    return failed == FFailed.end() ? std::string() : failed->second;
 }
 
 void TPreviewFrames::MoveWindowLocked(std::int64_t First)
 {
     FFirst = First;
+    std::erase_if(FFailed, [&](const auto &failed) {
+        return failed.first < First || failed.first >= First + FAhead;
+    });
     for (auto it = FMade.begin(); it != FMade.end();) {
         if (it->first >= First && it->first < First + FAhead) {
             ++it;
@@ -100,6 +105,7 @@ void TPreviewFrames::MoveWindowLocked(std::int64_t First)
 
 void TPreviewFrames::DropBeforeLocked(std::int64_t N)
 {
+    FFailed.erase(FFailed.begin(), FFailed.lower_bound(N));
     while (!FMade.empty() && FMade.begin()->first < N) {
         const avs::PFrame &frame = FMade.begin()->second;
         const auto picture = FPictures.find(frame.get());
@@ -121,8 +127,6 @@ void TPreviewFrames::EnterLocked(std::int64_t N, const avs::PFrame &Frame)
 
 bool TPreviewFrames::PickLocked(std::int64_t &N, bool &Warm)
 {
-    if (!FFailure.empty())
-        return false;
     if (!FWarm.empty()) {
         N = FWarm.front();
         FWarm.erase(FWarm.begin());
@@ -131,7 +135,7 @@ bool TPreviewFrames::PickLocked(std::int64_t &N, bool &Warm)
     }
     const std::int64_t end = std::min(FFirst + FAhead, FInfo.frameCount);
     for (std::int64_t n = FFirst; n < end; ++n) {
-        if (FMade.count(n) || FTaken.count(n))
+        if (FMade.count(n) || FTaken.count(n) || FFailed.count(n))
             continue;
         if (n - FFirst >= kMinAhead && FBytes >= kBytesAhead)
             return false;
@@ -172,8 +176,10 @@ void TPreviewFrames::Work()
         if (!warm)
             FTaken.erase(n);
         if (!failure.empty()) {
-            if (FFailure.empty())
-                FFailure = failure;
+            // A photo warmed for a cross-fade fails again in the frame that
+            // needs it; a failure from before the last Seek is tried again.
+            if (!warm && generation == FGeneration && n >= FFirst && n < FFirst + FAhead)
+                FFailed.emplace(n, failure);
         } else if (warm) {
             if (generation == FGeneration)
                 FWarmed.push_back(std::move(frame));

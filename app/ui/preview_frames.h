@@ -38,8 +38,10 @@ public:
     // the threads go on ahead of N. A frame before the window starts it anew.
     avs::PFrame Take(std::int64_t N);
 
-    // The message of the first frame that could not be made; "" while none failed.
-    std::string Failure() const;
+    // Why frame `N` could not be made; "" unless it failed. A frame that failed
+    // is not made again until the next Seek, which tries every frame anew (a
+    // photo put back since shows again).
+    std::string Failure(std::int64_t N) const;
 
     // Frames are made up to this many ahead of the one taken last, while the
     // distinct pictures among them stay within kBytesAhead (at least kMinAhead
@@ -70,7 +72,7 @@ private:
     std::set<std::int64_t> FTaken;                         // frames a thread is making
     std::unordered_map<const avs::Frame *, int> FPictures; // distinct frames in FMade
     std::size_t FBytes = 0;                                // their pixels
-    std::string FFailure;
+    std::map<std::int64_t, std::string> FFailed;           // frames of the window that failed
     std::vector<std::thread> FThreads;
 };
 

@@ -120,6 +120,34 @@ TEST_F(Preview, ShowsTheFramesOfTheMovieAndLeavesTheJobFilesAlone)
     EXPECT_TRUE(WaitUntil([&] { return form->Preview().Form() == nullptr; }, 2000));
 }
 
+// A photo that goes while the preview is open stops the show where its first
+// frame is due, not two seconds ahead where it is made; the keys still move on,
+// and the photo put back shows again.
+TEST_F(Preview, AFrameThatCannotBeMadeStopsTheShowWhenDueAndNoLonger)
+{
+    const std::string b = Jpeg("b.jpg", 64, 48, 2);
+    AddFiles({Jpeg("a.jpg", 64, 48, 1), b, Jpeg("c.jpg", 64, 48, 3)});
+    form->edtInterval->SetText("5"); // a 0-124, a cross-fade to b 125-149, b 150-274, c 300-424
+    form->Preview().PreviewClick(nullptr);
+    TPreviewForm *preview = At(0);
+    const std::string kept = ReadFile(b);
+    std::filesystem::remove(b);
+
+    At(100);
+    EXPECT_EQ(preview->View->Message().toStdString(), "");
+    preview->Play();
+    ASSERT_TRUE(WaitUntil([&] { return !preview->View->Message().isEmpty(); }, 10000));
+    EXPECT_EQ(preview->Position(), 124);
+    EXPECT_NE(preview->View->Message().toStdString().find(b), std::string::npos)
+        << preview->View->Message().toStdString();
+
+    At(350);
+    EXPECT_EQ(preview->View->Message().toStdString(), "");
+    testsupport::WriteFile(b, kept);
+    At(200);
+    EXPECT_EQ(preview->View->Message().toStdString(), "");
+}
+
 TEST_F(Preview, SpaceOnTheRowPlaysFromTheSelectedPhotoAndAnEmptyListIsRefused)
 {
     form->Preview().PreviewClick(nullptr);
