@@ -99,7 +99,7 @@ TMovieSettingsDialog::TMovieSettingsDialog(const MovieOptions &options, QWidget 
     lstSoundFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstSoundFiles->setFixedHeight(84);
     for (const std::string &file : options.moreSoundFiles)
-        lstSoundFiles->addItem(QString::fromStdString(file));
+        AddSoundItem(file);
     btnAddSound = new QPushButton(QStringLiteral("Add..."), this);
     btnRemoveSound = new QPushButton(QStringLiteral("Remove"), this);
     auto *soundButtons = new QVBoxLayout;
@@ -152,7 +152,15 @@ void TMovieSettingsDialog::AddSoundFiles()
     if (!dialog.Execute())
         return;
     for (const std::string &file : dialog.Files())
-        lstSoundFiles->addItem(QString::fromStdString(file));
+        AddSoundItem(file);
+}
+
+void TMovieSettingsDialog::AddSoundItem(const std::string &File)
+{
+    // The name shown may have lost bytes that are not UTF-8; the item keeps them.
+    auto *item = new QListWidgetItem(
+        QString::fromUtf8(File.data(), static_cast<qsizetype>(File.size())), lstSoundFiles);
+    item->setData(Qt::UserRole, QByteArray(File.data(), static_cast<qsizetype>(File.size())));
 }
 
 MovieOptions TMovieSettingsDialog::Options() const
@@ -168,7 +176,8 @@ MovieOptions TMovieSettingsDialog::Options() const
     options.autoRotate = chkAutoRotate->isChecked();
     options.container = static_cast<MovieOptions::Container>(cmbContainer->currentIndex());
     for (int i = 0; i < lstSoundFiles->count(); ++i)
-        options.moreSoundFiles.push_back(lstSoundFiles->item(i)->text().toStdString());
+        options.moreSoundFiles.push_back(
+            lstSoundFiles->item(i)->data(Qt::UserRole).toByteArray().toStdString());
     options.soundEnd = static_cast<MovieOptions::SoundEnd>(cmbSoundEnd->currentIndex());
     return options;
 }

@@ -44,6 +44,8 @@ public:
 
 private:
     void AddSoundFiles();
+    // Puts a track at the end of the list, its name kept byte for byte.
+    void AddSoundItem(const std::string &File);
     void UpdateControls();
 };
 

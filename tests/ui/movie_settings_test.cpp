@@ -44,7 +44,8 @@ TEST_F(MovieSettings, TheDialogHandsBackEveryChoiceAndCancelKeepsTheOldOnes)
     chosen.fit = MovieOptions::Fit::Blur;
     chosen.autoRotate = false;
     chosen.container = MovieOptions::Container::Matroska;
-    chosen.moreSoundFiles = {"/music/one.mp3", "/music/two.flac", "/music/three.opus"};
+    // Names are bytes: one that is not UTF-8 comes back whole.
+    chosen.moreSoundFiles = {"/music/one.mp3", "/music/two.flac", "/music/m\xfcsik.opus"};
     chosen.soundEnd = MovieOptions::SoundEnd::Loop;
     TMovieSettingsDialog dialog(chosen, form.get());
     EXPECT_EQ(dialog.cmbFrameSize->currentText(), "3840 x 2160 (2160p)");
@@ -62,7 +63,7 @@ TEST_F(MovieSettings, TheDialogHandsBackEveryChoiceAndCancelKeepsTheOldOnes)
     EXPECT_EQ(changed.width, 998);
     EXPECT_EQ(changed.height, 500);
     EXPECT_EQ(changed.moreSoundFiles,
-              (std::vector<std::string>{"/music/one.mp3", "/music/three.opus"}));
+              (std::vector<std::string>{"/music/one.mp3", "/music/m\xfcsik.opus"}));
 
     // Through the box on the output view: Cancel changes nothing.
     form->pnl3_grpMovie->SetOptions(chosen);
