@@ -40,6 +40,8 @@ constexpr const char *kUsage
       "dropped on the window.\n"
       "  -h, --help     print this help and exit\n"
       "  --version      print the version and exit\n"
+      "  --             what follows is shows, photos and folders, also names that\n"
+      "                 begin with '-'\n"
       "The movie can be made without a window by quillon-render.\n";
 
 // --help and --version answer on the terminal, with no display needed; the
@@ -71,20 +73,27 @@ int main(int argc, char **argv)
     // and is reported, instead of ending the program with its new file left.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication::setApplicationName(QStringLiteral("quillon"));
-    forms::TApplication app(argc, argv);
+    // The first "--" ends the options, as --help and --version are looked for:
+    // Qt is given only what comes before it to find its own (-platform,
+    // -style, ...) in, so that a name after it such as "-style" stays a name.
+    int options = argc;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--") == 0) {
+            options = i;
+            break;
+        }
+    std::vector<char *> qtArgv(argv, argv + options);
+    qtArgv.push_back(nullptr);
+    int qtArgc = options;
+    forms::TApplication app(qtArgc, qtArgv.data());
     quillon::SetUpApplication(app);
 
-    // Qt has taken its own options out of argv by now.
-    // The first "--" ends the options, as --help and --version are looked
-    // for: it names nothing, a later one does.
+    // Qt has taken its own options out of its part by now.
     std::vector<std::string> named;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!optionsEnded && std::strcmp(argv[i], "--") == 0)
-            optionsEnded = true;
-        else
-            named.push_back(Absolute(argv[i]));
-    }
+    for (int i = 1; i < qtArgc; ++i)
+        named.push_back(Absolute(qtArgv[static_cast<std::size_t>(i)]));
+    for (int i = options + 1; i < argc; ++i)
+        named.push_back(Absolute(argv[i]));
 
     quillon::TMainForm form;
     form.show();

@@ -460,6 +460,19 @@ TEST_F(QuillonRender, WhatCannotReachStandardOutputFailsTheRun)
     EXPECT_GT(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 0);
 }
 
+// After "--" every word is a name, also one that Qt would take for its own
+// option: "-platform x.jpg" there made Qt abort, looking for a display plugin
+// called x.jpg. The window now opens and waits (killed when the time is up).
+TEST_F(QuillonRender, TheWindowTakesWhatFollowsTheDoubleDashAsNames)
+{
+    const MeasuredOutcome run
+        = RunProgramWithin("/bin/sh",
+                           {"-c", std::string("QT_QPA_PLATFORM=offscreen exec ") + QUILLON_PROGRAM
+                                      + " -- -platform x.jpg"},
+                           dir.path(), 3);
+    EXPECT_TRUE(run.timedOut) << "status " << run.status << ": " << run.err;
+}
+
 // A user's limits that end a process by default: the terminal's Ctrl+C also
 // ends a `| tee` that reads the progress, and `ulimit -f` caps a file's size.
 // Neither may end the run before it removes its new file, nor kill it for
