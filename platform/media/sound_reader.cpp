@@ -53,6 +53,11 @@ public:
         startTs_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
         packet_ = NewPacket();
         frame_ = NewFrame();
+        // A file whose header gives no length (a recording written as it was
+        // made) is measured by decoding it once, so that a seek lands where
+        // playing straight through, as the movie does, would be.
+        if (length_ <= 0)
+            length_ = measured();
     }
 
     std::int64_t length() const { return length_; }
@@ -92,6 +97,16 @@ public:
     }
 
 private:
+    std::int64_t measured()
+    {
+        std::vector<std::int16_t> scratch(std::size_t{4096} * kChannels);
+        std::int64_t frames = 0;
+        while (const std::size_t got = read(scratch.data(), 4096))
+            frames += static_cast<std::int64_t>(got);
+        seek(0);
+        return frames;
+    }
+
     [[noreturn]] void fail(const std::string &why) const
     {
         throw std::runtime_error("Cannot play the sound file \"" + path_ + "\": " + why);

@@ -204,6 +204,31 @@ TEST(PreviewSound, EndsCutKeptOrLoopedAndStartsAnywhere)
     EXPECT_EQ(drain(MovieOptions::SoundEnd::Loop, 2.5, 2.2).first, rate * 3 / 10);
 }
 
+// A recording whose header gives no length (Opus in WebM written to a pipe, as
+// recorders write it) is measured, so that a seek lands where the movie has
+// the same moment: 0.5 s into it, the rest of it and the track after it.
+TEST(PreviewSound, ASeekLandsRightAfterATrackWithoutALengthInItsHeader)
+{
+    testsupport::TempDir dir;
+    const std::string recording = dir.file("rec.webm"), tune = dir.file("tune.wav");
+    const testsupport::Outcome made = testsupport::RunProgram(
+        "/bin/sh",
+        {"-c", "/usr/bin/ffmpeg -v error -f lavfi -i sine=frequency=440:duration=1 -c:a libopus "
+               "-f webm - > '"
+                   + recording + "'"},
+        dir.path());
+    ASSERT_EQ(made.status, 0) << made.err;
+    mediatest::WriteWav(tune, 8000, 1, 1.0);
+    TSoundFeed feed({recording, tune}, MovieOptions::SoundEnd::Keep, 5.0);
+    feed.Seek(0.5);
+    std::vector<std::int16_t> chunk(2 * 4096);
+    long frames = 0;
+    while (std::size_t n = feed.ReadFrames(chunk.data(), 4096))
+        frames += static_cast<long>(n);
+    const int rate = TSoundFeed::Rate();
+    EXPECT_NEAR(frames, rate * 3 / 2, rate / 50);
+}
+
 // A track that is no sound is refused, and its file is not left open.
 TEST(PreviewSound, ATrackThatIsNoSoundLeavesNoFileOpen)
 {
