@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
