@@ -69,12 +69,10 @@ struct Scan
         if (held.get() < 0 || ::fstat(held.get(), &st) != 0 || !S_ISLNK(st.st_mode)
             || st.st_uid != user)
             return -1;
-        std::string target(4096, '\0');
-        const ssize_t size = ::readlinkat(held.get(), "", target.data(), target.size());
-        if (size <= 0 || static_cast<std::size_t>(size) >= target.size())
+        const std::optional<std::string> target = win32::ReadLinkAt(held.get(), "");
+        if (!target)
             return -1;
-        target.resize(static_cast<std::size_t>(size));
-        return ::openat(parent, target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        return ::openat(parent, target->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
 
     // Scans the folder open as `folder`, listed as `path`; the descriptor is the

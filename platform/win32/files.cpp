@@ -541,6 +541,20 @@ int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths)
     return removed;
 }
 
+std::optional<std::string> ReadLinkAt(int folder, const std::string &name)
+{
+    std::string target(PATH_MAX, '\0');
+    const ssize_t got = ::readlinkat(folder, name.c_str(), target.data(), target.size());
+    if (got < 0)
+        return std::nullopt;
+    if (got == 0 || static_cast<std::size_t>(got) == target.size()) {
+        errno = got == 0 ? ENOENT : ENAMETOOLONG;
+        return std::nullopt;
+    }
+    target.resize(static_cast<std::size_t>(got));
+    return target;
+}
+
 bool OthersMayChange(const struct stat &folder)
 {
     const bool trustedOwner = folder.st_uid == ::geteuid() || folder.st_uid == 0;
@@ -572,14 +586,10 @@ std::optional<std::string> WrittenFile(const std::string &path, std::string *rea
         if (st.st_uid != ::geteuid() || ::stat(folder.empty() ? "." : folder.c_str(), &lies) != 0
             || OthersMayChange(lies))
             return refuse(ELOOP, "Is a symbolic link");
-        std::string target(PATH_MAX, '\0');
-        const ssize_t got = ::readlink(at.c_str(), target.data(), target.size());
-        if (got < 0)
+        const std::optional<std::string> target = ReadLinkAt(AT_FDCWD, at);
+        if (!target)
             return refuse(errno);
-        if (got == 0 || static_cast<std::size_t>(got) == target.size())
-            return refuse(got == 0 ? ENOENT : ENAMETOOLONG);
-        target.resize(static_cast<std::size_t>(got));
-        at = target.front() == '/' ? target : folder + target;
+        at = target->front() == '/' ? *target : folder + *target;
     }
 }
 

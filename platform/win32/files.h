@@ -134,6 +134,12 @@ QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::string &path);
 // path of another folder than the first is passed over).
 QUILLON_WIN32_API int RemoveAbandonedFilesBeside(const std::vector<std::string> &paths);
 
+// What the link `name` in the folder open as `folder` holds (AT_FDCWD: the
+// working folder; "" with a descriptor of the link itself, opened O_PATH |
+// O_NOFOLLOW). nullopt with errno set when it cannot be read, is not a link,
+// or holds nothing (ENOENT) or more than PATH_MAX bytes (ENAMETOOLONG).
+QUILLON_WIN32_API std::optional<std::string> ReadLinkAt(int folder, const std::string &name);
+
 // Whether someone else could change what a name in the folder `folder` (its
 // stat) leads to: a folder that is neither this user's nor root's, or that
 // others may write to without the sticky bit (which keeps their hands off

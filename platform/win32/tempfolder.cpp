@@ -95,14 +95,12 @@ std::string folderOthersMayChange(const std::string &path)
         if (::lstat(next.c_str(), &st) != 0)
             return {};
         if (S_ISLNK(st.st_mode)) {
-            std::string target(PATH_MAX, '\0');
-            const ssize_t n = ::readlink(next.c_str(), target.data(), target.size());
-            if (n <= 0 || ++links > 40)
+            const std::optional<std::string> target = ReadLinkAt(AT_FDCWD, next);
+            if (!target || ++links > 40)
                 return {};
-            target.resize(static_cast<std::size_t>(n));
-            if (target[0] == '/')
+            if (target->front() == '/')
                 at = "/";
-            push(target);
+            push(*target);
             continue;
         }
         if (!S_ISDIR(st.st_mode))
