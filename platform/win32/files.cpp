@@ -74,14 +74,30 @@ bool beforeInFolder(const std::string &a, const std::string &b)
 
 } // namespace
 
+namespace {
+
+// The names of the open folder stream, sorted; the stream is closed.
+std::vector<std::string> namesOf(std::unique_ptr<DIR, int (*)(DIR *)> dir)
+{
+    std::vector<std::string> names;
+    while (struct dirent *entry = ::readdir(dir.get())) {
+        std::string_view name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end(), beforeInFolder);
+    return names;
+}
+
+} // namespace
+
 std::optional<std::vector<std::string>> ListFolder(const std::string &path)
 {
-    const int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(path.c_str()), ::closedir);
+    if (!dir)
         return std::nullopt;
-    auto names = ListOpenFolder(folder);
-    ::close(folder);
-    return names;
+    return namesOf(std::move(dir));
 }
 
 std::optional<std::vector<std::string>> ListOpenFolder(int folder)
@@ -96,15 +112,7 @@ std::optional<std::vector<std::string>> ListOpenFolder(int folder)
         return std::nullopt;
     }
     ::rewinddir(dir.get());
-    std::vector<std::string> names;
-    while (struct dirent *entry = ::readdir(dir.get())) {
-        std::string_view name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        names.emplace_back(name);
-    }
-    std::sort(names.begin(), names.end(), beforeInFolder);
-    return names;
+    return namesOf(std::move(dir));
 }
 
 std::optional<FileIdentity> GetFileIdentity(const std::string &path)
