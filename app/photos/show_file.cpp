@@ -70,6 +70,16 @@ std::string NameOf(const std::string &path)
     return path.substr(path.rfind('/') + 1);
 }
 
+// `path` with every link resolved; nullopt when it cannot be.
+std::optional<std::string> RealPathOf(const std::string &path)
+{
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
+                                                           std::free);
+    if (!real)
+        return std::nullopt;
+    return std::string(real.get());
+}
+
 // The folder that relative paths in the show read from `path` start from: the
 // folder of the file itself. A link to the show (on the desktop, or /dev/stdin
 // of a shell's "<") is resolved to the file it leads to. nullopt when the file
@@ -81,11 +91,10 @@ std::optional<std::string> ShowFolderOf(const std::string &path)
     {};
     if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
         return FolderOf(path);
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
-                                                           std::free);
-    if (!real || ::stat(real.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    const std::optional<std::string> real = RealPathOf(path);
+    if (!real || ::stat(real->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
-    return FolderOf(real.get());
+    return FolderOf(*real);
 }
 
 // The folder that relative paths in the show written to `path` are kept
@@ -97,9 +106,7 @@ std::string WrittenFolderOf(const std::string &path)
     if (!file || *file == path)
         return FolderOf(path);
     const std::string folder = FolderOf(*file);
-    const std::unique_ptr<char, decltype(&std::free)> real(
-        ::realpath(folder.empty() ? "." : folder.c_str(), nullptr), std::free);
-    return real ? std::string(real.get()) : folder;
+    return RealPathOf(folder.empty() ? "." : folder).value_or(folder);
 }
 
 // nullopt for a relative path when there is no folder to take it from.
