@@ -456,29 +456,27 @@ int main(int argc, char **argv)
     // The window passes over a sound file that is gone; a name given here is
     // what the user asked for, so one that cannot be read ends the run before
     // anything is rendered.
+    // Why a sound file cannot be read; "" when it can.
+    auto unreadable = [](const std::string &sound) {
+        std::string why;
+        if (const int fd = win32::OpenInputFile(sound, &why); fd >= 0)
+            ::close(fd);
+        return why;
+    };
     if (options.given.count("--sound")) {
-        for (const std::string &sound : options.sounds) {
-            std::string why;
-            const int fd = win32::OpenInputFile(sound, &why);
-            if (fd < 0) {
+        for (const std::string &sound : options.sounds)
+            if (const std::string why = unreadable(sound); !why.empty()) {
                 std::fprintf(stderr, "Cannot read the sound file \"%s\": %s\n", sound.c_str(),
                              why.c_str());
                 return 1;
             }
-            ::close(fd);
-        }
     } else if (!options.sounds.empty() && !options.sounds.front().empty()
                && !win32::FileExists(options.sounds.front())) {
         // A sound file a show names is passed over when it is gone, as the
         // window passes it over: the show's photos are the work. Not silently.
-        std::string why;
-        const int fd = win32::OpenInputFile(options.sounds.front(), &why);
-        if (fd < 0)
-            std::fprintf(stderr,
-                         "Cannot read the sound file \"%s\": %s; the movie is made without it.\n",
-                         options.sounds.front().c_str(), why.c_str());
-        else
-            ::close(fd);
+        std::fprintf(stderr,
+                     "Cannot read the sound file \"%s\": %s; the movie is made without it.\n",
+                     options.sounds.front().c_str(), unreadable(options.sounds.front()).c_str());
     }
     settings.standard = options.standard;
     settings.resolution = options.resolution;
