@@ -65,23 +65,19 @@ void WritePhotoList(const std::string &tempFolder, const std::vector<std::string
     SaveTextFile(tempFolder + "pelloryfilelist.txt", text);
 }
 
-void WriteParamIni(const std::string &tempFolder, int width, int height, int interval)
+void WriteParamIni(const std::string &tempFolder, int width, int height, int interval,
+                   bool autoRotate)
 {
+    // One write: a frame server reading the folder meanwhile sees the last
+    // job's values or this one's, never a mixture.
     const std::string file = tempFolder + "param.ini";
-    for (const auto &[key, value] :
-         {std::pair{"OutputWidth", width}, std::pair{"OutputHeight", height},
-          std::pair{"Interval", interval}}) {
-        if (!win32::WritePrivateProfileStringA("Temp", key, std::to_string(value), file))
-            throw forms::EIniFileException::forFile(file);
-    }
-}
-
-void WriteAutoRotate(const std::string &tempFolder, bool autoRotate)
-{
-    const std::string file = tempFolder + "param.ini";
-    const BOOL written = autoRotate
-                             ? win32::DeletePrivateProfileKeyA("Temp", "AutoRotate", file)
-                             : win32::WritePrivateProfileStringA("Temp", "AutoRotate", "0", file);
+    const BOOL written = win32::WritePrivateProfileKeysA(
+        "Temp",
+        {{"OutputWidth", std::to_string(width)},
+         {"OutputHeight", std::to_string(height)},
+         {"Interval", std::to_string(interval)},
+         {"AutoRotate", autoRotate ? std::nullopt : std::optional<std::string>("0")}},
+        file);
     if (!written)
         throw forms::EIniFileException::forFile(file);
 }
@@ -125,8 +121,7 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
     WritePhotoList(temp, settings.photos);
     const OutputSize size = MovieFrameSize(settings.standard, settings.resolution, settings.movie);
     const int interval = IntervalValue(settings.intervalText);
-    WriteParamIni(temp, size.width, size.height, interval);
-    WriteAutoRotate(temp, settings.movie.autoRotate);
+    WriteParamIni(temp, size.width, size.height, interval, settings.movie.autoRotate);
     const std::int64_t total
         = TotalSeconds(static_cast<std::int64_t>(settings.photos.size()), interval);
     WriteScript(settings.photos, settings.standard, settings.resolution, settings.intervalText,

@@ -67,15 +67,13 @@ std::string ScriptText(const JobSettings &settings);
 // forms::EFCreateError when it cannot be written.
 void WritePhotoList(const std::string &tempFolder, const std::vector<std::string> &photos);
 
-// "param.ini", section Temp: OutputWidth, OutputHeight, Interval, in that order.
-// Raises forms::EIniFileException ("Unable to write to %s") on failure.
-void WriteParamIni(const std::string &tempFolder, int width, int height, int interval);
-
-// "param.ini"'s AutoRotate, which tells the frame server to show JPEG photos as
-// stored rather than upright: written as 0 when `autoRotate` is off, removed
-// when it is on, so that a default job's file holds the three keys alone.
-// Raises forms::EIniFileException on failure.
-void WriteAutoRotate(const std::string &tempFolder, bool autoRotate);
+// "param.ini", section Temp: OutputWidth, OutputHeight, Interval, in that order,
+// and AutoRotate, which tells the frame server to show JPEG photos as stored
+// rather than upright: written as 0 when `autoRotate` is off, removed when it
+// is on, so that a default job's file holds the three keys alone. Raises
+// forms::EIniFileException ("Unable to write to %s") on failure.
+void WriteParamIni(const std::string &tempFolder, int width, int height, int interval,
+                   bool autoRotate = true);
 
 // A run holds the lock of its job folder from writing the job files until the
 // renderer is done with them, so that no other run of this user's (another

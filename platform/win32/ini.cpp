@@ -302,16 +302,12 @@ std::optional<std::string> readForChange(const std::string &fileName)
     return readFile(fileName);
 }
 
-} // namespace
-
-BOOL WritePrivateProfileStringA(const std::string &section, const std::string &key,
-                                const std::string &value, const std::string &fileName)
+// Sets `key` of `section` in `text` to `value`, as a write of the key changes
+// the file: only that key's line, or a line added at the end of the section,
+// or the section added at the end of the text.
+void setKey(std::string &text, const std::string &section, const std::string &key,
+            const std::string &value)
 {
-    std::optional<std::string> existing = readForChange(fileName);
-    if (!existing)
-        return FALSE;
-    std::string text = std::move(*existing);
-
     const std::string entry = key + "=" + value;
     const std::vector<Line> lines = splitLines(text);
     Located found = locate(text, lines, section, key);
@@ -331,22 +327,50 @@ BOOL WritePrivateProfileStringA(const std::string &section, const std::string &k
             text += "\r\n";
         text += "[" + section + "]\r\n" + entry + "\r\n";
     }
-    return ReplaceFileContent(fileName, text);
 }
 
-BOOL DeletePrivateProfileKeyA(const std::string &section, const std::string &key,
+// Removes the line of `key` in `section` from `text`; false when there is none.
+bool removeKey(std::string &text, const std::string &section, const std::string &key)
+{
+    const std::vector<Line> lines = splitLines(text);
+    const Located found = locate(text, lines, section, key);
+    if (!found.keyLine)
+        return false;
+    const Line &line = lines[*found.keyLine];
+    text.erase(line.begin, line.end - line.begin);
+    return true;
+}
+
+} // namespace
+
+BOOL WritePrivateProfileStringA(const std::string &section, const std::string &key,
+                                const std::string &value, const std::string &fileName)
+{
+    return WritePrivateProfileKeysA(section, {{key, value}}, fileName);
+}
+
+BOOL WritePrivateProfileKeysA(const std::string &section, const std::vector<ProfileKey> &keys,
                               const std::string &fileName)
 {
     std::optional<std::string> text = readForChange(fileName);
     if (!text)
         return FALSE;
-    const std::vector<Line> lines = splitLines(*text);
-    const Located found = locate(*text, lines, section, key);
-    if (!found.keyLine)
-        return TRUE;
-    const Line &line = lines[*found.keyLine];
-    text->erase(line.begin, line.end - line.begin);
-    return ReplaceFileContent(fileName, *text);
+    bool changed = false;
+    for (const ProfileKey &k : keys) {
+        if (k.value) {
+            setKey(*text, section, k.key, *k.value);
+            changed = true;
+        } else if (removeKey(*text, section, k.key)) {
+            changed = true;
+        }
+    }
+    return changed ? ReplaceFileContent(fileName, *text) : TRUE;
+}
+
+BOOL DeletePrivateProfileKeyA(const std::string &section, const std::string &key,
+                              const std::string &fileName)
+{
+    return WritePrivateProfileKeysA(section, {{key, std::nullopt}}, fileName);
 }
 
 } // namespace win32

@@ -38,6 +38,22 @@ QUILLON_WIN32_API BOOL WritePrivateProfileStringA(const std::string &section,
                                                   const std::string &key, const std::string &value,
                                                   const std::string &fileName);
 
+// One key of a write of several: `value` nothing removes the key's line.
+struct ProfileKey
+{
+    std::string key;
+    std::optional<std::string> value;
+};
+
+// Several keys of one section changed, in order, as the single writes and
+// removals of them would change the text, but in one replacement of the file:
+// a reader sees all of the changes or none of them, and a failure (FALSE, as
+// WritePrivateProfileStringA fails) leaves the file as it was. A file that no
+// change touches is left alone.
+QUILLON_WIN32_API BOOL WritePrivateProfileKeysA(const std::string &section,
+                                                const std::vector<ProfileKey> &keys,
+                                                const std::string &fileName);
+
 // For the rest of this process, reads of `key` in `section` of the file named
 // exactly `fileName` give `value` (nothing: the file's own again), whatever the
 // file holds; the file itself is left as it is. For a tool that runs with a

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <unistd.h>
 
 using namespace mediatest;
 
@@ -278,4 +279,23 @@ TEST_F(Category, SettingsThatCannotBeWrittenSaySo)
     testsupport::WriteFile(dir.file("file"), "x");
     ScopedEnv config("XDG_CONFIG_HOME", dir.file("file").c_str());
     EXPECT_FALSE(media::WriteCompressorSettings(media::VideoCompressorCategory()[0], {50, 10}));
+
+    // On a full disk the settings stay as they were, all of them: here the
+    // new quality alone would still fit, the key frame interval added after
+    // it would not.
+    if (::geteuid() != 0)
+        return;
+    const std::string small = dir.file("small");
+    const testsupport::SmallFileSystem disk(small, 65536, false, 0755);
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.why();
+    ScopedEnv onDisk("XDG_CONFIG_HOME", small.c_str());
+    const media::CompressorEntry &entry = media::VideoCompressorCategory()[0];
+    std::string old = "[" + entry.key + "]\r\nQuality=5\r\n[padding]\r\nx=";
+    old += std::string(4090 - old.size() - 2, 'x') + "\r\n";
+    testsupport::MakeFolder(small + "/quillon");
+    testsupport::WriteFile(small + "/quillon/compressors.ini", old);
+    ASSERT_TRUE(disk.fill(4096));
+    EXPECT_FALSE(media::WriteCompressorSettings(entry, {40, 12}));
+    EXPECT_EQ(testsupport::ReadFile(small + "/quillon/compressors.ini"), old);
 }

@@ -186,10 +186,13 @@ bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSetti
     const std::string quality = std::to_string(std::clamp(settings.quality, 0, 100));
     const std::string interval
         = std::to_string(std::clamp(settings.keyFrameInterval, 1, kMaxKeyFrameInterval));
-    return win32::WritePrivateProfileStringA(entry.key, "Quality", quality, path)
-           && win32::WritePrivateProfileStringA(entry.key, "KeyFrameInterval", interval, path)
-           && win32::WritePrivateProfileStringA(entry.key, "EncodeEveryFrame",
-                                                settings.encodeEveryFrame ? "1" : "0", path);
+    // In one write, so that a failure leaves the old settings whole.
+    return win32::WritePrivateProfileKeysA(
+        entry.key,
+        {{"Quality", quality},
+         {"KeyFrameInterval", interval},
+         {"EncodeEveryFrame", settings.encodeEveryFrame ? "1" : "0"}},
+        path);
 }
 
 const char *ContainerName(Container container)
