@@ -3,6 +3,7 @@
 #include "app/photos/listed_message.h"
 #include "platform/win32/files.h"
 
+#include <climits>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
@@ -59,6 +60,17 @@ struct Scan
             list.push_back(path);
     }
 
+    // Whether `name` in `parent`, of which `own` tells, is a folder or the
+    // user's own link to one.
+    bool isFolder(int parent, const std::string &name, const struct stat &own) const
+    {
+        struct stat target
+        {};
+        return S_ISDIR(own.st_mode)
+               || (S_ISLNK(own.st_mode) && own.st_uid == user
+                   && ::fstatat(parent, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode));
+    }
+
     // The folder that `link` (in `parent`) leads to, opened through the very
     // link whose owner was checked, not through whatever has its name by then.
     int openOwnLink(int parent, const std::string &link)
@@ -102,6 +114,11 @@ struct Scan
             {};
             if (::fstatat(fd, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
                 photo(entry);
+            } else if ((S_ISDIR(own.st_mode) || S_ISLNK(own.st_mode)) && entry.size() >= PATH_MAX
+                       && isFolder(fd, name, own)) {
+                // No photo below can be opened by its name, and a tree planted
+                // this deep would take the scan as deep.
+                unreadable.push_back(entry);
             } else if (S_ISDIR(own.st_mode)) {
                 const int sub
                     = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
