@@ -201,6 +201,22 @@ TEST_F(ShowFile, TheLeftOutMessageListsADozenAndCountsTheRest)
     const std::string text = ShowLeftOutMessage("/x/trip.qshow", leftOut);
     EXPECT_TRUE(text.starts_with("The show \"trip.qshow\" was opened without:\np1\np2\n")) << text;
     EXPECT_TRUE(text.ends_with("\np12\nand 2 more.")) << text;
+
+    // A name thousands of bytes long keeps its start and end, cut between
+    // the characters of UTF-8 text (both plain cuts would fall inside an "ä").
+    const std::string ae = "\xC3\xA4";
+    std::string deep = "/users";
+    for (int i = 0; i < 1000; ++i)
+        deep += "/" + ae + "d";
+    const std::string shown = ShowLeftOutMessage("/x/trip.qshow", {deep + "/last1.jpg"});
+    const std::string name = shown.substr(shown.find('\n') + 1);
+    EXPECT_LT(name.size(), 300u);
+    EXPECT_TRUE(name.starts_with("/users/" + ae + "d/")) << name;
+    EXPECT_TRUE(name.ends_with(ae + "d/last1.jpg")) << name;
+    const std::size_t cut = name.find("\u2026");
+    ASSERT_NE(cut, std::string::npos) << name;
+    EXPECT_NE(name[cut - 1], '\xC3') << name;
+    EXPECT_NE(static_cast<unsigned char>(name[cut + 3]) & 0xC0, 0x80) << name;
 }
 
 // Relative paths start from the folder of the file read, not of the name it
