@@ -117,6 +117,13 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
         if (!PathFitsScript(photo))
             throw forms::Exception(UnusablePhotoMessage(photo));
 
+    // Another user's link on the way would let them choose where the movie
+    // goes, and which earlier movie of this user's it replaces.
+    if (const auto link = win32::ForeignLinkOnTheWay(settings.outputFolder))
+        throw forms::Exception("The output folder \"" + settings.outputFolder
+                               + "\" cannot be used: it leads through \"" + *link
+                               + "\", a link that another user made.");
+
     const std::string temp = GetTempDirectory();
     WritePhotoList(temp, settings.photos);
     const OutputSize size = MovieFrameSize(settings.standard, settings.resolution, settings.movie);

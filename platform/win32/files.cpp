@@ -569,6 +569,66 @@ bool OthersMayChange(const struct stat &folder)
     return !trustedOwner || ((folder.st_mode & 022) != 0 && (folder.st_mode & S_ISVTX) == 0);
 }
 
+std::optional<std::string> ForeignLinkOnTheWay(const std::string &path)
+{
+    constexpr int kMostLinks = 40;
+    // The names still to walk, the next one last.
+    std::vector<std::string> names;
+    auto push = [&names](const std::string &text) {
+        std::vector<std::string> parts;
+        for (std::size_t begin = 0; begin <= text.size();) {
+            std::size_t end = text.find('/', begin);
+            if (end == std::string::npos)
+                end = text.size();
+            if (end > begin)
+                parts.push_back(text.substr(begin, end - begin));
+            begin = end + 1;
+        }
+        names.insert(names.end(), parts.rbegin(), parts.rend());
+    };
+    // The folder reached so far, with no link in its path; "" is the root.
+    std::string at;
+    if (path.empty() || path.front() != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd))
+            return std::nullopt;
+        at = cwd == std::string("/") ? "" : cwd;
+    }
+    push(path);
+    for (int links = 0; !names.empty();) {
+        const std::string name = std::move(names.back());
+        names.pop_back();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            at.erase(std::min(at.size(), at.rfind('/')));
+            continue;
+        }
+        const std::string next = at + "/" + name;
+        struct stat own
+        {};
+        if (::lstat(next.c_str(), &own) != 0)
+            return std::nullopt;
+        if (!S_ISLNK(own.st_mode)) {
+            at = next;
+            continue;
+        }
+        struct stat folder
+        {};
+        if (::stat(at.empty() ? "/" : at.c_str(), &folder) != 0)
+            return std::nullopt;
+        if (own.st_uid != ::geteuid() && own.st_uid != 0 && own.st_uid != folder.st_uid)
+            return next;
+        const std::optional<std::string> target = ReadLinkAt(AT_FDCWD, next);
+        if (!target || ++links > kMostLinks)
+            return std::nullopt;
+        if (target->front() == '/')
+            at.clear();
+        push(*target);
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> WrittenFile(const std::string &path, std::string *reason)
 {
     auto refuse = [reason](int error, const char *why = nullptr) -> std::optional<std::string> {

@@ -7,9 +7,12 @@
 
 #include <climits>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quillon;
 using testsupport::Exists;
+using testsupport::MakeFolder;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -127,6 +130,51 @@ TEST_F(Prepare, OutputFolderThatCannotBeCreatedEmptiesTheRecord)
     NormaliseOutputFolder(job);
     EXPECT_EQ(job.OutputFolder, "");
     EXPECT_EQ(MoviePath(job), "photo_video.avi");
+}
+
+// A link someone else put in a shared folder must not choose where the movie
+// goes. Links of the user's own, of root's and of the folder's owner are
+// followed as before.
+TEST_F(Prepare, AnOutputFolderReachedThroughAnotherUsersLinkIsRefusedBeforeAnythingIsWritten)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to give links away";
+    const std::string shared = dir.file("shared"), home = dir.file("home");
+    MakeFolder(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    MakeFolder(home + "/Videos");
+    auto link = [&](const std::string &name, const std::string &target, uid_t owner) {
+        const std::string path = shared + "/" + name;
+        EXPECT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+        EXPECT_EQ(::lchown(path.c_str(), owner, owner), 0);
+        return path;
+    };
+    const std::string planted = link("evil", home, 65534);
+    link("chain", "evil/Videos", 0); // root's link, leading on through theirs
+    link("mine", home, ::geteuid());
+
+    for (const std::string &through :
+         {planted + "/Videos", shared + "/chain/new", dir.file("shared/../shared/evil")}) {
+        settings.outputFolder = through;
+        try {
+            PrepareConversion(settings, job);
+            ADD_FAILURE() << through;
+        } catch (const forms::Exception &e) {
+            EXPECT_EQ(std::string(e.what()), "The output folder \"" + through
+                                                 + "\" cannot be used: it leads through \""
+                                                 + planted + "\", a link that another user made.");
+        }
+    }
+    EXPECT_FALSE(testsupport::Exists(dir.job("param.ini")));
+    EXPECT_FALSE(testsupport::Exists(home + "/Videos/new"));
+
+    settings.outputFolder = shared + "/mine/Videos/new";
+    EXPECT_NO_THROW(PrepareConversion(settings, job));
+    EXPECT_TRUE(win32::DirectoryExists(home + "/Videos/new"));
+    // The owner of a folder may put links in it.
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    settings.outputFolder = planted + "/Videos";
+    EXPECT_NO_THROW(PrepareConversion(settings, job));
 }
 
 TEST_F(Prepare, BadIntervalLeavesBothJobFilesAndTheOldScript)
