@@ -387,17 +387,35 @@ private:
         dst.shape(vi_.width, vi_.height);
         {
             std::optional<ScalerLease> scaler;
-            try {
-                scaler.emplace(env_->pools(),
-                               ScalerKey{width, height, vi_.width, vi_.height, b_, c_});
-            } catch (const Error &e) {
-                // Some shapes are beyond the scaler (a photo of a pixel or two
-                // in a frame thousands of pixels high): say which photo.
-                const std::string photo = picture();
-                if (photo.empty())
-                    throw;
-                throw Error("The photo \"" + photo
-                            + "\" cannot be fitted into the frame: " + e.what());
+            while (!scaler) {
+                try {
+                    scaler.emplace(env_->pools(),
+                                   ScalerKey{width, height, vi_.width, vi_.height, b_, c_});
+                } catch (const Error &e) {
+                    // The scaler shrinks by at most about 40 times (its filters
+                    // would grow too long): a photo far thinner than the frame
+                    // is first halved along its long side, pairs of pixels
+                    // averaged, until it takes it.
+                    const double across = static_cast<double>(width) / vi_.width;
+                    const double down = static_cast<double>(height) / vi_.height;
+                    if (across >= 2 && across >= down) {
+                        halveWidth(src, left, top, width, height);
+                        width /= 2;
+                        continue;
+                    }
+                    if (down >= 2) {
+                        halveHeight(src, left, top, width, height);
+                        height /= 2;
+                        continue;
+                    }
+                    // Some shapes are beyond it still (a photo of a pixel or
+                    // two in a frame thousands of pixels high): say which photo.
+                    const std::string photo = picture();
+                    if (photo.empty())
+                        throw;
+                    throw Error("The photo \"" + photo
+                                + "\" cannot be fitted into the frame: " + e.what());
+                }
             }
             const std::uint8_t *const in[4]
                 = {src.row(0, top) + left, src.row(1, top) + left, src.row(2, top) + left, nullptr};
@@ -411,6 +429,29 @@ private:
             kernels::JoinBgr(dst.row(0, y), dst.row(1, y), dst.row(2, y), vi_.width,
                              frame->mutableRow(y));
         return frame;
+    }
+
+    // Halves the width × height pixels at (left, top) of the planes where they
+    // lie, an odd last column or row left out.
+    static void halveWidth(Planes &planes, int left, int top, int width, int height)
+    {
+        for (int p = 0; p < 3; ++p)
+            for (int y = top; y < top + height; ++y) {
+                std::uint8_t *row = planes.row(p, y) + left;
+                for (int x = 0; x < width / 2; ++x)
+                    row[x] = static_cast<std::uint8_t>((row[2 * x] + row[2 * x + 1] + 1) / 2);
+            }
+    }
+    static void halveHeight(Planes &planes, int left, int top, int width, int height)
+    {
+        for (int p = 0; p < 3; ++p)
+            for (int y = 0; y < height / 2; ++y) {
+                std::uint8_t *out = planes.row(p, top + y) + left;
+                const std::uint8_t *a = planes.row(p, top + 2 * y) + left;
+                const std::uint8_t *b = planes.row(p, top + 2 * y + 1) + left;
+                for (int x = 0; x < width; ++x)
+                    out[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) / 2);
+            }
     }
 
     ImageSource *source_ = nullptr;

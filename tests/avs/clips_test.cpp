@@ -295,6 +295,30 @@ TEST_F(Resize, SameSizeIsTheClipAndCroppingCuts)
                  avs::Error);
 }
 
+// A strip far thinner than the frame, 45 times wider or taller: beyond what
+// the scaler shrinks at once, yet stretched as any photo is.
+TEST_F(Resize, AStripFarThinnerThanTheFrameIsStretchedToo)
+{
+    const avs::PEnvironment e = env();
+    const auto halves = [](bool firstHalf) { return firstHalf ? Rgb{255, 0, 0} : Rgb{0, 0, 255}; };
+    WriteBmp24(dir.file("wide.bmp"), 16000, 16, [&](int x, int) { return halves(x < 8000); });
+    WriteBmp24(dir.file("tall.bmp"), 16, 16000, [&](int, int y) { return halves(y < 8000); });
+    const avs::PFrame wide
+        = avs::MakeBicubicResize(e, avs::MakeImageSource(e, dir.file("wide.bmp"), 0, 0, {25, 1}),
+                                 352, 240)
+              ->GetFrame(0);
+    EXPECT_EQ(avstest::PixelAt(*wide, 40, 120).r, 255);
+    EXPECT_EQ(avstest::PixelAt(*wide, 310, 120).b, 255);
+    EXPECT_EQ(avstest::PixelAt(*wide, 310, 120).r, 0);
+    const avs::PFrame tall
+        = avs::MakeBicubicResize(e, avs::MakeImageSource(e, dir.file("tall.bmp"), 0, 0, {25, 1}),
+                                 240, 352)
+              ->GetFrame(0);
+    EXPECT_EQ(avstest::PixelAt(*tall, 120, 40).r, 255);
+    EXPECT_EQ(avstest::PixelAt(*tall, 120, 310).b, 255);
+    EXPECT_EQ(avstest::PixelAt(*tall, 120, 310).r, 0);
+}
+
 TEST_F(Resize, AHeldFrameIsResizedOnce)
 {
     const avs::PEnvironment e = env();
