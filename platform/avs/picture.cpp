@@ -5,6 +5,7 @@
 #include "platform/jpeg/jpeg.h"
 #include "platform/win32/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -237,6 +238,53 @@ struct SwsDeleter
     void operator()(SwsContext *s) const { sws_freeContext(s); }
 };
 
+// Converts the decoded picture to BGR a strip of rows at a time, so that no
+// second whole picture is ever held. Each strip is worked out from the whole
+// source, as the scaler's own slice threads do, so the rows come out as one
+// conversion of the whole picture would make them.
+void convertInStrips(const std::string &path, SwsContext *convert, AVFrame *frame, Sink &sink)
+{
+    const int width = frame->width;
+    const int height = frame->height;
+    const int stride = FFALIGN(width * 3, 32);
+    // About a megabyte a strip, in whole steps of the rows the scaler can start at.
+    const int align = std::max(1, static_cast<int>(sws_receive_slice_alignment(convert)));
+    const int wanted = std::clamp((1 << 20) / stride, 16, 256);
+    const int rows = std::min((wanted + align - 1) / align * align, height);
+    std::vector<std::uint8_t> strip(static_cast<std::size_t>(stride) * rows + 32);
+    AVBufferRef *buffer = av_buffer_create(
+        strip.data(), static_cast<int>(strip.size()), [](void *, std::uint8_t *) {}, nullptr, 0);
+    std::unique_ptr<AVFrame, FrameDeleter> out(av_frame_alloc());
+    if (!buffer || !out) {
+        av_buffer_unref(&buffer);
+        fail(path, "out of memory");
+    }
+    out->buf[0] = buffer;
+    out->width = width;
+    out->height = height;
+    out->format = AV_PIX_FMT_BGR24;
+    out->linesize[0] = stride;
+    for (int top = 0; top < height; top += rows) {
+        const int count = std::min(rows, height - top);
+        // The scaler writes row y at data[0] + y * linesize: this strip's first
+        // row is to land at the start of the buffer.
+        out->data[0]
+            = reinterpret_cast<std::uint8_t *>(reinterpret_cast<std::uintptr_t>(strip.data())
+                                               - static_cast<std::uintptr_t>(top) * stride);
+        int rc = sws_frame_start(convert, out.get(), frame);
+        if (rc >= 0)
+            rc = sws_send_slice(convert, 0, static_cast<unsigned>(height));
+        if (rc >= 0)
+            rc = sws_receive_slice(convert, static_cast<unsigned>(top),
+                                   static_cast<unsigned>(count));
+        sws_frame_end(convert);
+        if (rc < 0)
+            fail(path, avError(rc));
+        for (int y = 0; y < count; ++y)
+            sink.row(top + y, strip.data() + static_cast<std::size_t>(y) * stride);
+    }
+}
+
 // Decodes the first picture of the file with whichever FFmpeg image decoder its
 // content asks for. The file name plays no part, so a '%' in it is only a '%'.
 // With `sizeOnly` the sink is told the size and gets no rows.
@@ -342,13 +390,7 @@ void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool size
         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
     if (!convert)
         fail(path, "its pixel format cannot be converted");
-    const int stride = FFALIGN(width * 3, 32);
-    std::vector<std::uint8_t> bgr(static_cast<std::size_t>(stride) * height + 32);
-    std::uint8_t *dst[4] = {bgr.data(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {stride, 0, 0, 0};
-    sws_scale(convert.get(), frame->data, frame->linesize, 0, height, dst, dstStride);
-    for (int y = 0; y < height; ++y)
-        sink.row(y, bgr.data() + static_cast<std::size_t>(y) * stride);
+    convertInStrips(path, convert.get(), frame.get(), sink);
 }
 
 // A sink that only wants the size.

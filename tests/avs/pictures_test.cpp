@@ -2,6 +2,7 @@
 // FFmpeg types, broken and missing files, and when the file is read.
 #include "platform/avs/avs.h"
 #include "platform/avs/filters.h"
+#include "platform/avs/picture.h"
 
 #include "avs_helpers.h"
 #include "pictures.h"
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+
+#include <malloc.h>
 
 using namespace testsupport;
 using avstest::Bgr;
@@ -282,6 +285,43 @@ TEST_F(Pictures, OtherTypesThroughFfmpegWhateverTheName)
     std::filesystem::current_path(here);
     EXPECT_EQ(error, "ImageSource: Cannot read the picture \"" + dir.file("list.bmp")
                          + "\": Invalid argument");
+}
+
+// A run-length BMP of a few bytes may claim a picture of many megapixels. Its
+// rows reach the receiver a strip at a time: no second whole picture is made
+// in BGR on the way.
+TEST_F(Pictures, OtherTypesReachTheReceiverWithoutAWholeCopy)
+{
+    WriteBmp(dir.file("rle8.bmp"), 8, 1, palette(256), 256, {0, 1}); // the bitmap ends at once
+    std::string bmp = ReadFile(dir.file("rle8.bmp"));
+    const std::int32_t width = 3000, height = 2000;
+    std::memcpy(&bmp[18], &width, 4);
+    std::memcpy(&bmp[22], &height, 4);
+    WriteFile(dir.file("rle8.bmp"), bmp);
+
+    class Measuring : public avs::picture::Sink
+    {
+    public:
+        void begin(int, int) override { atBegin = heapInUse(); }
+        void row(int y, const std::uint8_t *) override
+        {
+            if (y == 0)
+                growth = heapInUse() - atBegin;
+            ++rows;
+        }
+        static long long heapInUse()
+        {
+            const struct mallinfo2 m = mallinfo2();
+            return static_cast<long long>(m.uordblks + m.hblkhd);
+        }
+        long long atBegin = 0;
+        long long growth = 0;
+        int rows = 0;
+    } sink;
+    const std::string path = dir.file("rle8.bmp");
+    avs::picture::Decode(path, avs::picture::ReadInfo(path, true), 0, 0, sink);
+    EXPECT_EQ(sink.rows, height);
+    EXPECT_LT(sink.growth, width * height); // the whole picture in BGR is three times that
 }
 
 TEST_F(Pictures, ThePictureIsReadWhenItsFirstFrameIsAskedFor)
