@@ -23,6 +23,7 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -285,6 +286,29 @@ void convertInStrips(const std::string &path, SwsContext *convert, AVFrame *fram
     }
 }
 
+// FFmpeg decodes a picture whole, and the receiver of its rows holds it whole
+// at full size too. Both are drawn from the budget that progressive JPEGs
+// share, when the decoder asks for the picture's memory, so that pictures of a
+// few bytes that claim hundreds of megapixels are not decoded side by side.
+struct PictureShare
+{
+    jpeg::WholePictureShare share;
+    bool handedOver = true; // the rows go to a receiver
+
+    static int getBuffer(AVCodecContext *ctx, AVFrame *frame, int flags)
+    {
+        auto *self = static_cast<PictureShare *>(ctx->opaque);
+        const AVPixFmtDescriptor *format
+            = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+        if (!self->share.taken() && format && frame->width > 0 && frame->height > 0) {
+            const std::size_t pixels = static_cast<std::size_t>(frame->width) * frame->height;
+            const std::size_t bits = static_cast<std::size_t>(av_get_padded_bits_per_pixel(format));
+            self->share.take(pixels * bits / 8 + (self->handedOver ? pixels * 3 : 0));
+        }
+        return avcodec_default_get_buffer2(ctx, frame, flags);
+    }
+};
+
 // Decodes the first picture of the file with whichever FFmpeg image decoder its
 // content asks for. The file name plays no part, so a '%' in it is only a '%'.
 // With `sizeOnly` the sink is told the size and gets no rows.
@@ -325,12 +349,17 @@ void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool size
     const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
         fail(path, "there is no decoder for its type");
+    // Given back after the codec context, and the frames it pools, are freed.
+    PictureShare share;
+    share.handedOver = !sizeOnly;
     std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
     if (!ctx)
         fail(path, "out of memory");
     if (int rc = avcodec_parameters_to_context(ctx.get(), par); rc < 0)
         fail(path, avError(rc));
     ctx->max_pixels = kMaxPixels;
+    ctx->opaque = &share;
+    ctx->get_buffer2 = PictureShare::getBuffer;
     ctx->thread_count = 1;
     if (int rc = avcodec_open2(ctx.get(), codec, nullptr); rc < 0)
         fail(path, avError(rc));

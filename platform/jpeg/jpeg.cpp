@@ -251,27 +251,22 @@ public:
     {}
     ~BudgetShare()
     {
-        if (bytes_ == 0)
-            return;
-        if (!finished_)
+        if (share_.taken() && !finished_)
             jpeg_abort_decompress(&cinfo_);
-        Budget::instance().give(bytes_);
     }
     BudgetShare(const BudgetShare &) = delete;
     BudgetShare &operator=(const BudgetShare &) = delete;
 
     void take(std::size_t bytes)
     {
-        if (bytes == 0)
-            return;
-        Budget::instance().take(bytes);
-        bytes_ = bytes;
+        if (bytes != 0)
+            share_.take(bytes);
     }
     void finished() { finished_ = true; }
 
 private:
     jpeg_decompress_struct &cinfo_;
-    std::size_t bytes_ = 0;
+    WholePictureShare share_; // given back after the arrays are freed
     bool finished_ = false;
 };
 
@@ -558,6 +553,21 @@ Image DecodeFile(const std::string &path)
 void SetWholePictureBudget(std::size_t bytes)
 {
     Budget::instance().setTotal(bytes);
+}
+
+WholePictureShare::~WholePictureShare()
+{
+    if (taken_)
+        Budget::instance().give(bytes_);
+}
+
+void WholePictureShare::take(std::size_t bytes)
+{
+    if (taken_)
+        return;
+    Budget::instance().take(bytes);
+    bytes_ = bytes;
+    taken_ = true;
 }
 
 std::size_t WholePictureBytesInUse()

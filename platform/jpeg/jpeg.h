@@ -127,4 +127,24 @@ void SetWholePictureBudget(std::size_t bytes);
 std::size_t WholePictureBytesInUse();
 int WholePictureWaiters();
 
+// A share of that budget for a picture that another decoder holds whole (the
+// types other than JPEG are decoded whole by FFmpeg). take() waits as a JPEG
+// decode does; the share is given back when the object ends.
+class WholePictureShare
+{
+public:
+    WholePictureShare() = default;
+    ~WholePictureShare();
+    WholePictureShare(const WholePictureShare &) = delete;
+    WholePictureShare &operator=(const WholePictureShare &) = delete;
+
+    // Once only: a holder that asked for more would wait for itself.
+    void take(std::size_t bytes);
+    bool taken() const { return taken_; }
+
+private:
+    std::size_t bytes_ = 0;
+    bool taken_ = false;
+};
+
 } // namespace jpeg

@@ -3,6 +3,7 @@
 #include "platform/avs/avs.h"
 #include "platform/avs/filters.h"
 #include "platform/avs/picture.h"
+#include "platform/jpeg/jpeg.h"
 
 #include "avs_helpers.h"
 #include "pictures.h"
@@ -10,10 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <limits>
+#include <thread>
 
 #include <malloc.h>
 
@@ -322,6 +328,67 @@ TEST_F(Pictures, OtherTypesReachTheReceiverWithoutAWholeCopy)
     avs::picture::Decode(path, avs::picture::ReadInfo(path, true), 0, 0, sink);
     EXPECT_EQ(sink.rows, height);
     EXPECT_LT(sink.growth, width * height); // the whole picture in BGR is three times that
+}
+
+// FFmpeg holds such a picture whole, and its receiver does too: these decodes
+// draw on the budget that progressive JPEGs share. With a budget of one byte
+// a second one waits until the first has finished.
+TEST_F(Pictures, OtherTypesShareTheWholePictureBudget)
+{
+    WritePalettedBmp(dir.file("a.bmp"), 8);
+    WritePalettedBmp(dir.file("b.bmp"), 8);
+    struct Restore
+    {
+        ~Restore() { jpeg::SetWholePictureBudget(jpeg::Decoder::kMemoryLimit); }
+    } restore;
+    jpeg::SetWholePictureBudget(1);
+    class Rows : public avs::picture::Sink
+    {
+    public:
+        explicit Rows(std::function<void(int)> onRow)
+            : onRow_(std::move(onRow))
+        {}
+        void begin(int, int) override {}
+        void row(int y, const std::uint8_t *) override { onRow_(y); }
+
+    private:
+        std::function<void(int)> onRow_;
+    };
+    const auto decode = [&](const std::string &file, Rows &sink) {
+        const std::string path = dir.file(file);
+        avs::picture::Decode(path, avs::picture::ReadInfo(path, true), 0, 0, sink);
+    };
+
+    std::promise<std::size_t> aHolds;
+    std::promise<void> aMayGoOn;
+    std::thread a([&] {
+        Rows sink([&](int y) {
+            if (y == 0) {
+                aHolds.set_value(jpeg::WholePictureBytesInUse());
+                aMayGoOn.get_future().wait();
+            }
+        });
+        decode("a.bmp", sink);
+    });
+    // The 8-bit picture and its rows in BGR.
+    EXPECT_GE(aHolds.get_future().get(), std::size_t{13 * 7 * (1 + 3)});
+
+    std::atomic<int> bRows{0};
+    std::thread b([&] {
+        Rows sink([&](int) { ++bRows; });
+        decode("b.bmp", sink);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (jpeg::WholePictureWaiters() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(jpeg::WholePictureWaiters(), 1);
+    EXPECT_EQ(bRows.load(), 0);
+
+    aMayGoOn.set_value();
+    a.join();
+    b.join();
+    EXPECT_EQ(bRows.load(), 7);
+    EXPECT_EQ(jpeg::WholePictureBytesInUse(), 0u);
 }
 
 TEST_F(Pictures, ThePictureIsReadWhenItsFirstFrameIsAskedFor)
