@@ -392,6 +392,10 @@ std::string LowerCase(std::string text)
 
 } // namespace
 
+// The photo list reads a bitmap exactly when the movie can.
+static_assert(forms::TBitmap::kMaxSide == avs::picture::kMaxSide
+              && forms::TBitmap::kMaxPixels == avs::picture::kMaxPixels);
+
 PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
                                   const std::atomic<bool> *stop)
 {

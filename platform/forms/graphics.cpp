@@ -67,11 +67,19 @@ QImage::Format qtFormat(TPixelFormat format)
     }
 }
 
-// Whether a file of `fileSize` bytes holds all the pixel rows that its header
-// promises. Only uncompressed bitmaps can be measured before they are read; for
-// every other kind (and for headers that are not a bitmap's) this says yes and
-// the reader decides.
-bool storedPixelsFit(const std::uint8_t *h, long long fileSize)
+// What a bitmap's header claims, as far as it is needed before Qt reads it.
+struct Claim
+{
+    long long width = 0;
+    long long height = 0; // rows stored top-down or bottom-up alike
+    long long bits = 0;
+    long long offset = 0;
+    std::uint32_t compression = 0;
+};
+
+// False when the header is not a bitmap's that can be read this far; the
+// reader then decides.
+bool readClaim(const std::uint8_t *h, long long fileSize, Claim &claim)
 {
     auto le16 = [h](int at) { return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8)); };
     auto le32 = [h](int at) {
@@ -79,35 +87,42 @@ bool storedPixelsFit(const std::uint8_t *h, long long fileSize)
                | (static_cast<std::uint32_t>(h[at + 3]) << 24);
     };
     if (fileSize < 26 || h[0] != 'B' || h[1] != 'M')
-        return true;
-    const long long offset = le32(10);
+        return false;
+    claim.offset = le32(10);
     const std::uint32_t dib = le32(14);
-    long long width = 0, height = 0, bits = 0;
     if (dib == 12) {
-        width = le16(18);
-        height = le16(20);
-        bits = le16(24);
+        claim.width = le16(18);
+        claim.height = le16(20);
+        claim.bits = le16(24);
     } else if (dib >= 40 && fileSize >= 34) {
-        const std::uint32_t compression = le32(30);
-        if (compression != 0 && compression != 3 && compression != 6) // BI_RGB, BI_BITFIELDS
-            return true;
-        width = static_cast<std::int32_t>(le32(18));
-        height = static_cast<std::int32_t>(le32(22));
-        bits = le16(28);
-        if (height < 0)
-            height = -height; // rows stored top-down
+        claim.compression = le32(30);
+        claim.width = static_cast<std::int32_t>(le32(18));
+        claim.height = static_cast<std::int32_t>(le32(22));
+        claim.bits = le16(28);
+        if (claim.height < 0)
+            claim.height = -claim.height; // rows stored top-down
     } else {
-        return true;
+        return false;
     }
-    if (width <= 0 || height <= 0 || bits <= 0 || bits > 32)
+    return true;
+}
+
+// Whether a file of `fileSize` bytes holds all the pixel rows that its header
+// promises. Only uncompressed bitmaps can be measured before they are read; for
+// every other kind this says yes and the reader decides.
+bool storedPixelsFit(const Claim &c, long long fileSize)
+{
+    if (c.compression != 0 && c.compression != 3 && c.compression != 6) // BI_RGB, BI_BITFIELDS
+        return true;
+    if (c.width <= 0 || c.height <= 0 || c.bits <= 0 || c.bits > 32)
         return true;
     // Some writers leave the padding of the last row out. The rows before the
     // last are counted by division: a header's width and height can make their
     // product overflow.
-    const long long stride = (width * bits + 31) / 32 * 4;
-    const long long lastRow = (width * bits + 7) / 8;
-    const long long room = fileSize - offset - lastRow;
-    return room >= 0 && height - 1 <= room / stride;
+    const long long stride = (c.width * c.bits + 31) / 32 * 4;
+    const long long lastRow = (c.width * c.bits + 7) / 8;
+    const long long room = fileSize - c.offset - lastRow;
+    return room >= 0 && c.height - 1 <= room / stride;
 }
 
 } // namespace
@@ -204,28 +219,39 @@ void TBitmap::LoadFromFile(const std::string &path)
     struct stat st
     {};
     std::uint8_t header[54] = {};
-    const bool whole = ::fstat(fd, &st) != 0 || ::pread(fd, header, sizeof header, 0) < 0
-                       || storedPixelsFit(header, static_cast<long long>(st.st_size));
-    // Qt's reader keeps the rows of a cut file that it got and leaves the rest
-    // black; the framework's reader fails on the short read.
-    if (!whole)
-        throw EInvalidGraphic::forFile(path, "Stream read error");
+    Claim claim;
+    if (::fstat(fd, &st) == 0 && ::pread(fd, header, sizeof header, 0) >= 0
+        && readClaim(header, static_cast<long long>(st.st_size), claim)) {
+        // Qt calls a header that claims more than 2^28 pixels not valid.
+        if (claim.width > kMaxSide || claim.height > kMaxSide
+            || claim.width * claim.height > kMaxPixels)
+            throw EInvalidGraphic::forFile(path, "it is too large (" + std::to_string(claim.width)
+                                                     + " x " + std::to_string(claim.height)
+                                                     + " pixels)");
+        // Qt's reader keeps the rows of a cut file that it got and leaves the
+        // rest black; the framework's reader fails on the short read.
+        if (!storedPixelsFit(claim, static_cast<long long>(st.st_size)))
+            throw EInvalidGraphic::forFile(path, "Stream read error");
+    }
 
     QImageReader reader(&file, "bmp");
     reader.setDecideFormatFromContent(false);
     // Qt's reader leaves the pixels that a run-length coded bitmap skips as
     // the memory it got held them: they start as colour 0 of the palette (or
     // black), so that the picture is the same every time it is read. Qt reads
-    // into a picture of the right size and format as it stands.
+    // into a picture of the right size and format as it stands, and then does
+    // not hold it to its own allocation limit (128 MB), which would refuse a
+    // photo of 48 megapixels that the movie shows. The limits above bound the
+    // picture instead: at most four bytes a pixel, and a bitmap whose pixels
+    // are stored plainly has been measured against the file, so only a
+    // run-length coded one (a byte a pixel) can claim more than its file holds.
     QImage image;
     const QSize size = reader.size();
     const QImage::Format format = reader.imageFormat();
-    const long long limit = static_cast<long long>(QImageReader::allocationLimit()) << 20;
-    if (size.isValid() && format != QImage::Format_Invalid
-        && static_cast<long long>(size.width()) * size.height()
-                   * QImage::toPixelFormat(format).bitsPerPixel() / 8
-               <= limit) {
+    if (size.width() > 0 && size.height() > 0 && format != QImage::Format_Invalid) {
         image = QImage(size, format);
+        if (image.isNull())
+            throw EInvalidGraphic::forFile(path, "there is not enough memory to read it");
         image.fill(0);
     }
     if (!reader.read(&image))

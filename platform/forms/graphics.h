@@ -57,8 +57,15 @@ public:
     const std::uint8_t *ScanLine(int y) const { return image_.constScanLine(y); }
 
     // Reads a Windows bitmap file. Raises EInvalidGraphic with the reason when
-    // the file cannot be opened or is not a readable bitmap.
+    // the file cannot be opened or is not a readable bitmap, or is larger than
+    // the limits below.
     void LoadFromFile(const std::string &path);
+
+    // The largest bitmap that LoadFromFile reads: the limits of the movie's own
+    // picture reader. A header that claims more is refused before anything is
+    // allocated for it.
+    static constexpr int kMaxSide = 32767;
+    static constexpr long long kMaxPixels = 1LL << 28;
 
     const QImage &Image() const { return image_; }
 

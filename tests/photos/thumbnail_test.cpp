@@ -239,6 +239,27 @@ TBitmap FullDecodeThenShrink(const std::string &path, bool upright = false)
 
 } // namespace
 
+namespace {
+
+// A run-length coded 8-bit bitmap of `runs` with a palette of red and blue.
+std::string Rle8Bitmap(int width, int height, const std::string &runs)
+{
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((v >> (8 * i)) & 0xff);
+        return out;
+    };
+    const std::string palette = std::string("\x00\x00\xff\x00\xff\x00\x00\x00", 8);
+    const std::uint32_t offset = 14 + 40 + static_cast<std::uint32_t>(palette.size());
+    return "BM" + le(offset + static_cast<std::uint32_t>(runs.size()), 4) + le(0, 4) + le(offset, 4)
+           + le(40, 4) + le(width, 4) + le(height, 4) + le(1, 2) + le(8, 2) + le(1, 4)
+           + le(static_cast<std::uint32_t>(runs.size()), 4) + le(2835, 4) + le(2835, 4) + le(2, 4)
+           + le(0, 4) + palette + runs;
+}
+
+} // namespace
+
 // A run-length coded bitmap may skip pixels (a "delta") or end before its last
 // row: those are colour 0, not whatever the memory the picture was read into
 // held before.
@@ -249,20 +270,7 @@ TEST(BitmapFiles, PixelsThatARunLengthBitmapSkipsAreColourZero)
     // The bottom row: 2 pixels, 48 skipped, 14 pixels; then the end, the
     // other rows never written.
     const std::string rle("\x02\x01\x00\x02\x30\x00\x0e\x01\x00\x00\x00\x01", 12);
-    auto le = [](std::uint32_t v, int bytes) {
-        std::string out;
-        for (int i = 0; i < bytes; ++i)
-            out += static_cast<char>((v >> (8 * i)) & 0xff);
-        return out;
-    };
-    const std::string palette = std::string("\x00\x00\xff\x00\xff\x00\x00\x00", 8);
-    const std::uint32_t offset = 14 + 40 + static_cast<std::uint32_t>(palette.size());
-    const std::string file = "BM" + le(offset + static_cast<std::uint32_t>(rle.size()), 4)
-                             + le(0, 4) + le(offset, 4) + le(40, 4) + le(width, 4) + le(height, 4)
-                             + le(1, 2) + le(8, 2) + le(1, 4)
-                             + le(static_cast<std::uint32_t>(rle.size()), 4) + le(2835, 4)
-                             + le(2835, 4) + le(2, 4) + le(0, 4) + palette + rle;
-    testsupport::WriteFile(dir.file("rle8.bmp"), file);
+    testsupport::WriteFile(dir.file("rle8.bmp"), Rle8Bitmap(width, height, rle));
     for (int round = 0; round < 3; ++round) {
         // Memory of the picture's size, just given back dirty.
         void *dirty = std::malloc(static_cast<std::size_t>(width) * height);
@@ -279,6 +287,38 @@ TEST(BitmapFiles, PixelsThatARunLengthBitmapSkipsAreColourZero)
         EXPECT_EQ(image.pixel(50, bottom), QColor(Qt::blue).rgb());
         for (const int y : {0, 3, bottom - 1})
             EXPECT_EQ(image.pixel(7, y), QColor(Qt::red).rgb()) << y;
+    }
+}
+
+// Qt's reader holds pictures to its own allocation limit (128 MB: a photo of
+// 48 megapixels is over it) and calls those over it not valid. Bitmaps are read
+// up to the movie's limits whatever Qt's; past those the reason is the size.
+TEST(BitmapFiles, LargeBitmapsAreReadUpToTheMoviesLimits)
+{
+    testsupport::TempDir dir;
+    testsupport::WriteBmp24(dir.file("photo.bmp"), 800, 600, testsupport::Solid({9, 99, 199}));
+    const int limit = QImageReader::allocationLimit();
+    struct Restore
+    {
+        int limit;
+        ~Restore() { QImageReader::setAllocationLimit(limit); }
+    } restore{limit};
+    QImageReader::setAllocationLimit(1); // megabyte, as 128 is to the photo of 48 megapixels
+    TBitmap bitmap;
+    ASSERT_NO_THROW(bitmap.LoadFromFile(dir.file("photo.bmp")));
+    EXPECT_EQ(bitmap.Width(), 800);
+    EXPECT_EQ(bitmap.Image().pixel(5, 5), QColor(9, 99, 199).rgb());
+
+    // A run-length bitmap of a few bytes that claims more than the limits.
+    testsupport::WriteFile(dir.file("claim.bmp"),
+                           Rle8Bitmap(20000, 20000, std::string("\x00\x01", 2)));
+    try {
+        bitmap.LoadFromFile(dir.file("claim.bmp"));
+        ADD_FAILURE() << "read";
+    } catch (const forms::EInvalidGraphic &e) {
+        EXPECT_STREQ(e.what(), ("Cannot read the picture \"" + dir.file("claim.bmp")
+                                + "\": it is too large (20000 x 20000 pixels)")
+                                   .c_str());
     }
 }
 
