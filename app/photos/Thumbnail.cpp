@@ -406,10 +406,15 @@ PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
                                         &made.PictureWidth, &made.PictureHeight, stop);
         return made;
     }
+    // A bitmap is read whole, up to four bytes a pixel: a run-length one of a
+    // few bytes may claim a gigabyte, so it waits for its share of the budget
+    // that whole pictures of every kind share (given back after `work`).
+    jpeg::WholePictureShare share;
     forms::TBitmap work;
     if (extension == ".bmp") {
         try {
-            avs::picture::CheckClaimedSize(path);
+            if (const long long pixels = avs::picture::CheckClaimedSize(path); pixels > 0)
+                share.take(static_cast<std::size_t>(pixels) * 4);
         } catch (const avs::Error &e) {
             throw forms::EInvalidGraphic(e.what());
         }

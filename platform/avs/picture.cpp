@@ -465,13 +465,15 @@ void CheckSize(const std::string &path, long long width, long long height)
                        + " pixels)");
 }
 
-void CheckClaimedSize(const std::string &path)
+long long CheckClaimedSize(const std::string &path)
 {
     File file(path);
     const std::vector<std::uint8_t> head = file.readPrefix(32);
     long long w = 0, h = 0;
-    if (headerSize(sniff(head), head, w, h))
-        CheckSize(path, w, h);
+    if (!headerSize(sniff(head), head, w, h))
+        return 0;
+    CheckSize(path, w, h);
+    return w * h;
 }
 
 Info ReadInfo(const std::string &path, bool upright)

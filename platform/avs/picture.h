@@ -28,8 +28,9 @@ constexpr long long kMaxPixels = 1LL << 28;
 // pixels)"). Raises avs::Error naming the file.
 void CheckSize(const std::string &path, long long width, long long height);
 // The same for the size that a BMP's or PNG's header claims, before anything is
-// decoded; a header that cannot be trusted without decoding passes.
-void CheckClaimedSize(const std::string &path);
+// decoded; a header that cannot be trusted without decoding passes. The pixels
+// it claims, 0 when it tells none.
+long long CheckClaimedSize(const std::string &path);
 
 // What a clip must know before its first frame: the picture's size, upright
 // when `upright` asks for a JPEG's orientation tag to be followed. JPEG, BMP

@@ -12,11 +12,14 @@
 
 #include <sys/resource.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
+#include <thread>
 #include <vector>
 
 using namespace quillon;
@@ -320,6 +323,38 @@ TEST(BitmapFiles, LargeBitmapsAreReadUpToTheMoviesLimits)
                                 + "\": it is too large (20000 x 20000 pixels)")
                                    .c_str());
     }
+}
+
+// Bitmaps are read whole, so their thumbnails wait for a share of the budget
+// that whole pictures share, as progressive JPEGs' do: a folder of tiny
+// run-length bitmaps claiming 16384 x 16384 pixels each is read one at a time.
+TEST(BitmapFiles, ThumbnailsWaitForTheirShareOfTheWholePictureBudget)
+{
+    testsupport::TempDir dir;
+    testsupport::WriteBmp24(dir.file("photo.bmp"), 80, 60, testsupport::Solid({9, 99, 199}));
+    struct Restore
+    {
+        ~Restore() { jpeg::SetWholePictureBudget(jpeg::Decoder::kMemoryLimit); }
+    } restore;
+    jpeg::SetWholePictureBudget(1);
+    std::atomic<bool> made{false};
+    std::thread reader;
+    {
+        jpeg::WholePictureShare another; // a picture being read elsewhere
+        another.take(1);
+        reader = std::thread([&] {
+            MakePhotoThumbnail(dir.file("photo.bmp"), true);
+            made = true;
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (jpeg::WholePictureWaiters() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        EXPECT_EQ(jpeg::WholePictureWaiters(), 1);
+        EXPECT_FALSE(made);
+    }
+    reader.join();
+    EXPECT_TRUE(made);
+    EXPECT_EQ(jpeg::WholePictureBytesInUse(), 0u);
 }
 
 TEST_F(JpegThumbnails, StripsGiveExactlyTheThumbnailOfTheWholePicture)
