@@ -749,7 +749,8 @@ int OpenInputFile(const std::string &path, std::string *reason)
     return fd;
 }
 
-std::optional<std::string> ReadInputFile(const std::string &path, std::string *reason)
+std::optional<std::string> ReadInputFile(const std::string &path, std::string *reason,
+                                         struct stat *status)
 {
     const int fd = OpenInputFile(path, reason);
     if (fd < 0)
@@ -765,6 +766,8 @@ std::optional<std::string> ReadInputFile(const std::string &path, std::string *r
     {};
     if (::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(kLargestInputFile))
         return tooLarge();
+    if (status)
+        *status = st;
     std::string text;
     char buffer[65536];
     for (;;) {

@@ -195,9 +195,11 @@ inline constexpr std::size_t kLargestInputFile = std::size_t{64} << 20;
 
 // The whole content of a file that OpenInputFile opens; nullopt with errno
 // set, and `reason` saying why, when it cannot be read or is larger than
-// kLargestInputFile (EFBIG).
+// kLargestInputFile (EFBIG). `status`, when given, gets the status of the file
+// that was read, as it was opened.
 QUILLON_WIN32_API std::optional<std::string> ReadInputFile(const std::string &path,
-                                                           std::string *reason = nullptr);
+                                                           std::string *reason = nullptr,
+                                                           struct stat *status = nullptr);
 
 // Creates the folder and every missing parent; true when the folder exists afterwards.
 QUILLON_WIN32_API bool ForceDirectories(const std::string &path);

@@ -234,15 +234,70 @@ void SetPrivateProfileOverride(const std::string &section, const std::string &ke
         o.values.erase(at);
 }
 
-std::string GetPrivateProfileStringA(const std::string &section, const std::string &key,
-                                     const std::string &defaultValue, const std::string &fileName,
-                                     std::size_t bufferSize)
+namespace {
+
+struct Pins
+{
+    std::mutex mutex;
+    std::map<std::string, Profile> profiles; // by file name
+};
+
+Pins &pins()
+{
+    static Pins *p = new Pins; // never destroyed: read until the process ends
+    return *p;
+}
+
+Profile::Stamp stampOf(const struct stat &st)
+{
+    auto nanoseconds = [](const timespec &t) {
+        return static_cast<long long>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return {true,
+            static_cast<unsigned long long>(st.st_dev),
+            static_cast<unsigned long long>(st.st_ino),
+            static_cast<long long>(st.st_size),
+            nanoseconds(st.st_mtim),
+            nanoseconds(st.st_ctim)};
+}
+
+// The file at the name now, as a read would open it (links followed).
+Profile::Stamp stampAt(const std::string &fileName)
+{
+    struct stat st
+    {};
+    if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0)
+        return {};
+    return stampOf(st);
+}
+
+} // namespace
+
+Profile Profile::Read(const std::string &fileName)
+{
+    {
+        Pins &p = pins();
+        std::lock_guard lock(p.mutex);
+        if (auto it = p.profiles.find(fileName); it != p.profiles.end())
+            return it->second;
+    }
+    Profile profile;
+    profile.fileName_ = fileName;
+    struct stat st
+    {};
+    profile.text_ = ReadInputFile(fileName, nullptr, &st);
+    profile.stamp_ = profile.text_ ? stampOf(st) : stampAt(fileName);
+    return profile;
+}
+
+std::string Profile::GetString(const std::string &section, const std::string &key,
+                               const std::string &defaultValue, std::size_t bufferSize) const
 {
     std::string result = defaultValue;
-    if (auto value = overridden(section, key, fileName)) {
+    if (auto value = overridden(section, key, fileName_)) {
         result = std::move(*value);
-    } else if (auto text = readFile(fileName)) {
-        Located found = locate(*text, splitLines(*text), section, key);
+    } else if (text_) {
+        Located found = locate(*text_, splitLines(*text_), section, key);
         if (found.keyLine)
             result = std::move(found.value);
     }
@@ -251,18 +306,48 @@ std::string GetPrivateProfileStringA(const std::string &section, const std::stri
     return result;
 }
 
-int GetPrivateProfileIntA(const std::string &section, const std::string &key, int defaultValue,
-                          const std::string &fileName)
+int Profile::GetInt(const std::string &section, const std::string &key, int defaultValue) const
 {
-    if (auto value = overridden(section, key, fileName))
+    if (auto value = overridden(section, key, fileName_))
         return parseInteger(trim(*value)).value_or(defaultValue);
-    auto text = readFile(fileName);
-    if (!text)
+    if (!text_)
         return defaultValue;
-    Located found = locate(*text, splitLines(*text), section, key);
+    Located found = locate(*text_, splitLines(*text_), section, key);
     if (!found.keyLine)
         return defaultValue;
     return parseInteger(found.value).value_or(defaultValue);
+}
+
+bool Profile::Changed() const
+{
+    return !pinned_ && stampAt(fileName_) != stamp_;
+}
+
+void PinProfile(const std::string &fileName, const std::optional<Profile> &profile)
+{
+    Pins &p = pins();
+    std::lock_guard lock(p.mutex);
+    if (!profile) {
+        p.profiles.erase(fileName);
+        return;
+    }
+    Profile pinned = *profile;
+    pinned.fileName_ = fileName;
+    pinned.pinned_ = true;
+    p.profiles.insert_or_assign(fileName, std::move(pinned));
+}
+
+std::string GetPrivateProfileStringA(const std::string &section, const std::string &key,
+                                     const std::string &defaultValue, const std::string &fileName,
+                                     std::size_t bufferSize)
+{
+    return Profile::Read(fileName).GetString(section, key, defaultValue, bufferSize);
+}
+
+int GetPrivateProfileIntA(const std::string &section, const std::string &key, int defaultValue,
+                          const std::string &fileName)
+{
+    return Profile::Read(fileName).GetInt(section, key, defaultValue);
 }
 
 std::vector<ProfileSection> ParseProfile(std::string_view text)

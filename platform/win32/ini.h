@@ -61,6 +61,51 @@ QUILLON_WIN32_API BOOL WritePrivateProfileKeysA(const std::string &section,
 QUILLON_WIN32_API void SetPrivateProfileOverride(const std::string &section, const std::string &key,
                                                  const std::optional<std::string> &value,
                                                  const std::string &fileName);
+// A profile file read once. Its answers are those that GetPrivateProfileStringA
+// and GetPrivateProfileIntA, which read the file again for every key, would
+// have given at the moment of the read, whatever becomes of the file after:
+// keys taken together come from one version of the file.
+class QUILLON_WIN32_API Profile
+{
+public:
+    // Reads the file; a file pinned with PinProfile gives the pinned profile.
+    static Profile Read(const std::string &fileName);
+
+    std::string GetString(const std::string &section, const std::string &key,
+                          const std::string &defaultValue, std::size_t bufferSize = 0) const;
+    int GetInt(const std::string &section, const std::string &key, int defaultValue) const;
+
+    // True when the name no longer holds the file that was read: it has been
+    // replaced, changed, removed or made since. Never for a pinned profile,
+    // whose text this process reads whatever becomes of the file.
+    bool Changed() const;
+
+    // What identifies one version of a file at a name; `present` false for none.
+    struct Stamp
+    {
+        bool present = false;
+        unsigned long long device = 0, inode = 0;
+        long long size = 0, modified = 0, changed = 0; // nanoseconds
+        bool operator==(const Stamp &) const = default;
+    };
+
+private:
+    std::string fileName_;
+    std::optional<std::string> text_; // nothing: unreadable or missing
+    Stamp stamp_;
+    bool pinned_ = false;
+
+    friend QUILLON_WIN32_API void PinProfile(const std::string &, const std::optional<Profile> &);
+};
+
+// For the rest of this process, reads of the file named exactly `fileName`
+// (GetPrivateProfileStringA, GetPrivateProfileIntA, Profile::Read) give the
+// text of `profile` whatever the file holds; nothing: the file's own again.
+// Overrides of single keys still come first. For a host that must announce
+// exactly the values that a library it loads reads from the same file.
+QUILLON_WIN32_API void PinProfile(const std::string &fileName,
+                                  const std::optional<Profile> &profile);
+
 // One section of a profile as the reading rules above see it: its name and its
 // keys with their values, trimmed and unquoted, in the order of the text.
 struct ProfileSection

@@ -167,6 +167,34 @@ TEST_F(Ini, AnOverrideIsReadInsteadOfTheFileWhichStaysAsItWas)
     EXPECT_EQ(GetPrivateProfileIntA("Codec", "Every", 7, file), 0);
 }
 
+TEST_F(Ini, AProfileReadOnceKeepsItsValuesAndKnowsWhenTheFileChanged)
+{
+    WriteFile(file, "[Temp]\r\nOutputWidth=0x140\r\nInterval=\"3\"\r\n");
+    const Profile first = Profile::Read(file);
+    EXPECT_FALSE(first.Changed());
+    ASSERT_TRUE(
+        WritePrivateProfileKeysA("Temp", {{"OutputWidth", "720"}, {"Interval", "1"}}, file));
+    EXPECT_TRUE(first.Changed());
+    EXPECT_EQ(first.GetInt("temp", "outputwidth", 0), 320);
+    EXPECT_EQ(first.GetString("Temp", "Interval", "", 2), "3");
+    EXPECT_EQ(first.GetInt("Temp", "Missing", -5), -5);
+
+    // Pinned, the first text is what every read of the file gives.
+    PinProfile(file, first);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "OutputWidth", 0, file), 320);
+    const Profile pinned = Profile::Read(file);
+    EXPECT_EQ(pinned.GetInt("Temp", "Interval", 0), 3);
+    EXPECT_FALSE(pinned.Changed());
+    PinProfile(file, std::nullopt);
+    EXPECT_EQ(GetPrivateProfileIntA("Temp", "OutputWidth", 0, file), 720);
+
+    const Profile missing = Profile::Read(dir.file("none.ini"));
+    EXPECT_EQ(missing.GetInt("Temp", "Interval", 2), 2);
+    EXPECT_FALSE(missing.Changed());
+    WriteFile(dir.file("none.ini"), "");
+    EXPECT_TRUE(missing.Changed());
+}
+
 TEST_F(Ini, DeletingRemovesOnlyItsKeyLineAndLeavesAFileWithoutItUntouched)
 {
     WriteFile(file,
