@@ -13,14 +13,20 @@
 
 // Reads "param.ini" and "pelloryfilelist.txt" from the temporary folder (the
 // user's job folder) and starts at frame 0; when that folder is refused the
-// show is empty. Always -1.
+// show is empty. Every value comes from one read of "param.ini" (a host that
+// pins the file with win32::PinProfile gets exactly its own values), and a
+// "param.ini" replaced while the list was read is read again with the list.
+// Always -1. When memory runs out the show is empty and the thread's last
+// error (win32::GetLastError) is ERROR_NOT_ENOUGH_MEMORY; else ERROR_SUCCESS.
 BRINDLE_API std::int32_t InitEffectManager();
 
 // Draws the next frame into `hdc` and returns 1; returns 0 (drawing nothing)
 // after the last frame, and the next call starts again from frame 0. Before
 // InitEffectManager, and after FreeEffectManager until the next
 // InitEffectManager, it returns 1 and draws nothing: a host that calls it until
-// it returns 0 must do so between the two.
+// it returns 0 must do so between the two. A frame that memory ran out for is
+// black or not drawn, and the last error is then ERROR_NOT_ENOUGH_MEMORY (else
+// ERROR_SUCCESS).
 BRINDLE_API std::int32_t GetEffectBitmap(HDC hdc);
 
 // Releases what InitEffectManager made. Always -1.
@@ -39,6 +45,8 @@ inline constexpr int kFramesPerSecond = 30;
 // The frame size when "param.ini" names none.
 inline constexpr int kDefaultWidth = 352;
 inline constexpr int kDefaultHeight = 240;
+// The seconds that each photo stays when "param.ini" names none.
+inline constexpr int kDefaultInterval = 2;
 // No picture is larger on either side; a frame of 25000 × 28000 would cost
 // gigabytes before a single photo is drawn.
 inline constexpr int kLargestSide = 8192;

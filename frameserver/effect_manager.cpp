@@ -5,19 +5,19 @@
 #include "frameserver/photo_list.h"
 #include "platform/jpeg/jpeg.h"
 #include "platform/win32/dc.h"
+#include "platform/win32/errors.h"
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
 namespace brindle {
 
 namespace {
-
-constexpr int kDefaultInterval = 2;
 
 // CreateMemoryDC works the row size out in int; wider bitmaps could not be
 // made anyway (2 GB at most), so they are not asked for.
@@ -85,6 +85,18 @@ void Release() noexcept
     state.initialised = false;
 }
 
+// Whether the exception being handled is a failure to allocate memory.
+bool OutOfMemory()
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 // Decodes the photo and letterboxes it into the frame bitmap. A photo that
 // cannot be shown (missing, not a JPEG, damaged) leaves the frame black, so the
 // host still gets every frame of its slot.
@@ -110,6 +122,8 @@ void FitPhoto(const std::string &path, const FrameBitmap &frame)
                     at);
     } catch (...) {
         frame.fillBlack();
+        if (OutOfMemory())
+            win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
@@ -126,23 +140,28 @@ void Start()
     // A refused folder reads as an empty one, never as names in the current folder.
     const std::string temp = win32::GetTempPathA();
     const std::string ini = temp.empty() ? std::string() : temp + "param.ini";
-    state.outputWidth = FrameSide(
-        win32::GetPrivateProfileIntA("Temp", "OutputWidth", kDefaultWidth, ini), kDefaultWidth);
-    state.outputHeight = FrameSide(
-        win32::GetPrivateProfileIntA("Temp", "OutputHeight", kDefaultHeight, ini), kDefaultHeight);
-    state.interval = win32::GetPrivateProfileIntA("Temp", "Interval", kDefaultInterval, ini);
-    // Written as 0 only by a job that shows photos as they are stored.
-    state.autoRotate = win32::GetPrivateProfileIntA("Temp", "AutoRotate", 1, ini) != 0;
-
-    state.frameBitmap = new FrameBitmap(state.outputWidth, state.outputHeight);
-    state.photoList = new PhotoList();
-    if (!temp.empty()) {
-        try {
-            *state.photoList = LoadPhotoList(temp + "pelloryfilelist.txt");
-        } catch (...) {
-            *state.photoList = PhotoList();
-        }
+    // Every value of param.ini comes from one read of it, so all belong to one
+    // job. A job written meanwhile (its list first, then param.ini) can still
+    // pair this param.ini with the next job's list: param.ini that changed
+    // while the list was read is read again with the list.
+    PhotoList photos;
+    for (int read = 1;; ++read) {
+        const win32::Profile params = win32::Profile::Read(ini);
+        state.outputWidth
+            = FrameSide(params.GetInt("Temp", "OutputWidth", kDefaultWidth), kDefaultWidth);
+        state.outputHeight
+            = FrameSide(params.GetInt("Temp", "OutputHeight", kDefaultHeight), kDefaultHeight);
+        state.interval = params.GetInt("Temp", "Interval", kDefaultInterval);
+        // Written as 0 only by a job that shows photos as they are stored.
+        state.autoRotate = params.GetInt("Temp", "AutoRotate", 1) != 0;
+        if (!temp.empty())
+            photos = LoadPhotoList(temp + "pelloryfilelist.txt");
+        if (read == 3 || !params.Changed())
+            break;
     }
+    // The list last: a frame bitmap that cannot be made leaves no list.
+    state.frameBitmap = new FrameBitmap(state.outputWidth, state.outputHeight);
+    state.photoList = new PhotoList(std::move(photos));
 }
 
 // Frame counts in 64 bits: interval × 30 alone can pass 2^31, and a total
@@ -188,8 +207,11 @@ std::int32_t ServeFrame(HDC hdc)
 
 std::int32_t InitEffectManager()
 {
+    win32::SetLastError(win32::ERROR_SUCCESS);
     try {
         brindle::Start();
+    } catch (const std::bad_alloc &) {
+        win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
     } catch (...) {
     }
     return -1;
@@ -197,11 +219,15 @@ std::int32_t InitEffectManager()
 
 std::int32_t GetEffectBitmap(HDC hdc)
 {
+    win32::SetLastError(win32::ERROR_SUCCESS);
     try {
         return brindle::ServeFrame(hdc);
     } catch (...) {
-        // Only the device context registry's lock can fail here; count the
-        // frame so that a host looping until 0 still reaches the end.
+        // Only the device context registry's lock or a copy of the photo's
+        // name can fail here; count the frame so that a host looping until 0
+        // still reaches the end.
+        if (brindle::OutOfMemory())
+            win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
         ++brindle::state.frameCounter;
         return 1;
     }

@@ -1,12 +1,16 @@
 // Brindle through its three exports, loaded by name as a host loads it.
 
 #include "brindle_support.h"
+#include "platform/win32/errors.h"
 
 #include <algorithm>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace brindletest;
 using testsupport::PixelFn;
@@ -370,6 +374,23 @@ TEST_F(Brindle, ThePhotoFileIsReadOnceForAllItsFrames)
     EXPECT_LE(read, sizeB + ownReads);
 }
 
+// One read of param.ini gives every value, so that all of them are of one
+// job even while the program writes the next one.
+TEST_F(Brindle, ParamIniIsReadOnceForAllItsValues)
+{
+    if (BytesRead() < 0)
+        GTEST_SKIP() << "no I/O accounting in /proc/self/io";
+    const std::string padding = "; " + std::string(256 * 1024, '-') + "\r\n";
+    job.writeParamText(padding + "[Temp]\r\nOutputWidth=64\r\nOutputHeight=48\r\nInterval=1\r\n");
+    job.writeList({job.solidPhoto("a.jpg", 64, 48, kRed)});
+    const long long before = BytesRead();
+    brindle.init();
+    EXPECT_LT(BytesRead() - before, 2 * static_cast<long long>(padding.size()));
+    Canvas canvas(64, 48);
+    EXPECT_EQ(CountFrames(brindle, canvas.dc()), 30);
+    EXPECT_TRUE(AllOf(canvas, kRed, kTolerance));
+}
+
 TEST_F(Brindle, PhotoListLinesEndAtCrLfOrBothAndNulEndsTheText)
 {
     job.writeParams(352, 240, 1);
@@ -519,6 +540,44 @@ TEST_F(Brindle, AFrameSizeThatCannotBeMadeServesFramesWithoutDrawing)
         EXPECT_EQ(CountFrames(brindle, canvas.dc()), 30);
         EXPECT_TRUE(AllOf(canvas, kMarker, 0));
     }
+}
+
+// The exports' results cannot say that memory ran out; the thread's last
+// error does, and the show is empty.
+TEST_F(Brindle, MemoryThatRunsOutIsTheLastErrorNotAnEmptyJob)
+{
+    job.writeParams(8192, 8192, 1);
+    job.writeList({job.solidPhoto("a.jpg", 64, 48, kRed)});
+    Canvas canvas(64, 48);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for 100 MB more than the process holds: a frame of 8192 × 8192
+        // needs 200.
+        long long dataKb = -1;
+        std::istringstream status(testsupport::ReadFile("/proc/self/status"));
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("VmData:"))
+                dataKb = std::stoll(line.substr(7));
+        const rlim_t limit = static_cast<rlim_t>(dataKb + 100 * 1024) * 1024;
+        const rlimit data{limit, limit};
+        if (dataKb < 0 || ::setrlimit(RLIMIT_DATA, &data) != 0)
+            ::_exit(2);
+        win32::SetLastError(win32::ERROR_SUCCESS);
+        brindle.init();
+        const bool said = win32::GetLastError() == win32::ERROR_NOT_ENOUGH_MEMORY;
+        const bool empty = brindle.getBitmap(canvas.dc()) == 0;
+        ::_exit(said && empty ? 0 : 1);
+    }
+    int waitStatus = 0;
+    ASSERT_EQ(::waitpid(child, &waitStatus, 0), child);
+    EXPECT_EQ(testsupport::ExitStatus(waitStatus), 0);
+
+    job.writeParams(64, 48, 1);
+    brindle.init();
+    EXPECT_EQ(win32::GetLastError(), win32::ERROR_SUCCESS);
+    EXPECT_EQ(brindle.getBitmap(canvas.dc()), 1);
+    EXPECT_EQ(win32::GetLastError(), win32::ERROR_SUCCESS);
 }
 
 TEST_F(Brindle, SizesNoPictureCouldHaveTakeTheDefaults)

@@ -186,6 +186,66 @@ TEST_F(Host, AShowWithoutPhotosIsAStreamWithoutFrames)
                            + "/ has no photos to show; make a movie first\n");
 }
 
+TEST_F(Host, AnEmptyShowSaysWhyAndMemoryThatRunsOutIsAFailure)
+{
+    job.writeList({job.solidPhoto("red.jpg", 64, 48, kRed)});
+    job.writeParams(64, 48, 0);
+    Outcome run = host({});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "YUV4MPEG2 W64 H48 F30:1 Ip A1:1 C420jpeg\n");
+    EXPECT_NE(run.err.find("shows each photo for 0 seconds (Interval in param.ini)"),
+              std::string::npos)
+        << run.err;
+
+    // 100 MB of data is room enough for a small show, not for frames of
+    // 8192 × 8192 (200 MB each).
+    const std::vector<std::string> limited
+        = {"-c", "ulimit -d 100000 && exec \"$0\" \"$@\"", BRINDLE_HOST};
+    job.writeParams(64, 48, 1);
+    run = RunProgram("/bin/sh", limited, job.folder());
+    EXPECT_EQ(run.status, 0) << run.err;
+    job.writeParams(8192, 8192, 1);
+    run = RunProgram("/bin/sh", limited, job.folder());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("libbrindle.so ran out of memory starting the show"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+// The header and the frames are of one read of the job: a job that lands
+// while the host waits for a FIFO's reader changes neither.
+TEST_F(Host, AJobWrittenWhileTheHostWaitsForItsReaderChangesNothingOfTheStream)
+{
+    job.writeParams(64, 48, 1);
+    job.writeList({job.solidPhoto("red.jpg", 64, 48, kRed)});
+    std::string fifo = job.folder() + "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    char program[] = BRINDLE_HOST;
+    char *argv[] = {program, fifo.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
+    const std::string wchanFile = "/proc/" + std::to_string(pid) + "/wchan";
+    std::string wchan;
+    for (int i = 0; i < 1000 && wchan != "wait_for_partner" && wchan != "fifo_open"; ++i) {
+        ::usleep(10000);
+        wchan = testsupport::ReadFile(wchanFile);
+    }
+    job.writeParams(128, 96, 2);
+    job.writeList({job.solidPhoto("white.jpg", 128, 96, kWhite)});
+    const std::string bytes = testsupport::ReadFile(fifo);
+    int waitStatus = 0;
+    ASSERT_EQ(::waitpid(pid, &waitStatus, 0), pid);
+    ASSERT_TRUE(wchan == "wait_for_partner" || wchan == "fifo_open")
+        << "the host never waited in the FIFO's open: " << wchan;
+    EXPECT_EQ(testsupport::ExitStatus(waitStatus), 0);
+    Stream stream;
+    ASSERT_TRUE(Parse(bytes, stream));
+    EXPECT_EQ(stream.width, 64);
+    EXPECT_EQ(stream.height, 48);
+    ASSERT_EQ(stream.frames.size(), 30u);
+    EXPECT_NEAR(stream.luma(29, 32, 24), 91, 4) << "the red photo of the first job";
+}
+
 TEST_F(Host, APlayerReadsTheStream)
 {
     const char *ffprobe = "/usr/bin/ffprobe";

@@ -4,6 +4,7 @@
 
 #include "frameserver/brindle.h"
 #include "platform/win32/dc.h"
+#include "platform/win32/errors.h"
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 #include "tools/stop_signals.h"
@@ -221,11 +222,13 @@ std::string PngName(const std::string &folder, long long frame)
     return folder + name;
 }
 
-// Serves every frame of one pass. A reader that closes the pipe early (the
-// player was shut) ends the show quietly; any other write failure is an error.
-// A job with no frame to serve is an empty stream, and said so.
+// Serves every frame of one pass of the show that InitEffectManager started.
+// A reader that closes the pipe early (the player was shut) ends the show
+// quietly; any other write failure is an error, and so is a frame the library
+// had no memory to draw. A job with no frame to serve is an empty stream, and
+// said so.
 int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &outputName,
-          const Options &options, const std::string &jobFolder)
+          const Options &options, const std::string &jobFolder, int interval)
 {
     win32::DCBits frame;
     win32::GetDCBits(dc, &frame);
@@ -241,31 +244,32 @@ int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &out
     };
     if (!stream.writeHeader())
         return failed();
-    int status = 0;
-    brindle.init();
     bool empty = true;
     for (long long n = 0; brindle.getBitmap(dc) != 0; ++n) {
         empty = false;
-        if (stopSignal) {
-            status = 128 + static_cast<int>(stopSignal);
-            break;
+        if (win32::GetLastError() == win32::ERROR_NOT_ENOUGH_MEMORY) {
+            std::fprintf(stderr, "brindle-host: %s ran out of memory drawing frame %lld\n",
+                         brindle::kLibraryName, n);
+            return kExitFailure;
         }
-        if (!stream.writeFrame(frame.bits, frame.stride)) {
-            status = failed();
-            break;
-        }
+        if (stopSignal)
+            return 128 + static_cast<int>(stopSignal);
+        if (!stream.writeFrame(frame.bits, frame.stride))
+            return failed();
         if (!options.pngFolder.empty() && n % options.every == 0
-            && !WritePng(PngName(options.pngFolder, n), frame)) {
-            status = kExitFailure;
-            break;
-        }
+            && !WritePng(PngName(options.pngFolder, n), frame))
+            return kExitFailure;
     }
-    brindle.free();
-    if (empty)
+    if (empty && interval <= 0)
+        std::fprintf(stderr,
+                     "brindle-host: the job in %s shows each photo for %d seconds (Interval in "
+                     "param.ini), so it has no frame to show\n",
+                     jobFolder.c_str(), interval);
+    else if (empty)
         std::fprintf(stderr,
                      "brindle-host: the job in %s has no photos to show; make a movie first\n",
                      jobFolder.c_str());
-    return status;
+    return 0;
 }
 
 // By name, through the normal search path, in which this program's RUNPATH
@@ -294,8 +298,7 @@ int Run(const Options &options)
         return kExitNoLibrary;
     }
 
-    // The library reads the same file with the same defaults and limits, so
-    // its frames fill this context exactly. It shares this process's folder.
+    // The library shares this process's job folder.
     if (!options.jobFolder.empty()) {
         // A job folder named here is read, never made: a mistyped name would
         // otherwise be an empty show.
@@ -315,25 +318,49 @@ int Run(const Options &options)
         dlclose(library);
         return kExitFailure;
     }
+    // The library reads param.ini again: pinned to this one read, it serves
+    // frames of the size announced here, whatever a new job writes meanwhile.
+    // Like the library, the host reads a param.ini that changed while the
+    // library read the photo list again, with the list.
     const std::string ini = folder + "param.ini";
+    win32::Profile params;
+    for (int read = 1;; ++read) {
+        win32::PinProfile(ini, std::nullopt);
+        params = win32::Profile::Read(ini);
+        win32::PinProfile(ini, params);
+        brindle.init();
+        if (read == 3 || !params.Changed()
+            || win32::GetLastError() == win32::ERROR_NOT_ENOUGH_MEMORY)
+            break;
+    }
+    HDC dc = nullptr;
+    auto end = [&](int status) {
+        brindle.free();
+        win32::DeleteDC(dc);
+        dlclose(library);
+        return status;
+    };
+    if (win32::GetLastError() == win32::ERROR_NOT_ENOUGH_MEMORY) {
+        std::fprintf(stderr,
+                     "brindle-host: %s ran out of memory starting the show of the job in %s\n",
+                     brindle::kLibraryName, folder.c_str());
+        return end(kExitFailure);
+    }
     const int width = brindle::FrameSide(
-        win32::GetPrivateProfileIntA("Temp", "OutputWidth", brindle::kDefaultWidth, ini),
-        brindle::kDefaultWidth);
+        params.GetInt("Temp", "OutputWidth", brindle::kDefaultWidth), brindle::kDefaultWidth);
     const int height = brindle::FrameSide(
-        win32::GetPrivateProfileIntA("Temp", "OutputHeight", brindle::kDefaultHeight, ini),
-        brindle::kDefaultHeight);
+        params.GetInt("Temp", "OutputHeight", brindle::kDefaultHeight), brindle::kDefaultHeight);
     // CreateMemoryDC works the row size out in int; wider ones could not be
     // made anyway (2 GB at most).
     const bool possible
         = width > 0 && height > 0 && width <= (std::numeric_limits<int>::max() - 3) / 3;
-    HDC dc = possible ? win32::CreateMemoryDC(width, height) : nullptr;
+    dc = possible ? win32::CreateMemoryDC(width, height) : nullptr;
     if (!dc) {
         std::fprintf(stderr,
                      "brindle-host: frames of %d x %d pixels (OutputWidth and OutputHeight in "
                      "%s) cannot be shown\n",
                      width, height, ini.c_str());
-        dlclose(library);
-        return kExitFailure;
+        return end(kExitFailure);
     }
 
     Options resolved = options;
@@ -343,9 +370,7 @@ int Run(const Options &options)
         if (!win32::ForceDirectories(resolved.pngFolder)) {
             std::fprintf(stderr, "brindle-host: cannot create the folder %s\n",
                          resolved.pngFolder.c_str());
-            win32::DeleteDC(dc);
-            dlclose(library);
-            return kExitFailure;
+            return end(kExitFailure);
         }
     }
 
@@ -359,7 +384,8 @@ int Run(const Options &options)
                      problem.c_str());
     } else {
         std::FILE *out = toStdout ? stdout : file.stream();
-        status = Serve(brindle, dc, out, outputName, resolved, folder);
+        status = Serve(brindle, dc, out, outputName, resolved, folder,
+                       params.GetInt("Temp", "Interval", brindle::kDefaultInterval));
         const bool closed = toStdout ? std::fflush(out) == 0 : status != 0 || file.finish();
         if (!closed && status == 0 && errno != EPIPE) {
             std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", outputName.c_str(),
@@ -367,9 +393,7 @@ int Run(const Options &options)
             status = kExitFailure;
         }
     }
-    win32::DeleteDC(dc);
-    dlclose(library);
-    return status;
+    return end(status);
 }
 
 } // namespace
