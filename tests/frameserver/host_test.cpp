@@ -347,6 +347,15 @@ TEST_F(Host, FailuresAreClearAndNotZero)
               std::string::npos)
         << run.err;
 
+    // A folder as OUTPUT is found out before the show is served (no still is made).
+    std::filesystem::create_directory(job.folder() + "folder.y4m");
+    run = host({job.folder() + "folder.y4m", "--png", job.folder() + "folder-stills"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot create " + job.folder() + "folder.y4m: Is a directory"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(std::filesystem::is_empty(job.folder() + "folder-stills"));
+
     testsupport::WriteFile(job.folder() + "stills", "a file where the folder should go");
     run = host({job.folder() + "show.y4m", "--png", job.folder() + "stills"});
     EXPECT_EQ(run.status, 1);

@@ -147,6 +147,9 @@ public:
         const bool exists = ::lstat(path.c_str(), &st) == 0;
         if (exists && namedByUser && S_ISLNK(st.st_mode))
             return "it is a symbolic link; name the file itself, or - for standard output";
+        // Found out now, not once the whole show has been written beside it.
+        if (exists && namedByUser && S_ISDIR(st.st_mode))
+            return std::strerror(EISDIR);
         if (exists && namedByUser && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
             return streamTo(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
         if (!file_.Create(path, 0666))
