@@ -147,11 +147,10 @@ QUILLON_WIN32_API std::optional<std::string> ReadLinkAt(int folder, const std::s
 QUILLON_WIN32_API bool OthersMayChange(const struct stat &folder);
 
 // The first symbolic link on the way to `path` (the folders above it, and
-// `path` itself) that is trusted by no one here: a link that is neither this
-// user's, nor root's, nor that of the owner of the folder it lies in, as one
-// planted in /tmp by another user would be. Links are followed as the system
-// follows them (at most 40); the walk ends quietly at a name that does not
-// exist yet. The link's path as reached, or nullopt when there is none.
+// `path` itself) that is neither this user's nor root's, as one planted in
+// /tmp by another user would be (directly, or in a folder of their own there). Links are followed
+// as the system follows them (at most 40); the walk ends quietly at a name that does not exist yet.
+// The link's path as reached, or nullopt when there is none.
 QUILLON_WIN32_API std::optional<std::string> ForeignLinkOnTheWay(const std::string &path);
 
 // The file that writing `path` writes: `path` itself unless it is a symbolic

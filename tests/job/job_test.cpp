@@ -133,8 +133,7 @@ TEST_F(Prepare, OutputFolderThatCannotBeCreatedEmptiesTheRecord)
 }
 
 // A link someone else put in a shared folder must not choose where the movie
-// goes. Links of the user's own, of root's and of the folder's owner are
-// followed as before.
+// goes. Links of the user's own and of root's are followed as before.
 TEST_F(Prepare, AnOutputFolderReachedThroughAnotherUsersLinkIsRefusedBeforeAnythingIsWritten)
 {
     if (::geteuid() != 0)
@@ -171,10 +170,15 @@ TEST_F(Prepare, AnOutputFolderReachedThroughAnotherUsersLinkIsRefusedBeforeAnyth
     settings.outputFolder = shared + "/mine/Videos/new";
     EXPECT_NO_THROW(PrepareConversion(settings, job));
     EXPECT_TRUE(win32::DirectoryExists(home + "/Videos/new"));
-    // The owner of a folder may put links in it.
-    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
-    settings.outputFolder = planted + "/Videos";
-    EXPECT_NO_THROW(PrepareConversion(settings, job));
+    // Nor is a link trusted for lying in a folder of its owner's own, which
+    // anyone may make in a shared folder.
+    const std::string theirs = shared + "/theirs";
+    MakeFolder(theirs);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::symlink(home.c_str(), (theirs + "/today").c_str()), 0);
+    ASSERT_EQ(::lchown((theirs + "/today").c_str(), 65534, 65534), 0);
+    settings.outputFolder = theirs + "/today/Videos";
+    EXPECT_THROW(PrepareConversion(settings, job), forms::Exception);
 }
 
 TEST_F(Prepare, BadIntervalLeavesBothJobFilesAndTheOldScript)
