@@ -300,23 +300,23 @@ TEST_F(Resize, SameSizeIsTheClipAndCroppingCuts)
 TEST_F(Resize, AStripFarThinnerThanTheFrameIsStretchedToo)
 {
     const avs::PEnvironment e = env();
-    const auto halves = [](bool firstHalf) { return firstHalf ? Rgb{255, 0, 0} : Rgb{0, 0, 255}; };
-    WriteBmp24(dir.file("wide.bmp"), 16000, 16, [&](int x, int) { return halves(x < 8000); });
-    WriteBmp24(dir.file("tall.bmp"), 16, 16000, [&](int, int y) { return halves(y < 8000); });
-    const avs::PFrame wide
-        = avs::MakeBicubicResize(e, avs::MakeImageSource(e, dir.file("wide.bmp"), 0, 0, {25, 1}),
-                                 352, 240)
-              ->GetFrame(0);
-    EXPECT_EQ(avstest::PixelAt(*wide, 40, 120).r, 255);
-    EXPECT_EQ(avstest::PixelAt(*wide, 310, 120).b, 255);
-    EXPECT_EQ(avstest::PixelAt(*wide, 310, 120).r, 0);
-    const avs::PFrame tall
-        = avs::MakeBicubicResize(e, avs::MakeImageSource(e, dir.file("tall.bmp"), 0, 0, {25, 1}),
-                                 240, 352)
-              ->GetFrame(0);
-    EXPECT_EQ(avstest::PixelAt(*tall, 120, 40).r, 255);
-    EXPECT_EQ(avstest::PixelAt(*tall, 120, 310).b, 255);
-    EXPECT_EQ(avstest::PixelAt(*tall, 120, 310).r, 0);
+    for (const bool wide : {true, false}) {
+        // Red in its first half along the long side, blue in the second.
+        const std::string name = dir.file(wide ? "wide.bmp" : "tall.bmp");
+        WriteBmp24(name, wide ? 16000 : 16, wide ? 16 : 16000, [&](int x, int y) {
+            return (wide ? x : y) < 8000 ? Rgb{255, 0, 0} : Rgb{0, 0, 255};
+        });
+        const avs::PFrame f
+            = avs::MakeBicubicResize(e, avs::MakeImageSource(e, name, 0, 0, {25, 1}),
+                                     wide ? 352 : 240, wide ? 240 : 352)
+                  ->GetFrame(0);
+        const auto along = [&](int at) {
+            return wide ? avstest::PixelAt(*f, at, 120) : avstest::PixelAt(*f, 120, at);
+        };
+        EXPECT_EQ(along(40).r, 255) << name;
+        EXPECT_EQ(along(310).b, 255) << name;
+        EXPECT_EQ(along(310).r, 0) << name;
+    }
 }
 
 TEST_F(Resize, AHeldFrameIsResizedOnce)
