@@ -360,7 +360,9 @@ void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool size
     ctx->max_pixels = kMaxPixels;
     ctx->opaque = &share;
     ctx->get_buffer2 = PictureShare::getBuffer;
+    // One thread, so no frame threads: FFmpeg would warn about the callback.
     ctx->thread_count = 1;
+    ctx->thread_type = 0;
     if (int rc = avcodec_open2(ctx.get(), codec, nullptr); rc < 0)
         fail(path, avError(rc));
 
