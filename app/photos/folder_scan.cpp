@@ -60,17 +60,6 @@ struct Scan
             list.push_back(path);
     }
 
-    // Whether `name` in `parent`, of which `own` tells, is a folder or the
-    // user's own link to one.
-    bool isFolder(int parent, const std::string &name, const struct stat &own) const
-    {
-        struct stat target
-        {};
-        return S_ISDIR(own.st_mode)
-               || (S_ISLNK(own.st_mode) && own.st_uid == user
-                   && ::fstatat(parent, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode));
-    }
-
     // The folder that `link` (in `parent`) leads to, opened through the very
     // link whose owner was checked, not through whatever has its name by then.
     int openOwnLink(int parent, const std::string &link)
@@ -92,6 +81,12 @@ struct Scan
     void folder(int fd, const std::string &path)
     {
         const Descriptor folder(fd);
+        // No photo in or below a folder this deep can be opened by its name,
+        // and a tree planted deeper would take the scan as deep.
+        if (path.size() >= PATH_MAX) {
+            unreadable.push_back(path);
+            return;
+        }
         struct stat st
         {};
         if (::fstat(fd, &st) != 0) {
@@ -114,11 +109,6 @@ struct Scan
             {};
             if (::fstatat(fd, name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
                 photo(entry);
-            } else if ((S_ISDIR(own.st_mode) || S_ISLNK(own.st_mode)) && entry.size() >= PATH_MAX
-                       && isFolder(fd, name, own)) {
-                // No photo below can be opened by its name, and a tree planted
-                // this deep would take the scan as deep.
-                unreadable.push_back(entry);
             } else if (S_ISDIR(own.st_mode)) {
                 const int sub
                     = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
