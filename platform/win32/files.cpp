@@ -575,16 +575,15 @@ std::optional<std::string> ForeignLinkOnTheWay(const std::string &path)
     // The names still to walk, the next one last.
     std::vector<std::string> names;
     auto push = [&names](const std::string &text) {
-        std::vector<std::string> parts;
-        for (std::size_t begin = 0; begin <= text.size();) {
-            std::size_t end = text.find('/', begin);
-            if (end == std::string::npos)
-                end = text.size();
+        for (std::size_t end = text.size(); end > 0;) {
+            const std::size_t slash = text.rfind('/', end - 1);
+            const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
             if (end > begin)
-                parts.push_back(text.substr(begin, end - begin));
-            begin = end + 1;
+                names.push_back(text.substr(begin, end - begin));
+            if (slash == std::string::npos)
+                break;
+            end = slash;
         }
-        names.insert(names.end(), parts.rbegin(), parts.rend());
     };
     // The folder reached so far, with no link in its path; "" is the root.
     std::string at;
