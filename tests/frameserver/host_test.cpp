@@ -418,6 +418,45 @@ TEST_F(Host, NamesAreReplacedWholeAndLinksNeverWrittenThrough)
     EXPECT_EQ(run.status, 0) << run.err;
 }
 
+// A link that another user planted on the way (in a folder of theirs in a
+// shared one) would choose where the stream and the stills go, and which of
+// this user's files they replace.
+TEST_F(Host, AnotherUsersLinkOnTheWayIsRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to give a folder and a link away";
+    writeTwoPhotoJob();
+    const std::string mine = job.folder() + "mine/";
+    testsupport::MakeFolder(mine);
+    testsupport::WriteFile(mine + "show.y4m", "precious");
+    const std::string theirs = job.folder() + "theirs";
+    testsupport::MakeFolder(theirs);
+    const std::string planted = theirs + "/out";
+    ASSERT_EQ(::symlink(mine.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+
+    Outcome run = host({planted + "/show.y4m"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot create " + planted + "/show.y4m: it leads through \"" + planted
+                           + "\", a link that another user made"),
+              std::string::npos)
+        << run.err;
+    run = host({"/dev/null", "--png", planted, "--every", "30"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("a link that another user made"), std::string::npos) << run.err;
+    EXPECT_EQ(testsupport::ReadFile(mine + "show.y4m"), "precious");
+    EXPECT_FALSE(testsupport::Exists(mine + "frame-000000.png"));
+
+    // The user's own link is followed.
+    ASSERT_EQ(::lchown(planted.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chown(theirs.c_str(), 0, 0), 0);
+    run = host({planted + "/show.y4m", "--png", planted, "--every", "30"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(testsupport::ReadFile(mine + "show.y4m").starts_with("YUV4MPEG2 "));
+    EXPECT_TRUE(testsupport::Exists(mine + "frame-000030.png"));
+}
+
 TEST_F(Host, ServesTheJobOfAJobFolderOfItsChoosing)
 {
     // The job files of quillon-render --job-folder, and a default job beside.

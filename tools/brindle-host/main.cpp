@@ -147,6 +147,11 @@ public:
         const bool exists = ::lstat(path.c_str(), &st) == 0;
         if (exists && namedByUser && S_ISLNK(st.st_mode))
             return "it is a symbolic link; name the file itself, or - for standard output";
+        // Another user's link in a folder on the way would choose where the
+        // stream goes, and which of this user's files it replaces.
+        if (namedByUser)
+            if (const auto link = win32::ForeignLinkOnTheWay(path))
+                return "it leads through \"" + *link + "\", a link that another user made";
         // Found out now, not once the whole show has been written beside it.
         if (exists && namedByUser && S_ISDIR(st.st_mode))
             return std::strerror(EISDIR);
@@ -370,6 +375,13 @@ int Run(const Options &options)
     if (!resolved.pngFolder.empty()) {
         if (resolved.pngFolder.back() != '/')
             resolved.pngFolder += '/';
+        if (const auto link = win32::ForeignLinkOnTheWay(resolved.pngFolder)) {
+            std::fprintf(stderr,
+                         "brindle-host: cannot use the folder %s: it leads through \"%s\", a "
+                         "link that another user made\n",
+                         resolved.pngFolder.c_str(), link->c_str());
+            return end(kExitFailure);
+        }
         if (!win32::ForceDirectories(resolved.pngFolder)) {
             std::fprintf(stderr, "brindle-host: cannot create the folder %s\n",
                          resolved.pngFolder.c_str());
