@@ -43,6 +43,12 @@ TApplicationInfo &ApplicationInfo()
     return info;
 }
 
+std::string DefaultOutputFolder()
+{
+    const std::string home = win32::GetHomeFolder();
+    return home + (home.back() == '/' ? "" : "/") + "My Movie";
+}
+
 std::string ConfigFilePath()
 {
     return win32::GetProgramFolder() + "config.ini";

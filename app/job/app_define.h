@@ -22,6 +22,10 @@ std::string GetTempDirectory();
 // held.
 void BrowseForFolder(HWND owner, std::string &Variable);
 
+// The output folder a movie goes to unless the user names another: "My Movie"
+// in the user's home folder.
+std::string DefaultOutputFolder();
+
 // What the program knows about itself, from config.ini beside the program.
 struct TApplicationInfo
 {

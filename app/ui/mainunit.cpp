@@ -411,7 +411,7 @@ void TMainForm::CreateOutputControls()
     edtInterval->SetValue(2);
     lblOutputPath = PlainLabel(pnl3_pnlOutput, 12, 44, "Output Folder : ");
     edtOutputPath = PathBox(pnl3_pnlOutput, {96, 36, 177, 21});
-    edtOutputPath->setText(QDir::homePath() + QStringLiteral("/My Movie"));
+    SetBoxPath(edtOutputPath, DefaultOutputFolder());
     SpeedButton3 = ChooseButton(pnl3_pnlOutput, {279, 33, 23, 22}, "Choose the output folder");
     connect(SpeedButton3, &QToolButton::clicked, this,
             Guarded([this] { SpeedButton3Click(SpeedButton3); }));

@@ -1,9 +1,12 @@
 #include "platform/win32/shell.h"
 
+#include <cstdlib>
 #include <mutex>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -80,6 +83,15 @@ std::optional<std::string> SHBrowseForFolderA(const BROWSEINFOA &info)
     if (!chooser)
         return std::nullopt;
     return chooser(info);
+}
+
+std::string GetHomeFolder()
+{
+    if (const char *home = std::getenv("HOME"); home && home[0] == '/')
+        return home;
+    if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
+        return pw->pw_dir;
+    return "/";
 }
 
 } // namespace win32

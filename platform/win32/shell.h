@@ -55,4 +55,9 @@ QUILLON_WIN32_API FolderChooser SetFolderChooser(FolderChooser chooser);
 // counts as cancelled.
 QUILLON_WIN32_API std::optional<std::string> SHBrowseForFolderA(const BROWSEINFOA &info);
 
+// The user's home folder, as bytes: $HOME when it holds an absolute path, else
+// the password file's entry for the user, else "/". A service or `env -i`
+// leaves HOME unset; the password file still knows where the user lives.
+QUILLON_WIN32_API std::string GetHomeFolder();
+
 } // namespace win32

@@ -22,6 +22,10 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <optional>
+#include <pwd.h>
+#include <unistd.h>
+
 using namespace quillon;
 using namespace windowtest;
 using testsupport::Click;
@@ -101,6 +105,33 @@ TEST_F(MainForm, StartsInThePhotoViewWithTheDefaults)
 
     // config.ini beside the program is read once: none stands beside the tests.
     EXPECT_EQ(ApplicationInfo().Homepage, DefaultHomepage);
+}
+
+// The output folder box starts at "My Movie" in the home folder, byte for
+// byte: a home folder whose name is not UTF-8 is not another folder made with
+// replacement characters; without HOME, the password file says where it is.
+TEST_F(MainForm, TheDefaultOutputFolderIsInTheHomeFolderByteForByte)
+{
+    const std::optional<std::string> saved
+        = std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME")) : std::nullopt;
+    auto startWithHome = [&](const char *home) {
+        form.reset();
+        if (home)
+            ::setenv("HOME", home, 1);
+        else
+            ::unsetenv("HOME");
+        form = std::make_unique<TMainForm>();
+        if (saved)
+            ::setenv("HOME", saved->c_str(), 1);
+        return BoxPath(form->edtOutputPath);
+    };
+    EXPECT_EQ(startWithHome("/home/j\xf6rg"), "/home/j\xf6rg/My Movie");
+    const passwd *user = ::getpwuid(::getuid());
+    ASSERT_NE(user, nullptr);
+    const std::string usersOwn = std::string(user->pw_dir) + "/My Movie";
+    EXPECT_EQ(startWithHome(nullptr), usersOwn);
+    EXPECT_EQ(startWithHome("relative/home"), usersOwn);
+    EXPECT_EQ(startWithHome("/"), "/My Movie");
 }
 
 TEST_F(MainForm, PicturesGiveTheControlsTheirSizesAndWindowedControlsLieAbove)

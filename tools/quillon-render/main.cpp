@@ -137,8 +137,7 @@ std::string absolute(const std::string &path)
 Options parse(int argc, char **argv)
 {
     Options options;
-    const char *home = std::getenv("HOME");
-    options.outputFolder = std::string(home && *home ? home : "") + "/My Movie";
+    options.outputFolder = quillon::DefaultOutputFolder();
     auto value = [&](int &i, const std::string &name) -> std::string {
         if (i + 1 >= argc)
             throw UsageError{name + " needs a value"};

@@ -3,12 +3,11 @@
 #include "platform/media/detail/recipes.h"
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
+#include "platform/win32/shell.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace media {
 
@@ -75,15 +74,6 @@ bool EncoderTakes(const AVCodec *codec, AVPixelFormat format)
     return false;
 }
 
-std::string HomeFolder()
-{
-    if (const char *home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir)
-        return pw->pw_dir;
-    return "/";
-}
-
 } // namespace
 
 const Recipe *RecipeFor(const CompressorEntry &entry)
@@ -143,7 +133,7 @@ std::string CompressorSettingsPath()
     if (const char *config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
         base = config;
     else
-        base = detail::HomeFolder() + "/.config";
+        base = win32::GetHomeFolder() + "/.config";
     if (base.size() > 1 && base.back() == '/')
         base.pop_back();
     return base + "/quillon/compressors.ini";
