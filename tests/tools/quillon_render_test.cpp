@@ -45,6 +45,7 @@ TEST_F(QuillonRender, UsageErrorsExitWithTwoAndOneLine)
           {"--fit", "zoom", "x.jpg"},
           {"x.jpg", "--interval"},
           {"--compressor", "NoSuchCodecName", "x.jpg"},
+          {"--compressor", "", "x.jpg"},
           {"--container", "mov", "x.jpg"},
           {"--sound-end", "fade", "x.jpg"},
           {"--container", "webm", "--compressor", "H.264", "x.jpg"},

@@ -207,7 +207,11 @@ Options parse(int argc, char **argv)
         } else if (arg == "--no-auto-rotate") {
             options.movie.autoRotate = false;
         } else if (arg == "--compressor") {
+            // Every name holds the empty text: "--compressor $C" with C unset
+            // would quietly take the first compressor.
             options.compressor = value(i, arg);
+            if (options.compressor->empty())
+                throw UsageError{"--compressor needs a position or a name, not an empty one"};
         } else if (arg == "--sound") {
             options.sounds.push_back(path(i, arg));
         } else if (arg == "--container") {
