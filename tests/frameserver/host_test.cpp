@@ -496,7 +496,8 @@ TEST_F(Host, WrongArgumentsShowTheUsage)
                                                                   {"--every", "3"},
                                                                   {"--png"},
                                                                   {"--frames", "3"},
-                                                                  {"a.y4m", "b.y4m"}}) {
+                                                                  {"a.y4m", "b.y4m"},
+                                                                  {""}}) {
         const Outcome run = host(args);
         EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
         EXPECT_NE(run.err.find("Usage: brindle-host"), std::string::npos);

@@ -50,7 +50,8 @@ TEST_F(QuillonRender, UsageErrorsExitWithTwoAndOneLine)
           {"--sound-end", "fade", "x.jpg"},
           {"--container", "webm", "--compressor", "H.264", "x.jpg"},
           {"--output-folder", "", "x.jpg"},
-          {"--sound", "", "x.jpg"}}) {
+          {"--sound", "", "x.jpg"},
+          {"x.jpg", "--", ""}}) {
         Outcome run = render(args);
         EXPECT_EQ(run.status, 2) << args[0];
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;

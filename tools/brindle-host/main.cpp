@@ -95,6 +95,8 @@ std::string ParseArguments(int argc, char **argv, Options &options)
             return "unknown option " + std::string(arg);
         } else if (haveOutput) {
             return "only one OUTPUT may be given";
+        } else if (arg.empty()) {
+            return "OUTPUT needs a file name, or - for standard output";
         } else {
             options.output = arg;
             haveOutput = true;

@@ -245,6 +245,9 @@ Options parse(int argc, char **argv)
             options.inputs.push_back(arg);
         }
     }
+    // As for the paths of the options: "$PHOTOS" with PHOTOS unset names nothing.
+    if (std::find(options.inputs.begin(), options.inputs.end(), "") != options.inputs.end())
+        throw UsageError{"a photo or folder needs a name, not an empty one"};
     return options;
 }
 
