@@ -277,6 +277,9 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
     FFolder = Path.substr(0, Path.rfind('/'));
     auto leftOut = std::make_shared<std::vector<std::string>>(std::move(reading.LeftOut));
     Apply(reading.Show, *leftOut);
+    // The settings as the show gave them, what the controls made of its values
+    // included: one changed while the photos come in is a change.
+    FAsKept = Collect();
 
     DeleteAllPhotos(*FForm.PhotoThumbPanel1);
     FForm.tabAddPhotosClick(nullptr);
@@ -306,12 +309,11 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
                 panel->SetSelectedIndex(0);
             FForm.ApplyView();
             FForm.sb_status->SetCaption(PhotoCountText(panel->ThumbItems()->Count()));
-            // The show as the window took it, what it left out and what the
-            // controls made of its values included: unchanged until the user
-            // changes something.
+            // The photos as they came in: unchanged until the user changes
+            // something.
             FCurrent = Path;
             FStamp = stamp;
-            FAsKept = Collect();
+            FAsKept.Photos = PhotoList(*panel);
             leftOut->insert(leftOut->end(), gone->begin(), gone->end());
             for (const TPhotoAdder::TLeftOut &photo : Outcome.LeftOut)
                 leftOut->push_back(photo.Path + ": " + photo.Reason);

@@ -4,6 +4,7 @@
 
 #include "app/photos/photo_commands.h"
 #include "app/ui/drop.h"
+#include "app/ui/photo_row.h"
 #include "app/ui/show_commands.h"
 
 #include "qtwidgets.h"
@@ -331,6 +332,27 @@ TEST_F(Shows, NoQuestionWithoutAShowOrWithoutAChange)
     form->edtInterval->SetText("3");
     EXPECT_TRUE(Close());
     EXPECT_TRUE(boxes.texts().empty());
+}
+
+// The show as its file has it is what a change is measured against: a setting
+// changed while its photos still come in is a change, and the close asks.
+TEST_F(Shows, ASettingChangedWhileTheShowLoadsIsAChange)
+{
+    std::string lines;
+    for (int i = 1; i <= 40; ++i)
+        lines += "Photo" + std::to_string(i) + "=" + Jpeg("p" + std::to_string(i) + ".jpg") + "\n";
+    const std::string show = dir.file("slow.qshow");
+    WriteFile(show, "[Show]\nInterval=5\n[Photos]\n" + lines);
+    form->Shows().Open(show);
+    ASSERT_TRUE(form->PhotoRow().Adding());
+    form->edtInterval->SetText("9");
+    WaitForAdd();
+    EXPECT_TRUE(form->Shows().Changed());
+    boxes.answer = Save;
+    EXPECT_TRUE(Close());
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::string>{"Save the changes to the show \"slow.qshow\"?"});
+    EXPECT_NE(testsupport::ReadFile(show).find("Interval=9\r\n"), std::string::npos);
 }
 
 // Opening a show over one that changed, or over a list kept in no show, offers
