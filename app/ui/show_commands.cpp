@@ -19,8 +19,11 @@
 #include <QShortcut>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
+#include <unordered_map>
+#include <utility>
 
 namespace quillon {
 
@@ -166,10 +169,46 @@ bool TShowCommands::MayLeave(const std::string &Opening)
     }
 }
 
+// A photo that is there more than once is matched by its occurrence: the
+// first in `Read` with the first in the list, and so on. A gone photo that the
+// list holds again was added back by the user, and stands where it was put.
+std::vector<std::string> TShowCommands::WithGonePhotos(const std::vector<std::string> &List,
+                                                       const std::vector<TReadPhoto> &Read)
+{
+    if (Read.empty())
+        return List;
+    std::unordered_map<std::string, std::size_t> inList; // how often the list holds each
+    for (const std::string &photo : List)
+        ++inList[photo];
+    using TOccurrence = std::pair<std::string, std::size_t>;
+    std::map<TOccurrence, std::vector<std::string>> after;
+    std::vector<std::string> photos;
+    std::unordered_map<std::string, std::size_t> seen;
+    std::optional<TOccurrence> anchor;
+    for (const TReadPhoto &read : Read) {
+        if (!read.Gone) {
+            const std::size_t occurrence = seen[read.Path]++;
+            if (const auto at = inList.find(read.Path);
+                at != inList.end() && occurrence < at->second)
+                anchor = TOccurrence(read.Path, occurrence);
+        } else if (!inList.contains(read.Path)) {
+            (anchor ? after[*anchor] : photos).push_back(read.Path);
+        }
+    }
+    seen.clear();
+    photos.reserve(photos.size() + List.size());
+    for (const std::string &photo : List) {
+        photos.push_back(photo);
+        if (const auto at = after.find({photo, seen[photo]++}); at != after.end())
+            photos.insert(photos.end(), at->second.begin(), at->second.end());
+    }
+    return photos;
+}
+
 TShow TShowCommands::Collect() const
 {
     TShow show;
-    show.Photos = PhotoList(*FForm.PhotoThumbPanel1);
+    show.Photos = WithGonePhotos(PhotoList(*FForm.PhotoThumbPanel1), FRead);
     show.Standard = FForm.pnl3_grpStandard->ItemIndex() != 0 ? 1 : 0;
     show.Resolution = std::clamp(FForm.pnl3_grpResolution->ItemIndex(), 0, 2);
     show.Interval = FForm.edtInterval->CheckValue(IntervalValue(FForm.edtInterval->Text()));
@@ -276,6 +315,7 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
     FCurrent.clear();
     FFolder = Path.substr(0, Path.rfind('/'));
     auto leftOut = std::make_shared<std::vector<std::string>>(std::move(reading.LeftOut));
+    FRead.clear();
     Apply(reading.Show, *leftOut);
     // The settings as the show gave them, what the controls made of its values
     // included: one changed while the photos come in is a change.
@@ -285,16 +325,20 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
     FForm.tabAddPhotosClick(nullptr);
     // Photos that are gone, folders and devices are left out before any is read;
     // those that cannot be read are left out as the add meets them.
+    auto photos = std::make_shared<const std::vector<std::string>>(std::move(reading.Show.Photos));
     auto gone = std::make_shared<std::vector<std::string>>();
+    auto goneAt = std::make_shared<std::vector<bool>>(photos->size());
     FForm.PhotoRow().AppendLeavingOut(
-        [photos = reading.Show.Photos, gone] {
+        [photos, gone, goneAt] {
             std::vector<std::string> there;
-            for (const std::string &photo : photos) {
+            for (std::size_t i = 0; i < photos->size(); ++i) {
+                const std::string &photo = (*photos)[i];
                 struct stat st
                 {};
-                if (::stat(photo.c_str(), &st) != 0)
+                if (::stat(photo.c_str(), &st) != 0) {
                     gone->push_back(photo + ": it is gone");
-                else if (S_ISDIR(st.st_mode))
+                    (*goneAt)[i] = true;
+                } else if (S_ISDIR(st.st_mode))
                     gone->push_back(photo + ": it is a folder");
                 else if (!S_ISREG(st.st_mode))
                     gone->push_back(photo + ": it is not a plain file");
@@ -303,17 +347,31 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
             }
             return there;
         },
-        [this, Path, stamp, leftOut, gone, Then](const TPhotoAdder::TOutcome &Outcome) {
+        [this, Path, stamp, leftOut, photos, gone, goneAt,
+         Then](const TPhotoAdder::TOutcome &Outcome) {
             TPhotoThumbPanel *panel = FForm.PhotoThumbPanel1;
             if (panel->ThumbItems()->Count() >= 1)
                 panel->SetSelectedIndex(0);
             FForm.ApplyView();
             FForm.sb_status->SetCaption(PhotoCountText(panel->ThumbItems()->Count()));
-            // The photos as they came in: unchanged until the user changes
-            // something.
+            // The photos as they came in, those that were gone at their
+            // places: unchanged until the user changes something.
             FCurrent = Path;
             FStamp = stamp;
-            FAsKept.Photos = PhotoList(*panel);
+            const std::vector<std::string> list = PhotoList(*panel);
+            if (std::find(goneAt->begin(), goneAt->end(), true) != goneAt->end()) {
+                // The list is the show's photos less those left out, in order.
+                std::size_t next = 0;
+                for (std::size_t i = 0; i < photos->size(); ++i) {
+                    if ((*goneAt)[i]) {
+                        FRead.push_back({(*photos)[i], true});
+                    } else if (next < list.size() && list[next] == (*photos)[i]) {
+                        FRead.push_back({(*photos)[i], false});
+                        ++next;
+                    }
+                }
+            }
+            FAsKept.Photos = WithGonePhotos(list, FRead);
             leftOut->insert(leftOut->end(), gone->begin(), gone->end());
             for (const TPhotoAdder::TLeftOut &photo : Outcome.LeftOut)
                 leftOut->push_back(photo.Path + ": " + photo.Reason);

@@ -60,10 +60,19 @@ public:
     // opened or saved.
     bool Changed() const { return !FCurrent.empty() && !(Collect() == FAsKept); }
 
-    // The show as the window holds it now.
+    // The show as the window holds it now. Its photos are the list's, and those
+    // that were gone when the show was opened (a disk not mounted, say): the
+    // window cannot show them, nor can the user remove them, so they stay
+    // where they were among the others.
     TShow Collect() const;
 
 private:
+    // A photo of the show as it was opened, and whether it was gone then.
+    struct TReadPhoto
+    {
+        std::string Path;
+        bool Gone = false;
+    };
     // What tells whether a file is still the one this window read or wrote.
     struct TFileStamp
     {
@@ -77,6 +86,11 @@ private:
     // and another program changed it meanwhile and the user says to keep that.
     bool MayOverwrite(const std::string &Path);
 
+    // `List` with the photos that were gone in `Read` put back: each after the
+    // photo it followed there, or after the nearest one before that which the
+    // list still holds, or first.
+    static std::vector<std::string> WithGonePhotos(const std::vector<std::string> &List,
+                                                   const std::vector<TReadPhoto> &Read);
     void Apply(const TShow &Show, std::vector<std::string> &LeftOut);
     // Before the list and settings are left for the show `Opening` (empty: the
     // window closes): asks whether to save what would be lost, a changed current
@@ -88,9 +102,11 @@ private:
 
     TMainForm &FForm;
     std::vector<TShow::TKept> FKept; // what the last show opened held beyond this version
-    std::string FFolder;             // where the dialogs start
-    std::string FCurrent;            // the current show's file
-    TShow FAsKept;                   // the window's show as FCurrent was opened or saved
+    // The photos of the show last opened when some were gone; else empty.
+    std::vector<TReadPhoto> FRead;
+    std::string FFolder;  // where the dialogs start
+    std::string FCurrent; // the current show's file
+    TShow FAsKept;        // the window's show as FCurrent was opened or saved
     // FCurrent's file as this window opened or last saved it.
     std::optional<TFileStamp> FStamp;
 };

@@ -183,6 +183,26 @@ TEST_F(Shows, AnOpenLeavesOutWhatIsGoneOrBrokenAndSaysWhat)
     EXPECT_EQ(List(), (std::vector<std::string>{first, last}));
 }
 
+// Photos that are gone when the show is opened (a disk not mounted) are not
+// dropped by the next save: each goes back after the photo it followed, or after
+// the nearest one before that which the list still holds.
+TEST_F(Shows, PhotosGoneAtTheOpenAreSavedAtTheirPlaces)
+{
+    Jpeg("a.jpg"), Jpeg("b.jpg"), Jpeg("c.jpg");
+    const std::string show = dir.file("trip.qshow");
+    WriteFile(show, "[Photos]\nPhoto1=usb/x.jpg\nPhoto2=a.jpg\nPhoto3=usb/y.jpg\nPhoto4=b.jpg\n"
+                    "Photo5=usb/z.jpg\nPhoto6=c.jpg\n");
+    Open(show);
+    form->PhotoThumbPanel1->SetSelectedIndex(1);
+    Click(form->pnl1_btnDelete, {10, 10});
+    EXPECT_EQ(List(), (std::vector<std::string>{dir.file("a.jpg"), dir.file("c.jpg")}));
+    form->Shows().Save(show);
+    EXPECT_TRUE(testsupport::ReadFile(show).ends_with(
+        "[Photos]\r\nPhoto1=usb/x.jpg\r\nPhoto2=a.jpg\r\nPhoto3=usb/y.jpg\r\nPhoto4=usb/z.jpg\r\n"
+        "Photo5=c.jpg\r\n"))
+        << testsupport::ReadFile(show);
+}
+
 TEST_F(Shows, CtrlSAndCtrlOGoThroughTheirDialogs)
 {
     const std::string photo = Jpeg("a.jpg");
