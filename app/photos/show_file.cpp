@@ -392,17 +392,19 @@ TShowReading ReadShow(const std::string &path)
     return reading;
 }
 
-std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
+TShowUnsaved WriteShow(const std::string &path, const TShow &Show)
 {
     const std::string folder = WrittenFolderOf(path);
-    std::vector<std::string> leftOut;
+    TShowUnsaved leftOut;
     std::string text = "; A Quillon show: its photos in slide order and the movie's settings.\r\n"
                        "; Paths not beginning with \"/\" are relative to this file's folder.\r\n";
-    auto line = [&](const std::string &key, const std::string &value) {
+    // `shown` is the value as the show holds it, for a path the whole path.
+    auto line = [&](const std::string &key, const std::string &value,
+                    const std::string *shown = nullptr) {
         if (const auto encoded = Encoded(value))
             text += key + "=" + *encoded + "\r\n";
         else
-            leftOut.push_back(value);
+            leftOut.Settings.push_back(key + "=" + (shown ? *shown : value));
     };
     // The kept keys by section, the sections in the order they first come.
     std::vector<std::pair<std::string, std::vector<const TShow::TKept *>>> sections;
@@ -428,14 +430,15 @@ std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
     if (Show.Interval)
         line("Interval", std::to_string(*Show.Interval));
     if (Show.OutputFolder)
-        line("OutputFolder", Stored(folder, *Show.OutputFolder));
+        line("OutputFolder", Stored(folder, *Show.OutputFolder), &*Show.OutputFolder);
     if (Show.SoundFile)
-        line("SoundFile", Stored(folder, *Show.SoundFile));
+        line("SoundFile", Stored(folder, *Show.SoundFile), &*Show.SoundFile);
     if (Show.Compressor)
         line("Compressor", *Show.Compressor);
     if (Show.SoundFile)
         for (std::size_t i = 0; i < Show.MoreSoundFiles.size(); ++i)
-            line("SoundFile" + std::to_string(i + 2), Stored(folder, Show.MoreSoundFiles[i]));
+            line("SoundFile" + std::to_string(i + 2), Stored(folder, Show.MoreSoundFiles[i]),
+                 &Show.MoreSoundFiles[i]);
     if (Show.Size)
         line("FrameSize", Show.Size->width > 0 ? FrameSizeText(*Show.Size) : "standard");
     if (Show.FrameRate)
@@ -454,7 +457,7 @@ std::vector<std::string> WriteShow(const std::string &path, const TShow &Show)
     std::size_t number = 0;
     for (const std::string &photo : Show.Photos) {
         if (!Encoded(photo)) {
-            leftOut.push_back(photo);
+            leftOut.Photos.push_back(photo);
             continue;
         }
         line("Photo" + std::to_string(++number), Stored(folder, photo));

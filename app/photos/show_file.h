@@ -83,11 +83,18 @@ struct TShowReading
 // has no folder that can be named (a deleted file read through /dev/stdin).
 TShowReading ReadShow(const std::string &path);
 
+// What a write left out because a line of text cannot hold it (a line break in
+// the name or value).
+struct TShowUnsaved
+{
+    std::vector<std::string> Photos;   // their paths
+    std::vector<std::string> Settings; // as "Key=value", the value as the show has it
+};
+
 // Writes the show to `path` (a new file beside it takes the name only when it
-// is complete). Returns the photos that cannot be kept in a line of text (a
-// line break in the name), which are left out. Raises forms::EFCreateError
-// when the file cannot be written.
-std::vector<std::string> WriteShow(const std::string &path, const TShow &Show);
+// is complete), without what no line can hold, which it returns. Raises
+// forms::EFCreateError when the file cannot be written.
+TShowUnsaved WriteShow(const std::string &path, const TShow &Show);
 
 // "The show "NAME" was opened without:" and what was left out, one a line (at
 // most a dozen, then how many more).

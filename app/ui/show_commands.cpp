@@ -115,7 +115,7 @@ void TShowCommands::SaveShowClick(QObject *)
     ChooseAndSave();
 }
 
-bool TShowCommands::ChooseAndSave()
+TShowCommands::TSaved TShowCommands::ChooseAndSave()
 {
     QFileDialog dialog(&FForm, QStringLiteral("Save Show"), DialogFolder(FFolder));
     dialog.setObjectName(QStringLiteral("SaveShowDialog"));
@@ -126,10 +126,10 @@ bool TShowCommands::ChooseAndSave()
     dialog.setDefaultSuffix(QStringLiteral("qshow"));
     SizeFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
+        return TSaved::No;
     const QString chosen = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();
     FFolder = QFileInfo(chosen).absolutePath().toStdString();
-    return Save(QDir::cleanPath(chosen).toStdString());
+    return Write(QDir::cleanPath(chosen).toStdString());
 }
 
 bool TShowCommands::MayLeave(const std::string &Opening)
@@ -158,11 +158,11 @@ bool TShowCommands::MayLeave(const std::string &Opening)
         return true;
     if (pressed != win32::IDYES)
         return false;
-    // A show that cannot be written keeps the window as it is; the error says why.
+    // A show that cannot be written keeps the window as it is; the error says
+    // why. So does one written without some of it: the user has just been told
+    // what, and may still keep it another way.
     try {
-        if (!current)
-            return ChooseAndSave();
-        return Save(FCurrent);
+        return (current ? Write(FCurrent) : ChooseAndSave()) == TSaved::Whole;
     } catch (...) {
         forms::HandleException(std::current_exception());
         return false;
@@ -254,22 +254,34 @@ bool TShowCommands::MayOverwrite(const std::string &Path)
 
 bool TShowCommands::Save(const std::string &Path)
 {
+    return Write(Path) != TSaved::No;
+}
+
+TShowCommands::TSaved TShowCommands::Write(const std::string &Path)
+{
     if (!MayOverwrite(Path))
-        return false;
+        return TSaved::No;
     TShow show = Collect();
-    const std::vector<std::string> leftOut = WriteShow(Path, show);
+    const TShowUnsaved leftOut = WriteShow(Path, show);
     // The write puts a new file in the old one's place: its stamp is taken now.
     FStamp = StampOf(Path);
     FCurrent = Path;
     FAsKept = std::move(show);
     FForm.sb_status->SetCaption("Saved " + FileNameOf(Path) + ".");
-    if (!leftOut.empty()) {
-        std::string text = "These photos have a line break in their names and were not saved:";
-        for (const std::string &photo : leftOut)
-            text += "\n" + photo;
-        Warn(FForm.Handle(), text);
-    }
-    return true;
+    if (leftOut.Photos.empty() && leftOut.Settings.empty())
+        return TSaved::Whole;
+    std::string text;
+    auto list = [&text](const char *sentence, const std::vector<std::string> &items) {
+        if (items.empty())
+            return;
+        text += (text.empty() ? "" : "\n\n") + std::string(sentence);
+        for (const std::string &item : items)
+            text += "\n" + item;
+    };
+    list("These photos have a line break in their names and were not saved:", leftOut.Photos);
+    list("These settings have a line break in their values and were not saved:", leftOut.Settings);
+    Warn(FForm.Handle(), text);
+    return TSaved::Partly;
 }
 
 void TShowCommands::Apply(const TShow &Show, std::vector<std::string> &LeftOut)

@@ -97,8 +97,15 @@ private:
     // show or, when opening, a list that is kept in no show. Saves when told to.
     // False when they are to stay.
     bool MayLeave(const std::string &Opening);
-    // Asks where to keep the show and writes it; false when no file was chosen.
-    bool ChooseAndSave();
+    enum class TSaved {
+        No,     // nothing was written: no file chosen, or the user kept the file
+        Whole,  // the show is in the file
+        Partly, // written without what no line holds, and the user told so
+    };
+    // Save's steps, saying how much of the show the file holds.
+    TSaved Write(const std::string &Path);
+    // Asks where to keep the show and writes it.
+    TSaved ChooseAndSave();
 
     TMainForm &FForm;
     std::vector<TShow::TKept> FKept; // what the last show opened held beyond this version

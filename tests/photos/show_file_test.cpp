@@ -48,7 +48,8 @@ TEST_F(ShowFile, WhatIsWrittenIsReadBackWithPathsRelativeInsideItsFolder)
     written.OutputFolder = dir.file("shows/Movies/");
     written.SoundFile = "/music/tune.wav";
     written.Compressor = "DivX? 5 compatible MPEG-4 Codec";
-    EXPECT_TRUE(WriteShow(show, written).empty());
+    const TShowUnsaved unsaved = WriteShow(show, written);
+    EXPECT_TRUE(unsaved.Photos.empty() && unsaved.Settings.empty());
 
     const std::string text = ReadFile(show);
     EXPECT_NE(text.find("[Show]\r\nVersion=1\r\nStandard=PAL\r\nResolution=Low\r\nInterval=7\r\n"
@@ -79,7 +80,8 @@ TEST_F(ShowFile, WhatIsWrittenIsReadBackWithPathsRelativeInsideItsFolder)
     // A name that no line can hold is left out, and said to be.
     TShow broken;
     broken.Photos = {dir.file("a.jpg"), dir.file("line\nbreak.jpg")};
-    EXPECT_EQ(WriteShow(show, broken), std::vector<std::string>{dir.file("line\nbreak.jpg")});
+    EXPECT_EQ(WriteShow(show, broken).Photos,
+              std::vector<std::string>{dir.file("line\nbreak.jpg")});
     EXPECT_EQ(ReadShow(show).Show.Photos, std::vector<std::string>{dir.file("a.jpg")});
 }
 
@@ -273,7 +275,8 @@ TEST_F(ShowFile, AShowSavedThroughALinkKeepsPathsFromTheFolderOfTheFileItLeadsTo
     TShow written;
     written.Photos = {dir.file("shows/holiday/city.jpg"), dir.file("desk/pic.jpg")};
     written.OutputFolder = dir.file("shows/out");
-    EXPECT_TRUE(WriteShow(linked, written).empty());
+    const TShowUnsaved unsaved = WriteShow(linked, written);
+    EXPECT_TRUE(unsaved.Photos.empty() && unsaved.Settings.empty());
     const std::string text = ReadFile(show);
     EXPECT_NE(text.find("OutputFolder=out\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Photo1=holiday/city.jpg\r\nPhoto2=" + dir.file("desk/pic.jpg") + "\r\n"),

@@ -279,6 +279,24 @@ TEST_F(Shows, ClosingAChangedShowAsksToSaveItFirst)
     EXPECT_EQ(testsupport::ReadFile(show), written);
 }
 
+// A setting that no line can hold is named as a setting, and a close whose save
+// could not keep it stays open, so that the user sees what the file lacks.
+TEST_F(Shows, ASettingNoLineCanHoldIsNamedAndTheCloseStays)
+{
+    AddFiles({Jpeg("a.jpg")});
+    const std::string show = dir.file("trip.qshow");
+    form->Shows().Save(show);
+    const std::string sound = dir.file("a\nb.wav");
+    SetBoxPath(form->edtSoundFile, sound);
+    boxes.answer = Save;
+    EXPECT_FALSE(Close());
+    EXPECT_EQ(boxes.texts(),
+              (std::vector<std::string>{
+                  "Save the changes to the show \"trip.qshow\"?",
+                  "These settings have a line break in their values and were not saved:\nSoundFile="
+                      + sound}));
+}
+
 // A show another program saved after this window opened it is not written over
 // unasked: No keeps the window and the other program's file as they are, Yes
 // writes. The window's own saves, each a new file in the old one's place, ask
