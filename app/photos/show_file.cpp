@@ -378,16 +378,31 @@ TShowReading ReadShow(const std::string &path)
         return reading;
     }
     const std::optional<std::string> folder = ShowFolderOf(path);
-    bool settingsRead = false, photosRead = false;
+    // Unlike a profile file's later sections of the same name, a show's continue
+    // the first: one added by hand at the end adds to the show, and a save
+    // keeps it. The settings of all are read as one section (the first of
+    // duplicate keys counts), where the first stands; the photos of each
+    // follow those of the one before.
+    std::vector<const win32::ProfileSection *> settings;
+    for (const win32::ProfileSection &section : sections)
+        if (SameName(section.name, kShowSection))
+            settings.push_back(&section);
     for (const win32::ProfileSection &section : sections) {
-        // The first of duplicate sections counts.
-        if (SameName(section.name, kShowSection) && !std::exchange(settingsRead, true))
-            ReadSettings(section, folder, reading);
-        else if (SameName(section.name, kPhotosSection) && !std::exchange(photosRead, true))
+        if (!settings.empty() && &section == settings.front()) {
+            if (settings.size() == 1) {
+                ReadSettings(section, folder, reading);
+            } else {
+                win32::ProfileSection all{section.name, {}};
+                for (const win32::ProfileSection *more : settings)
+                    all.keys.insert(all.keys.end(), more->keys.begin(), more->keys.end());
+                ReadSettings(all, folder, reading);
+            }
+        } else if (SameName(section.name, kPhotosSection)) {
             ReadPhotos(section, folder, reading);
-        else if (!isShow(section))
+        } else if (!isShow(section)) {
             for (const auto &[key, value] : section.keys)
                 reading.Show.Kept.push_back({section.name, key, value});
+        }
     }
     return reading;
 }

@@ -24,7 +24,8 @@
 //
 // Paths are stored as they are, relative to the file's folder when they lie
 // inside it. A value that begins or ends with a blank or a quote is written
-// between double quotes, which reading takes off again. Keys and sections that
+// between double quotes, which reading takes off again. A [Show] or [Photos]
+// section that comes again continues the first. Keys and sections that
 // this version does not know are kept and written back, so a show made by a
 // later version keeps its other settings through an open and a save here.
 #pragma once

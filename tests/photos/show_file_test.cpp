@@ -125,6 +125,24 @@ TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
 
 // A NUL byte in a name would cut it short wherever it goes (the job files, the
 // system's calls) and name another file: such a value is left out.
+// A section added again by hand, at the end, continues the first: its photos
+// follow, each section's in the order of its own numbers, and its settings
+// count where the first gives none. A save then keeps them all.
+TEST_F(ShowFile, ASectionThatComesAgainContinuesTheFirst)
+{
+    WriteFile(show, "[Show]\nInterval=2\n[Photos]\nPhoto2=b.jpg\nPhoto1=a.jpg\n"
+                    "[show]\nInterval=9\nStandard=PAL\nFade=1\n[photos]\nPhoto1=c.jpg\n");
+    const TShowReading reading = ReadShow(show);
+    EXPECT_EQ(reading.Show.Photos,
+              (std::vector<std::string>{dir.file("shows/a.jpg"), dir.file("shows/b.jpg"),
+                                        dir.file("shows/c.jpg")}));
+    EXPECT_EQ(reading.Show.Interval, 2);
+    EXPECT_EQ(reading.Show.Standard, 1);
+    ASSERT_EQ(reading.Show.Kept.size(), 1u);
+    EXPECT_EQ(reading.Show.Kept[0].Key, "Fade");
+    EXPECT_TRUE(reading.LeftOut.empty());
+}
+
 TEST_F(ShowFile, NamesWithANulByteAreLeftOut)
 {
     using namespace std::string_literals;
