@@ -57,6 +57,28 @@ std::optional<std::string> ReadWhole(const std::string &path, std::string &reaso
     return text;
 }
 
+// Far more lines than a show of a hundred thousand photos has. Each section
+// and key costs a hundred bytes and more as it is read and kept, so a file of
+// millions of short lines would take gigabytes, many times its size.
+constexpr std::size_t kMostLines = 1'000'000;
+
+// How many lines of `text` hold a section or a key: lines neither blank nor a
+// comment, the line breaks as the profile reader counts them.
+std::size_t ContentLines(std::string_view text)
+{
+    std::size_t count = 0;
+    bool lineStart = true; // nothing but blanks yet on this line
+    for (const char c : text) {
+        if (c == '\n' || c == '\r') {
+            lineStart = true;
+        } else if (lineStart && c != ' ' && c != '\t') {
+            lineStart = false;
+            count += c != ';';
+        }
+    }
+    return count;
+}
+
 std::string FolderOf(const std::string &path)
 {
     const std::size_t slash = path.rfind('/');
@@ -367,6 +389,11 @@ TShowReading ReadShow(const std::string &path)
     const std::optional<std::string> text = ReadWhole(path, reason);
     if (!text) {
         reading.Failure = reason;
+        return reading;
+    }
+    if (ContentLines(*text) > kMostLines) {
+        reading.Failure
+            = "it has more than " + std::to_string(kMostLines) + " lines, too many for a show";
         return reading;
     }
     const std::vector<win32::ProfileSection> sections = win32::ParseProfile(*text);

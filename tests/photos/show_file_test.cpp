@@ -208,6 +208,13 @@ TEST_F(ShowFile, WhatIsNoShowIsNotRead)
               "it holds no [Show] and no [Photos] section");
     EXPECT_EQ(ShowFailureMessage(dir.file("notes.qshow"), "why"),
               "Cannot open the show \"notes.qshow\": why");
+    // Far more lines than a show has: what is kept of each would cost gigabytes.
+    std::string many = "[Show]\n[x]\n";
+    for (int i = 0; i < 1'000'000; ++i)
+        many += "k=v\n";
+    WriteFile(dir.file("many.qshow"), many);
+    EXPECT_EQ(ReadShow(dir.file("many.qshow")).Failure,
+              "it has more than 1000000 lines, too many for a show");
 
     // A show that cannot be written says why.
     EXPECT_THROW(WriteShow(dir.file("no such folder/trip.qshow"), TShow()), forms::EFCreateError);
