@@ -24,6 +24,17 @@ struct SwrDeleter
 };
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 
+// A copy of a layout of custom order holds a channel map of its own.
+struct OwnedLayout
+{
+    AVChannelLayout layout{};
+
+    OwnedLayout() = default;
+    OwnedLayout(const OwnedLayout &) = delete;
+    OwnedLayout &operator=(const OwnedLayout &) = delete;
+    ~OwnedLayout() { av_channel_layout_uninit(&layout); }
+};
+
 } // namespace
 
 class SoundReader::Track
@@ -70,6 +81,7 @@ public:
         avformat_seek_file(input_.get(), stream_, INT64_MIN, ts, ts, 0);
         avcodec_flush_buffers(decoder_.get());
         resampler_.reset();
+        placed_ = false;
         pending_.clear();
         taken_ = 0;
         ended_ = false;
@@ -148,11 +160,19 @@ private:
     }
 
     // Resamples a decoded frame (null: what the resampler still holds) into
-    // pending_, leaving out what lies before the position sought.
+    // pending_, leaving out what lies before the position sought. A frame of
+    // another format, rate or layout than the ones before it (two recordings
+    // joined) gets a resampler of its own, once the old one has given up what
+    // it still held.
     void convert(const AVFrame *frame)
     {
+        if (frame && resampler_
+            && (fromFormat_ != frame->format || fromRate_ != frame->sample_rate
+                || av_channel_layout_compare(&from_.layout, &frame->ch_layout) != 0)) {
+            resample(nullptr);
+            resampler_.reset();
+        }
         if (frame && !resampler_) {
-            const AVStream *stream = input_->streams[stream_];
             SwrContext *swr = nullptr;
             AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
             AVChannelLayout in = frame->ch_layout;
@@ -161,22 +181,34 @@ private:
                 av_channel_layout_default(&fallback, std::max(frame->ch_layout.nb_channels, 1));
                 in = fallback;
             }
-            if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, kRate, &in,
-                                    static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
-                                    0, nullptr)
-                    < 0
+            if (av_channel_layout_copy(&from_.layout, &frame->ch_layout) < 0
+                || swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, kRate, &in,
+                                       static_cast<AVSampleFormat>(frame->format),
+                                       frame->sample_rate, 0, nullptr)
+                       < 0
                 || swr_init(swr) < 0) {
                 swr_free(&swr);
                 ended_ = true;
                 return;
             }
             resampler_.reset(swr);
-            // Where this frame stands decides how much of it lies before the target.
-            const std::int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts - startTs_ : 0;
-            position_ = av_rescale_q(pts, stream->time_base, AVRational{1, kRate});
+            fromFormat_ = frame->format;
+            fromRate_ = frame->sample_rate;
+            if (!placed_) {
+                // Where the first frame after a seek stands decides how much of
+                // it lies before the target; later ones follow on from it.
+                const AVStream *stream = input_->streams[stream_];
+                const std::int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts - startTs_ : 0;
+                position_ = av_rescale_q(pts, stream->time_base, AVRational{1, kRate});
+                placed_ = true;
+            }
         }
-        if (!resampler_)
-            return;
+        if (resampler_)
+            resample(frame);
+    }
+
+    void resample(const AVFrame *frame)
+    {
         const int room = swr_get_out_samples(resampler_.get(), frame ? frame->nb_samples : 0);
         if (room <= 0)
             return;
@@ -204,6 +236,9 @@ private:
     InputContextPtr input_;
     CodecContextPtr decoder_;
     SwrPtr resampler_;
+    OwnedLayout from_; // what resampler_ was made for, with the format and rate below
+    int fromFormat_ = AV_SAMPLE_FMT_NONE;
+    int fromRate_ = 0;
     PacketPtr packet_;
     FramePtr frame_;
     int stream_ = -1;
@@ -215,6 +250,7 @@ private:
     std::size_t taken_ = 0;
     bool ended_ = false;
     bool flushed_ = false;
+    bool placed_ = false; // position_ known since the last seek
 };
 
 SoundReader::SoundReader(const std::vector<std::string> &tracks)

@@ -242,3 +242,29 @@ TEST(PreviewSound, ATrackThatIsNoSoundLeavesNoFileOpen)
         EXPECT_THROW(TSoundFeed({notes}, MovieOptions::SoundEnd::Cut, 1.0), std::exception);
     EXPECT_EQ(openFiles(), before);
 }
+
+// Two recordings joined into one file, stereo at 48 kHz and mono at 22.05 kHz:
+// the second part went through a resampler made for the first, which read a
+// second channel that was not there (the preview crashed) or played it at the
+// first one's rate (too slow, and so too long).
+TEST(PreviewSound, AFileThatChangesItsRateAndChannelsPartwayPlaysAtItsLength)
+{
+    testsupport::TempDir dir;
+    const std::string stereo = dir.file("stereo.aac"), mono = dir.file("mono.aac");
+    mediatest::MakeTone(stereo, 1.0, 48000, 2);
+    mediatest::MakeTone(mono, 1.0, 22050, 1);
+    auto played = [](const std::string &path) {
+        TSoundFeed feed({path}, MovieOptions::SoundEnd::Keep, 10.0);
+        std::vector<std::int16_t> chunk(2 * 4096);
+        long frames = 0;
+        while (std::size_t n = feed.ReadFrames(chunk.data(), 4096))
+            frames += static_cast<long>(n);
+        return frames;
+    };
+    const long parts = played(stereo) + played(mono);
+    for (const auto &[first, second] : {std::pair{mono, stereo}, std::pair{stereo, mono}}) {
+        const std::string joined = dir.file("joined.aac");
+        testsupport::WriteFile(joined, ReadFile(first) + ReadFile(second));
+        EXPECT_NEAR(played(joined), parts, TSoundFeed::Rate() / 100) << first;
+    }
+}
