@@ -125,10 +125,12 @@ private:
     }
 
     // Decodes until new samples wait in pending_; false at the end of the track.
+    // A damaged packet is passed over, as the movie passes over it.
     bool decodeMore()
     {
         pending_.clear();
         taken_ = 0;
+        int refusalsInARow = 0;
         while (pending_.empty()) {
             int ret = avcodec_receive_frame(decoder_.get(), frame_.get());
             if (ret == 0) {
@@ -143,18 +145,25 @@ private:
                 ended_ = pending_.empty();
                 return !ended_;
             }
+            if (RefusedForItsData(ret) && ++refusalsInARow <= kMostRefusalsInARow)
+                continue;
             if (ret != AVERROR(EAGAIN)) {
                 ended_ = true;
                 return false;
             }
+            refusalsInARow = 0;
             ret = av_read_frame(input_.get(), packet_.get());
             if (ret < 0) {
                 avcodec_send_packet(decoder_.get(), nullptr);
                 continue;
             }
             if (packet_->stream_index == stream_)
-                avcodec_send_packet(decoder_.get(), packet_.get());
+                ret = avcodec_send_packet(decoder_.get(), packet_.get());
             av_packet_unref(packet_.get());
+            if (ret < 0 && ret != AVERROR(EAGAIN) && !RefusedForItsData(ret)) {
+                ended_ = true;
+                return false;
+            }
         }
         return true;
     }

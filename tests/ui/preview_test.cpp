@@ -268,3 +268,29 @@ TEST(PreviewSound, AFileThatChangesItsRateAndChannelsPartwayPlaysAtItsLength)
         EXPECT_NEAR(played(joined), parts, TSoundFeed::Rate() / 100) << first;
     }
 }
+
+// Bytes spoilt here and there in the middle third of a song: the decoder
+// refuses some of its packets. The movie passes over them and plays on; the
+// preview ended the song at the first refusal.
+TEST(PreviewSound, ADamagedSongPlaysOnPastTheDamageAsInTheMovie)
+{
+    testsupport::TempDir dir;
+    const std::string song = dir.file("song.m4a");
+    mediatest::MakeTone(song, 4.0, 44100, 2);
+    std::string bytes = ReadFile(song);
+    const std::size_t third = bytes.size() / 3;
+    std::uint32_t x = 1;
+    auto next = [&] { return x = (x * 1103515245u + 12345u) & 0x7fffffffu; };
+    for (int i = 0; i < 200; ++i) {
+        const std::size_t at = third + next() % third;
+        bytes[at] = static_cast<char>(next() >> 16);
+    }
+    testsupport::WriteFile(song, bytes);
+    TSoundFeed feed({song}, MovieOptions::SoundEnd::Keep, 10.0);
+    std::vector<std::int16_t> chunk(2 * 4096);
+    long frames = 0;
+    while (std::size_t n = feed.ReadFrames(chunk.data(), 4096))
+        frames += static_cast<long>(n);
+    // The first and last thirds at least.
+    EXPECT_GT(frames, TSoundFeed::Rate() * 4 * 2 / 3);
+}

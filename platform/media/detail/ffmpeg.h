@@ -82,6 +82,17 @@ std::string SoundShapeRefusal(const std::string &path, int sampleRate, int chann
 bool OpenForDecoding(const std::string &name, const std::string &path, OpenSound *sound,
                      std::string *reason);
 
+// Whether a decoder refused a packet for what it holds, as players pass over
+// such a packet; only a want of memory is not the data's fault.
+inline bool RefusedForItsData(int ret)
+{
+    return ret < 0 && ret != AVERROR(EAGAIN) && ret != AVERROR_EOF && ret != AVERROR(ENOMEM);
+}
+
+// Refusals one after another without a packet sent between them: a decoder
+// that keeps refusing is stuck, not skipping.
+constexpr int kMostRefusalsInARow = 64;
+
 // An FFmpeg error as an HRESULT: out of memory, a file error by its errno, else
 // E_FAIL.
 HRESULT AvErrorToHresult(int code);

@@ -42,17 +42,6 @@ constexpr int kChunk = 4096; // samples a delivered frame holds at most
 constexpr std::int64_t kReplayLongest = 1 << 16;
 constexpr std::int64_t kReplayBudget = 1 << 22;
 
-// Whether a decoder refused a packet for what it holds, as players pass over
-// such a packet; only a want of memory is not the data's fault.
-bool RefusedForItsData(int ret)
-{
-    return ret < 0 && ret != AVERROR(EAGAIN) && ret != AVERROR_EOF && ret != AVERROR(ENOMEM);
-}
-
-// Refusals one after another without a packet sent between them: a decoder
-// that keeps refusing is stuck, not skipping.
-constexpr int kMostRefusalsInARow = 64;
-
 // Sound an encoder takes: a sample that is not a number becomes silence, an
 // infinite one, or one far louder than any sound, the loudest there is. AAC
 // refuses the whole frame otherwise, and one such sample in a float file
