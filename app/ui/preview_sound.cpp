@@ -25,8 +25,8 @@ TSoundFeed::TSoundFeed(const std::vector<std::string> &Tracks, MovieOptions::Sou
     : FReader(std::make_unique<media::SoundReader>(Tracks))
     , FEnd(End)
     , FShowFrames(std::llround(ShowSeconds * Rate()))
-    // Two seconds, or a quarter of a shorter show.
-    , FFadeFrames(std::min<std::int64_t>(2 * Rate(), FShowFrames / 4))
+    // Two seconds, or half of a shorter show, as in the movie.
+    , FFadeFrames(std::min<std::int64_t>(2 * Rate(), FShowFrames / 2))
 {
     open(QIODevice::ReadOnly);
 }

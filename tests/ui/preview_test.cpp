@@ -294,3 +294,24 @@ TEST(PreviewSound, ADamagedSongPlaysOnPastTheDamageAsInTheMovie)
     // The first and last thirds at least.
     EXPECT_GT(frames, TSoundFeed::Rate() * 4 * 2 / 3);
 }
+
+// A show shorter than 4 s fades its sound out over half its length, as the
+// movie does; the preview faded over a quarter.
+TEST(PreviewSound, AShortShowFadesOverHalfItsLengthAsTheMovieDoes)
+{
+    testsupport::TempDir dir;
+    const std::string tune = dir.file("tune.wav");
+    mediatest::WriteWav(tune, 8000, 1, 1.0);
+    const int rate = TSoundFeed::Rate();
+    TSoundFeed feed({tune}, MovieOptions::SoundEnd::Cut, 1.0);
+    std::vector<std::int16_t> all(2 * rate);
+    ASSERT_EQ(feed.ReadFrames(all.data(), rate), std::size_t(rate));
+    auto loudest = [&](double from, double to) {
+        int most = 0;
+        for (long i = std::lround(from * rate); i < std::lround(to * rate); ++i)
+            most = std::max(most, std::abs(int(all[2 * i])));
+        return most;
+    };
+    // 0.35 s before the end: 70 % of full loudness, not all of it.
+    EXPECT_LT(loudest(0.60, 0.65), loudest(0.10, 0.15) * 0.85);
+}
