@@ -503,3 +503,59 @@ TEST_F(Graph, ASlideThatWasShownIsLetGoWhileTheRunGoesOn)
     EXPECT_EQ(g->stop(), S_OK);
     EXPECT_EQ(ProbeAvi(dir.file("movie.avi")).video()->frames, 75);
 }
+
+namespace {
+
+// Sound whose streaming thread runs out of memory at once.
+class SoundOutOfMemory final : public media::detail::BaseFilter
+{
+public:
+    SoundOutOfMemory()
+        : BaseFilter(u"Sound out of memory")
+    {
+        output_ = addOutputPin(u"Sound");
+    }
+    std::optional<media::detail::MediaType>
+    agreeOutput(const media::detail::OutputPin &,
+                const media::detail::MediaType &wish) const override
+    {
+        if (!wish.isDecodedAudio())
+            return std::nullopt;
+        media::detail::MediaType type = wish;
+        type.sampleRate = type.sampleRate ? type.sampleRate : 48000;
+        type.channels = type.channels ? type.channels : 2;
+        return type;
+    }
+    std::vector<media::detail::MediaType>
+    outputTypes(const media::detail::OutputPin &pin) const override
+    {
+        media::detail::MediaType wish;
+        wish.major = media::detail::Major::Audio;
+        wish.sampleFormat = AV_SAMPLE_FMT_FLTP;
+        return {*agreeOutput(pin, wish)};
+    }
+    void Start() override
+    {
+        startThread([] { throw std::bad_alloc(); });
+    }
+
+private:
+    media::detail::OutputPin *output_;
+};
+
+} // namespace
+
+// An allocation that fails on a streaming thread ended the process.
+TEST_F(Graph, RunningOutOfMemoryOnAStreamingThreadEndsTheRunWithErrorAbort)
+{
+    build(TwoSlides(), 0, dir.file("movie.avi"));
+    ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g->connectCompressorToMux(), S_OK);
+    auto sound = media::detail::MakeCom<SoundOutOfMemory>();
+    ASSERT_EQ(g->graph->AddFilter(sound.Get(), u"Music source"), S_OK);
+    ASSERT_EQ(g->graph->Render(PinOf(sound.Get(), PINDIR_OUTPUT).Get()), S_OK);
+    ASSERT_EQ(g->run(), S_OK);
+    EXPECT_EQ(g->waitForEnd(), EC_ERRORABORT);
+    EXPECT_EQ(g->errorReason(), "Out of memory");
+    EXPECT_EQ(g->stop(), S_OK);
+}

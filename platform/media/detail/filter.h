@@ -19,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -281,7 +282,16 @@ protected:
     {
         thread_ = std::thread([this, body = std::move(body)]() mutable {
             nameThread();
-            body();
+            // What a streaming thread raises (an allocation that failed) ends
+            // the run as any other error does; out of the thread it would end
+            // the process.
+            try {
+                body();
+            } catch (const std::bad_alloc &) {
+                context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
+            } catch (const std::exception &e) {
+                context().ErrorAbort(E_FAIL, e.what());
+            }
         });
     }
     // The next sample of `pin`, or nothing when the run was aborted.
