@@ -524,3 +524,29 @@ TEST_F(QuillonRender, AGoneReaderOfTheProgressOrAFileSizeLimitEndNothingUntidily
     EXPECT_GT(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 0);
     EXPECT_EQ(win32::ListFolder(dir.file("out"))->size(), 1u);
 }
+
+// A FLAC of a few kilobytes in blocks of 65,535 samples at 1 kHz, after a
+// track at 768 kHz: each block was resampled in one go, 2 GB, and where that
+// much could not be had the process ended on an uncaught std::bad_alloc.
+TEST_F(QuillonRender, LongBlocksOfALowRateTakeLittleMemoryAtTheHighestRate)
+{
+#ifdef QUILLON_TEST_SANITIZED
+    GTEST_SKIP() << "the sanitizer's allocator ends the program where memory runs out";
+#endif
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient());
+    mediatest::WriteWav(dir.file("high.wav"), 768000, 2, 0.01);
+    const Outcome made
+        = RunProgram("/usr/bin/ffmpeg",
+                     {"-v", "error", "-f", "lavfi", "-i", "anullsrc=r=1000:cl=stereo", "-t", "600",
+                      "-c:a", "flac", "-frame_size", "65535", dir.file("blocks.flac")},
+                     dir.path());
+    ASSERT_EQ(made.status, 0) << made.err;
+    const Outcome run
+        = RunProgram("/bin/sh",
+                     {"-c", "ulimit -d 400000 && exec \"$0\" \"$@\"", QUILLON_RENDER, "--sound",
+                      dir.file("high.wav"), "--sound", dir.file("blocks.flac"), "--output-folder",
+                      dir.file("out"), dir.file("a.jpg")},
+                     dir.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(win32::ListFolder(dir.file("out"))->size(), 1u);
+}

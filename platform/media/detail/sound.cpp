@@ -37,6 +37,9 @@ using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 
 constexpr AVSampleFormat kWorkFormat = AV_SAMPLE_FMT_FLTP;
 constexpr int kChunk = 4096; // samples a delivered frame holds at most
+// Samples a channel that one step of resampling makes, about: what a decoded
+// frame of an ordinary file makes in one step.
+constexpr int kMostAtOnce = 1 << 15;
 // A looped track this short (samples a channel) is played again from memory,
 // and all such tracks together hold at most kReplayBudget samples.
 constexpr std::int64_t kReplayLongest = 1 << 16;
@@ -454,10 +457,38 @@ private:
         replayHeld_ += count;
     }
 
-    // Resamples `frame` (null: what the resampler holds) into the tail.
+    // Resamples `frame` (null: what the resampler holds) into the tail, a
+    // piece of it at a time: a frame of 65,535 samples at 1 kHz made 50
+    // million a channel at 768 kHz in one go, gigabytes from a file of a few
+    // kilobytes. A piece makes at most about kMostAtOnce samples, which are
+    // handed on before the next is made.
     Played resample(SwrContext *resampler, const AVFrame *frame, bool *sounded, Replay *replay)
     {
-        const int room = swr_get_out_samples(resampler, frame ? frame->nb_samples : 0);
+        if (!frame)
+            return resamplePiece(resampler, nullptr, 0, sounded, replay);
+        const auto format = static_cast<AVSampleFormat>(frame->format);
+        const int channels = frame->ch_layout.nb_channels;
+        const bool planar = av_sample_fmt_is_planar(format);
+        const std::size_t step
+            = static_cast<std::size_t>(av_get_bytes_per_sample(format)) * (planar ? 1 : channels);
+        const int piece = static_cast<int>(std::clamp<std::int64_t>(
+            av_rescale(kMostAtOnce, frame->sample_rate, out_.sampleRate), 1, kMostAtOnce));
+        std::vector<const std::uint8_t *> in(static_cast<std::size_t>(planar ? channels : 1));
+        for (int at = 0; at < frame->nb_samples; at += piece) {
+            for (std::size_t p = 0; p < in.size(); ++p)
+                in[p] = frame->extended_data[p] + static_cast<std::size_t>(at) * step;
+            const Played played = resamplePiece(
+                resampler, in.data(), std::min(piece, frame->nb_samples - at), sounded, replay);
+            if (played != Played::File)
+                return played;
+        }
+        return Played::File;
+    }
+
+    Played resamplePiece(SwrContext *resampler, const std::uint8_t **in, int count, bool *sounded,
+                         Replay *replay)
+    {
+        const int room = swr_get_out_samples(resampler, count);
         if (room <= 0)
             return Played::File;
         if (static_cast<int>(work_.size()) < out_.channels)
@@ -467,10 +498,7 @@ private:
             work_[c].resize(static_cast<std::size_t>(room));
             planes[c] = reinterpret_cast<std::uint8_t *>(work_[c].data());
         }
-        const int made
-            = swr_convert(resampler, planes.data(), room,
-                          frame ? const_cast<const std::uint8_t **>(frame->extended_data) : nullptr,
-                          frame ? frame->nb_samples : 0);
+        const int made = swr_convert(resampler, planes.data(), room, in, count);
         if (made < 0) {
             context().ErrorAbort(E_FAIL, "Cannot convert the sound: " + AvError(made));
             return Played::Failed;
