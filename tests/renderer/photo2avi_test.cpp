@@ -529,6 +529,21 @@ TEST_F(Sound, APcmWavAloneKeptWholeGoesIntoAviAsItIs)
               AV_CODEC_ID_PCM_S16LE);
 }
 
+// A WAV whose header says its blocks are one byte long, not one sample of both
+// channels: copied as it is, the movie declared four times the sound it held,
+// and players could not play it. Decoded, it lasts as long as the WAV.
+TEST_F(Sound, APcmWavWhoseBlocksDoNotFitItsSamplesIsDecodedNotCopied)
+{
+    mediatest::WriteWav(dir.file("odd.wav"), 44100, 2, 2);
+    std::string bytes = ReadFile(dir.file("odd.wav"));
+    bytes[32] = 1; // block align
+    bytes[33] = 0;
+    WriteFile(dir.file("odd.wav"), bytes);
+    const Made made = render({"odd.wav"}, MURELINE_SOUND_KEEP, media::Container::Avi);
+    ASSERT_EQ(made.run.result, 0);
+    EXPECT_EQ(made.info.audio()->audioSamples, 2 * 44100);
+}
+
 // A looped track of a few samples was opened and probed again for each time it
 // played: seconds of work for each second of the movie.
 TEST_F(Sound, AShortTrackLoopsWithoutOpeningItsFileAgainAndAgain)

@@ -66,6 +66,19 @@ bool IsPcm(AVCodecID codec)
     return d && std::string_view(d->name).starts_with("pcm_");
 }
 
+// Whether a PCM stream's blocks each hold one sample of every channel, as its
+// header is copied into the movie: a WAV whose header says otherwise made a
+// movie that declared 8 s of sound for 2 s, which players could not play. Such
+// a file goes through the decoder instead.
+bool PcmBlocksFit(const MediaType &type)
+{
+    if (!type.audio)
+        return true;
+    const int bits = av_get_bits_per_sample(type.codec);
+    return bits > 0 && bits % 8 == 0
+           && type.audio->block_align == type.audio->ch_layout.nb_channels * (bits / 8);
+}
+
 // --- Matroska's CodecDelay --------------------------------------------------
 //
 // An AAC encoder's first 1,024 samples only prime it. MP4 says so in an edit
@@ -260,6 +273,7 @@ public:
         if (type.isCodedAudio())
             return format_.audio == AV_CODEC_ID_PCM_S16LE
                        ? IsPcm(type.codec) && avformat_query_codec(muxer, type.codec, 0) == 1
+                             && PcmBlocksFit(type)
                        : type.codec == format_.audio;
         return false;
     }
