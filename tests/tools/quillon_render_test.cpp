@@ -318,6 +318,22 @@ TEST_F(QuillonRender, TheSoundOfAMatroskaMovieStartsWhereAnMp4sDoes)
     EXPECT_NEAR(onset[1], onset[0], 0.0005);
 }
 
+// Opus's first samples also only prime it, and its first packet stands before
+// 0: WebM's muxer moved every stream 7 ms on to take it, so that the pictures
+// started late.
+TEST_F(QuillonRender, ThePicturesOfAWebmMovieWithSoundStartAtZero)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
+    mediatest::WriteWav(dir.file("tone.wav"), 44100, 2, 0.6);
+    const Outcome run
+        = render({"--interval", "1", "--resolution", "low", "--container", "webm", "--sound",
+                  dir.file("tone.wav"), "--output-folder", dir.file("out"), dir.file("a.jpg")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const mediatest::AviInfo info = mediatest::ProbeAvi(dir.file("out/photo_video.webm"));
+    ASSERT_TRUE(info.video() && info.audio());
+    EXPECT_NEAR(info.video()->end, info.video()->frames / 25.0, 0.0005);
+}
+
 TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
 {
     WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));

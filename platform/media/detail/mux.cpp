@@ -661,18 +661,21 @@ private:
             AVPacket *packet = sample.packet.get();
             packet->stream_index = in->stream->index;
             av_packet_rescale_ts(packet, sample.timeBase, in->stream->time_base);
-            // AAC starts before 0 (the encoder's priming), which Matroska cannot
-            // store: its muxer would start the pictures late instead, and a
-            // player counting frames at a constant rate would count one more.
-            // The sound's packets start at 0, and the track's CodecDelay, added
-            // once the file is complete, tells players that its first 1,024
-            // samples come before 0 (see signalCodecDelay).
-            if (in->shift < 0)
-                in->shift = container_ == Container::Matroska
-                                    && in->stream->codecpar->codec_id == AV_CODEC_ID_AAC
-                                    && packet->dts != AV_NOPTS_VALUE
+            // AAC and Opus start before 0 (the encoder's priming), which
+            // Matroska and WebM cannot store: their muxer would start the
+            // pictures late instead, and a player counting frames at a constant
+            // rate would count one more. The sound's packets start at 0, and the
+            // track's CodecDelay tells players that its first samples come
+            // before 0: the muxer writes it for Opus, and for AAC it is added
+            // once the file is complete (see signalCodecDelay).
+            if (in->shift < 0) {
+                const AVCodecID codec = in->stream->codecpar->codec_id;
+                const bool primed = (container_ == Container::Matroska && codec == AV_CODEC_ID_AAC)
+                                    || (container_ == Container::WebM && codec == AV_CODEC_ID_OPUS);
+                in->shift = primed && packet->dts != AV_NOPTS_VALUE
                                 ? std::max<std::int64_t>(0, -packet->dts)
                                 : 0;
+            }
             if (in->shift > 0) {
                 packet->pts += in->shift;
                 packet->dts += in->shift;
