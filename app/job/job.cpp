@@ -141,6 +141,9 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
     if (win32::FileExists(settings.soundFile))
         job.SoundFile = settings.soundFile;
     job.Movie = settings.movie;
+    // A later track that is gone is passed over as the first one is.
+    std::erase_if(job.Movie.moreSoundFiles,
+                  [](const std::string &file) { return !win32::FileExists(file); });
 
     // A folder that cannot be created is not reported here: the record then
     // holds an empty folder and the renderer reports what it cannot write.

@@ -187,7 +187,8 @@ void TPreviewForm::Open(const JobSettings &Settings, int StartPhoto)
     if (win32::FileExists(Settings.soundFile))
         tracks.push_back(Settings.soundFile);
     for (const std::string &track : Settings.movie.moreSoundFiles)
-        tracks.push_back(track);
+        if (win32::FileExists(track))
+            tracks.push_back(track);
     try {
         FSound = TPreviewSound::Make(tracks, Settings.movie.soundEnd, FFrameCount / FFps);
     } catch (const std::exception &e) {

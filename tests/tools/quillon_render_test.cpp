@@ -380,6 +380,17 @@ TEST_F(QuillonRender, ASoundAShowNamesThatIsGoneIsNamedAndTheMovieMadeWithoutIt)
             << run.err;
         EXPECT_EQ(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).audio(), nullptr);
     }
+    // So is a later one, which failed the render: the movie has the others.
+    mediatest::WriteWav(dir.file("tone.wav"), 44100, 1, 0.5);
+    WriteFile(dir.file("trip.qshow"), "[Show]\r\nOutputFolder=out\r\nSoundFile=tone.wav\r\n"
+                                      "SoundFile2=gone.mp3\r\n[Photos]\r\nPhoto1=a.jpg\r\n");
+    const Outcome run = render({"--show", dir.file("trip.qshow"), "--interval", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Cannot read the sound file \"" + dir.file("gone.mp3")
+                           + "\": No such file or directory; the movie is made without it.\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).audio(), nullptr);
 }
 
 TEST_F(QuillonRender, PhotosStandUprightInTheMovieAtTheChosenSizeAndRate)

@@ -476,13 +476,15 @@ int main(int argc, char **argv)
                              why.c_str());
                 return 1;
             }
-    } else if (!options.sounds.empty() && !options.sounds.front().empty()
-               && !win32::FileExists(options.sounds.front())) {
+    } else {
         // A sound file a show names is passed over when it is gone, as the
         // window passes it over: the show's photos are the work. Not silently.
-        std::fprintf(stderr,
-                     "Cannot read the sound file \"%s\": %s; the movie is made without it.\n",
-                     options.sounds.front().c_str(), unreadable(options.sounds.front()).c_str());
+        for (const std::string &sound : options.sounds)
+            if (!sound.empty() && !win32::FileExists(sound))
+                std::fprintf(stderr,
+                             "Cannot read the sound file \"%s\": %s; the movie is made without "
+                             "it.\n",
+                             sound.c_str(), unreadable(sound).c_str());
     }
     settings.standard = options.standard;
     settings.resolution = options.resolution;
