@@ -32,4 +32,5 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/../packaging/tr
                                        ${CMAKE_CURRENT_LIST_DIR}/../packaging/postinst
                                        ${CMAKE_CURRENT_LIST_DIR}/../packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/../packaging/open-folders.cmake)
 include(CPack)

@@ -8,6 +8,9 @@ set -eu
 build=$1 scratch=$2 version=$3
 command -v lintian >/dev/null || { echo "no lintian: skipped"; exit 77; }
 rm -rf "$scratch" && mkdir -p "$scratch"
+# Made under the strictest umask, as a careful builder's may be: the package's
+# folders must still be open to every user.
+umask 077
 cpack --config "$build/CPackConfig.cmake" -B "$scratch" >"$scratch/cpack.log" 2>&1 ||
     { cat "$scratch/cpack.log"; exit 1; }
 deb=$(ls "$scratch"/quillon_*.deb)
@@ -25,6 +28,10 @@ if [ -s "$scratch/lintian.txt" ]; then
     exit 1
 fi
 
+if dpkg-deb -c "$deb" | grep '^d' | grep -v '^drwxr-xr-x root/root '; then
+    echo "folders of the package above are not drwxr-xr-x root/root"
+    exit 1
+fi
 dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './triggers'
 dpkg-deb -x "$deb" "$scratch/root"
 root=$scratch/root
@@ -33,6 +40,8 @@ test -L "$root/usr/lib/$libdir/libbrindle.so"
 objdump -p "$root/usr/lib/$libdir/libbrindle.so.1" | grep -q 'SONAME *libbrindle.so.1$'
 readelf -d "$root/usr/bin/quillon-render" | grep -q 'BIND_NOW'
 readelf -l "$root/usr/bin/quillon-render" | grep -q 'GNU_RELRO'
+nm -D "$root/usr/bin/quillon-render" | grep -q ' U __stack_chk_fail'
+nm -D "$root/usr/lib/$libdir/libbrindle.so.1" | grep -qE ' U __[a-z]+_chk(@|$)'
 for page in quillon quillon-render brindle-host; do
     test -s "$root/usr/share/man/man1/$page.1.gz"
 done
