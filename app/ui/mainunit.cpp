@@ -696,6 +696,7 @@ void TMainForm::pnl1_btnDelAllClick(QObject *)
     if (FPhotoRow->RefuseWhileAdding())
         return;
     DeleteAllPhotos(*PhotoThumbPanel1);
+    FShows->ForgetGonePhotos();
     FPhotoRow->KeepInView();
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/job/app_define.h"
 #include "app/job/job.h"
+#include "app/photos/PhotoThumbPanel.h"
 #include "app/photos/photo_commands.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/photo_row.h"
@@ -19,10 +20,10 @@
 #include <QShortcut>
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace quillon {
@@ -169,37 +170,46 @@ bool TShowCommands::MayLeave(const std::string &Opening)
     }
 }
 
-// A photo that is there more than once is matched by its occurrence: the
-// first in `Read` with the first in the list, and so on. A gone photo that the
-// list holds again was added back by the user, and stands where it was put.
-std::vector<std::string> TShowCommands::WithGonePhotos(const std::vector<std::string> &List,
+// The gone photos go back after the photos they followed, which are known by
+// their items wherever the user moved them. A gone photo that the list holds
+// again was added back by the user, and stands where it was put: each copy in
+// the list stands for one of the gone ones.
+std::vector<std::string> TShowCommands::WithGonePhotos(const TThumbItems &Items,
                                                        const std::vector<TReadPhoto> &Read)
 {
+    std::vector<std::string> list;
+    std::unordered_set<int> items;
+    list.reserve(static_cast<std::size_t>(Items.Count()));
+    for (int i = 0; i < Items.Count(); ++i) {
+        list.push_back(Items.Items(i)->FileName());
+        items.insert(Items.Items(i)->ID());
+    }
     if (Read.empty())
-        return List;
-    std::unordered_map<std::string, std::size_t> inList; // how often the list holds each
-    for (const std::string &photo : List)
-        ++inList[photo];
-    using TOccurrence = std::pair<std::string, std::size_t>;
-    std::map<TOccurrence, std::vector<std::string>> after;
+        return list;
+    std::unordered_map<std::string, std::size_t> addedBack;
+    for (const TReadPhoto &read : Read)
+        if (read.Gone)
+            addedBack.emplace(read.Path, 0);
+    for (const std::string &photo : list)
+        if (const auto at = addedBack.find(photo); at != addedBack.end())
+            ++at->second;
+    std::unordered_map<int, std::vector<std::string>> after;
     std::vector<std::string> photos;
-    std::unordered_map<std::string, std::size_t> seen;
-    std::optional<TOccurrence> anchor;
+    std::optional<int> anchor;
     for (const TReadPhoto &read : Read) {
         if (!read.Gone) {
-            const std::size_t occurrence = seen[read.Path]++;
-            if (const auto at = inList.find(read.Path);
-                at != inList.end() && occurrence < at->second)
-                anchor = TOccurrence(read.Path, occurrence);
-        } else if (!inList.contains(read.Path)) {
+            if (items.contains(read.Item))
+                anchor = read.Item;
+        } else if (std::size_t &copies = addedBack[read.Path]; copies > 0) {
+            --copies;
+        } else {
             (anchor ? after[*anchor] : photos).push_back(read.Path);
         }
     }
-    seen.clear();
-    photos.reserve(photos.size() + List.size());
-    for (const std::string &photo : List) {
-        photos.push_back(photo);
-        if (const auto at = after.find({photo, seen[photo]++}); at != after.end())
+    photos.reserve(photos.size() + list.size());
+    for (int i = 0; i < Items.Count(); ++i) {
+        photos.push_back(list[static_cast<std::size_t>(i)]);
+        if (const auto at = after.find(Items.Items(i)->ID()); at != after.end())
             photos.insert(photos.end(), at->second.begin(), at->second.end());
     }
     return photos;
@@ -208,7 +218,7 @@ std::vector<std::string> TShowCommands::WithGonePhotos(const std::vector<std::st
 TShow TShowCommands::Collect() const
 {
     TShow show;
-    show.Photos = WithGonePhotos(PhotoList(*FForm.PhotoThumbPanel1), FRead);
+    show.Photos = WithGonePhotos(*FForm.PhotoThumbPanel1->ThumbItems(), FRead);
     show.Standard = FForm.pnl3_grpStandard->ItemIndex() != 0 ? 1 : 0;
     show.Resolution = std::clamp(FForm.pnl3_grpResolution->ItemIndex(), 0, 2);
     show.Interval = FForm.edtInterval->CheckValue(IntervalValue(FForm.edtInterval->Text()));
@@ -370,20 +380,21 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
             // places: unchanged until the user changes something.
             FCurrent = Path;
             FStamp = stamp;
-            const std::vector<std::string> list = PhotoList(*panel);
+            const TThumbItems &items = *panel->ThumbItems();
             if (std::find(goneAt->begin(), goneAt->end(), true) != goneAt->end()) {
                 // The list is the show's photos less those left out, in order.
-                std::size_t next = 0;
+                int next = 0;
                 for (std::size_t i = 0; i < photos->size(); ++i) {
                     if ((*goneAt)[i]) {
                         FRead.push_back({(*photos)[i], true});
-                    } else if (next < list.size() && list[next] == (*photos)[i]) {
-                        FRead.push_back({(*photos)[i], false});
+                    } else if (next < items.Count()
+                               && items.Items(next)->FileName() == (*photos)[i]) {
+                        FRead.push_back({(*photos)[i], false, items.Items(next)->ID()});
                         ++next;
                     }
                 }
             }
-            FAsKept.Photos = WithGonePhotos(list, FRead);
+            FAsKept.Photos = WithGonePhotos(items, FRead);
             leftOut->insert(leftOut->end(), gone->begin(), gone->end());
             for (const TPhotoAdder::TLeftOut &photo : Outcome.LeftOut)
                 leftOut->push_back(photo.Path + ": " + photo.Reason);

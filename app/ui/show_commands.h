@@ -19,6 +19,7 @@ class TLabel;
 namespace quillon {
 
 class TMainForm;
+class TThumbItems;
 
 class TShowCommands : public QObject
 {
@@ -65,6 +66,8 @@ public:
     // window cannot show them, nor can the user remove them, so they stay
     // where they were among the others.
     TShow Collect() const;
+    // Remove All takes the photos that were gone at the open with the others.
+    void ForgetGonePhotos() { FRead.clear(); }
 
 private:
     // A photo of the show as it was opened, and whether it was gone then.
@@ -72,6 +75,7 @@ private:
     {
         std::string Path;
         bool Gone = false;
+        int Item = -1; // the ID of the list's item that holds it, when not gone
     };
     // What tells whether a file is still the one this window read or wrote.
     struct TFileStamp
@@ -89,7 +93,7 @@ private:
     // `List` with the photos that were gone in `Read` put back: each after the
     // photo it followed there, or after the nearest one before that which the
     // list still holds, or first.
-    static std::vector<std::string> WithGonePhotos(const std::vector<std::string> &List,
+    static std::vector<std::string> WithGonePhotos(const TThumbItems &Items,
                                                    const std::vector<TReadPhoto> &Read);
     void Apply(const TShow &Show, std::vector<std::string> &LeftOut);
     // Before the list and settings are left for the show `Opening` (empty: the

@@ -104,6 +104,7 @@ void TCollection::InsertItem(TCollectionItem *item)
 {
     items_.push_back(item);
     item->collection_ = this;
+    item->id_ = nextId_++;
     try {
         Notify(item, cnAdded);
     } catch (...) {

@@ -34,9 +34,14 @@ public:
     // Takes over what the other item holds; the base has nothing to take.
     virtual void Assign(const TCollectionItem *source);
 
+    // A number no other item of the collection has had or will have: the item
+    // keeps it wherever it moves.
+    int ID() const { return id_; }
+
 private:
     friend class TCollection;
     TCollection *collection_ = nullptr;
+    int id_ = -1;
 };
 
 // Creates one item of a class inside `collection`.
@@ -84,6 +89,7 @@ private:
 
     TCollectionItemClass itemClass_;
     std::vector<TCollectionItem *> items_;
+    int nextId_ = 0;
 };
 
 } // namespace forms

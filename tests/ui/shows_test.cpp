@@ -203,6 +203,32 @@ TEST_F(Shows, PhotosGoneAtTheOpenAreSavedAtTheirPlaces)
         << testsupport::ReadFile(show);
 }
 
+// A photo that is in the show twice: the gone photo follows the copy it
+// followed, whichever copy the user removes. Remove All takes the gone photos
+// with the rest, so none comes into the next show saved.
+TEST_F(Shows, GonePhotosFollowTheCopyTheyFollowedAndGoWithRemoveAll)
+{
+    Jpeg("a.jpg"), Jpeg("b.jpg");
+    const std::string show = dir.file("twice.qshow");
+    WriteFile(show, "[Photos]\nPhoto1=a.jpg\nPhoto2=usb/g1.jpg\nPhoto3=b.jpg\nPhoto4=a.jpg\n"
+                    "Photo5=usb/g2.jpg\n");
+    Open(show);
+    form->PhotoThumbPanel1->SetSelectedIndex(0);
+    Click(form->pnl1_btnDelete, {10, 10});
+    form->Shows().Save(show);
+    EXPECT_TRUE(testsupport::ReadFile(show).ends_with("[Photos]\r\nPhoto1=usb/g1.jpg\r\n"
+                                                      "Photo2=b.jpg\r\nPhoto3=a.jpg\r\n"
+                                                      "Photo4=usb/g2.jpg\r\n"))
+        << testsupport::ReadFile(show);
+
+    Click(form->pnl1_btnDelAll, {10, 10});
+    AddFiles({dir.file("b.jpg")});
+    const std::string other = dir.file("other.qshow");
+    form->Shows().Save(other);
+    EXPECT_TRUE(testsupport::ReadFile(other).ends_with("[Photos]\r\nPhoto1=b.jpg\r\n"))
+        << testsupport::ReadFile(other);
+}
+
 TEST_F(Shows, CtrlSAndCtrlOGoThroughTheirDialogs)
 {
     const std::string photo = Jpeg("a.jpg");
