@@ -24,17 +24,6 @@ struct SwrDeleter
 };
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 
-// A copy of a layout of custom order holds a channel map of its own.
-struct OwnedLayout
-{
-    AVChannelLayout layout{};
-
-    OwnedLayout() = default;
-    OwnedLayout(const OwnedLayout &) = delete;
-    OwnedLayout &operator=(const OwnedLayout &) = delete;
-    ~OwnedLayout() { av_channel_layout_uninit(&layout); }
-};
-
 } // namespace
 
 class SoundReader::Track

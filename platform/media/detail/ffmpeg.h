@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -56,6 +57,18 @@ using CodecParametersPtr = std::unique_ptr<AVCodecParameters, CodecParametersDel
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
+
+// A layout that frees what it holds however the scope is left: a copy of a
+// layout of custom order holds a channel map of its own.
+struct OwnedLayout
+{
+    AVChannelLayout layout{};
+
+    OwnedLayout() = default;
+    OwnedLayout(const OwnedLayout &) = delete;
+    OwnedLayout &operator=(const OwnedLayout &) = delete;
+    ~OwnedLayout() { av_channel_layout_uninit(&layout); }
+};
 
 FramePtr NewFrame();   // raises std::bad_alloc
 PacketPtr NewPacket(); // raises std::bad_alloc

@@ -79,18 +79,6 @@ AVChannelLayout LayoutOf(int channels)
     return layout;
 }
 
-// A layout that frees what it holds however the scope is left: a copy of a
-// layout of custom order holds a channel map of its own.
-struct OwnedLayout
-{
-    AVChannelLayout layout{};
-
-    OwnedLayout() = default;
-    OwnedLayout(const OwnedLayout &) = delete;
-    OwnedLayout &operator=(const OwnedLayout &) = delete;
-    ~OwnedLayout() { av_channel_layout_uninit(&layout); }
-};
-
 class SoundTrack final : public BaseFilter, public ISoundTrack
 {
 public:
