@@ -188,7 +188,7 @@ std::vector<std::string> TShowCommands::WithGonePhotos(const TThumbItems &Items,
         return list;
     std::unordered_map<std::string, std::size_t> addedBack;
     for (const TReadPhoto &read : Read)
-        if (read.Gone)
+        if (read.Gone())
             addedBack.emplace(read.Path, 0);
     for (const std::string &photo : list)
         if (const auto at = addedBack.find(photo); at != addedBack.end())
@@ -197,7 +197,7 @@ std::vector<std::string> TShowCommands::WithGonePhotos(const TThumbItems &Items,
     std::vector<std::string> photos;
     std::optional<int> anchor;
     for (const TReadPhoto &read : Read) {
-        if (!read.Gone) {
+        if (!read.Gone()) {
             if (items.contains(read.Item))
                 anchor = read.Item;
         } else if (std::size_t &copies = addedBack[read.Path]; copies > 0) {
@@ -386,10 +386,10 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
                 int next = 0;
                 for (std::size_t i = 0; i < photos->size(); ++i) {
                     if ((*goneAt)[i]) {
-                        FRead.push_back({(*photos)[i], true});
+                        FRead.push_back({(*photos)[i]});
                     } else if (next < items.Count()
                                && items.Items(next)->FileName() == (*photos)[i]) {
-                        FRead.push_back({(*photos)[i], false, items.Items(next)->ID()});
+                        FRead.push_back({(*photos)[i], items.Items(next)->ID()});
                         ++next;
                     }
                 }

@@ -74,8 +74,8 @@ private:
     struct TReadPhoto
     {
         std::string Path;
-        bool Gone = false;
-        int Item = -1; // the ID of the list's item that holds it, when not gone
+        int Item = -1; // the ID of the list's item that holds it; -1 when it was gone
+        bool Gone() const { return Item < 0; }
     };
     // What tells whether a file is still the one this window read or wrote.
     struct TFileStamp
