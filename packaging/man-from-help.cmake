@@ -12,6 +12,15 @@ endif()
 string(REPLACE "\\" "\\e" help "${help}")
 string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
 string(REPLACE "-" "\\-" help "${help}")
+# SEE ALSO names the other two programs, not the page's own.
+set(others)
+foreach(program quillon quillon-render brindle-host)
+    if(NOT program STREQUAL NAME)
+        string(REPLACE "-" "\\-" page "${program}")
+        list(APPEND others "\\fB${page}\\fR(1)")
+    endif()
+endforeach()
+list(JOIN others ", " others)
 file(WRITE ${OUT}.tmp
 ".TH ${NAME} 1 \"\" \"${NAME} ${VERSION}\" \"User Commands\"
 .SH NAME
@@ -22,7 +31,7 @@ The text that \\fB${NAME} \\-\\-help\\fR prints:
 .nf
 ${help}.fi
 .SH SEE ALSO
-\\fBquillon\\fR(1), \\fBquillon\\-render\\fR(1), \\fBbrindle\\-host\\fR(1)
+${others}
 ")
 execute_process(COMMAND gzip -9nf ${OUT}.tmp RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
