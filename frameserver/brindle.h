@@ -2,7 +2,9 @@
 // by frame to a host that owns a device context. The host loads libbrindle.so,
 // binds these three exports by name and calls InitEffectManager once, then
 // GetEffectBitmap once per frame until it returns 0, then FreeEffectManager.
-// Calls come from one host thread; no export lets an error out.
+// Calls may come from any thread; they are served one at a time, so a show
+// run from two threads at once shares one frame count. No export lets an
+// error out.
 #pragma once
 
 #include "platform/win32/types.h"

@@ -11,8 +11,10 @@
 
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace brindle {
@@ -75,6 +77,12 @@ struct State
 };
 
 constinit State state;
+
+// The exports share `state`; a host that calls them from more than one thread
+// (frames on a worker, Free on its window's thread) is served one call at a
+// time. Trivially destructible, so unloading still runs nothing.
+constinit std::mutex lock;
+static_assert(std::is_trivially_destructible_v<std::mutex>);
 
 void Release() noexcept
 {
@@ -208,6 +216,7 @@ std::int32_t ServeFrame(HDC hdc)
 std::int32_t InitEffectManager()
 {
     win32::SetLastError(win32::ERROR_SUCCESS);
+    const std::lock_guard guard(brindle::lock);
     try {
         brindle::Start();
     } catch (const std::bad_alloc &) {
@@ -220,6 +229,7 @@ std::int32_t InitEffectManager()
 std::int32_t GetEffectBitmap(HDC hdc)
 {
     win32::SetLastError(win32::ERROR_SUCCESS);
+    const std::lock_guard guard(brindle::lock);
     try {
         return brindle::ServeFrame(hdc);
     } catch (...) {
@@ -235,6 +245,7 @@ std::int32_t GetEffectBitmap(HDC hdc)
 
 std::int32_t FreeEffectManager()
 {
+    const std::lock_guard guard(brindle::lock);
     brindle::Release();
     return -1;
 }

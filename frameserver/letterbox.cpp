@@ -57,10 +57,14 @@ int alignedStride(int width)
     return (width * 3 + kAlign - 1) / kAlign * kAlign;
 }
 
+// The scaler's vector loads may reach past a row's last pixel, and the last
+// row has nothing after it but this.
+constexpr std::size_t kTail = 64;
+
 AvBuffer allocate(int stride, int height)
 {
     AvBuffer buffer(static_cast<std::uint8_t *>(
-        av_malloc(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height))));
+        av_malloc(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height) + kTail)));
     if (!buffer)
         throw std::bad_alloc();
     return buffer;

@@ -34,7 +34,9 @@ struct BgrView
 // the placement's position in `frame`, clipped to the frame. Pixels of the
 // frame outside the placement stay as they are. Only shrinks: raises
 // std::runtime_error for a placement larger than the frame, or when the scaler
-// cannot be set up (std::bad_alloc when memory runs out).
+// cannot be set up (std::bad_alloc when memory runs out). A picture with
+// 16-byte aligned rows goes to the scaler as it is, so its storage must reach
+// 64 bytes past its last row, as a jpeg::Image's does.
 void StretchDraw(const BgrView &picture, const BgrView &frame, const Placement &to);
 
 } // namespace brindle

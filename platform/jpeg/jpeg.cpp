@@ -535,12 +535,14 @@ Image Decoder::decodeImage(int align)
     // claims a huge size fails before it has cost that much memory.
     constexpr std::size_t kUpFront = 64u << 20;
     const std::size_t full = static_cast<std::size_t>(image.stride) * image.height;
-    image.pixels.reserve(std::min(full, kUpFront));
+    image.pixels.reserve(std::min(full, kUpFront) + kImageTail);
     decode([&](int y, const std::uint8_t *bgr) {
         image.pixels.resize(static_cast<std::size_t>(y + 1) * image.stride);
         std::memcpy(image.pixels.data() + static_cast<std::size_t>(y) * image.stride, bgr,
                     static_cast<std::size_t>(image.width) * 3);
     });
+    if (image.pixels.capacity() - image.pixels.size() < kImageTail)
+        image.pixels.reserve(image.pixels.size() + kImageTail);
     return image;
 }
 

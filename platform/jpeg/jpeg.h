@@ -55,7 +55,10 @@ inline bool TurnsOnItsSide(int orientation)
     return orientation >= 5 && orientation <= 8;
 }
 
-// Pixels of a decoded picture: BGR, top-down, rows `stride` bytes apart.
+// Pixels of a decoded picture: BGR, top-down, rows `stride` bytes apart. The
+// storage reaches at least kImageTail bytes past the last row, so SIMD code
+// that loads a whole vector for a row's last pixels stays inside it.
+inline constexpr std::size_t kImageTail = 64;
 struct Image
 {
     int width = 0;

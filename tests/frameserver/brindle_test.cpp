@@ -4,12 +4,14 @@
 #include "platform/win32/errors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace brindletest;
@@ -307,6 +309,37 @@ TEST_F(Brindle, EachPhotoIsDecodedOncePerPass)
     // The next pass decodes photo 0 again, since photo 1 is the one held.
     ASSERT_EQ(brindle.getBitmap(canvas.dc()), 1);
     EXPECT_TRUE(AllOf(canvas, kGreen, kTolerance));
+}
+
+TEST_F(Brindle, CallsFromTwoThreadsAreServedOneAtATime)
+{
+    // A host that pulls frames on a worker while its window's thread starts
+    // the show again and frees it.
+    job.writeParams(352, 240, 1);
+    job.writeList(
+        {job.solidPhoto("a.jpg", 704, 480, kRed), job.solidPhoto("b.jpg", 704, 480, kBlue)});
+    brindle.init();
+    std::atomic<bool> done = false;
+    std::atomic<int> served = 0;
+    std::thread worker([&] {
+        Canvas canvas(352, 240);
+        while (!done) {
+            brindle.getBitmap(canvas.dc());
+            ++served;
+        }
+    });
+    for (int n = 0; n < 2000 || served < 2000; ++n) {
+        brindle.free();
+        brindle.init();
+    }
+    done = true;
+    worker.join();
+
+    Canvas canvas(352, 240);
+    brindle.init();
+    EXPECT_EQ(CountFrames(brindle, canvas.dc()), 60);
+    EXPECT_TRUE(AllOf(canvas, kBlue, kTolerance));
+    brindle.free();
 }
 
 TEST_F(Brindle, ASinglePhotoStaysHeldFromPassToPass)

@@ -46,6 +46,12 @@ TEST_F(Jpeg, EveryColourSpaceComesOutAsBgr)
         EXPECT_EQ(image.stride, 100); // 99 bytes padded to 4
         EXPECT_LE(maxError(image, colour), 3) << static_cast<int>(kind);
     }
+    // Rows that fill their stride exactly still leave room for a vector load
+    // past the last pixel.
+    WriteJpeg(dir.file("w.jpg"), 16, 5, colour);
+    const jpeg::Image exact = jpeg::Decoder(dir.file("w.jpg")).decodeImage(16);
+    EXPECT_EQ(exact.pixels.size(), 48u * 5);
+    EXPECT_GE(exact.pixels.capacity() - exact.pixels.size(), jpeg::kImageTail);
     WriteJpeg(dir.file("g.jpg"), 8, 8, Solid({90, 90, 90}), JpegKind::Greyscale);
     jpeg::Decoder grey(dir.file("g.jpg"));
     EXPECT_EQ(grey.header().components, 1);
