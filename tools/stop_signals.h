@@ -1,6 +1,7 @@
 // How the command-line tools take Ctrl+C, a hang-up and TERM: the signal is
 // noted, the tool stops at its next step, removes its new files and then ends
-// by that signal as it would have without a handler. A reader that has gone
+// by that signal as it would have without a handler; one that was ignored when
+// the tool started (nohup) is left ignored. A reader that has gone
 // (SIGPIPE) and a file larger than the user's limit (SIGXFSZ) become failed
 // writes instead of an end that leaves new files behind.
 #pragma once
@@ -26,8 +27,15 @@ inline void CatchStopSignals()
     {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    // A signal ignored at the start stays ignored: nohup's hang-up, a
+    // script's Ctrl+C for its background jobs.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction inherited
+        {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         sigaction(signal, &action, nullptr);
+    }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 }

@@ -318,12 +318,17 @@ TEST_F(Host, AStopSignalKeepsTheEarlierFileAndLeavesNoNewOne)
                 return job.folder() + name;
         return std::string();
     };
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // 0 stands for a hang-up under nohup: ignored from the start, it is
+    // still ignored, and the TERM that follows it ends the stream.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, 0}) {
         char program[] = BRINDLE_HOST;
         std::string output = file;
         char *argv[] = {program, output.data(), nullptr};
         pid_t pid = 0;
+        if (signal == 0)
+            std::signal(SIGHUP, SIG_IGN);
         ASSERT_EQ(posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
+        std::signal(SIGHUP, SIG_DFL);
         // 18,000 frames are due: the stop comes once the first are written.
         for (int i = 0; i < 1000; ++i) {
             struct stat st
@@ -332,6 +337,11 @@ TEST_F(Host, AStopSignalKeepsTheEarlierFileAndLeavesNoNewOne)
             if (!written.empty() && ::stat(written.c_str(), &st) == 0 && st.st_size > 0)
                 break;
             ::usleep(10000);
+        }
+        if (signal == 0) {
+            ::kill(pid, SIGHUP);
+            ::usleep(200000);
+            signal = SIGTERM;
         }
         ::kill(pid, signal);
         int waitStatus = 0;
