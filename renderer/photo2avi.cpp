@@ -281,8 +281,10 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
     if (stopRequested())
         return MURELINE_STOPPED;
 
+    // A container that writes as the graph starts (an MP4's first box) can
+    // already meet a full disk here.
     if (FAILED(control->Run())) {
-        return fail("Could not run compression graph");
+        return fail(WithReason("Could not run compression graph", GraphReason(graph)));
     }
 
     LONG code = 0;

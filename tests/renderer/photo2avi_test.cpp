@@ -228,6 +228,18 @@ TEST_F(Photo2Avi, AFullDiskIsReportedForTheMovieNotItsNewFile)
         << run.messages[0];
     EXPECT_EQ(run.messages[0].find(".new"), std::string::npos) << run.messages[0];
     EXPECT_TRUE(ListFolder(folder)->empty());
+
+    // An MP4 writes its first bytes as the graph starts, and says so too.
+    ASSERT_TRUE(small.fill(0));
+    MurelineOptions options{};
+    options.size = sizeof options;
+    options.container = MURELINE_CONTAINER_MP4;
+    const std::string mp4 = folder + "/photo_video.mp4";
+    run = RunPhoto2Avi(mp4, 2, "", {}, &options);
+    EXPECT_EQ(run.result, -1);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_NE(run.messages[0].find("\"" + mp4 + "\". " + std::strerror(ENOSPC)), std::string::npos)
+        << run.messages[0];
 }
 
 TEST_F(Photo2Avi, AStopRequestEndsTheRenderSoonAndKeepsTheEarlierMovie)
