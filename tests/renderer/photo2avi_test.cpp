@@ -558,6 +558,21 @@ TEST_F(Sound, APcmWavWhoseBlocksDoNotFitItsSamplesIsDecodedNotCopied)
 
 // A looped track of a few samples was opened and probed again for each time it
 // played: seconds of work for each second of the movie.
+TEST_F(Sound, AResampledTrackKeepsItsTime)
+{
+    // A plain WAV names no channels; made 48 kHz by the Opus track after it,
+    // its tone must still start where it does in the file.
+    mediatest::WriteWav(dir.file("late.wav"), 44100, 1, 4.5, 4);
+    const Made made = render({"late.wav", "voice.opus"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    ASSERT_EQ(made.run.result, 0);
+    ASSERT_EQ(made.sound.sampleRate, 48000);
+    const std::vector<float> &left = made.sound.channels.at(0);
+    std::size_t onset = 0;
+    while (onset < left.size() && std::abs(left[onset]) < 0.05f)
+        ++onset;
+    EXPECT_NEAR(static_cast<double>(onset), 4 * 48000.0, 24);
+}
+
 TEST_F(Sound, AShortTrackLoopsWithoutOpeningItsFileAgainAndAgain)
 {
     mediatest::WriteWav(dir.file("tick.wav"), 44100, 1, 10.0 / 44100);

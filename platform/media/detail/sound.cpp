@@ -361,8 +361,6 @@ private:
                         context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
                         return Played::Failed;
                     }
-                    if (from.layout.order == AV_CHANNEL_ORDER_UNSPEC)
-                        av_channel_layout_default(&from.layout, from.layout.nb_channels);
                     resampler = makeResampler(from.layout, fromFormat, fromRate);
                     if (!resampler) {
                         context().ErrorAbort(E_FAIL,
@@ -385,8 +383,14 @@ private:
         return Played::Failed;
     }
 
-    SwrPtr makeResampler(AVChannelLayout &from, AVSampleFormat format, int rate) const
+    // `decoded` stays as the decoder gave it, so that the next frame compares
+    // equal to it: a layout that names no channels (a plain WAV's) is only
+    // resampled as the usual one of its count.
+    SwrPtr makeResampler(const AVChannelLayout &decoded, AVSampleFormat format, int rate) const
     {
+        AVChannelLayout from = decoded;
+        if (decoded.order == AV_CHANNEL_ORDER_UNSPEC)
+            av_channel_layout_default(&from, decoded.nb_channels);
         AVChannelLayout to = LayoutOf(out_.channels);
         SwrContext *raw = nullptr;
         // Channels that no layout names cannot be mixed by where they stand:
