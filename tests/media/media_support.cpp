@@ -149,6 +149,7 @@ AviInfo ProbeAvi(const std::string &path)
         s.sampleRate = st->codecpar->sample_rate;
         s.channels = st->codecpar->ch_layout.nb_channels;
         s.bitsPerSample = st->codecpar->bits_per_coded_sample;
+        s.colourSpace = st->codecpar->color_space;
         if (st->duration != AV_NOPTS_VALUE)
             s.seconds = st->duration * av_q2d(st->time_base);
         s.headerLength = st->nb_frames;

@@ -41,6 +41,7 @@ struct StreamInfo
     int sampleRate = 0;
     int channels = 0;
     int bitsPerSample = 0;
+    AVColorSpace colourSpace = AVCOL_SPC_UNSPECIFIED; // the YUV matrix the stream says it uses
     std::int64_t packets = 0; // the coded chunks read from the file (empty ones are not read)
     std::int64_t keyPackets = 0;
     // Video: the frames a player shows at the stream's rate, by the packets'

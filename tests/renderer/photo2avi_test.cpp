@@ -102,6 +102,10 @@ TEST_F(Photo2Avi, EveryCompressorMakesTheMovie)
         EXPECT_EQ(video->frameRate.num, 25);
         EXPECT_EQ(video->frameRate.den, 1);
         EXPECT_EQ(video->frames, 125);
+        // Where the stream can say which YUV matrix made it, it does.
+        if (video->codec == AV_CODEC_ID_H264 || video->codec == AV_CODEC_ID_HEVC
+            || video->codec == AV_CODEC_ID_VP9 || video->codec == AV_CODEC_ID_AV1)
+            EXPECT_EQ(video->colourSpace, AVCOL_SPC_SMPTE170M);
 
         // Held slides, and the middle of the fade from red to green.
         const double tolerance = 14;

@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <cstring>
@@ -353,6 +354,18 @@ CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettin
     c->framerate = shape.frameRate;
     c->time_base = av_inv_q(shape.frameRate);
     c->sample_aspect_ratio = shape.sampleAspect;
+    // The pictures are made YUV with the standard-definition matrix at every
+    // size; saying so keeps players that take an unmarked large picture for
+    // high definition from showing other colours.
+    if (const AVPixFmtDescriptor *format = av_pix_fmt_desc_get(c->pix_fmt);
+        format && !(format->flags & AV_PIX_FMT_FLAG_RGB) && format->nb_components >= 3) {
+        c->colorspace = AVCOL_SPC_SMPTE170M;
+        if (c->color_range == AVCOL_RANGE_UNSPECIFIED)
+            c->color_range = c->pix_fmt == AV_PIX_FMT_YUVJ420P || c->pix_fmt == AV_PIX_FMT_YUVJ422P
+                                     || c->pix_fmt == AV_PIX_FMT_YUVJ444P
+                                 ? AVCOL_RANGE_JPEG
+                                 : AVCOL_RANGE_MPEG;
+    }
     c->thread_count = threads;
     if (shape.globalHeader)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
