@@ -316,8 +316,13 @@ bool TPhotoRow::ThumbnailMouse(forms::TImage *image, QEvent *event)
             FPressed = nullptr;
             return false;
         }
-        DragTo(mouse->globalPosition().toPoint());
-        EndDrag(true);
+        // Let go anywhere but over the row, the photo stays where it was.
+        const QPoint global = mouse->globalPosition().toPoint();
+        const QWidget *viewport = FForm.pnl1_ScrollBox->viewport();
+        const bool overRow = viewport->rect().contains(viewport->mapFromGlobal(global));
+        if (overRow)
+            DragTo(global);
+        EndDrag(overRow);
         return true;
     }
     default:
@@ -352,7 +357,11 @@ void TPhotoRow::AutoScroll()
         return;
     QWidget *viewport = FForm.pnl1_ScrollBox->viewport();
     const QPoint global = QCursor::pos();
-    const int x = viewport->mapFromGlobal(global).x();
+    const QPoint at = viewport->mapFromGlobal(global);
+    // Only a pointer level with the row scrolls it.
+    if (at.y() < 0 || at.y() >= viewport->height())
+        return;
+    const int x = at.x();
     QScrollBar *bar = FForm.pnl1_ScrollBox->horizontalScrollBar();
     if (x < kAutoScrollEdge)
         bar->setValue(bar->value() - kAutoScrollStep);

@@ -203,6 +203,12 @@ TEST_F(PhotoRow, DraggingAThumbnailPutsItsPhotoWhereItIsDropped)
     EXPECT_EQ(List(), p);
     EXPECT_EQ(Selected(), 0);
 
+    // Let go below the row, the photo stays where it was.
+    testsupport::Press(Thumb(0), {20, 20});
+    testsupport::MoveTo(Thumb(2), {80, 30});
+    testsupport::Release(Thumb(2), {80, 600});
+    EXPECT_EQ(List(), p);
+
     // A click without a move selects and moves nothing.
     Click(Thumb(3), {20, 20});
     EXPECT_EQ(List(), p);
