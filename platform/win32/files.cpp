@@ -16,6 +16,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace win32 {
 
@@ -658,21 +659,33 @@ std::optional<std::string> WrittenFile(const std::string &path, std::string *rea
     }
 }
 
-BOOL ReplaceFileContent(const std::string &named, const std::string &text, std::string *reason,
-                        unsigned mode)
+namespace {
+
+// What the first step of a replacement came to.
+enum class Staged {
+    Written, // the text stands complete in `temporary`, beside `path`
+    InPlace, // no new file can be made beside the user's own file `path` (errno)
+    Failed,  // errno and `reason` tell why
+};
+
+// The first step of replacing the file `named` by `text`: the checks, and the
+// text written to a new file beside the file that the name leads to (`path`).
+// Nothing takes a name yet.
+Staged stageContent(const std::string &named, const std::string &text, unsigned mode,
+                    std::string *reason, std::string &path, std::string &temporary)
 {
     auto fail = [reason](int error, const char *why = nullptr) {
         if (reason)
             *reason = why ? why : std::strerror(error);
         errno = error;
-        return FALSE;
+        return Staged::Failed;
     };
     if (named.empty())
         return fail(ENOENT);
     const std::optional<std::string> written = WrittenFile(named, reason);
     if (!written)
-        return FALSE;
-    const std::string &path = *written;
+        return Staged::Failed;
+    path = *written;
     struct stat st
     {};
     const bool existed = ::lstat(path.c_str(), &st) == 0;
@@ -689,26 +702,135 @@ BOOL ReplaceFileContent(const std::string &named, const std::string &text, std::
             || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
             return fail(EACCES);
     }
-    std::string temporary;
     const int fd
         = createBeside(AT_FDCWD, path, modeBeside(mode, existed ? &st : nullptr), &temporary);
     if (fd < 0) {
         const int error = errno;
+        temporary.clear();
         if (existed && st.st_uid == ::geteuid()
-            && (error == EACCES || error == EPERM || error == EROFS))
-            return rewriteInPlace(path, text) ? TRUE : fail(errno);
+            && (error == EACCES || error == EPERM || error == EROFS)) {
+            errno = error;
+            return Staged::InPlace;
+        }
         return fail(error);
     }
     if (existed)
         takeModeOf(fd, st);
-    bool ok = writeAllAt(fd, text, 0);
-    ok = closeKeepingError(fd, ok) && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
+    const bool ok = writeAllAt(fd, text, 0);
+    if (!closeKeepingError(fd, ok)) {
         const int error = errno;
         ::unlink(temporary.c_str());
+        temporary.clear();
         return fail(error);
     }
+    return Staged::Written;
+}
+
+// The second step: the new file takes the name, or is removed; errno tells why
+// it did not.
+bool commitStaged(const std::string &path, const std::string &temporary)
+{
+    if (::rename(temporary.c_str(), path.c_str()) == 0)
+        return true;
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    errno = error;
+    return false;
+}
+
+} // namespace
+
+BOOL ReplaceFileContent(const std::string &named, const std::string &text, std::string *reason,
+                        unsigned mode)
+{
+    std::string path;
+    std::string temporary;
+    switch (stageContent(named, text, mode, reason, path, temporary)) {
+    case Staged::Failed:
+        return FALSE;
+    case Staged::InPlace:
+        if (rewriteInPlace(path, text))
+            return TRUE;
+        break;
+    case Staged::Written:
+        if (commitStaged(path, temporary))
+            return TRUE;
+        break;
+    }
+    if (reason)
+        *reason = std::strerror(errno);
+    return FALSE;
+}
+
+FileReplacementGroup::~FileReplacementGroup()
+{
+    Discard();
+}
+
+BOOL FileReplacementGroup::Add(const std::string &path, const std::string &text,
+                               std::string *reason, unsigned mode)
+{
+    if (broken_) {
+        if (reason)
+            *reason = std::strerror(ECANCELED);
+        errno = ECANCELED;
+        return FALSE;
+    }
+    NewFile file;
+    const Staged staged = stageContent(path, text, mode, reason, file.path, file.temporary);
+    if (staged == Staged::Written) {
+        files_.push_back(std::move(file));
+        return TRUE;
+    }
+    const int error = errno;
+    if (staged == Staged::InPlace && reason)
+        *reason = std::strerror(error);
+    Discard();
+    broken_ = true;
+    errno = error;
+    return FALSE;
+}
+
+BOOL FileReplacementGroup::Commit(std::size_t *failed, std::string *reason)
+{
+    auto fail = [&](std::size_t at) {
+        const int error = errno;
+        if (failed)
+            *failed = at;
+        if (reason)
+            *reason = std::strerror(error);
+        Discard();
+        broken_ = true;
+        errno = error;
+        return FALSE;
+    };
+    if (broken_) {
+        errno = ECANCELED;
+        return fail(files_.size());
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        struct stat st
+        {};
+        if (::lstat(files_[i].path.c_str(), &st) == 0 && !mayRemove(st))
+            return fail(i);
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        NewFile &file = files_[i];
+        const bool moved = commitStaged(file.path, file.temporary);
+        file.temporary.clear();
+        if (!moved)
+            return fail(i);
+    }
+    files_.clear();
     return TRUE;
+}
+
+void FileReplacementGroup::Discard()
+{
+    for (const NewFile &file : files_)
+        if (!file.temporary.empty())
+            ::unlink(file.temporary.c_str());
+    files_.clear();
 }
 
 int OpenInputFile(const std::string &path, std::string *reason)

@@ -180,6 +180,46 @@ QUILLON_WIN32_API std::optional<std::string> WrittenFile(const std::string &path
 QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text,
                                           std::string *reason = nullptr, unsigned mode = 0600);
 
+// Several files replaced together, as ReplaceFileContent replaces one: every
+// new text is written completely, beside its file, before the first file
+// takes its new content, so a write that fails (a full disk) leaves every file
+// as it was. Commit then gives them their names in the order they were added.
+// Nothing is rewritten in place: where no new file can be made beside one, the
+// group fails, since a file changed in place could not be put back when a
+// later one fails. New files not committed go with Discard or the destructor.
+class QUILLON_WIN32_API FileReplacementGroup
+{
+public:
+    FileReplacementGroup() = default;
+    ~FileReplacementGroup();
+    FileReplacementGroup(const FileReplacementGroup &) = delete;
+    FileReplacementGroup &operator=(const FileReplacementGroup &) = delete;
+
+    // Writes `text` to a new file for `path`, checked, made and refused as
+    // ReplaceFileContent does it; nothing takes a name yet. FALSE with errno
+    // set and `reason` saying why: the new files of the group are then all
+    // removed, and later Adds and the Commit fail (ECANCELED).
+    BOOL Add(const std::string &path, const std::string &text, std::string *reason = nullptr,
+             unsigned mode = 0600);
+    // Gives every new file its name, in order. Each name is looked at again
+    // first, and one that may no longer be replaced (a folder or a read-only
+    // file put there since) fails the group before anything is renamed. FALSE
+    // with errno set, `reason` saying why and `failed` the position of the file
+    // in the order of the Adds; the new files not yet renamed are removed.
+    BOOL Commit(std::size_t *failed = nullptr, std::string *reason = nullptr);
+    // Removes the new files, as if nothing had been added.
+    void Discard();
+
+private:
+    struct NewFile
+    {
+        std::string path; // the file it replaces, WrittenFile's answer
+        std::string temporary;
+    };
+    std::vector<NewFile> files_;
+    bool broken_ = false;
+};
+
 // Opens a file to read it. Only a plain file is opened (links followed): a
 // FIFO, a device or a folder is refused before it is opened, so that nothing
 // blocks or happens on opening. The descriptor (close-on-exec), or -1 with

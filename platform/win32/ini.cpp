@@ -434,21 +434,35 @@ BOOL WritePrivateProfileStringA(const std::string &section, const std::string &k
     return WritePrivateProfileKeysA(section, {{key, value}}, fileName);
 }
 
-BOOL WritePrivateProfileKeysA(const std::string &section, const std::vector<ProfileKey> &keys,
-                              const std::string &fileName)
+std::optional<std::string> PrivateProfileTextWithKeys(const std::string &section,
+                                                      const std::vector<ProfileKey> &keys,
+                                                      const std::string &fileName, bool *changed)
 {
     std::optional<std::string> text = readForChange(fileName);
     if (!text)
-        return FALSE;
-    bool changed = false;
+        return std::nullopt;
+    bool any = false;
     for (const ProfileKey &k : keys) {
         if (k.value) {
             setKey(*text, section, k.key, *k.value);
-            changed = true;
+            any = true;
         } else if (removeKey(*text, section, k.key)) {
-            changed = true;
+            any = true;
         }
     }
+    if (changed)
+        *changed = any;
+    return text;
+}
+
+BOOL WritePrivateProfileKeysA(const std::string &section, const std::vector<ProfileKey> &keys,
+                              const std::string &fileName)
+{
+    bool changed = false;
+    const std::optional<std::string> text
+        = PrivateProfileTextWithKeys(section, keys, fileName, &changed);
+    if (!text)
+        return FALSE;
     return changed ? ReplaceFileContent(fileName, *text) : TRUE;
 }
 

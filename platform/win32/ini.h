@@ -54,6 +54,15 @@ QUILLON_WIN32_API BOOL WritePrivateProfileKeysA(const std::string &section,
                                                 const std::vector<ProfileKey> &keys,
                                                 const std::string &fileName);
 
+// The text that WritePrivateProfileKeysA would write, the file's own with the
+// changes made, without writing it: for a caller that replaces the file
+// together with others (FileReplacementGroup). "" for a missing file; nullopt,
+// with errno set, where WritePrivateProfileKeysA fails before writing.
+// `changed`, when given, says whether any change touched the text.
+QUILLON_WIN32_API std::optional<std::string>
+PrivateProfileTextWithKeys(const std::string &section, const std::vector<ProfileKey> &keys,
+                           const std::string &fileName, bool *changed = nullptr);
+
 // For the rest of this process, reads of `key` in `section` of the file named
 // exactly `fileName` give `value` (nothing: the file's own again), whatever the
 // file holds; the file itself is left as it is. For a tool that runs with a

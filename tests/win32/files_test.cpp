@@ -259,6 +259,39 @@ TEST(Files, ReplacingContentMakesANewFileOfTheUsersOwn)
     EXPECT_EQ(ListFolder(dir.path())->size(), 5u);
 }
 
+// A group changes every file or none: a second file that cannot be written,
+// or whose name has turned into a folder by the time of the commit, leaves the
+// first as it was and no new file behind.
+TEST(Files, AGroupWhoseSecondFileFailsLeavesTheFirstAsItWas)
+{
+    TempDir dir;
+    WriteFile(dir.file("list.txt"), "old list");
+    testsupport::MakeFolder(dir.file("folder"));
+    {
+        FileReplacementGroup group;
+        EXPECT_TRUE(group.Add(dir.file("list.txt"), "new list"));
+        std::string reason;
+        EXPECT_FALSE(group.Add(dir.file("folder"), "x", &reason));
+        EXPECT_EQ(reason, "Is a directory");
+        EXPECT_FALSE(group.Commit());
+        EXPECT_EQ(errno, ECANCELED);
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir.file("list.txt")), "old list");
+    EXPECT_EQ(ListFolder(dir.path())->size(), 2u);
+
+    FileReplacementGroup group;
+    EXPECT_TRUE(group.Add(dir.file("list.txt"), "new list"));
+    EXPECT_TRUE(group.Add(dir.file("param.ini"), "new params"));
+    testsupport::MakeFolder(dir.file("param.ini"));
+    std::size_t failed = 0;
+    std::string reason;
+    EXPECT_FALSE(group.Commit(&failed, &reason));
+    EXPECT_EQ(failed, 1u);
+    EXPECT_EQ(reason, "Is a directory");
+    EXPECT_EQ(testsupport::ReadFile(dir.file("list.txt")), "old list");
+    EXPECT_EQ(ListFolder(dir.path())->size(), 3u);
+}
+
 // A new file whose writer was killed is removed by the next writer of that
 // name; one still being written (locked), one just made, one of another user,
 // a link or a folder at such a name, and other names all stay.
