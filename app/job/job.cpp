@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace quillon {
 
@@ -55,14 +56,31 @@ std::string ScriptText(const JobSettings &settings)
                        settings.intervalText, settings.movie);
 }
 
-void WritePhotoList(const std::string &tempFolder, const std::vector<std::string> &photos)
+namespace {
+
+std::string PhotoListText(const std::vector<std::string> &photos)
 {
     std::string text;
     for (const std::string &photo : photos) {
         text += photo;
         text += "\r\n";
     }
-    SaveTextFile(tempFolder + "pelloryfilelist.txt", text);
+    return text;
+}
+
+std::vector<win32::ProfileKey> ParamIniKeys(int width, int height, int interval, bool autoRotate)
+{
+    return {{"OutputWidth", std::to_string(width)},
+            {"OutputHeight", std::to_string(height)},
+            {"Interval", std::to_string(interval)},
+            {"AutoRotate", autoRotate ? std::nullopt : std::optional<std::string>("0")}};
+}
+
+} // namespace
+
+void WritePhotoList(const std::string &tempFolder, const std::vector<std::string> &photos)
+{
+    SaveTextFile(tempFolder + "pelloryfilelist.txt", PhotoListText(photos));
 }
 
 void WriteParamIni(const std::string &tempFolder, int width, int height, int interval,
@@ -71,14 +89,8 @@ void WriteParamIni(const std::string &tempFolder, int width, int height, int int
     // One write: a frame server reading the folder meanwhile sees the last
     // job's values or this one's, never a mixture.
     const std::string file = tempFolder + "param.ini";
-    const BOOL written = win32::WritePrivateProfileKeysA(
-        "Temp",
-        {{"OutputWidth", std::to_string(width)},
-         {"OutputHeight", std::to_string(height)},
-         {"Interval", std::to_string(interval)},
-         {"AutoRotate", autoRotate ? std::nullopt : std::optional<std::string>("0")}},
-        file);
-    if (!written)
+    if (!win32::WritePrivateProfileKeysA("Temp", ParamIniKeys(width, height, interval, autoRotate),
+                                         file))
         throw forms::EIniFileException::forFile(file);
 }
 
@@ -124,15 +136,48 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
                                + "\" cannot be used: it leads through \"" + *link
                                + "\", a link that another user made.");
 
+    // The list, param.ini and the script are replaced together, in that order:
+    // a frame server takes the list with the param.ini that did not change
+    // while it read the list, so a new param.ini must find the new list there.
+    // A write that fails leaves the last job's three files, never two jobs'.
     const std::string temp = GetTempDirectory();
-    WritePhotoList(temp, settings.photos);
+    const std::vector<std::string> paths
+        = {temp + "pelloryfilelist.txt", temp + "param.ini", win32::FixedScriptPath()};
+    win32::FileReplacementGroup files;
+    std::size_t failed = 0;
+    std::string reason;
+    auto raise = [&](std::size_t file) {
+        if (file == 1)
+            throw forms::EIniFileException::forFile(paths[1]);
+        throw forms::EFCreateError::forFile(paths[file], reason);
+    };
+    if (!files.Add(paths[0], PhotoListText(settings.photos), &reason))
+        raise(0);
     const OutputSize size = MovieFrameSize(settings.standard, settings.resolution, settings.movie);
     const int interval = IntervalValue(settings.intervalText);
-    WriteParamIni(temp, size.width, size.height, interval, settings.movie.autoRotate);
+    const std::optional<std::string> params = win32::PrivateProfileTextWithKeys(
+        "Temp", ParamIniKeys(size.width, size.height, interval, settings.movie.autoRotate),
+        paths[1]);
+    if (!params || !files.Add(paths[1], *params))
+        raise(1);
     const std::int64_t total
         = TotalSeconds(static_cast<std::int64_t>(settings.photos.size()), interval);
-    WriteScript(settings.photos, settings.standard, settings.resolution, settings.intervalText,
-                settings.movie);
+    std::string script;
+    try {
+        script = BuildScript(settings.photos, settings.standard, settings.resolution,
+                             settings.intervalText, settings.movie);
+    } catch (const forms::EConvertError &) {
+        // An interval that the script cannot take still leaves both job files written.
+        if (!files.Commit(&failed, &reason))
+            raise(failed);
+        throw;
+    }
+    if (paths[2].empty())
+        throw forms::Exception(win32::TempFolderProblem());
+    if (!files.Add(paths[2], script, &reason))
+        raise(2);
+    if (!files.Commit(&failed, &reason))
+        raise(failed);
 
     job.OutputFolder = settings.outputFolder;
     job.CompressorIndex = settings.compressorIndex;

@@ -92,9 +92,12 @@ inline constexpr const char *WaitingForJobFolderText
 
 // Steps of a run between its checks and its worker thread: writes the photo
 // list, "param.ini" and the script, fills the job record and creates the output
-// folder with its parents. Returns TotalSeconds. An error ends the preparation
-// where it happens; what was written before stays. A frame size or rate in
-// `movie` that is not on offer is refused before anything is written.
+// folder with its parents. Returns TotalSeconds. The three files are replaced
+// together: when one of them cannot be written, none of them changes, and the
+// error is the one WritePhotoList, WriteParamIni or WriteScript raises for it.
+// An interval the script cannot take (forms::EConvertError) still has the
+// photo list and "param.ini" written, the script left as it was. A frame size
+// or rate in `movie` that is not on offer is refused before anything is written.
 std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job);
 
 // What the worker's constructor does to the record: a '/' at the end of the

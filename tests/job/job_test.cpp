@@ -181,6 +181,39 @@ TEST_F(Prepare, AnOutputFolderReachedThroughAnotherUsersLinkIsRefusedBeforeAnyth
     EXPECT_THROW(PrepareConversion(settings, job), forms::Exception);
 }
 
+// A frame server must never find one job's photo list with another job's
+// settings: a file that cannot be written leaves all three as they were.
+TEST_F(Prepare, AJobFileThatCannotBeWrittenLeavesTheLastJobsThreeFiles)
+{
+    PrepareConversion(settings, job);
+    const std::vector<std::string> names = {"pelloryfilelist.txt", "param.ini", "temp.avs"};
+    std::vector<std::string> first;
+    for (const std::string &name : names)
+        first.push_back(ReadFile(dir.job(name)));
+    JobSettings next = settings;
+    next.photos = {"/p/other.jpg"};
+    next.intervalText = "7";
+    for (const std::size_t blocked : {1u, 2u}) {
+        ASSERT_EQ(::unlink(dir.job(names[blocked]).c_str()), 0);
+        MakeFolder(dir.job(names[blocked]));
+        try {
+            PrepareConversion(next, job);
+            ADD_FAILURE() << names[blocked];
+        } catch (const forms::Exception &e) {
+            EXPECT_EQ(std::string(e.what()),
+                      blocked == 1
+                          ? "Unable to write to " + dir.job("param.ini")
+                          : "Cannot create file \"" + dir.job("temp.avs") + "\". Is a directory");
+        }
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (i != blocked)
+                EXPECT_EQ(ReadFile(dir.job(names[i])), first[i]) << names[i];
+        EXPECT_EQ(win32::ListFolder(dir.job(""))->size(), 3u); // no new file left behind
+        ASSERT_EQ(::rmdir(dir.job(names[blocked]).c_str()), 0);
+        WriteFile(dir.job(names[blocked]), first[blocked]);
+    }
+}
+
 TEST_F(Prepare, BadIntervalLeavesBothJobFilesAndTheOldScript)
 {
     WriteFile(dir.job("temp.avs"), "old script");
