@@ -353,7 +353,8 @@ bool rewriteInPlace(const std::string &path, const std::string &text)
         ok = false;
     }
     ok = ok && writeAllAt(fd, all.substr(0, std::min(oldSize, all.size())), 0)
-         && (all.size() >= oldSize || ::ftruncate(fd, static_cast<off_t>(all.size())) == 0);
+         && (all.size() >= oldSize || ::ftruncate(fd, static_cast<off_t>(all.size())) == 0)
+         && ::fsync(fd) == 0;
     return closeKeepingError(fd, ok);
 }
 
@@ -462,7 +463,10 @@ bool FileBeside::Commit()
         const bool removable = !replaces || mayRemove(st);
         if (replaces && removable)
             takeModeOf(fd_, st);
-        moved = removable && ::renameat(dirFd_, newLeaf_.c_str(), dirFd_, leaf_.c_str()) == 0;
+        // The whole file on the disk before it takes the name, so that the
+        // file it replaces is never lost to a half-written one.
+        moved = removable && ::fsync(fd_) == 0
+                && ::renameat(dirFd_, newLeaf_.c_str(), dirFd_, leaf_.c_str()) == 0;
     } else if (new_.empty()) {
         errno = EBADF;
     }
@@ -698,9 +702,11 @@ Staged stageContent(const std::string &named, const std::string &text, unsigned 
             return fail(EISDIR);
         if (!S_ISREG(st.st_mode))
             return fail(EINVAL, "Not a regular file");
-        if (isReadOnly(st)
-            || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        if (isReadOnly(st))
             return fail(EACCES);
+        // EACCES, or EROFS for a file system mounted read-only.
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+            return fail(errno);
     }
     const int fd
         = createBeside(AT_FDCWD, path, modeBeside(mode, existed ? &st : nullptr), &temporary);
@@ -716,7 +722,9 @@ Staged stageContent(const std::string &named, const std::string &text, unsigned 
     }
     if (existed)
         takeModeOf(fd, st);
-    const bool ok = writeAllAt(fd, text, 0);
+    // On the disk before it takes the name: a machine that stops just after
+    // finds the old text or the new one, never an empty file.
+    const bool ok = writeAllAt(fd, text, 0) && ::fsync(fd) == 0;
     if (!closeKeepingError(fd, ok)) {
         const int error = errno;
         ::unlink(temporary.c_str());

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -331,6 +332,22 @@ TEST(Files, AFileRewrittenInPlaceKeepsItsTextWhenTheDiskIsFull)
     EXPECT_EQ(testsupport::ReadFile(file), old);
     EXPECT_EQ(replaceAsNobody("short"), 0);
     EXPECT_EQ(testsupport::ReadFile(file), "short");
+}
+
+TEST(Files, AFileOnAReadOnlyFileSystemIsRefusedForThatReason)
+{
+    TempDir dir;
+    const std::string folder = dir.file("small");
+    const testsupport::SmallFileSystem small(folder, 65536);
+    if (!small.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << small.why();
+    const std::string file = folder + "/show.txt";
+    WriteFile(file, "old");
+    ASSERT_EQ(::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    std::string reason;
+    EXPECT_FALSE(ReplaceFileContent(file, "new", &reason));
+    EXPECT_EQ(reason, std::strerror(EROFS));
+    EXPECT_EQ(testsupport::ReadFile(file), "old");
 }
 
 TEST(Files, NewFilesThatNoWriterHoldsAnyMoreAreRemovedAndNothingElse)
