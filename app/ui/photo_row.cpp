@@ -316,13 +316,8 @@ bool TPhotoRow::ThumbnailMouse(forms::TImage *image, QEvent *event)
             FPressed = nullptr;
             return false;
         }
-        // Let go anywhere but over the row, the photo stays where it was.
-        const QPoint global = mouse->globalPosition().toPoint();
-        const QWidget *viewport = FForm.pnl1_ScrollBox->viewport();
-        const bool overRow = viewport->rect().contains(viewport->mapFromGlobal(global));
-        if (overRow)
-            DragTo(global);
-        EndDrag(overRow);
+        DragTo(mouse->globalPosition().toPoint());
+        EndDrag(true);
         return true;
     }
     default:
@@ -340,8 +335,22 @@ int TPhotoRow::SlotAt(QPoint global) const
     return std::clamp(slot, 0, panel->ThumbItems()->Count());
 }
 
+bool TPhotoRow::LevelWithRow(QPoint global) const
+{
+    const QWidget *viewport = FForm.pnl1_ScrollBox->viewport();
+    const int y = viewport->mapFromGlobal(global).y();
+    return y >= 0 && y < viewport->height();
+}
+
 void TPhotoRow::DragTo(QPoint global)
 {
+    // Above or below the row there is no place to land: let go there, and the
+    // photo stays where it was. Beyond either end, level with it, is its end.
+    if (!LevelWithRow(global)) {
+        FSlot = -1;
+        FMarker->hide();
+        return;
+    }
     TPhotoThumbPanel *panel = FForm.PhotoThumbPanel1;
     FSlot = SlotAt(global);
     const int step = panel->CellWidth() + panel->HorizontalGap();
@@ -357,11 +366,10 @@ void TPhotoRow::AutoScroll()
         return;
     QWidget *viewport = FForm.pnl1_ScrollBox->viewport();
     const QPoint global = QCursor::pos();
-    const QPoint at = viewport->mapFromGlobal(global);
     // Only a pointer level with the row scrolls it.
-    if (at.y() < 0 || at.y() >= viewport->height())
+    if (!LevelWithRow(global))
         return;
-    const int x = at.x();
+    const int x = viewport->mapFromGlobal(global).x();
     QScrollBar *bar = FForm.pnl1_ScrollBox->horizontalScrollBar();
     if (x < kAutoScrollEdge)
         bar->setValue(bar->value() - kAutoScrollStep);

@@ -78,6 +78,8 @@ private:
     void EndDrag(bool drop);
     void AutoScroll();
     int SlotAt(QPoint global) const;
+    // Whether the pointer is neither above nor below the row.
+    bool LevelWithRow(QPoint global) const;
     int IndexOfImage(const QObject *image) const;
 
     TMainForm &FForm;

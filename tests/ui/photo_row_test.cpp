@@ -203,10 +203,19 @@ TEST_F(PhotoRow, DraggingAThumbnailPutsItsPhotoWhereItIsDropped)
     EXPECT_EQ(List(), p);
     EXPECT_EQ(Selected(), 0);
 
-    // Let go below the row, the photo stays where it was.
+    // Let go below the row, the photo stays where it was; past its end,
+    // level with it, it goes last.
     testsupport::Press(Thumb(0), {20, 20});
     testsupport::MoveTo(Thumb(2), {80, 30});
     testsupport::Release(Thumb(2), {80, 600});
+    EXPECT_EQ(List(), p);
+    testsupport::Press(Thumb(0), {20, 20});
+    testsupport::MoveTo(Thumb(2), {80, 30});
+    testsupport::Release(Thumb(2), {4000, 30});
+    EXPECT_EQ(List(), (std::vector<std::string>{p[1], p[2], p[3], p[0]}));
+    testsupport::Press(Thumb(3), {20, 20});
+    testsupport::MoveTo(Thumb(1), {80, 30});
+    testsupport::Release(Thumb(0), {-4000, 30});
     EXPECT_EQ(List(), p);
 
     // A click without a move selects and moves nothing.
