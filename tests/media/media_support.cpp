@@ -65,7 +65,8 @@ std::string TagText(std::uint32_t tag)
 
 } // namespace
 
-void WriteWav(const std::string &path, int sampleRate, int channels, double seconds, double silence)
+void WriteWav(const std::string &path, int sampleRate, int channels, double seconds, double silence,
+              int soundingFrom)
 {
     const std::uint32_t frames = static_cast<std::uint32_t>(std::lround(sampleRate * seconds));
     const auto quiet = static_cast<std::uint32_t>(std::lround(sampleRate * silence));
@@ -86,7 +87,7 @@ void WriteWav(const std::string &path, int sampleRate, int channels, double seco
     for (std::uint32_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
             Put16(out,
-                  i < quiet
+                  i < quiet || c < soundingFrom
                       ? 0
                       : static_cast<std::uint16_t>(static_cast<std::int16_t>(
                           8000 * std::sin(2 * M_PI * 440.0 * (c + 1) * (i - quiet) / sampleRate))));

@@ -19,9 +19,9 @@ extern "C" {
 namespace mediatest {
 
 // A PCM WAV file of a sine tone, after `silence` seconds of silence (of the
-// `seconds` in all).
+// `seconds` in all), in the channels from `soundingFrom` on (the others silent).
 void WriteWav(const std::string &path, int sampleRate, int channels, double seconds,
-              double silence = 0);
+              double silence = 0, int soundingFrom = 0);
 
 // A sine tone made by the ffmpeg command in the format that the name's extension
 // says (".mp3", ".flac", ".opus"...), coded with `codec` when it is given.

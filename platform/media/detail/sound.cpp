@@ -385,11 +385,13 @@ private:
 
     // `decoded` stays as the decoder gave it, so that the next frame compares
     // equal to it: a layout that names no channels (a plain WAV's) is only
-    // resampled as the usual one of its count.
+    // resampled as the usual one of its count, up to 7.1. Beyond, the usual
+    // layouts (16 channels, 22.2) have channels that the mix leaves out, so
+    // such channels are folded by their order.
     SwrPtr makeResampler(const AVChannelLayout &decoded, AVSampleFormat format, int rate) const
     {
         AVChannelLayout from = decoded;
-        if (decoded.order == AV_CHANNEL_ORDER_UNSPEC)
+        if (decoded.order == AV_CHANNEL_ORDER_UNSPEC && decoded.nb_channels <= 8)
             av_channel_layout_default(&from, decoded.nb_channels);
         AVChannelLayout to = LayoutOf(out_.channels);
         SwrContext *raw = nullptr;
