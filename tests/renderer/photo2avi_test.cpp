@@ -117,6 +117,15 @@ TEST_F(Photo2Avi, EveryCompressorMakesTheMovie)
         expectColour(mediatest::DecodeFrame(movie, 37), (kRed.r + kGreen.r) / 2.0,
                      (kRed.g + kGreen.g) / 2.0, (kRed.b + kGreen.b) / 2.0, tolerance + 10, "fade");
     }
+
+    // MPEG-4's stream cannot say which matrix made it; an MP4 file says it.
+    MurelineOptions options{};
+    options.size = sizeof options;
+    options.container = MURELINE_CONTAINER_MP4;
+    ASSERT_EQ(RunPhoto2Avi(dir.file("out/photo_video.mp4"), 0, "", {}, &options).result, 0);
+    const auto info = mediatest::ProbeAvi(dir.file("out/photo_video.mp4"));
+    ASSERT_NE(info.video(), nullptr);
+    EXPECT_EQ(info.video()->colourSpace, AVCOL_SPC_SMPTE170M);
 }
 
 TEST_F(Photo2Avi, ProgressIsSentToTheWindowUntilTheEnd)

@@ -504,7 +504,7 @@ private:
         // The index in front, so that a browser starts playing before the
         // whole file has arrived.
         if (container_ == Container::Mp4)
-            av_dict_set(&options, "movflags", "+faststart", 0);
+            av_dict_set(&options, "movflags", "+faststart+write_colr", 0);
         const int ret = avformat_write_header(file_, &options);
         av_dict_free(&options);
         if (ret < 0) {
