@@ -173,17 +173,15 @@ private:
         if (frame && !resampler_) {
             SwrContext *swr = nullptr;
             AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-            AVChannelLayout in = frame->ch_layout;
-            AVChannelLayout fallback{};
-            if (in.nb_channels <= 0 || in.order == AV_CHANNEL_ORDER_UNSPEC) {
-                av_channel_layout_default(&fallback, std::max(frame->ch_layout.nb_channels, 1));
-                in = fallback;
-            }
-            if (av_channel_layout_copy(&from_.layout, &frame->ch_layout) < 0
-                || swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, kRate, &in,
+            detail::SoundMix mix = detail::MixOf(frame->ch_layout, 2);
+            if (frame->ch_layout.nb_channels <= 0
+                || av_channel_layout_copy(&from_.layout, &frame->ch_layout) < 0
+                || swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, kRate, &mix.layout,
                                        static_cast<AVSampleFormat>(frame->format),
                                        frame->sample_rate, 0, nullptr)
                        < 0
+                || (!mix.fold.empty()
+                    && swr_set_matrix(swr, mix.fold.data(), mix.layout.nb_channels) < 0)
                 || swr_init(swr) < 0) {
                 swr_free(&swr);
                 ended_ = true;

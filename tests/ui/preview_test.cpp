@@ -17,6 +17,8 @@
 #include <QScrollArea>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 using namespace quillon;
@@ -266,6 +268,27 @@ TEST(PreviewSound, AFileThatChangesItsRateAndChannelsPartwayPlaysAtItsLength)
         const std::string joined = dir.file("joined.aac");
         testsupport::WriteFile(joined, ReadFile(first) + ReadFile(second));
         EXPECT_NEAR(played(joined), parts, TSoundFeed::Rate() / 100) << first;
+    }
+}
+
+// A WAV that names no channels is heard whatever its count, as in the movie:
+// the usual layouts of 16 and 24 channels have channels that the mix to two
+// leaves out, and counts of no usual layout could not be mixed at all.
+TEST(PreviewSound, EveryChannelOfAWavThatNamesNoneIsHeard)
+{
+    testsupport::TempDir dir;
+    for (const int channels : {13, 16, 24}) {
+        const std::string wav = dir.file("many.wav");
+        mediatest::WriteWav(wav, 22050, channels, 1.0, 0, channels - 1);
+        TSoundFeed feed({wav}, MovieOptions::SoundEnd::Keep, 10.0);
+        std::vector<std::int16_t> chunk(2 * 4096);
+        double sum = 0;
+        long samples = 0;
+        while (std::size_t n = feed.ReadFrames(chunk.data(), 4096))
+            for (std::size_t i = 0; i < 2 * n; ++i, ++samples)
+                sum += double(chunk[i]) * chunk[i];
+        EXPECT_GT(samples, TSoundFeed::Rate()) << channels;
+        EXPECT_GT(std::sqrt(sum / std::max(samples, 1L)), 100.0) << channels;
     }
 }
 

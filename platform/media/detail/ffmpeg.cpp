@@ -81,6 +81,37 @@ std::string AvError(int code)
     return text;
 }
 
+namespace {
+
+// The mix of `in` channels of no known layout into `out` (one or two), row by
+// output channel: into one, all of them; into two, the first, third... to the
+// left and the second, fourth... to the right, as they come in pairs. Each at
+// the mean, which cannot clip.
+std::vector<double> Folding(int in, int out)
+{
+    std::vector<double> matrix(static_cast<std::size_t>(in) * out, 0.0);
+    for (int o = 0; o < out; ++o) {
+        const int count = out == 1 ? in : (in - o + 1) / 2;
+        for (int i = o; i < in; i += out)
+            matrix[static_cast<std::size_t>(o) * in + i] = 1.0 / count;
+    }
+    return matrix;
+}
+
+} // namespace
+
+SoundMix MixOf(const AVChannelLayout &decoded, int out)
+{
+    SoundMix mix;
+    mix.layout = decoded;
+    if (decoded.order == AV_CHANNEL_ORDER_UNSPEC && decoded.nb_channels <= 8)
+        av_channel_layout_default(&mix.layout, decoded.nb_channels);
+    // Channels that no layout names cannot be mixed by where they stand.
+    if (mix.layout.order == AV_CHANNEL_ORDER_UNSPEC && mix.layout.nb_channels != out)
+        mix.fold = Folding(mix.layout.nb_channels, out);
+    return mix;
+}
+
 std::string SoundShapeRefusal(const std::string &path, int sampleRate, int channels)
 {
     // The highest rate studio recorders write, and the most channels of any layout.

@@ -15,6 +15,7 @@ extern "C" {
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace media::detail {
 
@@ -88,6 +89,20 @@ struct OpenSound
 // that claims a hundred million samples a second would cost gigabytes of
 // buffers before any sound was heard. "" when they are, else why not.
 std::string SoundShapeRefusal(const std::string &path, int sampleRate, int channels);
+
+// What a resampler that mixes into `out` channels (one or two) is given for
+// sound decoded in `decoded`: a layout that names no channels (a plain WAV's)
+// counts as the usual one of its count, up to 7.1; beyond, the usual layouts
+// (16 channels, 22.2) have channels the mix leaves out, so such channels are
+// folded by their order: `fold` is then the matrix for swr_set_matrix, row by
+// output channel (empty when the resampler mixes by itself). `layout` may
+// share `decoded`'s channel map.
+struct SoundMix
+{
+    AVChannelLayout layout{};
+    std::vector<double> fold;
+};
+SoundMix MixOf(const AVChannelLayout &decoded, int out);
 
 // Opens the best sound stream of the file that FFmpeg opens by `name` (a
 // /proc/self/fd name for a file opened as a plain file beforehand); `path` is

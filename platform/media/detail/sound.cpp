@@ -57,21 +57,6 @@ void Tame(float *samples, int count)
             samples[i] = std::isnan(samples[i]) ? 0.0f : samples[i] > 0 ? 1.0f : -1.0f;
 }
 
-// The mix of `in` channels of no known layout into `out` (one or two), row by
-// output channel: into one, all of them; into two, the first, third... to the
-// left and the second, fourth... to the right, as they come in pairs. Each at
-// the mean, which cannot clip.
-std::vector<double> Folding(int in, int out)
-{
-    std::vector<double> matrix(static_cast<std::size_t>(in) * out, 0.0);
-    for (int o = 0; o < out; ++o) {
-        const int count = out == 1 ? in : (in - o + 1) / 2;
-        for (int i = o; i < in; i += out)
-            matrix[static_cast<std::size_t>(o) * in + i] = 1.0 / count;
-    }
-    return matrix;
-}
-
 AVChannelLayout LayoutOf(int channels)
 {
     AVChannelLayout layout{};
@@ -384,27 +369,17 @@ private:
     }
 
     // `decoded` stays as the decoder gave it, so that the next frame compares
-    // equal to it: a layout that names no channels (a plain WAV's) is only
-    // resampled as the usual one of its count, up to 7.1. Beyond, the usual
-    // layouts (16 channels, 22.2) have channels that the mix leaves out, so
-    // such channels are folded by their order.
+    // equal to it.
     SwrPtr makeResampler(const AVChannelLayout &decoded, AVSampleFormat format, int rate) const
     {
-        AVChannelLayout from = decoded;
-        if (decoded.order == AV_CHANNEL_ORDER_UNSPEC && decoded.nb_channels <= 8)
-            av_channel_layout_default(&from, decoded.nb_channels);
+        SoundMix mix = MixOf(decoded, out_.channels);
         AVChannelLayout to = LayoutOf(out_.channels);
         SwrContext *raw = nullptr;
-        // Channels that no layout names cannot be mixed by where they stand:
-        // they are folded by their order instead.
-        const std::vector<double> fold
-            = from.order == AV_CHANNEL_ORDER_UNSPEC && from.nb_channels != out_.channels
-                  ? Folding(from.nb_channels, out_.channels)
-                  : std::vector<double>{};
-        if (swr_alloc_set_opts2(&raw, &to, kWorkFormat, out_.sampleRate, &from, format, rate, 0,
-                                nullptr)
+        if (swr_alloc_set_opts2(&raw, &to, kWorkFormat, out_.sampleRate, &mix.layout, format, rate,
+                                0, nullptr)
                 < 0
-            || (!fold.empty() && swr_set_matrix(raw, fold.data(), from.nb_channels) < 0)
+            || (!mix.fold.empty()
+                && swr_set_matrix(raw, mix.fold.data(), mix.layout.nb_channels) < 0)
             || swr_init(raw) < 0) {
             swr_free(&raw);
             return nullptr;
