@@ -60,7 +60,13 @@ std::size_t TSoundFeed::ReadFrames(std::int16_t *Out, std::size_t Frames)
         FReader->Seek(0);
         rewound = true;
     }
-    if (FEnd == MovieOptions::SoundEnd::Cut && FFadeFrames > 0) {
+    // As in the movie, only sound that lasts to the pictures' end fades out
+    // there: cut at it, or played again until it.
+    const std::int64_t length = FReader->Length();
+    const bool lastsToTheEnd = FEnd == MovieOptions::SoundEnd::Loop
+                                   ? length > 0
+                                   : FEnd == MovieOptions::SoundEnd::Cut && length >= FShowFrames;
+    if (lastsToTheEnd && FFadeFrames > 0) {
         const std::int64_t fadeStart = FShowFrames - FFadeFrames;
         for (std::size_t i = 0; i < done; ++i) {
             const std::int64_t at = FAt + static_cast<std::int64_t>(i);

@@ -54,9 +54,11 @@ public:
         packet_ = NewPacket();
         frame_ = NewFrame();
         // A file whose header gives no length (a recording written as it was
-        // made) is measured by decoding it once, so that a seek lands where
-        // playing straight through, as the movie does, would be.
-        if (length_ <= 0)
+        // made), or only a guess from its bit rate (raw AAC, an MP3 of varying
+        // rate without a header that counts its frames), is measured by
+        // decoding it once, so that a seek lands where playing straight
+        // through, as the movie does, would be.
+        if (length_ <= 0 || raw->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
             length_ = measured();
     }
 
