@@ -330,6 +330,22 @@ void ReadPhotos(const win32::ProfileSection &section, const std::optional<std::s
 
 } // namespace
 
+std::string ShowPhotoProblem(const std::string &photo, bool *gone)
+{
+    struct stat st
+    {};
+    const bool missing = ::stat(photo.c_str(), &st) != 0;
+    if (gone)
+        *gone = missing;
+    if (missing)
+        return "it is gone";
+    if (S_ISDIR(st.st_mode))
+        return "it is a folder";
+    if (!S_ISREG(st.st_mode))
+        return "it is not a plain file";
+    return {};
+}
+
 std::string ShowLeftOutMessage(const std::string &Path, const std::vector<std::string> &LeftOut)
 {
     return ListedMessage("The show \"" + NameOf(Path) + "\" was opened without:", LeftOut);

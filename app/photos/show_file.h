@@ -97,6 +97,11 @@ struct TShowUnsaved
 // forms::EFCreateError when the file cannot be written.
 TShowUnsaved WriteShow(const std::string &path, const TShow &Show);
 
+// Why a photo of a show cannot be taken as it stands, before it is read: "it
+// is gone", "it is a folder", "it is not a plain file" (a device, a FIFO); ""
+// for a plain file. `gone`, when given, says whether it is gone.
+std::string ShowPhotoProblem(const std::string &photo, bool *gone = nullptr);
+
 // "The show "NAME" was opened without:" and what was left out, one a line (at
 // most a dozen, then how many more).
 std::string ShowLeftOutMessage(const std::string &Path, const std::vector<std::string> &LeftOut);

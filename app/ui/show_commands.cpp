@@ -355,16 +355,12 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
             std::vector<std::string> there;
             for (std::size_t i = 0; i < photos->size(); ++i) {
                 const std::string &photo = (*photos)[i];
-                struct stat st
-                {};
-                if (::stat(photo.c_str(), &st) != 0) {
-                    gone->push_back(photo + ": it is gone");
-                    (*goneAt)[i] = true;
-                } else if (S_ISDIR(st.st_mode))
-                    gone->push_back(photo + ": it is a folder");
-                else if (!S_ISREG(st.st_mode))
-                    gone->push_back(photo + ": it is not a plain file");
-                else
+                bool missing = false;
+                if (const std::string problem = ShowPhotoProblem(photo, &missing);
+                    !problem.empty()) {
+                    gone->push_back(photo + ": " + problem);
+                    (*goneAt)[i] = missing;
+                } else
                     there.push_back(photo);
             }
             return there;

@@ -342,12 +342,15 @@ TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
               "[Show]\r\nStandard=PAL\r\nResolution=Low\r\nInterval=3\r\nOutputFolder=out\r\n"
               "Compressor=No Such Codec\r\nFrameRate=30\r\n[Photos]\r\nPhoto1=a.jpg\r\n"
               "Photo2=gone.jpg\r\n"
-              "Photo3=b.bmp\r\n");
+              "Photo3=b.bmp\r\nPhoto4=out\r\nPhoto5=/dev/null\r\n");
+    MakeFolder(dir.file("out"));
     Outcome run = render({"--show", dir.file("trip.qshow"), "--interval", "1"});
     ASSERT_EQ(run.status, 0) << run.err;
+    // What the window leaves out of the list, for the reasons it gives.
     EXPECT_TRUE(run.err.starts_with("The show \"trip.qshow\" was opened without:\n"
                                     "Compressor=No Such Codec (not on this machine)\n"
-                                    + dir.file("gone.jpg") + ": it is gone\n"))
+                                    + dir.file("gone.jpg") + ": it is gone\n" + dir.file("out")
+                                    + ": it is a folder\n/dev/null: it is not a plain file\n"))
         << run.err;
     EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "pelloryfilelist.txt"),
               dir.file("a.jpg") + "\r\n" + dir.file("b.bmp") + "\r\n");

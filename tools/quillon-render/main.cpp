@@ -390,11 +390,12 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
             leftOut.push_back("Compressor=" + *show.Compressor + " (not on this machine)");
     }
     if (options.inputs.empty()) {
+        // Left out as the window leaves them out of the list.
         for (const std::string &photo : show.Photos) {
-            if (win32::FileExists(photo))
+            if (const std::string problem = quillon::ShowPhotoProblem(photo); problem.empty())
                 options.inputs.push_back(photo);
             else
-                leftOut.push_back(photo + ": it is gone");
+                leftOut.push_back(photo + ": " + problem);
         }
     }
     if (!leftOut.empty())
