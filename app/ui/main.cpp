@@ -7,6 +7,7 @@
 #include "app/ui/mainunit.h"
 #include "app/ui/startup.h"
 #include "platform/forms/application.h"
+#include "platform/win32/files.h"
 
 #include <QTimer>
 
@@ -67,6 +68,8 @@ bool AnsweredOnTheTerminal(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // A show or movie must never take the number of a closed standard stream.
+    win32::KeepStandardStreamsOpen();
     if (AnsweredOnTheTerminal(argc, argv))
         return 0;
     // A movie larger than the user's file size limit fails its write (EFBIG)

@@ -841,6 +841,22 @@ void FileReplacementGroup::Discard()
     files_.clear();
 }
 
+void KeepStandardStreamsOpen()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number: this one.
+        const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null < 0)
+            break;
+        if (null != fd) {
+            ::close(null);
+            break;
+        }
+    }
+}
+
 int OpenInputFile(const std::string &path, std::string *reason)
 {
     auto refuse = [reason](int error, const char *why = nullptr) {

@@ -220,6 +220,11 @@ private:
     bool broken_ = false;
 };
 
+// Opens /dev/null on each of the standard streams (descriptors 0, 1, 2) that a
+// program was started without, so that no file it opens later takes a
+// stream's number and receives what is printed there. For the start of main.
+QUILLON_WIN32_API void KeepStandardStreamsOpen();
+
 // Opens a file to read it. Only a plain file is opened (links followed): a
 // FIFO, a device or a folder is refused before it is opened, so that nothing
 // blocks or happens on opening. The descriptor (close-on-exec), or -1 with

@@ -334,6 +334,23 @@ TEST_F(QuillonRender, ThePicturesOfAWebmMovieWithSoundStartAtZero)
     EXPECT_NEAR(info.video()->end, info.video()->frames / 25.0, 0.0005);
 }
 
+// Started with no standard streams at all, the movie took descriptor 2 and
+// the progress line was written into it.
+TEST_F(QuillonRender, WithoutStandardStreamsTheMovieIsStillWhole)
+{
+    WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));
+    const Outcome run
+        = RunProgram("/bin/sh",
+                     {"-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", QUILLON_RENDER, "--interval", "1",
+                      "--resolution", "low", "--output-folder", dir.file("out"), dir.file("a.jpg")},
+                     dir.path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ReadFile(dir.file("out/photo_video.avi")).substr(0, 4), "RIFF");
+    const auto info = mediatest::ProbeAvi(dir.file("out/photo_video.avi"));
+    ASSERT_NE(info.video(), nullptr);
+    EXPECT_EQ(info.video()->frames, 25);
+}
+
 TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
 {
     WriteJpeg(dir.file("a.jpg"), 64, 48, Gradient(1));

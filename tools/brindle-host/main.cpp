@@ -417,6 +417,8 @@ int Run(const Options &options)
 
 int main(int argc, char **argv)
 {
+    // The stream's file must never take the number of a closed standard stream.
+    win32::KeepStandardStreamsOpen();
     Options options;
     if (const std::string error = ParseArguments(argc, argv, options); !error.empty()) {
         std::fprintf(stderr, "brindle-host: %s\n%s", error.c_str(), kUsage);

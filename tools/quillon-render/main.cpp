@@ -407,6 +407,8 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
 
 int main(int argc, char **argv)
 {
+    // A movie must never take the number of a closed standard stream.
+    win32::KeepStandardStreamsOpen();
     // The AV1 encoder's own report on the terminal, unless asked for.
     setenv("SVT_LOG", "1", 0);
     Options options;
