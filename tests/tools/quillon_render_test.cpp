@@ -507,6 +507,17 @@ TEST_F(QuillonRender, WhatCannotReachStandardOutputFailsTheRun)
             << args << ": " << run.err;
     }
     EXPECT_GT(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 0);
+    // The window's program and the frame server's host answer --help and
+    // --version the same way.
+    for (const std::string &line :
+         {std::string(QUILLON_PROGRAM) + " --help", std::string(QUILLON_PROGRAM) + " --version",
+          std::string(BRINDLE_HOST) + " --help"}) {
+        const Outcome run = RunProgram("/bin/sh", {"-c", line + " > /dev/full"}, dir.path());
+        EXPECT_EQ(run.status, 1) << line;
+        EXPECT_NE(run.err.find("cannot write standard output: No space left on device\n"),
+                  std::string::npos)
+            << line << ": " << run.err;
+    }
 }
 
 // After "--" every word is a name, also one that Qt would take for its own

@@ -426,7 +426,12 @@ int main(int argc, char **argv)
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
-        return 0;
+        errno = 0;
+        if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+            return 0;
+        std::fprintf(stderr, "brindle-host: cannot write standard output: %s\n",
+                     std::strerror(errno ? errno : EIO));
+        return kExitFailure;
     }
     // A closed pipe shows up as EPIPE from the write, and a file larger than
     // the user's limit as EFBIG, instead of killing the host before it could
