@@ -54,11 +54,16 @@ public:
         packet_ = NewPacket();
         frame_ = NewFrame();
         // A file whose header gives no length (a recording written as it was
-        // made), or only a guess from its bit rate (raw AAC, an MP3 of varying
-        // rate without a header that counts its frames), is measured by
-        // decoding it once, so that a seek lands where playing straight
-        // through, as the movie does, would be.
-        if (length_ <= 0 || raw->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+        // made), or raw AAC, whose length is only a guess from the bit rate of
+        // its first frames (60 s for 2 s of silence and 2 s of sound), is
+        // measured by decoding it once, so that a seek lands where playing
+        // straight through, as the movie does, would be. An MP3's guess is
+        // left as it is: exact for a constant bit rate, and a file of varying
+        // rate has a header that counts its frames; decoding an hour of it
+        // here would hold the window for seconds.
+        const bool guessed = raw->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE
+                             && std::strcmp(raw->iformat->name, "aac") == 0;
+        if (length_ <= 0 || guessed)
             length_ = measured();
     }
 

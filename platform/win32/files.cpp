@@ -846,12 +846,16 @@ void KeepStandardStreamsOpen()
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        // The lowest free number: this one.
-        const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (null < 0)
+        // The lowest free number: this one. Open for reading only, so that
+        // what is written there still fails (EBADF) as on a closed stream, and
+        // a program that must print something can say it could not.
+        int held = ::open("/dev/null", O_RDONLY);
+        if (held < 0)
+            held = ::open("/", O_RDONLY | O_DIRECTORY);
+        if (held < 0)
             break;
-        if (null != fd) {
-            ::close(null);
+        if (held != fd) {
+            ::close(held);
             break;
         }
     }

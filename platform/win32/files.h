@@ -220,9 +220,10 @@ private:
     bool broken_ = false;
 };
 
-// Opens /dev/null on each of the standard streams (descriptors 0, 1, 2) that a
-// program was started without, so that no file it opens later takes a
-// stream's number and receives what is printed there. For the start of main.
+// Holds each of the standard streams (descriptors 0, 1, 2) that a program was
+// started without with /dev/null open for reading, so that no file it opens
+// later takes a stream's number and receives what is printed there; writes to
+// such a stream still fail (EBADF). For the start of main.
 QUILLON_WIN32_API void KeepStandardStreamsOpen();
 
 // Opens a file to read it. Only a plain file is opened (links followed): a

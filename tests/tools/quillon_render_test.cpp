@@ -344,7 +344,8 @@ TEST_F(QuillonRender, WithoutStandardStreamsTheMovieIsStillWhole)
                      {"-c", "exec \"$0\" \"$@\" <&- >&- 2>&-", QUILLON_RENDER, "--interval", "1",
                       "--resolution", "low", "--output-folder", dir.file("out"), dir.file("a.jpg")},
                      dir.path());
-    EXPECT_EQ(run.status, 0);
+    // The movie's name could not be printed: a failure, but of that alone.
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(ReadFile(dir.file("out/photo_video.avi")).substr(0, 4), "RIFF");
     const auto info = mediatest::ProbeAvi(dir.file("out/photo_video.avi"));
     ASSERT_NE(info.video(), nullptr);
@@ -517,6 +518,8 @@ TEST_F(QuillonRender, WhatCannotReachStandardOutputFailsTheRun)
         EXPECT_NE(run.err.find("cannot write standard output: No space left on device\n"),
                   std::string::npos)
             << line << ": " << run.err;
+        // A closed standard output is no place to print either.
+        EXPECT_EQ(RunProgram("/bin/sh", {"-c", line + " >&-"}, dir.path()).status, 1) << line;
     }
 }
 
