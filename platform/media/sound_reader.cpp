@@ -16,16 +16,6 @@ namespace media {
 
 using namespace detail;
 
-namespace {
-
-struct SwrDeleter
-{
-    void operator()(SwrContext *c) const { swr_free(&c); }
-};
-using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
-
-} // namespace
-
 class SoundReader::Track
 {
 public:
@@ -171,32 +161,16 @@ private:
     // it still held.
     void convert(const AVFrame *frame)
     {
-        if (frame && resampler_
-            && (fromFormat_ != frame->format || fromRate_ != frame->sample_rate
-                || av_channel_layout_compare(&from_.layout, &frame->ch_layout) != 0)) {
+        if (frame && resampler_ && !from_.Fits(*frame)) {
             resample(nullptr);
             resampler_.reset();
         }
         if (frame && !resampler_) {
-            SwrContext *swr = nullptr;
-            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-            detail::SoundMix mix = detail::MixOf(frame->ch_layout, 2);
-            if (frame->ch_layout.nb_channels <= 0
-                || av_channel_layout_copy(&from_.layout, &frame->ch_layout) < 0
-                || swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, kRate, &mix.layout,
-                                       static_cast<AVSampleFormat>(frame->format),
-                                       frame->sample_rate, 0, nullptr)
-                       < 0
-                || (!mix.fold.empty()
-                    && swr_set_matrix(swr, mix.fold.data(), mix.layout.nb_channels) < 0)
-                || swr_init(swr) < 0) {
-                swr_free(&swr);
+            if (frame->ch_layout.nb_channels <= 0 || !from_.Take(*frame)
+                || !(resampler_ = from_.NewResampler(kChannels, AV_SAMPLE_FMT_S16, kRate))) {
                 ended_ = true;
                 return;
             }
-            resampler_.reset(swr);
-            fromFormat_ = frame->format;
-            fromRate_ = frame->sample_rate;
             if (!placed_) {
                 // Where the first frame after a seek stands decides how much of
                 // it lies before the target; later ones follow on from it.
@@ -239,9 +213,7 @@ private:
     InputContextPtr input_;
     CodecContextPtr decoder_;
     SwrPtr resampler_;
-    OwnedLayout from_; // what resampler_ was made for, with the format and rate below
-    int fromFormat_ = AV_SAMPLE_FMT_NONE;
-    int fromRate_ = 0;
+    SoundShape from_; // what resampler_ was made for
     PacketPtr packet_;
     FramePtr frame_;
     int stream_ = -1;

@@ -100,16 +100,41 @@ std::vector<double> Folding(int in, int out)
 
 } // namespace
 
-SoundMix MixOf(const AVChannelLayout &decoded, int out)
+bool SoundShape::Fits(const AVFrame &frame) const
 {
-    SoundMix mix;
-    mix.layout = decoded;
-    if (decoded.order == AV_CHANNEL_ORDER_UNSPEC && decoded.nb_channels <= 8)
-        av_channel_layout_default(&mix.layout, decoded.nb_channels);
+    return format_ == frame.format && rate_ == frame.sample_rate
+           && av_channel_layout_compare(&layout_, &frame.ch_layout) == 0;
+}
+
+bool SoundShape::Take(const AVFrame &frame)
+{
+    format_ = frame.format;
+    rate_ = frame.sample_rate;
+    return av_channel_layout_copy(&layout_, &frame.ch_layout) >= 0;
+}
+
+SwrPtr SoundShape::NewResampler(int channels, AVSampleFormat format, int rate) const
+{
+    AVChannelLayout from = layout_;
+    if (layout_.order == AV_CHANNEL_ORDER_UNSPEC && layout_.nb_channels <= 8)
+        av_channel_layout_default(&from, layout_.nb_channels);
     // Channels that no layout names cannot be mixed by where they stand.
-    if (mix.layout.order == AV_CHANNEL_ORDER_UNSPEC && mix.layout.nb_channels != out)
-        mix.fold = Folding(mix.layout.nb_channels, out);
-    return mix;
+    const std::vector<double> fold
+        = from.order == AV_CHANNEL_ORDER_UNSPEC && from.nb_channels != channels
+              ? Folding(from.nb_channels, channels)
+              : std::vector<double>{};
+    AVChannelLayout to{};
+    av_channel_layout_default(&to, channels);
+    SwrContext *raw = nullptr;
+    if (swr_alloc_set_opts2(&raw, &to, format, rate, &from, static_cast<AVSampleFormat>(format_),
+                            rate_, 0, nullptr)
+            < 0
+        || (!fold.empty() && swr_set_matrix(raw, fold.data(), from.nb_channels) < 0)
+        || swr_init(raw) < 0) {
+        swr_free(&raw);
+        return nullptr;
+    }
+    return SwrPtr(raw);
 }
 
 std::string SoundShapeRefusal(const std::string &path, int sampleRate, int channels)

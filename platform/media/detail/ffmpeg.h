@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -59,16 +60,42 @@ using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
-// A layout that frees what it holds however the scope is left: a copy of a
-// layout of custom order holds a channel map of its own.
-struct OwnedLayout
+struct SwrDeleter
 {
-    AVChannelLayout layout{};
+    void operator()(SwrContext *c) const { swr_free(&c); }
+};
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 
-    OwnedLayout() = default;
-    OwnedLayout(const OwnedLayout &) = delete;
-    OwnedLayout &operator=(const OwnedLayout &) = delete;
-    ~OwnedLayout() { av_channel_layout_uninit(&layout); }
+// The sample format, rate and channel layout of decoded sound: what a
+// resampler was made for. A file may change them midway (two recordings
+// joined), and its later frames then need a resampler of their own.
+class SoundShape
+{
+public:
+    SoundShape() = default;
+    SoundShape(const SoundShape &) = delete;
+    SoundShape &operator=(const SoundShape &) = delete;
+    // A copy of a layout of custom order holds a channel map of its own.
+    ~SoundShape() { av_channel_layout_uninit(&layout_); }
+
+    // Whether `frame` is of this shape; never before the first Take. The layout
+    // is compared as the decoder gave it.
+    bool Fits(const AVFrame &frame) const;
+    // Takes `frame`'s shape; false when the copy of its layout found no memory.
+    bool Take(const AVFrame &frame);
+
+    // A resampler from sound of this shape to `channels` channels (one or two)
+    // of `format` at `rate`, or null when none can be made. A layout that names
+    // no channels (a plain WAV's) counts as the usual one of its count, up to
+    // 7.1; beyond, the usual layouts (16 channels, 22.2) have channels the mix
+    // leaves out, so such channels are folded by their order, the odd ones to
+    // the left and the even ones to the right.
+    SwrPtr NewResampler(int channels, AVSampleFormat format, int rate) const;
+
+private:
+    AVChannelLayout layout_{};
+    int format_ = AV_SAMPLE_FMT_NONE;
+    int rate_ = 0;
 };
 
 FramePtr NewFrame();   // raises std::bad_alloc
@@ -89,20 +116,6 @@ struct OpenSound
 // that claims a hundred million samples a second would cost gigabytes of
 // buffers before any sound was heard. "" when they are, else why not.
 std::string SoundShapeRefusal(const std::string &path, int sampleRate, int channels);
-
-// What a resampler that mixes into `out` channels (one or two) is given for
-// sound decoded in `decoded`: a layout that names no channels (a plain WAV's)
-// counts as the usual one of its count, up to 7.1; beyond, the usual layouts
-// (16 channels, 22.2) have channels the mix leaves out, so such channels are
-// folded by their order: `fold` is then the matrix for swr_set_matrix, row by
-// output channel (empty when the resampler mixes by itself). `layout` may
-// share `decoded`'s channel map.
-struct SoundMix
-{
-    AVChannelLayout layout{};
-    std::vector<double> fold;
-};
-SoundMix MixOf(const AVChannelLayout &decoded, int out);
 
 // Opens the best sound stream of the file that FFmpeg opens by `name` (a
 // /proc/self/fd name for a file opened as a plain file beforehand); `path` is

@@ -24,15 +24,10 @@ namespace media::detail {
 
 namespace {
 
-struct SwrDeleter
-{
-    void operator()(SwrContext *c) const { swr_free(&c); }
-};
 struct FifoDeleter
 {
     void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
 };
-using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 
 constexpr AVSampleFormat kWorkFormat = AV_SAMPLE_FMT_FLTP;
@@ -266,9 +261,7 @@ private:
             return Played::Failed;
         }
         SwrPtr resampler;
-        OwnedLayout from;
-        AVSampleFormat fromFormat = AV_SAMPLE_FMT_NONE;
-        int fromRate = 0;
+        SoundShape from; // what `resampler` was made for
         FramePtr decoded = NewFrame();
         PacketPtr packet = NewPacket();
         bool input = true;
@@ -326,8 +319,7 @@ private:
                 if (ret < 0)
                     return failed(track, ret);
                 samples += decoded->nb_samples;
-                if (!resampler || fromFormat != decoded->format || fromRate != decoded->sample_rate
-                    || av_channel_layout_compare(&from.layout, &decoded->ch_layout) != 0) {
+                if (!resampler || !from.Fits(*decoded)) {
                     Played flushed = resampler ? resample(resampler.get(), nullptr, sounded, replay)
                                                : Played::File;
                     if (flushed != Played::File)
@@ -340,13 +332,11 @@ private:
                         context().ErrorAbort(VFW_E_UNSUPPORTED_STREAM, refusal);
                         return Played::Failed;
                     }
-                    fromFormat = static_cast<AVSampleFormat>(decoded->format);
-                    fromRate = decoded->sample_rate;
-                    if (av_channel_layout_copy(&from.layout, &decoded->ch_layout) < 0) {
+                    if (!from.Take(*decoded)) {
                         context().ErrorAbort(E_OUTOFMEMORY, "Out of memory");
                         return Played::Failed;
                     }
-                    resampler = makeResampler(from.layout, fromFormat, fromRate);
+                    resampler = from.NewResampler(out_.channels, kWorkFormat, out_.sampleRate);
                     if (!resampler) {
                         context().ErrorAbort(E_FAIL,
                                              "Cannot convert the sound of \"" + track.path + "\"");
@@ -366,25 +356,6 @@ private:
         context().ErrorAbort(AvErrorToHresult(ret),
                              "Cannot read the sound file \"" + track.path + "\": " + AvError(ret));
         return Played::Failed;
-    }
-
-    // `decoded` stays as the decoder gave it, so that the next frame compares
-    // equal to it.
-    SwrPtr makeResampler(const AVChannelLayout &decoded, AVSampleFormat format, int rate) const
-    {
-        SoundMix mix = MixOf(decoded, out_.channels);
-        AVChannelLayout to = LayoutOf(out_.channels);
-        SwrContext *raw = nullptr;
-        if (swr_alloc_set_opts2(&raw, &to, kWorkFormat, out_.sampleRate, &mix.layout, format, rate,
-                                0, nullptr)
-                < 0
-            || (!mix.fold.empty()
-                && swr_set_matrix(raw, mix.fold.data(), mix.layout.nb_channels) < 0)
-            || swr_init(raw) < 0) {
-            swr_free(&raw);
-            return nullptr;
-        }
-        return SwrPtr(raw);
     }
 
     // Plays what an earlier play of the track handed on, in the same steps.
