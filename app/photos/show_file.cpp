@@ -432,14 +432,10 @@ TShowReading ReadShow(const std::string &path)
             settings.push_back(&section);
     for (const win32::ProfileSection &section : sections) {
         if (!settings.empty() && &section == settings.front()) {
-            if (settings.size() == 1) {
-                ReadSettings(section, folder, reading);
-            } else {
-                win32::ProfileSection all{section.name, {}};
-                for (const win32::ProfileSection *more : settings)
-                    all.keys.insert(all.keys.end(), more->keys.begin(), more->keys.end());
-                ReadSettings(all, folder, reading);
-            }
+            win32::ProfileSection all{section.name, {}};
+            for (const win32::ProfileSection *more : settings)
+                all.keys.insert(all.keys.end(), more->keys.begin(), more->keys.end());
+            ReadSettings(all, folder, reading);
         } else if (SameName(section.name, kPhotosSection)) {
             ReadPhotos(section, folder, reading);
         } else if (!isShow(section)) {
