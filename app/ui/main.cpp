@@ -8,6 +8,7 @@
 #include "app/ui/startup.h"
 #include "platform/forms/application.h"
 #include "platform/win32/files.h"
+#include "tools/standard_output.h"
 
 #include <QTimer>
 
@@ -70,15 +71,8 @@ int main(int argc, char **argv)
 {
     // A show or movie must never take the number of a closed standard stream.
     win32::KeepStandardStreamsOpen();
-    if (AnsweredOnTheTerminal(argc, argv)) {
-        // What could not be printed (a full disk) is a failure.
-        errno = 0;
-        if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-            return 0;
-        std::fprintf(stderr, "quillon: cannot write standard output: %s\n",
-                     std::strerror(errno ? errno : EIO));
-        return 1;
-    }
+    if (AnsweredOnTheTerminal(argc, argv))
+        return toolsoutput::WithStandardOutput("quillon", 0);
     // A movie larger than the user's file size limit fails its write (EFBIG)
     // and is reported, instead of ending the program with its new file left.
     std::signal(SIGXFSZ, SIG_IGN);

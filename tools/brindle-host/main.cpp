@@ -7,6 +7,7 @@
 #include "platform/win32/errors.h"
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
+#include "tools/standard_output.h"
 #include "tools/stop_signals.h"
 #include "y4m.h"
 
@@ -426,12 +427,7 @@ int main(int argc, char **argv)
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
-        errno = 0;
-        if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-            return 0;
-        std::fprintf(stderr, "brindle-host: cannot write standard output: %s\n",
-                     std::strerror(errno ? errno : EIO));
-        return kExitFailure;
+        return toolsoutput::WithStandardOutput("brindle-host", 0);
     }
     // A closed pipe shows up as EPIPE from the write, and a file larger than
     // the user's limit as EFBIG, instead of killing the host before it could

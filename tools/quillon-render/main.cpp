@@ -15,6 +15,7 @@
 #include "platform/win32/window.h"
 
 #include "renderer/mureline.h"
+#include "tools/standard_output.h"
 #include "tools/stop_signals.h"
 
 #include <algorithm>
@@ -35,20 +36,9 @@
 
 namespace {
 
-// What the run printed must reach standard output: a movie's path that a script
-// captures, lost to a full disk, fails the run. A reader that has gone away
-// does not: pipelines end that way.
 int WithStandardOutput(int status)
 {
-    errno = 0;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return status;
-    const int error = errno ? errno : EIO;
-    if (error == EPIPE)
-        return status;
-    std::fprintf(stderr, "quillon-render: cannot write standard output: %s\n",
-                 std::strerror(error));
-    return status == 0 ? 1 : status;
+    return toolsoutput::WithStandardOutput("quillon-render", status);
 }
 
 constexpr const char *kUsage
