@@ -360,11 +360,10 @@ CodecContextPtr OpenEncoder(const CompressorEntry &entry, const CompressorSettin
     if (const AVPixFmtDescriptor *format = av_pix_fmt_desc_get(c->pix_fmt);
         format && !(format->flags & AV_PIX_FMT_FLAG_RGB) && format->nb_components >= 3) {
         c->colorspace = AVCOL_SPC_SMPTE170M;
+        bool fullRange = false;
+        PixelLayout(c->pix_fmt, &fullRange);
         if (c->color_range == AVCOL_RANGE_UNSPECIFIED)
-            c->color_range = c->pix_fmt == AV_PIX_FMT_YUVJ420P || c->pix_fmt == AV_PIX_FMT_YUVJ422P
-                                     || c->pix_fmt == AV_PIX_FMT_YUVJ444P
-                                 ? AVCOL_RANGE_JPEG
-                                 : AVCOL_RANGE_MPEG;
+            c->color_range = fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     }
     c->thread_count = threads;
     if (shape.globalHeader)

@@ -30,24 +30,6 @@ namespace {
 
 constexpr int kAlign = 64;
 
-// The layout swscale writes for a full-range ("J") format, and whether the
-// levels are full range.
-AVPixelFormat Layout(AVPixelFormat format, bool *fullRange)
-{
-    *fullRange = true;
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P:
-        return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P:
-        return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P:
-        return AV_PIX_FMT_YUV444P;
-    default:
-        *fullRange = (av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_RGB) != 0;
-        return format;
-    }
-}
-
 class ColourConverter final : public BaseFilter
 {
 public:
@@ -62,14 +44,14 @@ public:
     {
         bool full;
         return type.isUncompressedVideo() && type.width > 0 && type.height > 0
-               && sws_isSupportedInput(Layout(type.pixelFormat, &full));
+               && sws_isSupportedInput(PixelLayout(type.pixelFormat, &full));
     }
 
     std::optional<MediaType> agreeOutput(const OutputPin &, const MediaType &wish) const override
     {
         bool full;
         if (!input_->isConnected() || !wish.isUncompressedVideo()
-            || !sws_isSupportedOutput(Layout(wish.pixelFormat, &full)))
+            || !sws_isSupportedOutput(PixelLayout(wish.pixelFormat, &full)))
             return std::nullopt;
         MediaType in = input_->type();
         if ((wish.width && wish.width != in.width) || (wish.height && wish.height != in.height))
@@ -87,8 +69,8 @@ public:
         in_ = input_->type();
         out_ = output_->type();
         bool inFull, outFull;
-        const AVPixelFormat from = Layout(in_.pixelFormat, &inFull);
-        const AVPixelFormat to = Layout(out_.pixelFormat, &outFull);
+        const AVPixelFormat from = PixelLayout(in_.pixelFormat, &inFull);
+        const AVPixelFormat to = PixelLayout(out_.pixelFormat, &outFull);
         // swscale's fast BGR to YUV 4:2:0 path is four times quicker than the
         // exact one and as good for limited-range levels, but ignores full-range
         // ones: those take the exact path.

@@ -98,6 +98,10 @@ private:
     int rate_ = 0;
 };
 
+// The layout swscale writes for a full-range ("J") format, and whether the
+// levels are full range (the J formats' and RGB's).
+AVPixelFormat PixelLayout(AVPixelFormat format, bool *fullRange);
+
 FramePtr NewFrame();   // raises std::bad_alloc
 PacketPtr NewPacket(); // raises std::bad_alloc
 
