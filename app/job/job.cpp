@@ -192,8 +192,9 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
 
     // A folder that cannot be created is not reported here: the record then
     // holds an empty folder and the renderer reports what it cannot write.
+    job.OutputFolderProblem.clear();
     if (!win32::DirectoryExists(settings.outputFolder))
-        win32::ForceDirectories(settings.outputFolder);
+        win32::ForceDirectories(settings.outputFolder, &job.OutputFolderProblem);
     return total;
 }
 
@@ -204,9 +205,12 @@ void NormaliseOutputFolder(TWorkThreadInfo &job)
     job.OutputFolder = win32::GetShortPathNameA(job.OutputFolder);
 }
 
-std::string MissingOutputFolderMessage(const std::string &folder)
+std::string MissingOutputFolderMessage(const std::string &folder, const std::string &reason)
 {
-    return "Cannot create the output folder \"" + folder + "\".";
+    std::string text = "Cannot create the output folder \"" + folder + "\".";
+    if (!reason.empty())
+        text += " " + reason;
+    return text;
 }
 
 std::string CompletedMessage(const TWorkThreadInfo &job)

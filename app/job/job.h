@@ -24,6 +24,8 @@ public:
     std::string SoundFile;
     // The movie's further choices, copied from the settings by every run.
     MovieOptions Movie;
+    // Why the output folder could not be made, when it could not.
+    std::string OutputFolderProblem;
 };
 
 // Everything the run takes from the settings, as the controls hold it.
@@ -117,8 +119,9 @@ inline constexpr const char *ConversionStoppedText = "The movie was not made: st
 std::string CompletedMessage(const TWorkThreadInfo &job);
 
 // What a run says instead of rendering when its output folder could not be
-// made (the movie would otherwise land in whatever folder the program runs in).
-std::string MissingOutputFolderMessage(const std::string &folder);
+// made (the movie would otherwise land in whatever folder the program runs in),
+// with the reason when one is known.
+std::string MissingOutputFolderMessage(const std::string &folder, const std::string &reason);
 
 // The movie file of a record: the output folder followed by "photo_video." and
 // the container's extension ("photo_video.avi" by default).

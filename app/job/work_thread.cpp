@@ -30,7 +30,8 @@ void TPhoto2VideoThread::Execute()
 
     int result = -1;
     if (JobInfo.OutputFolder.empty()) {
-        MessageText = MissingOutputFolderMessage(RequestedOutputFolder);
+        MessageText
+            = MissingOutputFolderMessage(RequestedOutputFolder, JobInfo.OutputFolderProblem);
         Synchronize([this] { ShowMessageText(); });
     } else {
         Movie = MoviePath(JobInfo);

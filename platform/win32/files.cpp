@@ -939,20 +939,26 @@ std::optional<std::string> ReadInputFile(const std::string &path, std::string *r
     return text;
 }
 
-bool ForceDirectories(const std::string &path)
+bool ForceDirectories(const std::string &path, std::string *reason)
 {
-    if (path.empty())
+    const auto fail = [reason](int error) {
+        if (reason)
+            *reason = std::strerror(error);
         return false;
+    };
+    if (path.empty())
+        return fail(ENOENT);
     std::string prefix;
     std::size_t pos = 0;
     while (pos != std::string::npos) {
         std::size_t next = path.find('/', pos + 1);
         prefix = path.substr(0, next);
         if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
+            return fail(errno);
         pos = next;
     }
-    return DirectoryExists(path);
+    // Something that is not a folder may stand at the last name.
+    return DirectoryExists(path) || fail(ENOTDIR);
 }
 
 std::string GetProgramFolder()

@@ -246,8 +246,9 @@ QUILLON_WIN32_API std::optional<std::string> ReadInputFile(const std::string &pa
                                                            std::string *reason = nullptr,
                                                            struct stat *status = nullptr);
 
-// Creates the folder and every missing parent; true when the folder exists afterwards.
-QUILLON_WIN32_API bool ForceDirectories(const std::string &path);
+// Creates the folder and every missing parent; true when the folder exists
+// afterwards. `reason`, when given, says why it does not.
+QUILLON_WIN32_API bool ForceDirectories(const std::string &path, std::string *reason = nullptr);
 
 // The folder of the running program, ending in '/'.
 QUILLON_WIN32_API std::string GetProgramFolder();

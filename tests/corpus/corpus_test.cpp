@@ -472,8 +472,8 @@ TEST_F(Corpus, OutputThatCannotBeWritten)
                            dir.path(), kTimeoutSeconds);
     EXPECT_EQ(run.status, 1) << Describe(run);
     EXPECT_EQ(run.err, std::string("Converting photo to video stream ... \n")
-                           + quillon::MissingOutputFolderMessage(dir.file("a file")) + "\n"
-                           + kRunFailed);
+                           + "Cannot create the output folder \"" + dir.file("a file")
+                           + "\". Not a directory\n" + kRunFailed);
     EXPECT_FALSE(Exists(dir.file("work/photo_video.avi")));
     EXPECT_EQ(ReadFile(dir.file("a file")), "x");
 }

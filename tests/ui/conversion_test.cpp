@@ -451,7 +451,8 @@ TEST_F(Conversion, AnOutputFolderThatCannotBeMadeEndsTheRunWithoutAMovieElsewher
     ASSERT_TRUE(WaitForRun());
     EXPECT_EQ(form->JobInfo().OutputFolder, "");
     EXPECT_EQ(boxes.texts(),
-              (std::vector<std::string>{MissingOutputFolderMessage(folder),
+              (std::vector<std::string>{"Cannot create the output folder \"" + folder
+                                            + "\". Not a directory",
                                         "An error occured when convert photo to video stream."}));
     EXPECT_EQ(form->sb_status->Caption(), "An error occured when convert photo to video stream.");
     EXPECT_EQ(Exists(strayMovie), strayBefore);

@@ -385,9 +385,10 @@ int Run(const Options &options)
                          resolved.pngFolder.c_str(), link->c_str());
             return end(kExitFailure);
         }
-        if (!win32::ForceDirectories(resolved.pngFolder)) {
-            std::fprintf(stderr, "brindle-host: cannot create the folder %s\n",
-                         resolved.pngFolder.c_str());
+        std::string problem;
+        if (!win32::ForceDirectories(resolved.pngFolder, &problem)) {
+            std::fprintf(stderr, "brindle-host: cannot create the folder %s: %s\n",
+                         resolved.pngFolder.c_str(), problem.c_str());
             return end(kExitFailure);
         }
     }

@@ -508,9 +508,11 @@ int main(int argc, char **argv)
     if (job.OutputFolder.empty()) {
         // As the program's run: the status first, then the refusal; no render
         // into whatever folder this happens to run in.
-        std::fprintf(stderr, "%s\n%s\n%s\n", quillon::ConvertingText,
-                     quillon::MissingOutputFolderMessage(settings.outputFolder).c_str(),
-                     quillon::ConversionFailedText);
+        std::fprintf(
+            stderr, "%s\n%s\n%s\n", quillon::ConvertingText,
+            quillon::MissingOutputFolderMessage(settings.outputFolder, job.OutputFolderProblem)
+                .c_str(),
+            quillon::ConversionFailedText);
         return 1;
     }
 
