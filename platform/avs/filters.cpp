@@ -12,6 +12,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -408,8 +409,15 @@ private:
                         height /= 2;
                         continue;
                     }
-                    // Some shapes are beyond it still (a photo of a pixel or
-                    // two in a frame thousands of pixels high): say which photo.
+                    // Nor does it spread a single pixel over thousands: a
+                    // photo one pixel wide or high is doubled that way first,
+                    // each pixel twice, which changes nothing it shows.
+                    if (width == 1 || height == 1) {
+                        doubleThinSide(src, left, top, width, height);
+                        left = top = 0;
+                        continue;
+                    }
+                    // Some shapes are beyond it still: say which photo.
                     const std::string photo = picture();
                     if (photo.empty())
                         throw;
@@ -429,6 +437,29 @@ private:
             kernels::JoinBgr(dst.row(0, y), dst.row(1, y), dst.row(2, y), vi_.width,
                              frame->mutableRow(y));
         return frame;
+    }
+
+    // Makes the planes the width × height pixels at (left, top), with a side of
+    // one pixel doubled (and width and height what they are then).
+    static void doubleThinSide(Planes &planes, int left, int top, int &width, int &height)
+    {
+        const int w = width;
+        const int h = height;
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(w) * h * 3);
+        auto at = [&](int p, int x, int y) -> std::uint8_t & {
+            return pixels[(static_cast<std::size_t>(p) * h + y) * w + x];
+        };
+        for (int p = 0; p < 3; ++p)
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    at(p, x, y) = planes.row(p, top + y)[left + x];
+        width = w == 1 ? 2 : w;
+        height = h == 1 ? 2 : h;
+        planes.shape(width, height);
+        for (int p = 0; p < 3; ++p)
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x)
+                    planes.row(p, y)[x] = at(p, x * w / width, y * h / height);
     }
 
     // Halves the width × height pixels at (left, top) of the planes where they

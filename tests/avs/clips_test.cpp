@@ -319,6 +319,23 @@ TEST_F(Resize, AStripFarThinnerThanTheFrameIsStretchedToo)
     }
 }
 
+// A photo a single pixel wide, beyond what the scaler spreads at once over a
+// frame thousands of pixels wide, fills it as any photo does.
+TEST_F(Resize, APhotoOnePixelWideFillsAWideFrame)
+{
+    const avs::PEnvironment e = env();
+    const std::string name = dir.file("thread.bmp");
+    WriteBmp24(name, 1, 2, [](int, int y) { return y == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 255}; });
+    const avs::PFrame f
+        = avs::MakeBicubicResize(e, avs::MakeImageSource(e, name, 0, 0, {25, 1}), 8192, 64)
+              ->GetFrame(0);
+    for (const int x : {0, 4096, 8191}) {
+        EXPECT_EQ(avstest::PixelAt(*f, x, 2).r, 255) << x;
+        EXPECT_EQ(avstest::PixelAt(*f, x, 61).b, 255) << x;
+        EXPECT_EQ(avstest::PixelAt(*f, x, 61).r, 0) << x;
+    }
+}
+
 TEST_F(Resize, AHeldFrameIsResizedOnce)
 {
     const avs::PEnvironment e = env();
