@@ -50,9 +50,14 @@ std::string MovieFile::Create(const std::string &movie)
             return ReadOnlyMessage(movie);
     }
     // Another user's movie in a sticky folder is refused here, found now
-    // rather than once the movie is made.
-    if (!file_.Create(movie, 0666))
+    // rather than once the movie is made; so is another user's link on the
+    // way, which would choose the folder and which earlier movie it replaces.
+    if (!file_.Create(movie, 0666, win32::FileBeside::Links::OnlyTrusted)) {
+        if (!file_.ForeignLink().empty())
+            return "Cannot create file \"" + movie + "\": it leads through \"" + file_.ForeignLink()
+                   + "\", a link that another user made.";
         return CreateMessage(movie, errno);
+    }
     temporary_ = file_.NewPath();
     return {};
 }

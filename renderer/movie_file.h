@@ -20,8 +20,10 @@ public:
     // the new files that killed renders left beside it. "" when it is made,
     // otherwise the message for the user, naming the movie and the reason.
     std::string Create(const std::string &movie);
-    // Where the render writes.
+    // Where the render writes: the new file's path, and a descriptor of it
+    // open for reading and writing.
     const std::string &TemporaryPath() const { return file_.NewPath(); }
+    int Descriptor() const { return file_.Descriptor(); }
     // Gives the finished file the movie's name. "" when done, otherwise the
     // message for the user; the new file is then removed.
     std::string Commit();

@@ -230,6 +230,14 @@ int Render(HWND notifyWindow, const char *outputFile, int compressorIndex, const
                                           mux.Put(), sink.Put()))) {
         return fail("Cannot set up MUX and File Writer");
     }
+    // The movie goes into the very file made for it, in the folder it was made
+    // in, not into whatever its name leads to by the time the graph runs.
+    if (outputFile) {
+        ComPtr<IFileSinkDescriptor> held;
+        if (FAILED(sink->QueryInterface(IID_IFileSinkDescriptor, held.PutVoid()))
+            || FAILED(held->SetFileDescriptor(movie.Descriptor())))
+            return fail("Cannot set up MUX and File Writer");
+    }
 
     sourceOut = ComPtr<IPin>::Attach(OutputPinAt(source.Get(), 0));
     compressorIn = ComPtr<IPin>::Attach(InputPinAt(compressor.Get(), 0));

@@ -91,6 +91,9 @@ inline constexpr IID IID_ICreateDevEnum{
     0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 inline constexpr IID IID_ISoundTrack{
     0xAD682E9E, 0x1194, 0x47C1, {0xA4, 0x62, 0xEF, 0x6E, 0xB8, 0x5D, 0x36, 0x8A}};
+// Ours: a file writer handed a file already open.
+inline constexpr IID IID_IFileSinkDescriptor{
+    0x3D0B6C1E, 0x5A27, 0x4F8E, {0x9B, 0x14, 0x6E, 0x2C, 0x81, 0xD3, 0x57, 0xA9}};
 // Ours: why the graph failed, as text for the user.
 inline constexpr IID IID_IGraphErrorInfo{
     0x6A1F3C52, 0x93D4, 0x4E0B, {0x8C, 0x61, 0x2B, 0x7E, 0x05, 0xD9, 0x4A, 0x13}};
@@ -229,6 +232,18 @@ struct IFileSinkFilter : IUnknown
     virtual HRESULT SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE *type) = 0;
     // `fileName` is allocated with media::CoTaskMemAlloc; the caller frees it.
     virtual HRESULT GetCurFile(LPOLESTR *fileName, AM_MEDIA_TYPE *type) = 0;
+};
+
+// Ours, on the file writer: the file to write is one the caller has open for
+// reading and writing (`fd`, duplicated here; the caller keeps its own), not
+// one the writer opens by its name, which then only names it in messages. What
+// is written reaches that file whatever happens to names meanwhile. It is
+// emptied when the graph runs, as a named file is, and the writer never
+// removes it: that is left to whoever made it.
+struct IFileSinkDescriptor : IUnknown
+{
+    static constexpr const IID &uuid = IID_IFileSinkDescriptor;
+    virtual HRESULT SetFileDescriptor(int fd) = 0;
 };
 
 struct ICaptureGraphBuilder : IUnknown

@@ -316,7 +316,7 @@ int createBeside(int dirFd, const std::string &path, unsigned mode, std::string 
         const std::string leaf = names.prefix + ending;
         *name = names.folder + leaf;
         const int fd = ::openat(dirFd, dirFd == AT_FDCWD ? name->c_str() : leaf.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0)
             (void)::flock(fd, LOCK_EX | LOCK_NB);
         if (fd >= 0 || errno != EEXIST)
@@ -383,9 +383,10 @@ FileBeside::~FileBeside()
         ::close(dirFd_);
 }
 
-bool FileBeside::Create(const std::string &path, unsigned mode)
+bool FileBeside::Create(const std::string &path, unsigned mode, Links links)
 {
     path_ = path;
+    foreignLink_.clear();
     if (path.empty() || path.back() == '/') {
         errno = path.empty() ? ENOENT : EISDIR;
         return false;
@@ -395,7 +396,9 @@ bool FileBeside::Create(const std::string &path, unsigned mode)
         return false;
     }
     const std::string folder = besideNames(path).folder;
-    dirFd_ = ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const char *const folderPath = folder.empty() ? "." : folder.c_str();
+    dirFd_ = links == Links::Followed ? ::open(folderPath, O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                      : OpenFolderAvoidingForeignLinks(folderPath, &foreignLink_);
     if (dirFd_ < 0)
         return false;
     leaf_ = path.substr(folder.size());
@@ -574,7 +577,16 @@ bool OthersMayChange(const struct stat &folder)
     return !trustedOwner || ((folder.st_mode & 022) != 0 && (folder.st_mode & S_ISVTX) == 0);
 }
 
-std::optional<std::string> ForeignLinkOnTheWay(const std::string &path)
+namespace {
+
+// Walks `path` as the system resolves it, one name at a time, each opened
+// O_PATH | O_NOFOLLOW in the folder reached before, so that every link is
+// judged on the very object the walk goes on through, and nothing swapped in
+// between a check and a use is followed. A link that is neither this user's
+// nor root's ends the walk: -1 with errno ELOOP and its path, as reached, in
+// `foreignLink`. Else a descriptor (O_PATH) of what `path` names, or -1 with
+// errno set (ENOENT at a name that does not exist).
+int WalkAvoidingForeignLinks(const std::string &path, std::string *foreignLink)
 {
     constexpr int kMostLinks = 40;
     // The names still to walk, the next one last.
@@ -590,13 +602,31 @@ std::optional<std::string> ForeignLinkOnTheWay(const std::string &path)
             end = slash;
         }
     };
-    // The folder reached so far, with no link in its path; "" is the root.
-    std::string at;
-    if (path.empty() || path.front() != '/') {
+    struct Held
+    {
+        int fd = -1;
+        ~Held()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        void take(int other)
+        {
+            if (fd >= 0)
+                ::close(fd);
+            fd = other;
+        }
+    } at;
+    // The path of the folder reached so far, with no link in it ("" is the
+    // root), to name a link by.
+    std::string atPath;
+    const bool absolute = !path.empty() && path.front() == '/';
+    at.take(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (at.fd < 0)
+        return -1;
+    if (!absolute) {
         char cwd[PATH_MAX];
-        if (!::getcwd(cwd, sizeof cwd))
-            return std::nullopt;
-        at = cwd == std::string("/") ? "" : cwd;
+        atPath = !::getcwd(cwd, sizeof cwd) ? "." : cwd == std::string("/") ? "" : cwd;
     }
     push(path);
     for (int links = 0; !names.empty();) {
@@ -605,30 +635,79 @@ std::optional<std::string> ForeignLinkOnTheWay(const std::string &path)
         if (name == ".")
             continue;
         if (name == "..") {
-            at.erase(std::min(at.size(), at.rfind('/')));
+            const int up = ::openat(at.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (up < 0)
+                return -1;
+            at.take(up);
+            atPath.erase(std::min(atPath.size(), atPath.rfind('/')));
             continue;
         }
-        const std::string next = at + "/" + name;
-        struct stat own
+        Held next;
+        next.take(::openat(at.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st
         {};
-        if (::lstat(next.c_str(), &own) != 0)
-            return std::nullopt;
-        if (!S_ISLNK(own.st_mode)) {
-            at = next;
+        if (next.fd < 0 || ::fstat(next.fd, &st) != 0)
+            return -1;
+        if (!S_ISLNK(st.st_mode)) {
+            // Only a folder can have names below it.
+            if (!names.empty() && !S_ISDIR(st.st_mode)) {
+                errno = ENOTDIR;
+                return -1;
+            }
+            at.take(std::exchange(next.fd, -1));
+            atPath += "/" + name;
             continue;
         }
         // Not even the owner of the folder it lies in: anyone may make a
         // folder of their own in /tmp and a link in it.
-        if (own.st_uid != ::geteuid() && own.st_uid != 0)
-            return next;
-        const std::optional<std::string> target = ReadLinkAt(AT_FDCWD, next);
-        if (!target || ++links > kMostLinks)
-            return std::nullopt;
-        if (target->front() == '/')
-            at.clear();
+        if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+            if (foreignLink)
+                *foreignLink = atPath + "/" + name;
+            errno = ELOOP;
+            return -1;
+        }
+        const std::optional<std::string> target = ReadLinkAt(next.fd, "");
+        if (!target)
+            return -1;
+        if (++links > kMostLinks) {
+            errno = ELOOP;
+            return -1;
+        }
+        if (target->front() == '/') {
+            at.take(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (at.fd < 0)
+                return -1;
+            atPath.clear();
+        }
         push(*target);
     }
-    return std::nullopt;
+    return std::exchange(at.fd, -1);
+}
+
+} // namespace
+
+std::optional<std::string> ForeignLinkOnTheWay(const std::string &path)
+{
+    std::string link;
+    const int fd = WalkAvoidingForeignLinks(path, &link);
+    if (fd >= 0)
+        ::close(fd);
+    if (link.empty())
+        return std::nullopt;
+    return link;
+}
+
+int OpenFolderAvoidingForeignLinks(const std::string &path, std::string *foreignLink)
+{
+    const int fd = WalkAvoidingForeignLinks(path, foreignLink);
+    struct stat st
+    {};
+    if (fd < 0 || (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)))
+        return fd;
+    const int error = S_ISDIR(st.st_mode) ? errno : ENOTDIR;
+    ::close(fd);
+    errno = error;
+    return -1;
 }
 
 std::optional<std::string> WrittenFile(const std::string &path, std::string *reason)

@@ -97,11 +97,17 @@ public:
     FileBeside(const FileBeside &) = delete;
     FileBeside &operator=(const FileBeside &) = delete;
 
+    // How the folder of the file is reached: as the system follows links, or
+    // refusing another user's link on the way (OpenFolderAvoidingForeignLinks).
+    enum class Links { Followed, OnlyTrusted };
     // Makes the new file; false with errno set. A file of that name that this
     // process may not replace, another user's in a sticky folder, is refused
-    // (EPERM) before anything is made (StickyFolderKeepsFile).
-    bool Create(const std::string &path, unsigned mode);
-    // The new file's name, and a descriptor of it open for writing.
+    // (EPERM) before anything is made (StickyFolderKeepsFile). With
+    // Links::OnlyTrusted a foreign link on the way is refused with ELOOP, and
+    // ForeignLink names it.
+    bool Create(const std::string &path, unsigned mode, Links links = Links::Followed);
+    const std::string &ForeignLink() const { return foreignLink_; }
+    // The new file's name, and a descriptor of it open for reading and writing.
     const std::string &NewPath() const { return new_; }
     int Descriptor() const { return fd_; }
     // Gives the new file `path`'s name; false with errno set, the new file
@@ -121,6 +127,7 @@ private:
     std::string newLeaf_; // new_'s
     int fd_ = -1;
     int dirFd_ = -1; // the folder, as it was when the file was made
+    std::string foreignLink_;
 };
 
 // Removes the new files beside `path` whose writers ended without removing
@@ -152,6 +159,15 @@ QUILLON_WIN32_API bool OthersMayChange(const struct stat &folder);
 // as the system follows them (at most 40); the walk ends quietly at a name that does not exist yet.
 // The link's path as reached, or nullopt when there is none.
 QUILLON_WIN32_API std::optional<std::string> ForeignLinkOnTheWay(const std::string &path);
+
+// The folder `path` leads to, opened (O_PATH | O_DIRECTORY) along the way
+// ForeignLinkOnTheWay checks, name by name, so that the folder opened is the
+// one the check passed even while others change names on the way. -1 with
+// errno set when it cannot be reached or is not a folder (ENOTDIR); where
+// another user's link lies on the way, ELOOP with that link's path in
+// `foreignLink`.
+QUILLON_WIN32_API int OpenFolderAvoidingForeignLinks(const std::string &path,
+                                                     std::string *foreignLink);
 
 // The file that writing `path` writes: `path` itself unless it is a symbolic
 // link. A link of this user's own in a folder that nobody else may change

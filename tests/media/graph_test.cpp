@@ -5,6 +5,7 @@
 #include "test_clip.h"
 #include "testsupport.h"
 
+#include "platform/win32/files.h"
 #include "platform/win32/strings.h"
 
 #include <gtest/gtest.h>
@@ -290,6 +291,35 @@ TEST_F(Graph, RunFailsWhenTheFileCannotBeCreated)
     }
     EXPECT_EQ(testsupport::ReadFile(kept), "my thesis");
     EXPECT_EQ(testsupport::ReadFile(dir.file("theirs.avi")), "their file");
+}
+
+// A writer handed the file made for the movie writes that file, every run,
+// even once its name leads into another folder.
+TEST_F(Graph, AFileHandedToTheWriterIsTheOneWrittenWhereverItsNameLeads)
+{
+    testsupport::MakeFolder(dir.file("out"));
+    win32::FileBeside file;
+    ASSERT_TRUE(file.Create(dir.file("out/movie.avi"), 0600));
+    const std::string leaf = file.NewPath().substr(dir.file("out/").size());
+    build(TwoSlides(), 0, file.NewPath());
+    ComPtr<IFileSinkDescriptor> held;
+    ASSERT_EQ(g->sink->QueryInterface(IID_IFileSinkDescriptor, held.PutVoid()), S_OK);
+    ASSERT_EQ(held->SetFileDescriptor(file.Descriptor()), S_OK);
+    ASSERT_EQ(g->connectSourceToCompressor(), S_OK);
+    ASSERT_EQ(g->connectCompressorToMux(), S_OK);
+    ASSERT_EQ(::rename(dir.file("out").c_str(), dir.file("held").c_str()), 0);
+    testsupport::MakeFolder(dir.file("out"));
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(g->run(), S_OK);
+        EXPECT_EQ(g->waitForEnd(), EC_COMPLETE);
+        EXPECT_EQ(g->stop(), S_OK);
+        EXPECT_EQ(ProbeAvi(dir.file("held/" + leaf)).video()->frames, 50);
+    }
+    EXPECT_TRUE(win32::ListFolder(dir.file("out"))->empty());
+    held.Reset();
+    g.reset();
+    file.Discard();
+    EXPECT_TRUE(win32::ListFolder(dir.file("held"))->empty());
 }
 
 TEST_F(Graph, ARunEndsWithCompletionAndTheMoviesLength)

@@ -584,6 +584,37 @@ TEST(Files, ANewFileIsRenamedOrRemovedOnlyInTheFolderItWasMadeIn)
     }
 }
 
+// A new file that must not be steered by others is made in the folder reached
+// without another user's link; the user's own and root's links still lead.
+TEST(Files, ANewFileOnlyThroughTrustedLinksRefusesAnotherUsersLink)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to give a link away";
+    TempDir dir;
+    testsupport::MakeFolder(dir.file("home/Videos"));
+    WriteFile(dir.file("home/Videos/movie.avi"), "earlier");
+    testsupport::MakeFolder(dir.file("shared"));
+    ASSERT_EQ(::symlink(dir.file("home").c_str(), dir.file("shared/theirs").c_str()), 0);
+    ASSERT_EQ(::lchown(dir.file("shared/theirs").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::symlink("theirs/Videos", dir.file("shared/roots").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("home").c_str(), dir.file("shared/mine").c_str()), 0);
+    for (const std::string &through : {"shared/theirs/Videos", "shared/roots"}) {
+        FileBeside file;
+        EXPECT_FALSE(
+            file.Create(dir.file(through + "/movie.avi"), 0600, FileBeside::Links::OnlyTrusted))
+            << through;
+        EXPECT_EQ(errno, ELOOP) << through;
+        EXPECT_EQ(file.ForeignLink(), dir.file("shared/theirs")) << through;
+    }
+    EXPECT_EQ(ListFolder(dir.file("home/Videos"))->size(), 1u);
+    FileBeside mine;
+    ASSERT_TRUE(mine.Create(dir.file("shared/mine/Videos/movie.avi"), 0600,
+                            FileBeside::Links::OnlyTrusted));
+    ASSERT_EQ(::write(mine.Descriptor(), "new", 3), 3);
+    EXPECT_TRUE(mine.Commit());
+    EXPECT_EQ(testsupport::ReadFile(dir.file("home/Videos/movie.avi")), "new");
+}
+
 TEST(Files, ProgramFolderHoldsThisTest)
 {
     const std::string folder = GetProgramFolder();

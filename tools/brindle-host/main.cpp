@@ -160,8 +160,12 @@ public:
             return std::strerror(EISDIR);
         if (exists && namedByUser && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)))
             return streamTo(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
-        if (!file_.Create(path, 0666))
-            return std::strerror(errno);
+        // Every still too: its folder may have been swapped for a link since
+        // the stream began.
+        if (!file_.Create(path, 0666, win32::FileBeside::Links::OnlyTrusted))
+            return file_.ForeignLink().empty() ? std::strerror(errno)
+                                               : "it leads through \"" + file_.ForeignLink()
+                                                     + "\", a link that another user made";
         // The stream has a descriptor of its own; the file's keeps the lock.
         return streamTo(::fcntl(file_.Descriptor(), F_DUPFD_CLOEXEC, 0));
     }

@@ -22,12 +22,19 @@ FileWriter::~FileWriter()
 {
     if (fd_ >= 0)
         ::close(fd_);
+    if (given_ >= 0)
+        ::close(given_);
 }
 
 HRESULT FileWriter::QueryInterface(REFIID riid, void **object)
 {
     if (object && riid == IID_IFileSinkFilter) {
         *object = static_cast<IFileSinkFilter *>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (object && riid == IID_IFileSinkDescriptor) {
+        *object = static_cast<IFileSinkDescriptor *>(this);
         AddRef();
         return S_OK;
     }
@@ -44,6 +51,22 @@ HRESULT FileWriter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE *)
     if (fd_ >= 0)
         return VFW_E_NOT_STOPPED;
     path_ = fileName;
+    return S_OK;
+}
+
+HRESULT FileWriter::SetFileDescriptor(int fd)
+{
+    if (fd < 0)
+        return E_INVALIDARG;
+    std::lock_guard lock(mutex_);
+    if (fd_ >= 0)
+        return VFW_E_NOT_STOPPED;
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return ErrnoToHresult(errno);
+    if (given_ >= 0)
+        ::close(given_);
+    given_ = copy;
     return S_OK;
 }
 
@@ -92,7 +115,8 @@ HRESULT FileWriter::Open(std::string *reason)
     // has other names too (a hard link someone put there) or is another user's:
     // emptying it would empty a file elsewhere, or hand the movie to its owner.
     // Checked on the file opened, before it is emptied.
-    fd_ = ::open(pathUtf8().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd_ = given_ >= 0 ? ::fcntl(given_, F_DUPFD_CLOEXEC, 0)
+                      : ::open(pathUtf8().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     struct stat st
     {};
     int error = fd_ < 0 ? errno : ::fstat(fd_, &st) != 0 ? errno : 0;
@@ -101,7 +125,7 @@ HRESULT FileWriter::Open(std::string *reason)
             error = EMLINK;
         else if (st.st_uid != ::geteuid())
             error = EPERM;
-        else if (::ftruncate(fd_, 0) != 0)
+        else if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
             error = errno;
     }
     if (error != 0) {
@@ -188,7 +212,8 @@ void FileWriter::Discard()
 {
     Close();
     std::lock_guard lock(mutex_);
-    ::unlink(pathUtf8().c_str());
+    if (given_ < 0)
+        ::unlink(pathUtf8().c_str());
 }
 
 std::string FileWriter::failure() const

@@ -9,7 +9,7 @@
 
 namespace media::detail {
 
-class FileWriter final : public BaseFilter, public IFileSinkFilter
+class FileWriter final : public BaseFilter, public IFileSinkFilter, public IFileSinkDescriptor
 {
 public:
     explicit FileWriter(const std::u16string &path);
@@ -20,6 +20,7 @@ public:
 
     HRESULT SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE *type) override;
     HRESULT GetCurFile(LPOLESTR *fileName, AM_MEDIA_TYPE *type) override;
+    HRESULT SetFileDescriptor(int fd) override;
 
     bool acceptsInput(const InputPin &pin, const MediaType &type) const override;
 
@@ -53,6 +54,7 @@ private:
     mutable std::mutex mutex_;
     std::u16string path_;
     int fd_ = -1;
+    int given_ = -1; // the file handed over, or -1 to open path_
     std::string failure_;
     HRESULT failureCode_ = S_OK;
 };
