@@ -35,6 +35,11 @@ void TPhoto2VideoThread::Execute()
         Synchronize([this] { ShowMessageText(); });
     } else {
         Movie = MoviePath(JobInfo);
+        // The renderer shows a box only once it is done with the job files
+        // (a failure, or a warning after the script is open): another run
+        // need not wait for whoever reads it.
+        const win32::BeforeMessageBoxOnThisThread releaseJobFolder(
+            [this] { JobFolderLock.Release(); });
         result = RenderMovie(Window.Handle(), JobInfo, Window.StopRequest());
     }
     JobFolderLock.Release();

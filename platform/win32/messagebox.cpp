@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 namespace win32 {
 
@@ -20,7 +21,19 @@ int printToStderr(HWND, const std::string &text, const std::string &caption, UIN
     return DefaultButton(type);
 }
 
+thread_local BeforeMessageBoxOnThisThread *t_before = nullptr;
+
 } // namespace
+
+BeforeMessageBoxOnThisThread::BeforeMessageBoxOnThisThread(std::function<void()> before)
+    : before_(std::move(before))
+    , previous_(std::exchange(t_before, this))
+{}
+
+BeforeMessageBoxOnThisThread::~BeforeMessageBoxOnThisThread()
+{
+    t_before = previous_;
+}
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
 {
@@ -52,6 +65,8 @@ int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type)
     }
     const std::string t = text ? text : "";
     const std::string c = caption ? caption : "";
+    if (t_before)
+        (*t_before)();
     return handler ? handler(owner, t, c, type) : printToStderr(owner, t, c, type);
 }
 

@@ -38,6 +38,27 @@ QUILLON_WIN32_API int DefaultButton(UINT type);
 // Null text or caption count as empty.
 QUILLON_WIN32_API int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type);
 
+// While it lives, `before` runs on the thread that made it just before each
+// message box that thread shows (a box waits for somebody; what the thread
+// holds that others wait for can be let go first). The one made last counts.
+class QUILLON_WIN32_API BeforeMessageBoxOnThisThread
+{
+public:
+    explicit BeforeMessageBoxOnThisThread(std::function<void()> before);
+    ~BeforeMessageBoxOnThisThread();
+    BeforeMessageBoxOnThisThread(const BeforeMessageBoxOnThisThread &) = delete;
+    BeforeMessageBoxOnThisThread &operator=(const BeforeMessageBoxOnThisThread &) = delete;
+    void operator()() const
+    {
+        if (before_)
+            before_();
+    }
+
+private:
+    std::function<void()> before_;
+    BeforeMessageBoxOnThisThread *previous_;
+};
+
 // The task dialog: a message box whose buttons say what they do. The common
 // OK button closes it, the common Cancel button answers IDCANCEL; each of
 // pButtons answers its own nButtonID.

@@ -169,6 +169,24 @@ TEST_F(Conversion, GoWhileAnotherProcessRunsInTheJobFolderStartsNothing)
     EXPECT_EQ(boxes.texts(), std::vector<std::string>{ConversionCompletedText});
     // The run held the lock until the renderer was done, and let it go.
     EXPECT_EQ(other.TryLock(GetTempDirectory()), win32::FolderLock::Result::Taken);
+    other.Release();
+
+    // A failed render's box may stay open for long: the job folder is free
+    // while it does, so another run (a script's) need not wait for a reader.
+    const std::string movie = form->JobInfo().OutputFolder + "photo_video.avi";
+    ASSERT_EQ(::chmod(movie.c_str(), 0444), 0);
+    std::vector<win32::FolderLock::Result> whileShown;
+    boxes.onBox = [&](const testsupport::RecordedBox &box) {
+        if (box.text.find("is read-only") == std::string::npos)
+            return;
+        win32::FolderLock probe;
+        whileShown.push_back(probe.TryLock(GetTempDirectory()));
+    };
+    boxes.clear();
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(whileShown, std::vector<win32::FolderLock::Result>{win32::FolderLock::Result::Taken});
+    ::chmod(movie.c_str(), 0644);
 }
 
 TEST_F(Conversion, GoWithAJobFolderOthersMayEnterWritesNothing)
