@@ -349,10 +349,14 @@ Decoder::Decoder(const std::string &path)
     s.header.height = static_cast<int>(s.cinfo.image_height);
     s.header.components = s.cinfo.num_components;
     s.header.progressive = jpeg_has_multiple_scans(&s.cinfo);
-    // APP1 also carries XMP; the first EXIF block with a tag decides.
-    for (jpeg_saved_marker_ptr m = s.cinfo.marker_list; m && s.header.orientation == 1; m = m->next)
-        if (m->marker == JPEG_APP0 + 1)
+    // APP1 also carries XMP; the first EXIF block decides, as other viewers
+    // take it, also when a later one says otherwise.
+    for (jpeg_saved_marker_ptr m = s.cinfo.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6
+            && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
             s.header.orientation = OrientationFromExif(m->data, m->data_length);
+            break;
+        }
 
     switch (s.cinfo.jpeg_color_space) {
     case JCS_CMYK:

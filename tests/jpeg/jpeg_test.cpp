@@ -185,6 +185,30 @@ TEST_F(Jpeg, OrientationTagIsReadOnlyFromAWellFormedExifBlock)
     EXPECT_EQ(orientation(""), 1);
 }
 
+// A photo with two EXIF blocks turns as the first says, as other viewers turn
+// it; an XMP block before them is no EXIF block.
+TEST_F(Jpeg, TheFirstExifBlockDecidesTheOrientation)
+{
+    using namespace std::string_literals;
+    WriteOrientedJpeg(dir.file("six.jpg"), 64, 48, Quadrants(64, 48), 6);
+    const std::string six = ReadFile(dir.file("six.jpg"));
+    const auto app1 = [](const std::string &payload) {
+        const std::size_t length = payload.size() + 2;
+        return "\xFF\xE1"s + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF)
+               + payload;
+    };
+    const std::string upright = app1("Exif\0\0II\x2A\0\x08\0\0\0\x01\0"
+                                     "\x12\x01\x03\0\x01\0\0\0\x01\0\0\0"s);
+    const std::string xmp = app1("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>"s);
+    const auto orientation = [&](const std::string &inserted) {
+        WriteFile(dir.file("o.jpg"), six.substr(0, 2) + inserted + six.substr(2));
+        return jpeg::Decoder(dir.file("o.jpg")).header().orientation;
+    };
+    EXPECT_EQ(orientation(upright), 1);
+    EXPECT_EQ(orientation(xmp), 6);
+    EXPECT_EQ(orientation(xmp + upright), 1);
+}
+
 TEST_F(Jpeg, ThePhotoIsReadInLargePieces)
 {
     // Noise, so that the file is large; its read calls are counted by the
