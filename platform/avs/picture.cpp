@@ -3,6 +3,7 @@
 #include "platform/avs/avs.h"
 #include "platform/avs/demuxers.h"
 #include "platform/jpeg/jpeg.h"
+#include "platform/win32/bitmap_masks.h"
 #include "platform/win32/files.h"
 
 #include <algorithm>
@@ -500,6 +501,11 @@ Info ReadInfo(const std::string &path, bool upright)
     long long w = 0, h = 0;
     if (headerSize(info.format, head, w, h)) {
         CheckSize(path, w, h);
+        if (info.format == Format::Bmp) {
+            const std::vector<std::uint8_t> start = file.readPrefix(win32::kBitmapMasksEnd);
+            if (!win32::BitmapMasksReadable(start.data(), start.size()))
+                fail(path, win32::kBitmapMasksUnreadable);
+        }
         info.width = static_cast<int>(w);
         info.height = static_cast<int>(h);
         return info;

@@ -2,6 +2,7 @@
 
 #include "platform/forms/errors.h"
 
+#include "platform/win32/bitmap_masks.h"
 #include "platform/win32/files.h"
 
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QImageReader>
 #include <QPalette>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -218,7 +220,7 @@ void TBitmap::LoadFromFile(const std::string &path)
     }
     struct stat st
     {};
-    std::uint8_t header[54] = {};
+    std::uint8_t header[win32::kBitmapMasksEnd] = {};
     Claim claim;
     if (::fstat(fd, &st) == 0 && ::pread(fd, header, sizeof header, 0) >= 0
         && readClaim(header, static_cast<long long>(st.st_size), claim)) {
@@ -232,6 +234,11 @@ void TBitmap::LoadFromFile(const std::string &path)
         // rest black; the framework's reader fails on the short read.
         if (!storedPixelsFit(claim, static_cast<long long>(st.st_size)))
             throw EInvalidGraphic::forFile(path, "Stream read error");
+        // Masks the movie cannot read are refused here too, rather than listed
+        // (Qt reads some of them, others as black) for a movie that fails.
+        if (!win32::BitmapMasksReadable(
+                header, std::min<std::size_t>(sizeof header, static_cast<std::size_t>(st.st_size))))
+            throw EInvalidGraphic::forFile(path, win32::kBitmapMasksUnreadable);
     }
 
     QImageReader reader(&file, "bmp");

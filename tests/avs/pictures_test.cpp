@@ -9,6 +9,8 @@
 #include "pictures.h"
 #include "testsupport.h"
 
+#include "platform/win32/bitmap_masks.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -270,6 +272,20 @@ TEST_F(Pictures, BmpOfEveryBitDepthAndLayout)
     expectBlocks("32v5.bmp");
     run("ffmpeg -v error -y -i " + in + " -pix_fmt bgra " + dir.file("32.bmp"));
     expectBlocks("32.bmp");
+}
+
+// 16 bits with masks in blue-green-red order, and 10 bits a channel at 32:
+// valid bitmaps that the decoder does not read, refused as the script opens
+// with what is wrong (the photo list says the same).
+TEST_F(Pictures, BitmapMasksThatCannotBeReadAreNamedAsTheReason)
+{
+    WriteBmp(dir.file("bgr565.bmp"), 16, 3, {0x1F, 0, 0, 0, 0xE0, 0x07, 0, 0, 0x00, 0xF8, 0, 0}, 0,
+             std::vector<std::uint8_t>(28 * 7));
+    WriteBmp(dir.file("ten.bmp"), 32, 3, {0, 0, 0xF0, 0x3F, 0, 0xFC, 0x0F, 0, 0xFF, 0x03, 0, 0}, 0,
+             std::vector<std::uint8_t>(52 * 7));
+    for (const char *name : {"bgr565.bmp", "ten.bmp"})
+        EXPECT_EQ(errorOfOpen(name), "ImageSource: Cannot read the picture \"" + dir.file(name)
+                                         + "\": " + win32::kBitmapMasksUnreadable);
 }
 
 TEST_F(Pictures, OtherTypesThroughFfmpegWhateverTheName)

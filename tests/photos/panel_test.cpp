@@ -6,6 +6,8 @@
 
 #include "platform/forms/errors.h"
 
+#include "platform/win32/bitmap_masks.h"
+
 #include <gtest/gtest.h>
 
 #include <QPalette>
@@ -434,6 +436,16 @@ TEST_F(Entries, AnUnreadablePictureRaisesAClearErrorAndKeepsThePathAndTheOldThum
     const std::string bytes = testsupport::ReadFile(dir.file("good.jpg"));
     testsupport::WriteFile(dir.file("broken.jpg"), bytes.substr(0, 600));
     testsupport::WriteFile(dir.file("broken.bmp"), "BM not really");
+    using namespace std::string_literals;
+    // A 2 x 1 bitmap of 16 bits whose masks run blue, green, red.
+    std::string masked = "BM"s + std::string(52, '\0') + "\x1F\0\0\0\xE0\x07\0\0\0\xF8\0\0"s
+                         + std::string(4, '\x55');
+    const auto put = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            masked[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put(2, 70), put(10, 66), put(14, 40), put(18, 2), put(22, 1), put(26, 1 | 16 << 16), put(30, 3);
+    testsupport::WriteFile(dir.file("masks.bmp"), masked);
 
     TThumbItem *item = items.Add();
     item->SetFileName(dir.file("good.jpg"));
@@ -445,6 +457,7 @@ TEST_F(Entries, AnUnreadablePictureRaisesAClearErrorAndKeepsThePathAndTheOldThum
         std::string reason;
     };
     for (const Case &c : {Case{"broken.jpg", ""}, Case{"broken.bmp", "Bitmap image is not valid"},
+                          Case{"masks.bmp", win32::kBitmapMasksUnreadable},
                           Case{"gone.jpg", "No such file or directory"},
                           Case{"gone.bmp", "No such file or directory"}}) {
         const std::string path = dir.file(c.name);
