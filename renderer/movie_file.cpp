@@ -79,6 +79,9 @@ std::string MovieFile::Commit()
     if (file_.Commit())
         return {};
     const int error = errno;
+    if (file_.FolderLeftItsPath())
+        return "Cannot create file \"" + movie_
+               + "\". Its folder was moved or replaced while the movie was made.";
     const DWORD attributes = win32::GetFileAttributesA(movie_);
     if (error == EACCES && attributes != win32::INVALID_FILE_ATTRIBUTES
         && (attributes & win32::FILE_ATTRIBUTE_READONLY))

@@ -10,11 +10,13 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <memory>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -459,7 +461,8 @@ void FileBeside::Discard()
 bool FileBeside::Commit()
 {
     bool moved = false;
-    if (!new_.empty() && stillReached()) {
+    folderLeft_ = !new_.empty() && !stillReached();
+    if (!new_.empty() && !folderLeft_) {
         struct stat st
         {};
         const bool replaces = ::fstatat(dirFd_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -666,13 +669,22 @@ int WalkAvoidingForeignLinks(const std::string &path, std::string *foreignLink)
             errno = ELOOP;
             return -1;
         }
-        const std::optional<std::string> target = ReadLinkAt(next.fd, "");
-        if (!target)
-            return -1;
         if (++links > kMostLinks) {
             errno = ELOOP;
             return -1;
         }
+        // The links of /proc (a process's root, working folder or open
+        // files) lead where their text does not say: the system follows them.
+        if (struct statfs fs{}; ::fstatfs(at.fd, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC) {
+            at.take(::openat(at.fd, name.c_str(), O_PATH | O_CLOEXEC));
+            if (at.fd < 0)
+                return -1;
+            atPath += "/" + name;
+            continue;
+        }
+        const std::optional<std::string> target = ReadLinkAt(next.fd, "");
+        if (!target)
+            return -1;
         if (target->front() == '/') {
             at.take(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
             if (at.fd < 0)
@@ -1036,8 +1048,11 @@ bool ForceDirectories(const std::string &path, std::string *reason)
             return fail(errno);
         pos = next;
     }
-    // Something that is not a folder may stand at the last name.
-    return DirectoryExists(path) || fail(ENOTDIR);
+    // Something that is not a folder may stand at the last name, or a link
+    // that leads nowhere.
+    struct stat st
+    {};
+    return DirectoryExists(path) || fail(::stat(path.c_str(), &st) != 0 ? errno : ENOTDIR);
 }
 
 std::string GetProgramFolder()

@@ -114,6 +114,9 @@ public:
     // then removed. Where `path`'s folder no longer reaches the folder the file
     // was made in, that is ENOENT. Either way the descriptor is closed.
     bool Commit();
+    // Whether the last Commit failed because `path`'s folder no longer
+    // reaches the folder the file was made in (it was moved or replaced).
+    bool FolderLeftItsPath() const { return folderLeft_; }
     // Removes the new file and closes its descriptor, as if never committed.
     void Discard();
 
@@ -128,6 +131,7 @@ private:
     int fd_ = -1;
     int dirFd_ = -1; // the folder, as it was when the file was made
     std::string foreignLink_;
+    bool folderLeft_ = false;
 };
 
 // Removes the new files beside `path` whose writers ended without removing

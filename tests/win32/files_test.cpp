@@ -556,6 +556,7 @@ TEST(Files, ANewFileIsRenamedOrRemovedOnlyInTheFolderItWasMadeIn)
         ASSERT_TRUE(file.Create(dir.file("link/movie.avi"), 0600));
         ASSERT_EQ(::write(file.Descriptor(), "new", 3), 3);
         EXPECT_TRUE(file.Commit());
+        EXPECT_FALSE(file.FolderLeftItsPath());
     }
     EXPECT_EQ(testsupport::ReadFile(dir.file("real/movie.avi")), "new");
 
@@ -573,6 +574,7 @@ TEST(Files, ANewFileIsRenamedOrRemovedOnlyInTheFolderItWasMadeIn)
             if (committed) {
                 EXPECT_FALSE(file->Commit());
                 EXPECT_EQ(errno, ENOENT);
+                EXPECT_TRUE(file->FolderLeftItsPath());
             }
             file.reset();
             EXPECT_TRUE(ListFolder(dir.file("moved"))->empty()) << replaced << committed;
@@ -613,6 +615,32 @@ TEST(Files, ANewFileOnlyThroughTrustedLinksRefusesAnotherUsersLink)
     ASSERT_EQ(::write(mine.Descriptor(), "new", 3), 3);
     EXPECT_TRUE(mine.Commit());
     EXPECT_EQ(testsupport::ReadFile(dir.file("home/Videos/movie.avi")), "new");
+}
+
+// The links of /proc lead where the system takes them, not where their text
+// says: a folder held open and then removed is still reached through its
+// descriptor's link, whose text ends in " (deleted)".
+TEST(Files, AFolderIsReachedThroughTheLinksOfProcAsTheSystemFollowsThem)
+{
+    TempDir dir;
+    testsupport::MakeFolder(dir.file("gone"));
+    const int held = ::open(dir.file("gone").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    struct stat before
+    {};
+    ASSERT_EQ(::fstat(held, &before), 0);
+    ASSERT_EQ(::rmdir(dir.file("gone").c_str()), 0);
+    std::string link;
+    const int reached
+        = OpenFolderAvoidingForeignLinks("/proc/self/fd/" + std::to_string(held), &link);
+    struct stat after
+    {};
+    EXPECT_GE(reached, 0) << std::strerror(errno);
+    EXPECT_EQ(::fstat(reached, &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(link, "");
+    ::close(reached);
+    ::close(held);
 }
 
 TEST(Files, ProgramFolderHoldsThisTest)
