@@ -17,7 +17,11 @@ std::string ReadOnlyMessage(const std::string &movie)
 
 std::string CreateMessage(const std::string &movie, int error)
 {
-    return "Cannot create file \"" + movie + "\". " + std::strerror(error);
+    std::string text = "Cannot create file \"" + movie + "\". " + std::strerror(error);
+    if (error == EPERM && win32::StickyFolderKeepsFile(movie))
+        text += ": another user's file of that name stands in a folder where only its owner "
+                "may replace it.";
+    return text;
 }
 
 // A killed render of another container into the folder left its new file

@@ -351,7 +351,9 @@ TEST_F(Security, AnotherUsersMovieInAStickyFolderIsRefusedBeforeTheRender)
     const MeasuredOutcome run = render(shared, out, {red}, second);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.find("Time:"), std::string::npos) << "the render started";
-    EXPECT_NE(run.err.find("Cannot create file \"" + movie + "\". Operation not permitted"),
+    EXPECT_NE(run.err.find("Cannot create file \"" + movie
+                           + "\". Operation not permitted: another user's file of that name "
+                             "stands in a folder where only its owner may replace it."),
               std::string::npos)
         << run.err;
     EXPECT_EQ(ReadFile(movie), earlier);
