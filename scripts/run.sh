@@ -34,13 +34,26 @@ display_reachable() {
 
 if [ -x "$BUILD_DIR/bin/quillon" ]; then
     if display_reachable; then
-        exec "$BUILD_DIR/bin/quillon"
-    elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        # A socket can outlive its server, or belong to one that turns this
+        # user away: the program then cannot start, and the demo is made.
+        log=$(mktemp)
+        status=0
+        "$BUILD_DIR/bin/quillon" 2>"$log" || status=$?
+        if [ "$status" -eq 0 ] || ! grep -q "no Qt platform plugin could be initialized" "$log"; then
+            cat "$log" >&2
+            rm -f "$log"
+            exit "$status"
+        fi
+        rm -f "$log"
+    fi
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
         echo "The display \"${WAYLAND_DISPLAY:-$DISPLAY}\" cannot be reached." >&2
     fi
 fi
 
-OUT=${QUILLON_DEMO_FOLDER:-$HOME/My Movie}
+# As the programs find it when HOME is not set: the account's own.
+home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+OUT=${QUILLON_DEMO_FOLDER:-$home/My Movie}
 case $OUT in
 /*) ;;
 *) OUT=$caller/$OUT ;;
