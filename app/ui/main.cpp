@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -65,6 +66,28 @@ bool AnsweredOnTheTerminal(int argc, char **argv)
     return false;
 }
 
+// Whether the window has nowhere to be shown: Qt's X and Wayland platforms
+// end the program with an abort when neither display is named. Another
+// platform (-platform, QT_QPA_PLATFORM) is left to Qt.
+bool NoDisplayNamed(int argc, char **argv)
+{
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 && i + 1 < argc)
+            platform = argv[i + 1];
+        else if (std::strncmp(argv[i], "-platform=", 10) == 0)
+            platform = argv[i] + 10;
+    }
+    const auto named = [](const char *variable) {
+        const char *value = std::getenv(variable);
+        return value && *value;
+    };
+    const std::string chosen = platform ? platform : "";
+    const bool windowing
+        = chosen.empty() || chosen.starts_with("xcb") || chosen.starts_with("wayland");
+    return windowing && !named("DISPLAY") && !named("WAYLAND_DISPLAY");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -73,6 +96,12 @@ int main(int argc, char **argv)
     win32::KeepStandardStreamsOpen();
     if (AnsweredOnTheTerminal(argc, argv))
         return toolsoutput::WithStandardOutput("quillon", 0);
+    if (NoDisplayNamed(argc, argv)) {
+        std::fputs("quillon: no display to show the window on (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set); quillon-render makes movies without one\n",
+                   stderr);
+        return 1;
+    }
     // A movie larger than the user's file size limit fails its write (EFBIG)
     // and is reported, instead of ending the program with its new file left.
     std::signal(SIGXFSZ, SIG_IGN);

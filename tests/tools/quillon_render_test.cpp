@@ -487,6 +487,14 @@ TEST_F(QuillonRender, HelpAndVersionOfBothProgramsNeedNoDisplay)
         else
             EXPECT_TRUE(run.out.starts_with("usage: quillon ")) << run.out;
     }
+    // Without them the window program says it has no display, and does not
+    // abort.
+    run = RunProgram("/bin/sh",
+                     {"-c", std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ")
+                                + QUILLON_PROGRAM},
+                     dir.path());
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(run.err.starts_with("quillon: no display to show the window on")) << run.err;
 }
 
 // A script captures what quillon-render prints: when it cannot reach standard
