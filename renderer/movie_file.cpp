@@ -58,8 +58,8 @@ std::string MovieFile::Create(const std::string &movie)
     // way, which would choose the folder and which earlier movie it replaces.
     if (!file_.Create(movie, 0666, win32::FileBeside::Links::OnlyTrusted)) {
         if (!file_.ForeignLink().empty())
-            return "Cannot create file \"" + movie + "\": it leads through \"" + file_.ForeignLink()
-                   + "\", a link that another user made.";
+            return "Cannot create file \"" + movie
+                   + "\": " + win32::ForeignLinkReason(file_.ForeignLink()) + ".";
         return CreateMessage(movie, errno);
     }
     temporary_ = file_.NewPath();

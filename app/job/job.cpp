@@ -133,8 +133,7 @@ std::int64_t PrepareConversion(const JobSettings &settings, TWorkThreadInfo &job
     // goes, and which earlier movie of this user's it replaces.
     if (const auto link = win32::ForeignLinkOnTheWay(settings.outputFolder))
         throw forms::Exception("The output folder \"" + settings.outputFolder
-                               + "\" cannot be used: it leads through \"" + *link
-                               + "\", a link that another user made.");
+                               + "\" cannot be used: " + win32::ForeignLinkReason(*link) + ".");
 
     // The list, param.ini and the script are replaced together, in that order:
     // a frame server takes the list with the param.ini that did not change

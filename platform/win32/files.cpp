@@ -709,14 +709,21 @@ std::optional<std::string> ForeignLinkOnTheWay(const std::string &path)
     return link;
 }
 
+std::string ForeignLinkReason(const std::string &link)
+{
+    return "it leads through \"" + link + "\", a link that another user made";
+}
+
 int OpenFolderAvoidingForeignLinks(const std::string &path, std::string *foreignLink)
 {
     const int fd = WalkAvoidingForeignLinks(path, foreignLink);
+    if (fd < 0)
+        return -1;
     struct stat st
     {};
-    if (fd < 0 || (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)))
+    const int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (error == 0)
         return fd;
-    const int error = S_ISDIR(st.st_mode) ? errno : ENOTDIR;
     ::close(fd);
     errno = error;
     return -1;

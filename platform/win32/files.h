@@ -164,6 +164,10 @@ QUILLON_WIN32_API bool OthersMayChange(const struct stat &folder);
 // The link's path as reached, or nullopt when there is none.
 QUILLON_WIN32_API std::optional<std::string> ForeignLinkOnTheWay(const std::string &path);
 
+// Why such a link refuses a path, for the user: "it leads through "LINK", a
+// link that another user made".
+QUILLON_WIN32_API std::string ForeignLinkReason(const std::string &link);
+
 // The folder `path` leads to, opened (O_PATH | O_DIRECTORY) along the way
 // ForeignLinkOnTheWay checks, name by name, so that the folder opened is the
 // one the check passed even while others change names on the way. -1 with

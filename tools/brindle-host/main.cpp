@@ -154,7 +154,7 @@ public:
         // stream goes, and which of this user's files it replaces.
         if (namedByUser)
             if (const auto link = win32::ForeignLinkOnTheWay(path))
-                return "it leads through \"" + *link + "\", a link that another user made";
+                return win32::ForeignLinkReason(*link);
         // Found out now, not once the whole show has been written beside it.
         if (exists && namedByUser && S_ISDIR(st.st_mode))
             return std::strerror(EISDIR);
@@ -164,8 +164,7 @@ public:
         // the stream began.
         if (!file_.Create(path, 0666, win32::FileBeside::Links::OnlyTrusted))
             return file_.ForeignLink().empty() ? std::strerror(errno)
-                                               : "it leads through \"" + file_.ForeignLink()
-                                                     + "\", a link that another user made";
+                                               : win32::ForeignLinkReason(file_.ForeignLink());
         // The stream has a descriptor of its own; the file's keeps the lock.
         return streamTo(::fcntl(file_.Descriptor(), F_DUPFD_CLOEXEC, 0));
     }
@@ -383,10 +382,8 @@ int Run(const Options &options)
         if (resolved.pngFolder.back() != '/')
             resolved.pngFolder += '/';
         if (const auto link = win32::ForeignLinkOnTheWay(resolved.pngFolder)) {
-            std::fprintf(stderr,
-                         "brindle-host: cannot use the folder %s: it leads through \"%s\", a "
-                         "link that another user made\n",
-                         resolved.pngFolder.c_str(), link->c_str());
+            std::fprintf(stderr, "brindle-host: cannot use the folder %s: %s\n",
+                         resolved.pngFolder.c_str(), win32::ForeignLinkReason(*link).c_str());
             return end(kExitFailure);
         }
         std::string problem;
