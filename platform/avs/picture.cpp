@@ -482,7 +482,8 @@ long long CheckClaimedSize(const std::string &path)
 Info ReadInfo(const std::string &path, bool upright)
 {
     File file(path);
-    const std::vector<std::uint8_t> head = file.readPrefix(32);
+    // Enough for every header read here, a bitmap's colour masks included.
+    const std::vector<std::uint8_t> head = file.readPrefix(win32::kBitmapMasksEnd);
     Info info;
     info.format = sniff(head);
     if (info.format == Format::Jpeg) {
@@ -501,11 +502,8 @@ Info ReadInfo(const std::string &path, bool upright)
     long long w = 0, h = 0;
     if (headerSize(info.format, head, w, h)) {
         CheckSize(path, w, h);
-        if (info.format == Format::Bmp) {
-            const std::vector<std::uint8_t> start = file.readPrefix(win32::kBitmapMasksEnd);
-            if (!win32::BitmapMasksReadable(start.data(), start.size()))
-                fail(path, win32::kBitmapMasksUnreadable);
-        }
+        if (info.format == Format::Bmp && !win32::BitmapMasksReadable(head.data(), head.size()))
+            fail(path, win32::kBitmapMasksUnreadable);
         info.width = static_cast<int>(w);
         info.height = static_cast<int>(h);
         return info;
