@@ -10,7 +10,6 @@
 #include <QImageReader>
 #include <QPalette>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -222,7 +221,8 @@ void TBitmap::LoadFromFile(const std::string &path)
     {};
     std::uint8_t header[win32::kBitmapMasksEnd] = {};
     Claim claim;
-    if (::fstat(fd, &st) == 0 && ::pread(fd, header, sizeof header, 0) >= 0
+    ssize_t got = -1;
+    if (::fstat(fd, &st) == 0 && (got = ::pread(fd, header, sizeof header, 0)) >= 0
         && readClaim(header, static_cast<long long>(st.st_size), claim)) {
         // Qt calls a header that claims more than 2^28 pixels not valid.
         if (claim.width > kMaxSide || claim.height > kMaxSide
@@ -236,8 +236,7 @@ void TBitmap::LoadFromFile(const std::string &path)
             throw EInvalidGraphic::forFile(path, "Stream read error");
         // Masks the movie cannot read are refused here too, rather than listed
         // (Qt reads some of them, others as black) for a movie that fails.
-        if (!win32::BitmapMasksReadable(
-                header, std::min<std::size_t>(sizeof header, static_cast<std::size_t>(st.st_size))))
+        if (!win32::BitmapMasksReadable(header, static_cast<std::size_t>(got)))
             throw EInvalidGraphic::forFile(path, win32::kBitmapMasksUnreadable);
     }
 
