@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -343,6 +346,14 @@ std::string ShowPhotoProblem(const std::string &photo, bool *gone)
         return "it is a folder";
     if (!S_ISREG(st.st_mode))
         return "it is not a plain file";
+    const int fd = ::open(photo.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        if (gone)
+            *gone = true;
+        return std::string("it cannot be read: ") + std::strerror(error);
+    }
+    ::close(fd);
     return {};
 }
 

@@ -345,8 +345,9 @@ void TShowCommands::Open(const std::string &Path, std::function<void()> Then)
 
     DeleteAllPhotos(*FForm.PhotoThumbPanel1);
     FForm.tabAddPhotosClick(nullptr);
-    // Photos that are gone, folders and devices are left out before any is read;
-    // those that cannot be read are left out as the add meets them.
+    // Photos that are gone or may not be opened, folders and devices are left
+    // out before any is read (the first two kept for the next save); those
+    // that are not pictures it can read are left out as the add meets them.
     auto photos = std::make_shared<const std::vector<std::string>>(std::move(reading.Show.Photos));
     auto gone = std::make_shared<std::vector<std::string>>();
     auto goneAt = std::make_shared<std::vector<bool>>(photos->size());

@@ -16,6 +16,9 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace quillon;
 using namespace windowtest;
 using testsupport::Click;
@@ -200,6 +203,37 @@ TEST_F(Shows, PhotosGoneAtTheOpenAreSavedAtTheirPlaces)
     EXPECT_TRUE(testsupport::ReadFile(show).ends_with(
         "[Photos]\r\nPhoto1=usb/x.jpg\r\nPhoto2=a.jpg\r\nPhoto3=usb/y.jpg\r\nPhoto4=usb/z.jpg\r\n"
         "Photo5=c.jpg\r\n"))
+        << testsupport::ReadFile(show);
+}
+
+// A photo this user may not read when the show is opened (its owner has yet
+// to give leave) is named and, like a gone one, kept at its place by the save.
+TEST_F(Shows, APhotoThatCannotBeReadAtTheOpenIsKeptByTheSave)
+{
+    Jpeg("a.jpg"), Jpeg("b.jpg");
+    const std::string locked = Jpeg("locked.jpg");
+    const std::string show = dir.file("shared.qshow");
+    WriteFile(show, "[Photos]\nPhoto1=a.jpg\nPhoto2=locked.jpg\nPhoto3=b.jpg\n");
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    {
+        // The open as a user that may read the folder but not that photo.
+        struct AsNobody
+        {
+            AsNobody() { ok = ::setresuid(-1, 65534, -1) == 0; }
+            ~AsNobody() { (void)::setresuid(-1, 0, -1); }
+            bool ok;
+        } nobody;
+        ASSERT_TRUE(nobody.ok);
+        Open(show);
+    }
+    EXPECT_EQ(List(), (std::vector<std::string>{dir.file("a.jpg"), dir.file("b.jpg")}));
+    ASSERT_EQ(boxes.texts().size(), 1u);
+    EXPECT_EQ(boxes.texts()[0], "The show \"shared.qshow\" was opened without:\n" + locked
+                                    + ": it cannot be read: Permission denied");
+    form->Shows().Save(show);
+    EXPECT_TRUE(testsupport::ReadFile(show).ends_with(
+        "[Photos]\r\nPhoto1=a.jpg\r\nPhoto2=locked.jpg\r\nPhoto3=b.jpg\r\n"))
         << testsupport::ReadFile(show);
 }
 
