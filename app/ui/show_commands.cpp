@@ -314,7 +314,13 @@ void TShowCommands::Apply(const TShow &Show, std::vector<std::string> &LeftOut)
         else
             LeftOut.push_back("Compressor=" + *Show.Compressor + " (not on this machine)");
     }
-    FForm.pnl3_grpMovie->SetOptions(ShowMovieOptions(Show, FForm.pnl3_grpMovie->Options()));
+    // Movie choices the show does not name (one saved before they were
+    // offered) are the defaults, as quillon-render takes them, not those of
+    // the show open before; further sound tracks go with the sound file box.
+    MovieOptions movie;
+    if (!Show.SoundFile)
+        movie.moreSoundFiles = FForm.pnl3_grpMovie->Options().moreSoundFiles;
+    FForm.pnl3_grpMovie->SetOptions(ShowMovieOptions(Show, std::move(movie)));
     FKept = Show.Kept;
 }
 

@@ -237,6 +237,22 @@ TEST_F(Shows, APhotoThatCannotBeReadAtTheOpenIsKeptByTheSave)
         << testsupport::ReadFile(show);
 }
 
+// A show saved before the movie choices were offered makes the movie it made
+// then, whatever show was open before it.
+TEST_F(Shows, AShowWithoutMovieChoicesOpensWithTheDefaults)
+{
+    Jpeg("a.jpg");
+    MovieOptions chosen;
+    chosen.fit = MovieOptions::Fit::Crop;
+    chosen.container = MovieOptions::Container::Mp4;
+    chosen.framesPerSecond = 30;
+    form->pnl3_grpMovie->SetOptions(chosen);
+    const std::string show = dir.file("first.qshow");
+    WriteFile(show, "[Show]\nVersion=1\nStandard=PAL\nInterval=4\n[Photos]\nPhoto1=a.jpg\n");
+    Open(show);
+    EXPECT_EQ(form->pnl3_grpMovie->Options(), MovieOptions());
+}
+
 // A photo that is in the show twice: the gone photo follows the copy it
 // followed, whichever copy the user removes. Remove All takes the gone photos
 // with the rest, so none comes into the next show saved.
