@@ -319,6 +319,9 @@ void ReadPhotos(const win32::ProfileSection &section, const std::optional<std::s
                 reading.LeftOut.push_back(key + " (a name with a NUL byte)");
             else if (value.empty())
                 continue;
+            else if (photos.contains(*number))
+                // Said, or the next save would drop the photo unseen.
+                reading.LeftOut.push_back(key + "=" + value + " (another photo has that number)");
             else if (auto path = Resolved(folder, value))
                 photos.emplace(*number, std::move(*path));
             else
