@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace mediatest;
@@ -271,6 +272,35 @@ TEST_F(Category, SettingsAreReadWithDefaultsAndRanges)
     // Another entry's section is its own.
     if (category.size() > 1) {
         EXPECT_EQ(media::ReadCompressorSettings(category[1]).quality, category[1].defaultQuality);
+    }
+}
+
+// Two programs saving compressor settings at once: each sees only its own
+// changes come back, none written over by the other's copy of the file.
+TEST_F(Category, SettingsSavedByTwoProgramsAtOnceAreAllKept)
+{
+    ScopedEnv config("XDG_CONFIG_HOME", dir.path().c_str());
+    const auto &category = media::VideoCompressorCategory();
+    ASSERT_GE(category.size(), 2u);
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+        children[k] = ::fork();
+        if (children[k] == 0) {
+            const media::CompressorEntry &mine = category[static_cast<std::size_t>(k)];
+            int lost = 0;
+            for (int i = 1; i <= 400; ++i) {
+                if (i > 1 && media::ReadCompressorSettings(mine).quality != (i - 1) % 100)
+                    ++lost;
+                if (!media::WriteCompressorSettings(mine, {i % 100, 10}))
+                    ::_exit(255);
+            }
+            ::_exit(std::min(lost, 254));
+        }
+    }
+    for (const pid_t child : children) {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "lost: " << status;
     }
 }
 

@@ -4,10 +4,13 @@
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 #include "platform/win32/shell.h"
+#include "platform/win32/tempfolder.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace media {
 
@@ -173,6 +176,14 @@ bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSetti
     const std::string folder = path.substr(0, path.rfind('/'));
     if (!win32::ForceDirectories(folder))
         return false;
+    // Each write reads the file and writes it back whole: two programs saving
+    // at once would lose one's change. They take turns under the folder's
+    // lock; one held for seconds (a program stopped while it saves) is not
+    // waited for without end.
+    win32::FolderLock turn;
+    for (int tries = 0; tries < 300 && turn.TryLock(folder) == win32::FolderLock::Result::Busy;
+         ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const std::string quality = std::to_string(std::clamp(settings.quality, 0, 100));
     const std::string interval
         = std::to_string(std::clamp(settings.keyFrameInterval, 1, kMaxKeyFrameInterval));
