@@ -27,8 +27,9 @@ BRINDLE_API std::int32_t InitEffectManager();
 // InitEffectManager, and after FreeEffectManager until the next
 // InitEffectManager, it returns 1 and draws nothing: a host that calls it until
 // it returns 0 must do so between the two. A frame that memory ran out for is
-// black or not drawn, and the last error is then ERROR_NOT_ENOUGH_MEMORY (else
-// ERROR_SUCCESS).
+// black or not drawn, and the last error is then ERROR_NOT_ENOUGH_MEMORY; one
+// whose photo could not be opened for want of file descriptors is black with
+// ERROR_TOO_MANY_OPEN_FILES (else ERROR_SUCCESS).
 BRINDLE_API std::int32_t GetEffectBitmap(HDC hdc);
 
 // Releases what InitEffectManager made. Always -1.

@@ -9,6 +9,7 @@
 #include "platform/win32/files.h"
 #include "platform/win32/ini.h"
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -100,8 +101,28 @@ bool OutOfMemory()
         throw;
     } catch (const std::bad_alloc &) {
         return true;
+    } catch (const jpeg::Error &error) {
+        return error.code() == ENOMEM;
     } catch (...) {
         return false;
+    }
+}
+
+// The last error for a photo the machine could not read (out of memory, or of
+// descriptors); ERROR_SUCCESS for one that is missing or damaged, which is the
+// photo's own fault and shows as a black frame.
+DWORD MachineFailure()
+{
+    if (OutOfMemory())
+        return win32::ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        throw;
+    } catch (const jpeg::Error &error) {
+        return error.code() == EMFILE || error.code() == ENFILE || error.code() == EAGAIN
+                   ? win32::ERROR_TOO_MANY_OPEN_FILES
+                   : win32::ERROR_SUCCESS;
+    } catch (...) {
+        return win32::ERROR_SUCCESS;
     }
 }
 
@@ -130,8 +151,8 @@ void FitPhoto(const std::string &path, const FrameBitmap &frame)
                     at);
     } catch (...) {
         frame.fillBlack();
-        if (OutOfMemory())
-            win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
+        if (const DWORD failure = MachineFailure(); failure != win32::ERROR_SUCCESS)
+            win32::SetLastError(failure);
     }
 }
 

@@ -155,9 +155,15 @@ struct Decoder::State
             ::close(fd);
     }
 
-    [[noreturn]] void fail(const std::string &reason) const
+    [[noreturn]] void fail(const std::string &reason, int code = 0) const
     {
-        throw Error("Cannot read the picture \"" + path + "\": " + reason);
+        throw Error("Cannot read the picture \"" + path + "\": " + reason, code);
+    }
+    // After libjpeg's error: its message, marked as the machine's failure
+    // when it ran out of memory.
+    [[noreturn]] void failDecoding() const
+    {
+        fail(err.message, err.base.msg_code == JERR_OUT_OF_MEMORY ? ENOMEM : 0);
     }
 };
 
@@ -322,8 +328,14 @@ Decoder::Decoder(const std::string &path)
     // A FIFO or a device in the list would block for good: only plain files.
     std::string reason;
     const int fd = win32::OpenInputFile(path, &reason);
-    if (fd < 0)
-        s.fail(reason);
+    if (fd < 0) {
+        // A photo that is there but cannot be opened for want of descriptors or
+        // memory is the machine's failure, not the photo's.
+        const int error = errno;
+        s.fail(reason, error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN
+                           ? error
+                           : 0);
+    }
     s.fd = fd;
     s.buffer = std::make_unique_for_overwrite<JOCTET[]>(kReadBuffer);
     s.source.init_source = [](j_decompress_ptr) {};
@@ -336,7 +348,7 @@ Decoder::Decoder(const std::string &path)
     s.err.base.error_exit = onError;
     s.err.base.emit_message = onMessage;
     if (setjmp(s.err.jump))
-        s.fail(s.err.message);
+        s.failDecoding();
     jpeg_create_decompress(&s.cinfo);
     s.created = true;
     s.cinfo.client_data = &s;
@@ -394,7 +406,7 @@ void Decoder::setMinimumOutputSize(int minWidth, int minHeight)
                         turned ? s.cinfo.image_width : s.cinfo.image_height, minWidth, minHeight);
     s.cinfo.scale_denom = 8;
     if (setjmp(s.err.jump))
-        s.fail(s.err.message);
+        s.failDecoding();
     jpeg_calc_output_dimensions(&s.cinfo);
 }
 
@@ -492,7 +504,7 @@ void Decoder::decodeStored(const std::function<void(int y, const std::uint8_t *b
     std::vector<std::uint8_t> bgr;
     BudgetShare share(s.cinfo);
     if (setjmp(s.err.jump))
-        s.fail(s.err.message);
+        s.failDecoding();
     s.started = true;
     share.take(WholePictureBytes(s.cinfo));
     jpeg_start_decompress(&s.cinfo);

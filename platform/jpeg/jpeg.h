@@ -17,7 +17,17 @@ namespace jpeg {
 class Error : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    explicit Error(const std::string &message, int code = 0)
+        : std::runtime_error(message)
+        , code_(code)
+    {}
+    // The system's error number when the machine failed rather than the
+    // picture (ENOMEM for memory, EMFILE and the like when the file could not
+    // be opened); 0 for a picture that is damaged or no JPEG.
+    int code() const { return code_; }
+
+private:
+    int code_ = 0;
 };
 
 struct Header

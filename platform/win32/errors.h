@@ -7,6 +7,7 @@
 namespace win32 {
 
 inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 
 QUILLON_WIN32_API void SetLastError(DWORD error);

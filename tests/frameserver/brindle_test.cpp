@@ -616,6 +616,66 @@ TEST_F(Brindle, MemoryThatRunsOutIsTheLastErrorNotAnEmptyJob)
     EXPECT_EQ(win32::GetLastError(), win32::ERROR_SUCCESS);
 }
 
+// A photo the host's process could not read, for want of memory (a
+// progressive JPEG is decoded whole) or of file descriptors, is said in the
+// last error; only a missing or damaged photo is a black slot and no more.
+TEST_F(Brindle, APhotoTheProcessCouldNotReadIsTheLastError)
+{
+#ifdef QUILLON_TEST_SANITIZED
+    GTEST_SKIP() << "the sanitizer's allocator ends the program where memory runs out";
+#endif
+    job.writeParams(64, 48, 1);
+    const std::string big = job.folder() + "big.jpg";
+    testsupport::WriteJpeg(
+        big, 4000, 3000,
+        [](int x, int y) {
+            return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 90};
+        },
+        testsupport::JpegKind::Progressive);
+    job.writeList({big});
+    Canvas canvas(64, 48);
+    const auto lastErrorOfAFrame = [&](int resource) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            brindle.init();
+            if (resource == RLIMIT_DATA) {
+                // 10 MB more than the process holds; the photo's coefficients need 36.
+                long long dataKb = -1;
+                std::istringstream status(testsupport::ReadFile("/proc/self/status"));
+                for (std::string line; std::getline(status, line);)
+                    if (line.starts_with("VmData:"))
+                        dataKb = std::stoll(line.substr(7));
+                const rlim_t limit = static_cast<rlim_t>(dataKb + 10 * 1024) * 1024;
+                const rlimit data{limit, limit};
+                if (dataKb < 0 || ::setrlimit(RLIMIT_DATA, &data) != 0)
+                    ::_exit(100);
+            } else {
+                const rlimit files{64, 64};
+                if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
+                    ::_exit(100);
+                while (::dup(0) >= 0) {
+                }
+            }
+            win32::SetLastError(win32::ERROR_SUCCESS);
+            const bool served = brindle.getBitmap(canvas.dc()) == 1;
+            ::_exit(served ? static_cast<int>(win32::GetLastError()) : 101);
+        }
+        int waitStatus = 0;
+        ::waitpid(child, &waitStatus, 0);
+        return testsupport::ExitStatus(waitStatus);
+    };
+    EXPECT_EQ(lastErrorOfAFrame(RLIMIT_DATA), static_cast<int>(win32::ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(lastErrorOfAFrame(RLIMIT_NOFILE), static_cast<int>(win32::ERROR_TOO_MANY_OPEN_FILES));
+
+    brindle.init();
+    EXPECT_EQ(brindle.getBitmap(canvas.dc()), 1);
+    EXPECT_EQ(win32::GetLastError(), win32::ERROR_SUCCESS);
+    job.writeList({job.folder() + "gone.jpg"});
+    brindle.init();
+    EXPECT_EQ(brindle.getBitmap(canvas.dc()), 1);
+    EXPECT_EQ(win32::GetLastError(), win32::ERROR_SUCCESS);
+}
+
 TEST_F(Brindle, SizesNoPictureCouldHaveTakeTheDefaults)
 {
     // Each side on its own: 8192 is the largest that is taken.

@@ -266,6 +266,11 @@ int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &out
                          brindle::kLibraryName, n);
             return kExitFailure;
         }
+        if (win32::GetLastError() == win32::ERROR_TOO_MANY_OPEN_FILES) {
+            std::fprintf(stderr, "brindle-host: %s could not open the photo of frame %lld: %s\n",
+                         brindle::kLibraryName, n, std::strerror(EMFILE));
+            return kExitFailure;
+        }
         if (stopSignal)
             return 128 + static_cast<int>(stopSignal);
         if (!stream.writeFrame(frame.bits, frame.stride))
