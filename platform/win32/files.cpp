@@ -1013,10 +1013,17 @@ std::optional<std::string> ReadInputFile(const std::string &path, std::string *r
         return tooLarge();
     if (status)
         *status = st;
+    // Read straight into the text (no buffer on the stack, which may be a
+    // small thread's), sized for the file as it stands plus a byte to see
+    // its end, and grown should it grow meanwhile.
     std::string text;
-    char buffer[65536];
+    std::size_t used = 0;
+    text.resize(
+        std::max<std::size_t>(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, 4096));
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (used == text.size())
+            text.resize(std::min(text.size() * 2, kLargestInputFile + 1));
+        const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -1029,11 +1036,12 @@ std::optional<std::string> ReadInputFile(const std::string &path, std::string *r
         }
         if (got == 0)
             break;
-        if (text.size() + static_cast<std::size_t>(got) > kLargestInputFile)
+        used += static_cast<std::size_t>(got);
+        if (used > kLargestInputFile)
             return tooLarge();
-        text.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);
+    text.resize(used);
     return text;
 }
 

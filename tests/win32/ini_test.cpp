@@ -4,6 +4,8 @@
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
+#include <optional>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +105,40 @@ TEST_F(Ini, AFileLargerThanAnyProfileIsNeitherReadNorChanged)
     {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, static_cast<off_t>(kLargestInputFile) + 1);
+}
+
+// A file is read whole on a thread with a small stack (64 KiB is a common
+// size for a library's worker threads, and what `ulimit -s 64` gives).
+TEST_F(Ini, AFileIsReadOnAThreadWithASmallStack)
+{
+#ifdef QUILLON_TEST_SANITIZED
+    GTEST_SKIP() << "the sanitizer's own frames need a larger stack";
+#endif
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "Key" + std::to_string(i) + "=value\r\n";
+    WriteFile(file, text);
+    struct Read
+    {
+        std::string path;
+        std::optional<std::string> got;
+    } read{file, std::nullopt};
+    pthread_attr_t attr;
+    ASSERT_EQ(::pthread_attr_init(&attr), 0);
+    ASSERT_EQ(::pthread_attr_setstacksize(&attr, 64 * 1024), 0);
+    pthread_t thread;
+    ASSERT_EQ(::pthread_create(
+                  &thread, &attr,
+                  [](void *arg) -> void * {
+                      auto *r = static_cast<Read *>(arg);
+                      r->got = ReadInputFile(r->path);
+                      return nullptr;
+                  },
+                  &read),
+              0);
+    ::pthread_join(thread, nullptr);
+    ::pthread_attr_destroy(&attr);
+    EXPECT_EQ(read.got, text);
 }
 
 TEST_F(Ini, WritingCreatesTheFileWithCrlf)
