@@ -1,4 +1,5 @@
-// How the command-line tools take Ctrl+C, a hang-up and TERM: the signal is
+// How the command-line tools take Ctrl+C, a hang-up, TERM and the warning
+// that the soft CPU time limit is reached (XCPU): the signal is
 // noted, the tool stops at its next step, removes its new files and then ends
 // by that signal as it would have without a handler; one that was ignored when
 // the tool started (nohup) is left ignored. A reader that has gone
@@ -29,7 +30,7 @@ inline void CatchStopSignals()
     sigemptyset(&action.sa_mask);
     // A signal ignored at the start stays ignored: nohup's hang-up, a
     // script's Ctrl+C for its background jobs.
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXCPU}) {
         struct sigaction inherited
         {};
         if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)

@@ -310,8 +310,9 @@ TEST_F(Security, FailedStoppedAndRefusedRunsKeepTheEarlierMovie)
     EXPECT_EQ(run.status, 2);
     unchanged("a compressor not in the list");
 
-    // Held frames cost little: the show is long enough to be stopped in the middle.
-    for (int signal : {SIGTERM, SIGINT}) {
+    // Held frames cost little: the show is long enough to be stopped in the
+    // middle. XCPU is the soft CPU time limit's warning.
+    for (int signal : {SIGTERM, SIGINT, SIGXCPU}) {
         Background long_(Command(std::nullopt, shared, QUILLON_RENDER,
                                  {"--interval", "3600", "--resolution", "low", "--output-folder",
                                   out, red, red}),
@@ -331,6 +332,28 @@ TEST_F(Security, FailedStoppedAndRefusedRunsKeepTheEarlierMovie)
               std::string::npos)
         << run.err;
     unchanged("a read-only movie");
+}
+
+// A user at the limit of their processes: the render says it cannot start
+// instead of ending in an abort (and a core file in the current folder).
+TEST_F(Security, ARenderThatCannotStartAThreadSaysSo)
+{
+    std::string why;
+    second = SecondUser(&why);
+    if (!second)
+        GTEST_SKIP() << why;
+    const std::string red = photo("red.jpg", kRed);
+    const std::string out = shared + "limited";
+    const Outcome run = RunCommand(
+        Command(second, shared, "/usr/bin/prlimit",
+                {"--nproc=1", QUILLON_RENDER, "--resolution", "low", "--output-folder", out, red}),
+        dir.path());
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("Cannot start the render: Resource temporarily unavailable\n"
+                           "An error occured when convert photo to video stream."),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(testsupport::Exists(out + "/photo_video.avi"));
 }
 
 // In a sticky folder another user's movie cannot be replaced: the render says so

@@ -30,6 +30,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -537,11 +538,20 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "%s\n", quillon::ConvertingText);
     std::atomic<bool> done{false};
     int result = -1;
-    std::thread worker([&] {
-        result = quillon::RenderMovie(window, job, &stopRequest);
-        done = true;
-        win32::PostMessageA(window, 0, 0, 0); // wakes the loop at once
-    });
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            result = quillon::RenderMovie(window, job, &stopRequest);
+            done = true;
+            win32::PostMessageA(window, 0, 0, 0); // wakes the loop at once
+        });
+    } catch (const std::system_error &error) {
+        // At the user's limit of processes, say.
+        win32::DestroyWindowHandle(window);
+        std::fprintf(stderr, "Cannot start the render: %s\n%s\n", error.code().message().c_str(),
+                     quillon::ConversionFailedText);
+        return 1;
+    }
     win32::CurrentThreadQueue()->runUntil([&] { return done.load(); });
     worker.join();
     win32::DestroyWindowHandle(window);
