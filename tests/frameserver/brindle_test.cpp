@@ -575,6 +575,23 @@ TEST_F(Brindle, AFrameSizeThatCannotBeMadeServesFramesWithoutDrawing)
     }
 }
 
+namespace {
+
+// Lets this process allocate `megabytes` more than it holds now, and no more.
+bool LimitDataTo(long long megabytes)
+{
+    long long dataKb = -1;
+    std::istringstream status(testsupport::ReadFile("/proc/self/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmData:"))
+            dataKb = std::stoll(line.substr(7));
+    const rlim_t limit = static_cast<rlim_t>(dataKb + megabytes * 1024) * 1024;
+    const rlimit data{limit, limit};
+    return dataKb >= 0 && ::setrlimit(RLIMIT_DATA, &data) == 0;
+}
+
+} // namespace
+
 // The exports' results cannot say that memory ran out; the thread's last
 // error does, and the show is empty.
 TEST_F(Brindle, MemoryThatRunsOutIsTheLastErrorNotAnEmptyJob)
@@ -590,14 +607,7 @@ TEST_F(Brindle, MemoryThatRunsOutIsTheLastErrorNotAnEmptyJob)
     if (child == 0) {
         // Room for 100 MB more than the process holds: a frame of 8192 × 8192
         // needs 200.
-        long long dataKb = -1;
-        std::istringstream status(testsupport::ReadFile("/proc/self/status"));
-        for (std::string line; std::getline(status, line);)
-            if (line.starts_with("VmData:"))
-                dataKb = std::stoll(line.substr(7));
-        const rlim_t limit = static_cast<rlim_t>(dataKb + 100 * 1024) * 1024;
-        const rlimit data{limit, limit};
-        if (dataKb < 0 || ::setrlimit(RLIMIT_DATA, &data) != 0)
+        if (!LimitDataTo(100))
             ::_exit(2);
         win32::SetLastError(win32::ERROR_SUCCESS);
         brindle.init();
@@ -639,15 +649,8 @@ TEST_F(Brindle, APhotoTheProcessCouldNotReadIsTheLastError)
         if (child == 0) {
             brindle.init();
             if (resource == RLIMIT_DATA) {
-                // 10 MB more than the process holds; the photo's coefficients need 36.
-                long long dataKb = -1;
-                std::istringstream status(testsupport::ReadFile("/proc/self/status"));
-                for (std::string line; std::getline(status, line);)
-                    if (line.starts_with("VmData:"))
-                        dataKb = std::stoll(line.substr(7));
-                const rlim_t limit = static_cast<rlim_t>(dataKb + 10 * 1024) * 1024;
-                const rlimit data{limit, limit};
-                if (dataKb < 0 || ::setrlimit(RLIMIT_DATA, &data) != 0)
+                // The photo's coefficients need 36 MB.
+                if (!LimitDataTo(10))
                     ::_exit(100);
             } else {
                 const rlimit files{64, 64};
