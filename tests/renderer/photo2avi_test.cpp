@@ -15,9 +15,11 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -679,6 +681,46 @@ TEST_F(Sound, ChannelsOfNoKnownLayoutAreFoldedIntoTheMoviesTwo)
         // One channel in twelve of either side: a twelfth of the level.
         EXPECT_GT(made.sound.level(0.2, 0.8), lastAlone ? 0.005 : 0.01);
     }
+}
+
+// A loud surround file mixed into two channels clipped (the mix in floating
+// point is not scaled by itself); three channels that name no layout lost the
+// third, taken for the low-frequency one; a pair that is not front left and
+// right (rear or side stems) failed the render.
+TEST_F(Sound, EveryLayoutIsMixedIntoTwoWholeAndWithoutClipping)
+{
+    const auto make
+        = [&](const std::string &name, const std::string &layout, const std::string &each) {
+              std::string sources;
+              const int count = static_cast<int>(std::count(layout.begin(), layout.end(), '+')) + 1;
+              for (int c = 0; c < count; ++c)
+                  sources += (c ? "|" : "") + each;
+              const auto made = testsupport::RunProgram(
+                  "/usr/bin/ffmpeg",
+                  {"-v", "error", "-y", "-f", "lavfi", "-i",
+                   "aevalsrc=" + sources + ":s=48000:d=2:channel_layout=" + layout, dir.file(name)},
+                  dir.path());
+              ASSERT_EQ(made.status, 0) << made.err;
+          };
+    make("surround.wav", "FL+FR+FC+LFE+BL+BR", "0.9*sin(2*PI*440*t)");
+    Made made = render({"surround.wav"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
+    float peak = 0;
+    for (const auto &channel : made.sound.channels)
+        for (const float sample : channel)
+            peak = std::max(peak, std::abs(sample));
+    EXPECT_LT(peak, 0.95f);
+    EXPECT_GT(made.sound.level(0.5, 1.5), 0.2);
+
+    mediatest::WriteWav(dir.file("three.wav"), 22050, 3, 1.0, 0, 2);
+    made = render({"three.wav"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
+    EXPECT_GT(made.sound.level(0.2, 0.8), 0.05);
+
+    make("rear.wav", "BL+BR", "0.5*sin(2*PI*440*t)");
+    made = render({"rear.wav"}, MURELINE_SOUND_CUT, media::Container::Avi);
+    ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
+    EXPECT_GT(made.sound.level(0.5, 1.5), 0.2);
 }
 
 namespace {

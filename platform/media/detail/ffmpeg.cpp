@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -132,9 +133,29 @@ bool SoundShape::Take(const AVFrame &frame)
 
 SwrPtr SoundShape::NewResampler(int channels, AVSampleFormat format, int rate) const
 {
+    // A layout the mixer cannot take (a pair that is not front left and right,
+    // such as rear or side stems) is mixed by the order of its channels, as
+    // one that names none.
+    const bool named = layout_.order != AV_CHANNEL_ORDER_UNSPEC;
+    if (SwrPtr made = NewResampler(channels, format, rate, named); made || !named)
+        return made;
+    return NewResampler(channels, format, rate, false);
+}
+
+SwrPtr SoundShape::NewResampler(int channels, AVSampleFormat format, int rate, bool byName) const
+{
     AVChannelLayout from = layout_;
-    if (layout_.order == AV_CHANNEL_ORDER_UNSPEC && layout_.nb_channels <= 8)
-        av_channel_layout_default(&from, layout_.nb_channels);
+    if (!byName) {
+        from = AVChannelLayout{};
+        from.order = AV_CHANNEL_ORDER_UNSPEC;
+        from.nb_channels = layout_.nb_channels;
+        // WAV's own order of three channels ends in the centre, not in the
+        // low-frequency channel of FFmpeg's usual layout of three.
+        if (from.nb_channels == 3)
+            from = AV_CHANNEL_LAYOUT_SURROUND;
+        else if (from.nb_channels <= 8)
+            av_channel_layout_default(&from, from.nb_channels);
+    }
     // Channels that no layout names cannot be mixed by where they stand.
     const std::vector<double> fold
         = from.order == AV_CHANNEL_ORDER_UNSPEC && from.nb_channels != channels
@@ -147,7 +168,9 @@ SwrPtr SoundShape::NewResampler(int channels, AVSampleFormat format, int rate) c
                             rate_, 0, nullptr)
             < 0
         || (!fold.empty() && swr_set_matrix(raw, fold.data(), from.nb_channels) < 0)
-        || swr_init(raw) < 0) {
+        // A mix of many channels into few is scaled so that it cannot clip,
+        // as it is into whole numbers; in floating point it is not by itself.
+        || av_opt_set_double(raw, "rematrix_maxval", 1.0, 0) < 0 || swr_init(raw) < 0) {
         swr_free(&raw);
         return nullptr;
     }

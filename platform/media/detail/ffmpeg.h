@@ -87,12 +87,17 @@ public:
     // A resampler from sound of this shape to `channels` channels (one or two)
     // of `format` at `rate`, or null when none can be made. A layout that names
     // no channels (a plain WAV's) counts as the usual one of its count, up to
-    // 7.1; beyond, the usual layouts (16 channels, 22.2) have channels the mix
-    // leaves out, so such channels are folded by their order, the odd ones to
-    // the left and the even ones to the right.
+    // 7.1 (three channels as left, right and centre, WAV's order); beyond, the
+    // usual layouts (16 channels, 22.2) have channels the mix leaves out, so
+    // such channels are folded by their order, the odd ones to the left and
+    // the even ones to the right. So is a layout the mixer refuses. A mix into
+    // fewer channels is scaled so that it cannot clip.
     SwrPtr NewResampler(int channels, AVSampleFormat format, int rate) const;
 
 private:
+    // `byName`: the channels as the layout names them; else by their order.
+    SwrPtr NewResampler(int channels, AVSampleFormat format, int rate, bool byName) const;
+
     AVChannelLayout layout_{};
     int format_ = AV_SAMPLE_FMT_NONE;
     int rate_ = 0;
