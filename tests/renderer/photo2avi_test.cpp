@@ -554,6 +554,18 @@ TEST_F(Sound, APcmWavAloneKeptWholeGoesIntoAviAsItIs)
     // Cut, it is decoded like any other track.
     EXPECT_EQ(render({"deep.wav"}, MURELINE_SOUND_CUT, media::Container::Avi).info.audio()->codec,
               AV_CODEC_ID_PCM_S16LE);
+
+    // A file cut within its last sample leaves that part out: copied, it was a
+    // packet that players refuse to decode.
+    const std::string whole = ReadFile(dir.file("deep.wav"));
+    WriteFile(dir.file("deep.wav"), whole.substr(0, whole.find("data") + 8 + 6 * 32000 + 3));
+    const Made cut = render({"deep.wav"}, MURELINE_SOUND_KEEP, media::Container::Avi);
+    ASSERT_EQ(cut.run.result, 0);
+    EXPECT_EQ(cut.info.audio()->audioSamples, 32000);
+    const auto played = testsupport::RunProgram(
+        "/usr/bin/ffmpeg",
+        {"-v", "error", "-i", dir.file("out/photo_video.avi"), "-f", "null", "-"}, dir.path());
+    EXPECT_EQ(played.err, "");
 }
 
 // A WAV whose header says its blocks are one byte long, not one sample of both

@@ -18,6 +18,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -409,6 +410,10 @@ public:
         parameters_.reset(copy, [](AVCodecParameters *p) { avcodec_parameters_free(&p); });
         if (stream.duration != AV_NOPTS_VALUE)
             duration_ = ToReferenceTime(stream.duration, stream.time_base);
+        const AVCodecDescriptor *codec = avcodec_descriptor_get(copy->codec_id);
+        if (codec && std::string_view(codec->name).starts_with("pcm_") && copy->block_align > 0
+            && copy->sample_rate > 0)
+            pcmBlock_ = copy->block_align;
         output_ = addOutputPin(u"Output");
     }
 
@@ -483,6 +488,16 @@ private:
             }
             if (packet->stream_index != streamIndex_)
                 continue;
+            // A PCM file cut within a block: the part block goes, as a player
+            // leaves it out; copied into a movie it made a packet no player
+            // could decode.
+            if (pcmBlock_ > 0 && packet->size % pcmBlock_ != 0) {
+                packet->size -= packet->size % pcmBlock_;
+                if (packet->size == 0)
+                    continue;
+                packet->duration = av_rescale_q(packet->size / pcmBlock_,
+                                                AVRational{1, parameters_->sample_rate}, base);
+            }
             std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts - first : next;
             packet->pts = packet->dts = ts;
             next = ts + packet->duration;
@@ -505,6 +520,7 @@ private:
     OutputPin *output_;
     InputContextPtr input_;
     int streamIndex_ = -1;
+    int pcmBlock_ = 0; // the bytes of a sample of every channel, for PCM
 };
 
 HRESULT OpenScriptSource(const std::string &path, ComPtr<BaseFilter> *filter, std::string *reason)
