@@ -641,6 +641,17 @@ TEST_F(Sound, ATrackOfWhichNothingCanBeDecodedFailsTheRender)
                                  + "\" could be decoded"));
 }
 
+// The AAC encoder pads its last frame beyond the track's length, which MP4
+// gives to the sample: played, the padding was some 17 ms of silence at every
+// join of tracks and every loop.
+TEST_F(Sound, AnM4aTrackEndsWhereItsFileSaysNotWithItsPadding)
+{
+    mediatest::MakeTone(dir.file("tune.m4a"), 3, 44100, 2, "aac");
+    const Made made = render({"tune.m4a", "tune.m4a"}, MURELINE_SOUND_KEEP, media::Container::Avi);
+    ASSERT_EQ(made.run.result, 0) << (made.run.messages.empty() ? "" : made.run.messages[0]);
+    EXPECT_EQ(made.sound.channels.at(0).size(), 2u * 3 * 44100);
+}
+
 // A damaged packet is passed over whatever the decoder calls it: the ALAC
 // decoder calls an unknown element "not yet implemented", which failed the
 // whole render.

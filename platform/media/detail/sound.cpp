@@ -267,7 +267,15 @@ private:
         bool input = true;
         // A file of which every packet was refused is not a silent track.
         std::int64_t samples = 0;
-        int refused = 0; // why the last packet skipped was refused
+        // An MP4 file knows its track's length to the sample; the AAC
+        // encoder's last frame is padded beyond it, a gap of some 17 ms at
+        // every join and loop when played. Other files' lengths may be
+        // estimates, and are not cut to.
+        const AVStream &stream = *sound.input->streams[sound.stream];
+        const bool exactLength = std::string_view(sound.input->iformat->name).starts_with("mov,")
+                                 && stream.duration != AV_NOPTS_VALUE && stream.duration > 0;
+        std::int64_t length = -1; // in samples at the first frame's rate
+        int refused = 0;          // why the last packet skipped was refused
         for (;;) {
             if (isAborted())
                 return Played::Failed;
@@ -318,6 +326,17 @@ private:
                 }
                 if (ret < 0)
                     return failed(track, ret);
+                if (exactLength && length < 0 && decoded->sample_rate > 0)
+                    length = av_rescale_q(stream.duration, stream.time_base,
+                                          AVRational{1, decoded->sample_rate});
+                if (length >= 0 && samples + decoded->nb_samples > length) {
+                    decoded->nb_samples
+                        = static_cast<int>(std::max<std::int64_t>(length - samples, 0));
+                    if (decoded->nb_samples == 0) {
+                        av_frame_unref(decoded.get());
+                        continue;
+                    }
+                }
                 samples += decoded->nb_samples;
                 if (!resampler || !from.Fits(*decoded)) {
                     Played flushed = resampler ? resample(resampler.get(), nullptr, sounded, replay)
