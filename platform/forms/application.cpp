@@ -3,9 +3,12 @@
 #include "platform/forms/controls.h"
 #include "platform/forms/errors.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QTextBoundaryFinder>
 #include <QThread>
 
 #include <condition_variable>
@@ -210,6 +213,64 @@ std::shared_ptr<win32::MessageDispatcher> MakeGuiDispatcher()
 
 namespace {
 
+// The system's message boxes break a word too long for a line (a long file
+// name without blanks) at the box's edge; Qt's label breaks only between
+// words, and cut such a word off. A zero-width space after each character of
+// a long word gives it places to break; what is copied from the box goes to
+// the clipboard without them, so that a name pasted elsewhere is the name.
+class MessageBox final : public QMessageBox
+{
+public:
+    MessageBox(Icon icon, const QString &title, const QString &text, StandardButtons buttons,
+               QWidget *parent)
+        : QMessageBox(icon, title, Breakable(text), buttons, parent)
+    {
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        if (!clipboard || this->text() == text)
+            return;
+        // Only what came from this box: a copy elsewhere meanwhile is left be.
+        connect(clipboard, &QClipboard::changed, this, [clipboard, text](QClipboard::Mode mode) {
+            QString copied = clipboard->text(mode);
+            if (copied.contains(QChar(0x200B)) && text.contains(copied.remove(QChar(0x200B))))
+                clipboard->setText(copied, mode);
+        });
+    }
+
+    static QString Breakable(const QString &text)
+    {
+        constexpr qsizetype kLongWord = 30;
+        const QChar space(0x200B);
+        QString out;
+        out.reserve(text.size());
+        qsizetype word = 0; // where the word under way starts in `text`
+        const auto flush = [&](qsizetype end) {
+            const QString piece = text.mid(word, end - word);
+            if (piece.size() <= kLongWord || piece.contains(space)) {
+                out += piece;
+                return;
+            }
+            QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, piece);
+            qsizetype from = 0;
+            for (qsizetype at = graphemes.toNextBoundary(); at > 0;
+                 at = graphemes.toNextBoundary()) {
+                out += piece.mid(from, at - from);
+                if (at < piece.size())
+                    out += space;
+                from = at;
+            }
+        };
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i].isSpace()) {
+                flush(i);
+                out += text[i];
+                word = i + 1;
+            }
+        }
+        flush(text.size());
+        return out;
+    }
+};
+
 int showBoxHere(HWND owner, const std::string &text, const std::string &caption, UINT type)
 {
     QMessageBox::StandardButtons buttons;
@@ -249,8 +310,8 @@ int showBoxHere(HWND owner, const std::string &text, const std::string &caption,
     QWidget *parent = FindControl(owner);
     if (!parent)
         parent = QApplication::activeWindow();
-    QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), buttons,
-                    parent);
+    MessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), buttons,
+                   parent);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.setDefaultButton((type & win32::MB_DEFBUTTON2) && second != QMessageBox::NoButton ? second

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QDialog>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTest>
 #include <QThread>
@@ -110,6 +113,29 @@ TEST(MessageBoxes, ABoxAskedByAWorkerIsShownOnTheGuiThreadAndTheWorkerGetsTheAns
     EXPECT_EQ(answerer.text, "Download it now?");
     EXPECT_EQ(answerer.buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(answerer.icon, QMessageBox::Question);
+}
+
+// A name too long for a line, without blanks, was cut off at the box's edge:
+// it breaks there now, and what is copied from the box is the name.
+TEST(MessageBoxes, ANameTooLongForALineBreaksAndIsCopiedWhole)
+{
+    const std::string name = "/home/ann/" + std::string(240, 'x') + "-end.jpg";
+    const std::string text = "Cannot read the picture \"" + name + "\": Permission denied";
+    bool fits = false;
+    QString copied;
+    BoxAnswerer answerer([&](QMessageBox *box) {
+        const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        const QRect needed = label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 100000),
+                                                               Qt::TextWordWrap, label->text());
+        fits = needed.width() <= label->width() && needed.height() <= label->height();
+        // As a copy of the label's text, selected, puts it.
+        QGuiApplication::clipboard()->setText(label->text());
+        copied = QGuiApplication::clipboard()->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(win32::MessageBoxA(nullptr, text.c_str(), "", win32::MB_OK), win32::IDOK);
+    EXPECT_TRUE(fits);
+    EXPECT_EQ(copied.toStdString(), text);
 }
 
 TEST(MessageBoxes, TheSecondButtonCanBeTheDefault)
