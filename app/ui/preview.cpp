@@ -79,8 +79,10 @@ void TPreviewView::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), Qt::black);
     if (!FMessage.isEmpty()) {
         painter.setPen(Qt::white);
-        painter.drawText(rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
-                         FMessage);
+        // A name too long for a line (no blanks in it) breaks where the line
+        // ends rather than running past the view's edges.
+        painter.drawText(rect().adjusted(16, 16, -16, -16),
+                         Qt::AlignCenter | Qt::TextWordWrap | Qt::TextWrapAnywhere, FMessage);
         return;
     }
     if (!FFrame)
