@@ -136,7 +136,11 @@ std::string CheckPrivateFolder(const std::string &folder)
             return refusal(folder, std::strerror(errno));
         absolute = std::string(cwd) + "/" + path;
     }
+    // Another user's link on the way leads wherever its owner points it next
+    // (the folder itself being a link is refused below, as any link is).
     const std::string parent = parentOf(absolute);
+    if (const std::optional<std::string> link = ForeignLinkOnTheWay(parent))
+        return refusal(folder, ForeignLinkReason(*link));
     const std::string changeable = folderOthersMayChange(parent);
     if (!changeable.empty()) {
         struct stat at

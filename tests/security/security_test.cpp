@@ -133,6 +133,17 @@ TEST_F(Security, TheJobFolderIsTheUsersOwnAndNothingPlantedInTmpIsFollowed)
     }
     EXPECT_EQ(ReadFile(victim), "root's own settings\n");
 
+    // A job folder named through the second user's link: its owner could
+    // point it elsewhere once the folder on the far side has been checked.
+    MakeFolder(dir.file("roots"));
+    ASSERT_EQ(asSecond("ln -s '" + dir.file("roots") + "' '" + shared + "lnk'").status, 0);
+    run = render(shared, dir.file("out"), {"--job-folder", shared + "lnk/jobs", red});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("it leads through \"" + shared + "lnk\", a link that another user made"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(win32::ListFolder(dir.file("roots"))->size(), 0u);
+
     // The second user's runs have a job folder of their own: the first user's
     // files are no obstacle.
     MakeFolder(dir.file("out2"));
