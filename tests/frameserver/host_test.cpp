@@ -214,6 +214,12 @@ TEST_F(Host, AnEmptyShowSaysWhyAndMemoryThatRunsOutIsAFailure)
     EXPECT_NE(run.err.find("libbrindle.so ran out of memory starting the show"), std::string::npos)
         << run.err;
     EXPECT_EQ(run.out, "");
+    // Room for the library's frame but not for the host's own: said as such,
+    // not as "std::bad_alloc".
+    run = RunProgram("/bin/sh", {"-c", "ulimit -d 300000 && exec \"$0\" \"$@\"", BRINDLE_HOST},
+                     job.folder());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "brindle-host: out of memory\n");
 }
 
 // The header and the frames are of one read of the job: a job that lands

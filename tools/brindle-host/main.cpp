@@ -20,6 +20,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <limits>
+#include <new>
 #include <png.h>
 #include <string>
 #include <string_view>
@@ -443,6 +444,10 @@ int main(int argc, char **argv)
     int status = kExitFailure;
     try {
         status = Run(options);
+    } catch (const std::bad_alloc &) {
+        // Its own buffers (the frame, a still) larger than the memory left:
+        // said as such, not by the exception's name.
+        std::fprintf(stderr, "brindle-host: out of memory\n");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "brindle-host: %s\n", e.what());
     }
