@@ -174,7 +174,9 @@ void TPreviewForm::Open(const JobSettings &Settings, int StartPhoto)
     // From memory, under a name of its own: the script file stays as Go left it.
     avs::PClip clip;
     try {
-        clip = avs::OpenScriptText(script, "preview.avs");
+        // A photo gone or damaged stops the show where it is due, as one that
+        // goes while the preview plays; the rest can still be seen.
+        clip = avs::OpenScriptText(script, "preview.avs", true);
     } catch (const avs::Error &e) {
         throw forms::Exception(e.what());
     }

@@ -146,7 +146,10 @@ using PClip = std::shared_ptr<Clip>;
 PClip OpenScript(const std::string &path);
 
 // Like OpenScript, for a script already in memory. `fileName` is the name that
-// errors give, and relative picture paths are taken from its folder.
-PClip OpenScriptText(const std::string &text, const std::string &fileName);
+// errors give, and relative picture paths are taken from its folder. With
+// `picturesFailWhenShown`, a picture that cannot be read at the opening fails
+// only the frames that show it, when they are asked for (a player's way).
+PClip OpenScriptText(const std::string &text, const std::string &fileName,
+                     bool picturesFailWhenShown = false);
 
 } // namespace avs

@@ -124,10 +124,12 @@ constexpr int kFramesHeld = 8;
 class Evaluator
 {
 public:
-    Evaluator(const std::string &fileName)
+    Evaluator(const std::string &fileName, bool picturesFailWhenShown = false)
         : env_(std::make_shared<Environment>())
         , folder_(folderOf(fileName))
-    {}
+    {
+        env_->picturesFailWhenShown = picturesFailWhenShown;
+    }
 
     PClip run(const script::Script &script)
     {
@@ -653,10 +655,11 @@ std::string readScript(const std::string &path)
 
 } // namespace
 
-PClip OpenScriptText(const std::string &text, const std::string &fileName)
+PClip OpenScriptText(const std::string &text, const std::string &fileName,
+                     bool picturesFailWhenShown)
 {
     const script::Script parsed = script::Parse(text, fileName);
-    Evaluator evaluator(fileName);
+    Evaluator evaluator(fileName, picturesFailWhenShown);
     return evaluator.run(parsed);
 }
 

@@ -245,13 +245,16 @@ void checkAlike(const std::string &function, const VideoInfo &a, const VideoInfo
 class ImageSource : public Filter
 {
 public:
+    // `failure`, when not empty, is why the picture could not be read when
+    // the script was opened: every frame then fails with it.
     ImageSource(const PEnvironment &env, const std::string &path, const picture::Info &info,
-                const VideoInfo &vi)
+                const VideoInfo &vi, std::string failure = {})
         : Filter(vi, 1)
         , env_(env)
         , path_(path)
         , info_(info)
         , owner_(env->cache().newOwner())
+        , failure_(std::move(failure))
     {}
 
     // Every frame is the one picture, so every frame is the same object.
@@ -279,6 +282,8 @@ public:
 
     void decode(int minWidth, int minHeight, picture::Sink &sink) const
     {
+        if (!failure_.empty())
+            throw Error(failure_);
         try {
             picture::Decode(path_, info_, minWidth, minHeight, sink);
         } catch (const Error &e) {
@@ -291,6 +296,7 @@ private:
     std::string path_;
     picture::Info info_;
     std::uint64_t owner_;
+    std::string failure_;
 };
 
 // --- BicubicResize ------------------------------------------------------------
@@ -638,10 +644,15 @@ PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int
     if (__builtin_sub_overflow(end, start, &span) || span >= kMaxFrames)
         throw Error("ImageSource: the clip would be too long");
     picture::Info info;
+    std::string failure;
     try {
         info = picture::ReadInfo(path, upright);
     } catch (const Error &e) {
-        throw Error(std::string("ImageSource: ") + e.what());
+        failure = std::string("ImageSource: ") + e.what();
+        if (!env->picturesFailWhenShown)
+            throw Error(failure);
+        // Any size will do for frames that are never made.
+        info.width = info.height = 16;
     }
     VideoInfo vi;
     vi.width = info.width;
@@ -650,7 +661,7 @@ PClip MakeImageSource(const PEnvironment &env, const std::string &path, std::int
     vi.fpsDenominator = fps.den;
     vi.frameCount = span + 1;
     vi.pixelType = PixelType::BGR24;
-    return std::make_shared<ImageSource>(env, path, info, vi);
+    return std::make_shared<ImageSource>(env, path, info, vi, std::move(failure));
 }
 
 PClip MakeBicubicResize(const PEnvironment &env, const PClip &child, std::int64_t width,

@@ -24,6 +24,11 @@ public:
 
     FrameCache &cache() { return cache_; }
 
+    // A picture that cannot be read when the script is opened (gone, damaged)
+    // fails the frames that show it, when they are asked for, instead of the
+    // opening of the script: a player shows the rest of the show.
+    bool picturesFailWhenShown = false;
+
     struct Pools;
     Pools &pools() { return *pools_; }
 

@@ -148,6 +148,20 @@ TEST_F(Preview, AFrameThatCannotBeMadeStopsTheShowWhenDueAndNoLonger)
     testsupport::WriteFile(b, kept);
     At(200);
     EXPECT_EQ(preview->View->Message().toStdString(), "");
+
+    // Gone before the preview opens: the preview opens all the same (it was
+    // refused with a box) and stops where the photo is due.
+    preview->close();
+    std::filesystem::remove(b);
+    boxes.clear();
+    form->Preview().PreviewClick(nullptr);
+    preview = At(350);
+    EXPECT_TRUE(boxes.texts().empty()) << boxes.texts()[0];
+    EXPECT_EQ(preview->View->Message().toStdString(), "");
+    preview->SeekTo(200);
+    ASSERT_TRUE(WaitUntil([&] { return !preview->View->Message().isEmpty(); }, 10000));
+    EXPECT_NE(preview->View->Message().toStdString().find(b), std::string::npos)
+        << preview->View->Message().toStdString();
 }
 
 TEST_F(Preview, SpaceOnTheRowPlaysFromTheSelectedPhotoAndAnEmptyListIsRefused)
