@@ -219,10 +219,17 @@ void TPreviewForm::Open(const JobSettings &Settings, int StartPhoto)
     FTick->start();
 }
 
+bool TPreviewForm::Waking() const
+{
+    return FTick->isActive();
+}
+
 void TPreviewForm::Play()
 {
     if (!FFrames || FPlaying)
         return;
+    if (!FTick->isActive())
+        FTick->start();
     if (FShown >= FFrameCount - 1)
         SeekTo(0);
     else if (FFailed >= 0)
@@ -262,6 +269,8 @@ void TPreviewForm::SeekTo(std::int64_t Frame)
             warm.push_back(
                 FirstFrameOfPhoto(photo, FInterval, static_cast<int>(std::lround(FFps))));
     FFrames->Seek(FWanted, warm);
+    if (!FTick->isActive())
+        FTick->start();
     ShowState();
 }
 
@@ -294,6 +303,8 @@ void TPreviewForm::Tick()
         }
         if (FPlaying)
             Pause();
+        // Nothing to do until a key, the slider or Play asks for a frame.
+        FTick->stop();
         return;
     }
     if (due != FShown)
@@ -311,6 +322,9 @@ void TPreviewForm::Tick()
         FWanted = last;
         Pause();
     }
+    // Paused with the frame asked for on the screen: no reason to wake.
+    if (!FPlaying && FShown == FWanted)
+        FTick->stop();
 }
 
 void TPreviewForm::Show(std::int64_t Number, const avs::PFrame &Frame)

@@ -71,13 +71,16 @@ public:
 
     // Evaluates the script of `Settings` and starts to play it where the photo at
     // `StartPhoto` comes in.
-    // Raises the script's error (an interval that is not a number, a photo that
-    // is not there); a photo that breaks later stops the show with its message.
+    // Raises the script's error (an interval that is not a number); a photo
+    // that is not there or breaks stops the show with its message where due.
     void Open(const JobSettings &Settings, int StartPhoto = 0);
 
     void Play();
     void Pause();
     bool Playing() const { return FPlaying; }
+    // Whether it wakes to show frames: not once it stands paused (or at the
+    // end, or at a photo that failed) with nothing more to show.
+    bool Waking() const;
     // Shows frame `Frame` as soon as it is made; playing goes on from there.
     void SeekTo(std::int64_t Frame);
 

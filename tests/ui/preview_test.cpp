@@ -137,11 +137,15 @@ TEST_F(Preview, AFrameThatCannotBeMadeStopsTheShowWhenDueAndNoLonger)
 
     At(100);
     EXPECT_EQ(preview->View->Message().toStdString(), "");
+    // Paused with its frame shown, it does not wake 250 times a second.
+    EXPECT_FALSE(preview->Waking());
     preview->Play();
+    EXPECT_TRUE(preview->Waking());
     ASSERT_TRUE(WaitUntil([&] { return !preview->View->Message().isEmpty(); }, 10000));
     EXPECT_EQ(preview->Position(), 124);
     EXPECT_NE(preview->View->Message().toStdString().find(b), std::string::npos)
         << preview->View->Message().toStdString();
+    EXPECT_FALSE(preview->Waking());
 
     At(350);
     EXPECT_EQ(preview->View->Message().toStdString(), "");
