@@ -299,7 +299,16 @@ void TPreviewForm::Tick()
     if (const std::string failure = FFrames->Failure(due); !failure.empty()) {
         if (FFailed != due) {
             FFailed = due;
-            View->SetMessage(QString::fromStdString(failure));
+            // The reason as the user knows it, without the script's function.
+            QString reason = QString::fromStdString(failure);
+            if (reason.startsWith(QStringLiteral("ImageSource: ")))
+                reason.remove(0, 13);
+            View->SetMessage(reason);
+            // The slider and the time stand where the show stopped, and follow
+            // the keys that move on from there.
+            if (!sldPosition->isSliderDown())
+                sldPosition->setValue(static_cast<int>(due));
+            lblTime->setText(TimeText());
         }
         if (FPlaying)
             Pause();
@@ -350,7 +359,7 @@ void TPreviewForm::Painted(std::int64_t Number)
 
 QString TPreviewForm::TimeText() const
 {
-    const std::int64_t at = std::max<std::int64_t>(FShown, 0);
+    const std::int64_t at = std::max<std::int64_t>(FFailed >= 0 ? FFailed : FShown, 0);
     return MinutesSeconds(static_cast<std::int64_t>(at / FFps)) + QStringLiteral(" / ")
            + MinutesSeconds(static_cast<std::int64_t>(FFrameCount / FFps));
 }

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QSlider>
 #include <QTest>
 
 #include <algorithm>
@@ -145,7 +146,14 @@ TEST_F(Preview, AFrameThatCannotBeMadeStopsTheShowWhenDueAndNoLonger)
     EXPECT_EQ(preview->Position(), 124);
     EXPECT_NE(preview->View->Message().toStdString().find(b), std::string::npos)
         << preview->View->Message().toStdString();
+    EXPECT_FALSE(preview->View->Message().startsWith(QStringLiteral("ImageSource")));
     EXPECT_FALSE(preview->Waking());
+    // The slider and the time stand at the frame that failed, and follow a
+    // move on within the photo's frames.
+    EXPECT_EQ(preview->sldPosition->value(), 125);
+    preview->SeekTo(200);
+    EXPECT_TRUE(WaitUntil([&] { return preview->sldPosition->value() == 200; }, 10000));
+    EXPECT_EQ(preview->lblTime->text().toStdString(), "0:08 / 0:17");
 
     At(350);
     EXPECT_EQ(preview->View->Message().toStdString(), "");
