@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QSlider>
 #include <QStyle>
+#include <QTextOption>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -79,10 +80,11 @@ void TPreviewView::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), Qt::black);
     if (!FMessage.isEmpty()) {
         painter.setPen(Qt::white);
-        // A name too long for a line (no blanks in it) breaks where the line
-        // ends rather than running past the view's edges.
-        painter.drawText(rect().adjusted(16, 16, -16, -16),
-                         Qt::AlignCenter | Qt::TextWordWrap | Qt::TextWrapAnywhere, FMessage);
+        // Between words; a name too long for a line (no blanks in it) breaks
+        // where the line ends rather than running past the view's edges.
+        QTextOption option(Qt::AlignCenter);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        painter.drawText(QRectF(rect().adjusted(16, 16, -16, -16)), FMessage, option);
         return;
     }
     if (!FFrame)
@@ -312,7 +314,9 @@ void TPreviewForm::Tick()
         }
         if (FPlaying)
             Pause();
-        // Nothing to do until a key, the slider or Play asks for a frame.
+        // It stands at that frame: the keys move on from there. Nothing to do
+        // until a key, the slider or Play asks for a frame.
+        FWanted = due;
         FTick->stop();
         return;
     }

@@ -151,6 +151,8 @@ TEST_F(Preview, AFrameThatCannotBeMadeStopsTheShowWhenDueAndNoLonger)
     // The slider and the time stand at the frame that failed, and follow a
     // move on within the photo's frames.
     EXPECT_EQ(preview->sldPosition->value(), 125);
+    QTest::keyClick(preview, Qt::Key_Period);
+    EXPECT_TRUE(WaitUntil([&] { return preview->sldPosition->value() == 126; }, 10000));
     preview->SeekTo(200);
     EXPECT_TRUE(WaitUntil([&] { return preview->sldPosition->value() == 200; }, 10000));
     EXPECT_EQ(preview->lblTime->text().toStdString(), "0:08 / 0:17");
