@@ -216,8 +216,9 @@ namespace {
 // The system's message boxes break a word too long for a line (a long file
 // name without blanks) at the box's edge; Qt's label breaks only between
 // words, and cut such a word off. A zero-width space after each character of
-// a long word gives it places to break; what is copied from the box goes to
-// the clipboard without them, so that a name pasted elsewhere is the name.
+// a long part of a word (between slashes, so that a path still breaks after
+// one) gives it places to break; what is copied from the box goes to the
+// clipboard without them, so that a name pasted elsewhere is the name.
 class MessageBox final : public QMessageBox
 {
 public:
@@ -238,14 +239,21 @@ public:
 
     static QString Breakable(const QString &text)
     {
-        constexpr qsizetype kLongWord = 30;
+        constexpr qsizetype kLongPart = 30;
         const QChar space(0x200B);
+        // A text that holds one already keeps its own: what is copied could
+        // not be told from it.
+        if (text.contains(space))
+            return text;
         QString out;
         out.reserve(text.size());
-        qsizetype word = 0; // where the word under way starts in `text`
+        // The parts of words between blanks and slashes: a path breaks after a
+        // slash as it always has; only a part too long for a line gets places
+        // to break.
+        qsizetype part = 0;
         const auto flush = [&](qsizetype end) {
-            const QString piece = text.mid(word, end - word);
-            if (piece.size() <= kLongWord || piece.contains(space)) {
+            const QString piece = text.mid(part, end - part);
+            if (piece.size() <= kLongPart) {
                 out += piece;
                 return;
             }
@@ -260,10 +268,10 @@ public:
             }
         };
         for (qsizetype i = 0; i < text.size(); ++i) {
-            if (text[i].isSpace()) {
+            if (text[i].isSpace() || text[i] == QLatin1Char('/')) {
                 flush(i);
                 out += text[i];
-                word = i + 1;
+                part = i + 1;
             }
         }
         flush(text.size());

@@ -136,6 +136,14 @@ TEST(MessageBoxes, ANameTooLongForALineBreaksAndIsCopiedWhole)
     EXPECT_EQ(win32::MessageBoxA(nullptr, text.c_str(), "", win32::MB_OK), win32::IDOK);
     EXPECT_TRUE(fits);
     EXPECT_EQ(copied.toStdString(), text);
+
+    // A path of parts of usual length breaks after its slashes, as it always
+    // did: nothing is put into it.
+    const std::string path
+        = "Cannot read \"/home/ann/Pictures/2024/summer-holiday/IMG_20240101_123456.jpg\"";
+    BoxAnswerer plain([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
+    win32::MessageBoxA(nullptr, path.c_str(), "", win32::MB_OK);
+    EXPECT_EQ(plain.text, path);
 }
 
 TEST(MessageBoxes, TheSecondButtonCanBeTheDefault)
