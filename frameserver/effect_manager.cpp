@@ -118,9 +118,8 @@ DWORD MachineFailure()
     try {
         throw;
     } catch (const jpeg::Error &error) {
-        return error.code() == EMFILE || error.code() == ENFILE || error.code() == EAGAIN
-                   ? win32::ERROR_TOO_MANY_OPEN_FILES
-                   : win32::ERROR_SUCCESS;
+        return error.code() == EMFILE || error.code() == ENFILE ? win32::ERROR_TOO_MANY_OPEN_FILES
+                                                                : win32::ERROR_SUCCESS;
     } catch (...) {
         return win32::ERROR_SUCCESS;
     }

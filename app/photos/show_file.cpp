@@ -344,7 +344,10 @@ std::string ShowPhotoProblem(const std::string &photo, bool *gone)
     if (gone)
         *gone = missing;
     if (missing)
-        return "it is gone";
+        // A folder on the way that this user may not enter hides the photo
+        // without its being gone.
+        return errno == EACCES ? std::string("it cannot be read: ") + std::strerror(errno)
+                               : "it is gone";
     if (S_ISDIR(st.st_mode))
         return "it is a folder";
     if (!S_ISREG(st.st_mode))

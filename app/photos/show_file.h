@@ -99,9 +99,10 @@ TShowUnsaved WriteShow(const std::string &path, const TShow &Show);
 
 // Why a photo of a show cannot be taken as it stands, before it is read: "it
 // is gone", "it is a folder", "it is not a plain file" (a device, a FIFO), "it
-// cannot be read: REASON" (a file this user may not open); "" for a plain file
-// that opens. `gone`, when given, says whether it is gone or cannot be opened:
-// both may come back (a disk mounted, a permission given), so a show keeps them.
+// cannot be read: REASON" (a file this user may not open, or in a folder it may
+// not enter); "" for a plain file that opens. `gone`, when given, says whether
+// it is gone or cannot be opened: both may come back (a disk mounted, a
+// permission given), so a show keeps them.
 std::string ShowPhotoProblem(const std::string &photo, bool *gone = nullptr);
 
 // "The show "NAME" was opened without:" and what was left out, one a line (at

@@ -332,9 +332,7 @@ Decoder::Decoder(const std::string &path)
         // A photo that is there but cannot be opened for want of descriptors or
         // memory is the machine's failure, not the photo's.
         const int error = errno;
-        s.fail(reason, error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN
-                           ? error
-                           : 0);
+        s.fail(reason, error == EMFILE || error == ENFILE || error == ENOMEM ? error : 0);
     }
     s.fd = fd;
     s.buffer = std::make_unique_for_overwrite<JOCTET[]>(kReadBuffer);

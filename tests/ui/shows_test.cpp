@@ -212,9 +212,13 @@ TEST_F(Shows, APhotoThatCannotBeReadAtTheOpenIsKeptByTheSave)
 {
     Jpeg("a.jpg"), Jpeg("b.jpg");
     const std::string locked = Jpeg("locked.jpg");
+    MakeFolder(dir.file("private"));
+    const std::string hidden = Jpeg("private/p.jpg");
     const std::string show = dir.file("shared.qshow");
-    WriteFile(show, "[Photos]\nPhoto1=a.jpg\nPhoto2=locked.jpg\nPhoto3=b.jpg\n");
+    WriteFile(show, "[Photos]\nPhoto1=a.jpg\nPhoto2=locked.jpg\nPhoto3=b.jpg\n"
+                    "Photo4=private/p.jpg\n");
     ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    ASSERT_EQ(::chmod(dir.file("private").c_str(), 0700), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     {
         // The open as a user that may read the folder but not that photo.
@@ -230,10 +234,12 @@ TEST_F(Shows, APhotoThatCannotBeReadAtTheOpenIsKeptByTheSave)
     EXPECT_EQ(List(), (std::vector<std::string>{dir.file("a.jpg"), dir.file("b.jpg")}));
     ASSERT_EQ(boxes.texts().size(), 1u);
     EXPECT_EQ(boxes.texts()[0], "The show \"shared.qshow\" was opened without:\n" + locked
+                                    + ": it cannot be read: Permission denied\n" + hidden
                                     + ": it cannot be read: Permission denied");
     form->Shows().Save(show);
     EXPECT_TRUE(testsupport::ReadFile(show).ends_with(
-        "[Photos]\r\nPhoto1=a.jpg\r\nPhoto2=locked.jpg\r\nPhoto3=b.jpg\r\n"))
+        "[Photos]\r\nPhoto1=a.jpg\r\nPhoto2=locked.jpg\r\nPhoto3=b.jpg\r\n"
+        "Photo4=private/p.jpg\r\n"))
         << testsupport::ReadFile(show);
 }
 
