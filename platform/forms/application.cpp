@@ -239,7 +239,7 @@ public:
 
     static QString Breakable(const QString &text)
     {
-        constexpr qsizetype kLongPart = 30;
+        constexpr qsizetype kLongPart = 60; // about two thirds of a line of the box
         const QChar space(0x200B);
         // A text that holds one already keeps its own: what is copied could
         // not be told from it.

@@ -139,8 +139,8 @@ TEST(MessageBoxes, ANameTooLongForALineBreaksAndIsCopiedWhole)
 
     // A path of parts of usual length breaks after its slashes, as it always
     // did: nothing is put into it.
-    const std::string path
-        = "Cannot read \"/home/ann/Pictures/2024/summer-holiday/IMG_20240101_123456.jpg\"";
+    const std::string path = "Cannot read \"/home/ann/Pictures/2024/"
+                             "summer-holiday-in-the-mountains-with-ann/IMG_20240101_123456.jpg\"";
     BoxAnswerer plain([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
     win32::MessageBoxA(nullptr, path.c_str(), "", win32::MB_OK);
     EXPECT_EQ(plain.text, path);
