@@ -76,6 +76,12 @@ PacketPtr NewPacket()
     return packet;
 }
 
+bool IsPcm(AVCodecID codec)
+{
+    const AVCodecDescriptor *d = avcodec_descriptor_get(codec);
+    return d && std::string_view(d->name).starts_with("pcm_");
+}
+
 std::string AvError(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};

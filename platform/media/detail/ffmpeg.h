@@ -113,6 +113,9 @@ PacketPtr NewPacket(); // raises std::bad_alloc
 // FFmpeg's text for an error code.
 std::string AvError(int code);
 
+// Whether `codec` is one of the plain PCM sample codings ("pcm_...").
+bool IsPcm(AVCodecID codec);
+
 // A file's sound stream, opened for decoding.
 struct OpenSound
 {

@@ -60,12 +60,6 @@ const Format &FormatOf(Container container)
     return kAvi;
 }
 
-bool IsPcm(AVCodecID codec)
-{
-    const AVCodecDescriptor *d = avcodec_descriptor_get(codec);
-    return d && std::string_view(d->name).starts_with("pcm_");
-}
-
 // Whether a PCM stream's blocks each hold one sample of every channel, as its
 // header is copied into the movie: a WAV whose header says otherwise made a
 // movie that declared 8 s of sound for 2 s, which players could not play. Such

@@ -410,9 +410,7 @@ public:
         parameters_.reset(copy, [](AVCodecParameters *p) { avcodec_parameters_free(&p); });
         if (stream.duration != AV_NOPTS_VALUE)
             duration_ = ToReferenceTime(stream.duration, stream.time_base);
-        const AVCodecDescriptor *codec = avcodec_descriptor_get(copy->codec_id);
-        if (codec && std::string_view(codec->name).starts_with("pcm_") && copy->block_align > 0
-            && copy->sample_rate > 0)
+        if (IsPcm(copy->codec_id) && copy->block_align > 0 && copy->sample_rate > 0)
             pcmBlock_ = copy->block_align;
         output_ = addOutputPin(u"Output");
     }
