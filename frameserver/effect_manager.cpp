@@ -101,8 +101,6 @@ bool OutOfMemory()
         throw;
     } catch (const std::bad_alloc &) {
         return true;
-    } catch (const jpeg::Error &error) {
-        return error.code() == ENOMEM;
     } catch (...) {
         return false;
     }
@@ -113,13 +111,20 @@ bool OutOfMemory()
 // photo's own fault and shows as a black frame.
 DWORD MachineFailure()
 {
-    if (OutOfMemory())
-        return win32::ERROR_NOT_ENOUGH_MEMORY;
     try {
         throw;
+    } catch (const std::bad_alloc &) {
+        return win32::ERROR_NOT_ENOUGH_MEMORY;
     } catch (const jpeg::Error &error) {
-        return error.code() == EMFILE || error.code() == ENFILE ? win32::ERROR_TOO_MANY_OPEN_FILES
-                                                                : win32::ERROR_SUCCESS;
+        switch (error.code()) {
+        case ENOMEM:
+            return win32::ERROR_NOT_ENOUGH_MEMORY;
+        case EMFILE:
+        case ENFILE:
+            return win32::ERROR_TOO_MANY_OPEN_FILES;
+        default:
+            return win32::ERROR_SUCCESS;
+        }
     } catch (...) {
         return win32::ERROR_SUCCESS;
     }
