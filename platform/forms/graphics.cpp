@@ -10,10 +10,13 @@
 #include <QImageReader>
 #include <QPalette>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +128,88 @@ bool storedPixelsFit(const Claim &c, long long fileSize)
     const long long room = fileSize - c.offset - lastRow;
     return room >= 0 && c.height - 1 <= room / stride;
 }
+
+// Qt's reader takes the bitmap headers of 12, 40, 64, 108 and 124 bytes, not
+// the 56-byte one (the 40 bytes, then the red, green, blue and alpha masks)
+// that some image editors write and the movie reads. This shows Qt such a file
+// as the 40-byte bitmap it extends: the red, green and blue masks of a
+// bitmap with masks stand where they follow a 40-byte header, and the rest of
+// the longer header (the alpha mask, which the movie leaves out as well) is cut
+// from the stream, so that a colour table follows at once. The pixels' offset
+// and the file's size move by the bytes cut.
+class InfoHeaderView final : public QIODevice
+{
+public:
+    static constexpr std::uint32_t kHeaderBytes = 56;
+
+    // Whether the file whose first bytes are `h` has that header, and the
+    // bytes after it that Qt needs.
+    static bool Wanted(const std::uint8_t *h, std::size_t got, long long fileSize)
+    {
+        return got >= kPatchedEnd && h[0] == 'B' && h[1] == 'M' && le32(h, 14) == kHeaderBytes
+               && fileSize >= 14 + kHeaderBytes && le32(h, 10) >= 14 + kHeaderBytes;
+    }
+
+    InfoHeaderView(QFile &file, const std::uint8_t *h)
+        : file_(file)
+        , cut_(le32(h, 30) == kBitFields ? 14 + 40 + 12 : 14 + 40)
+        , removed_(14 + kHeaderBytes - cut_)
+    {
+        std::memcpy(patched_, h, kPatchedEnd);
+        setLe32(2, le32(h, 2) >= removed_ ? le32(h, 2) - static_cast<std::uint32_t>(removed_) : 0);
+        setLe32(10, le32(h, 10) - static_cast<std::uint32_t>(removed_));
+        setLe32(14, 40);
+    }
+
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return std::max<qint64>(0, file_.size() - removed_); }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        qint64 done = 0;
+        while (done < max) {
+            const qint64 at = pos() + done;
+            qint64 want = max - done;
+            if (at < cut_)
+                want = std::min(want, cut_ - at);
+            if (!file_.seek(at < cut_ ? at : at + removed_))
+                return done > 0 ? done : -1;
+            const qint64 got = file_.read(data + done, want);
+            if (got < 0)
+                return done > 0 ? done : -1;
+            for (qint64 i = 0; i < got && at + i < static_cast<qint64>(kPatchedEnd); ++i)
+                data[done + i] = static_cast<char>(patched_[at + i]);
+            done += got;
+            if (got < want)
+                break;
+        }
+        return done;
+    }
+
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    static constexpr std::size_t kPatchedEnd = 18; // the file header and the header's size
+    static constexpr std::uint32_t kBitFields = 3;
+
+    static std::uint32_t le32(const std::uint8_t *h, int at)
+    {
+        return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16))
+               | (static_cast<std::uint32_t>(h[at + 3]) << 24);
+    }
+
+    void setLe32(int at, std::uint32_t value)
+    {
+        for (int i = 0; i < 4; ++i)
+            patched_[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+
+    QFile &file_;
+    const qint64 cut_;     // where the bytes Qt does not read start ...
+    const qint64 removed_; // ... and how many there are
+    std::uint8_t patched_[kPatchedEnd] = {};
+};
 
 } // namespace
 
@@ -240,7 +325,17 @@ void TBitmap::LoadFromFile(const std::string &path)
             throw EInvalidGraphic::forFile(path, win32::kBitmapMasksUnreadable);
     }
 
-    QImageReader reader(&file, "bmp");
+    QIODevice *source = &file;
+    std::optional<InfoHeaderView> view;
+    if (got > 0
+        && InfoHeaderView::Wanted(header, static_cast<std::size_t>(got),
+                                  static_cast<long long>(st.st_size))) {
+        view.emplace(file, header);
+        if (!view->open(QIODevice::ReadOnly))
+            throw EInvalidGraphic::forFile(path, view->errorString().toStdString());
+        source = &*view;
+    }
+    QImageReader reader(source, "bmp");
     reader.setDecideFormatFromContent(false);
     // Qt's reader leaves the pixels that a run-length coded bitmap skips as
     // the memory it got held them: they start as colour 0 of the palette (or

@@ -293,6 +293,56 @@ TEST(BitmapFiles, PixelsThatARunLengthBitmapSkipsAreColourZero)
     }
 }
 
+// Some image editors save bitmaps with the 56-byte header (the 40 bytes, then
+// red, green, blue and alpha masks), which the movie reads: the list reads
+// them too, with masks, plain 24-bit, and 8-bit with the colour table after
+// that header.
+TEST(BitmapFiles, BitmapsWithThe56ByteHeaderAreRead)
+{
+    testsupport::TempDir dir;
+    auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((v >> (8 * i)) & 0xff);
+        return out;
+    };
+    // 2 x 2 pixels, rows stored bottom-up: blue, white; then red, green.
+    auto bitmap = [&](int bits, std::uint32_t compression, const std::string &table,
+                      const std::string &rows) {
+        const std::string masks = compression == 3
+                                      ? le(0xff0000, 4) + le(0xff00, 4) + le(0xff, 4) + le(0, 4)
+                                      : std::string(16, '\0');
+        const auto offset = static_cast<std::uint32_t>(14 + 56 + table.size());
+        return "BM" + le(offset + static_cast<std::uint32_t>(rows.size()), 4) + le(0, 4)
+               + le(offset, 4) + le(56, 4) + le(2, 4) + le(2, 4) + le(1, 2) + le(bits, 2)
+               + le(compression, 4) + le(static_cast<std::uint32_t>(rows.size()), 4) + le(2835, 4)
+               + le(2835, 4) + le(static_cast<std::uint32_t>(table.size() / 4), 4) + le(0, 4)
+               + masks + table + rows;
+    };
+    const std::string pad(2, '\0');
+    testsupport::WriteFile(
+        dir.file("masks.bmp"),
+        bitmap(32, 3, "", le(0x0000ff, 4) + le(0xffffff, 4) + le(0xff0000, 4) + le(0x00ff00, 4)));
+    testsupport::WriteFile(
+        dir.file("plain.bmp"),
+        bitmap(24, 0, "",
+               le(0x0000ff, 3) + le(0xffffff, 3) + pad + le(0xff0000, 3) + le(0x00ff00, 3) + pad));
+    testsupport::WriteFile(
+        dir.file("table.bmp"),
+        bitmap(8, 0, le(0xff0000, 4) + le(0x00ff00, 4) + le(0x0000ff, 4) + le(0xffffff, 4),
+               std::string("\x02\x03\0\0\x00\x01\0\0", 8)));
+    for (const char *name : {"masks.bmp", "plain.bmp", "table.bmp"}) {
+        TBitmap bitmap;
+        ASSERT_NO_THROW(bitmap.LoadFromFile(dir.file(name))) << name;
+        const QImage &image = bitmap.Image();
+        ASSERT_EQ(image.size(), QSize(2, 2)) << name;
+        EXPECT_EQ(image.pixel(0, 0), QColor(Qt::red).rgb()) << name;
+        EXPECT_EQ(image.pixel(1, 0), QColor(Qt::green).rgb()) << name;
+        EXPECT_EQ(image.pixel(0, 1), QColor(Qt::blue).rgb()) << name;
+        EXPECT_EQ(image.pixel(1, 1), QColor(Qt::white).rgb()) << name;
+    }
+}
+
 // Qt's reader holds pictures to its own allocation limit (128 MB: a photo of
 // 48 megapixels is over it) and calls those over it not valid. Bitmaps are read
 // up to the movie's limits whatever Qt's; past those the reason is the size.
