@@ -126,6 +126,18 @@ TEST_F(QuillonRender, FolderAndFilesMakeTheMovieAndTheJobFiles)
     EXPECT_EQ(info.video()->frames, 25 * (3 * 2 - 1));
     ASSERT_NE(info.audio(), nullptr);
     EXPECT_EQ(info.audio()->sampleRate, 11025);
+
+    // From a current folder that was removed, a relative name cannot be made
+    // absolute; kept as given, it was looked for in the job folder.
+    run = RunProgram("/bin/sh",
+                     {"-c", "mkdir '" + dir.file("gone") + "' && cd '" + dir.file("gone")
+                                + "' && rmdir ../gone && exec '" + QUILLON_RENDER
+                                + "' --output-folder '" + dir.file("out2") + "' ../photos/a.jpg"},
+                     dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Cannot use \"../photos/a.jpg\": the current folder cannot be found: No "
+                       "such file or directory\n");
+    EXPECT_FALSE(Exists(dir.file("out2")));
 }
 
 // As a user who may not read a sub-folder: it is named, and the movie is made

@@ -91,6 +91,13 @@ struct UsageError
     std::string reason;
 };
 
+// A relative name that cannot be made absolute: the current folder was removed.
+// Kept as given, it would be taken against the job folder by the script engine.
+struct NoCurrentFolder
+{
+    std::string message;
+};
+
 using Container = quillon::MovieOptions::Container;
 static_assert(static_cast<int>(Container::WebM) == static_cast<int>(media::Container::WebM));
 
@@ -118,7 +125,9 @@ std::string absolute(const std::string &path)
     std::string cwd(256, '\0');
     while (!::getcwd(cwd.data(), cwd.size())) {
         if (errno != ERANGE)
-            return path;
+            throw NoCurrentFolder{"Cannot use \"" + path
+                                  + "\": the current folder cannot be found: "
+                                  + std::strerror(errno)};
         cwd.resize(cwd.size() * 2);
     }
     cwd.resize(std::strlen(cwd.c_str()));
@@ -396,7 +405,9 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
 
 } // namespace
 
-int main(int argc, char **argv)
+namespace {
+
+int run(int argc, char **argv)
 {
     // A movie must never take the number of a closed standard stream.
     win32::KeepStandardStreamsOpen();
@@ -568,4 +579,16 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "%s\n", quillon::ConversionCompletedText);
     std::printf("%s\n", quillon::MoviePath(job).c_str());
     return WithStandardOutput(0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const NoCurrentFolder &e) {
+        std::fprintf(stderr, "%s\n", e.message.c_str());
+        return 1;
+    }
 }
