@@ -12,7 +12,7 @@ PACKAGES="
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-multimedia-dev
     libpng-dev
     imagemagick xvfb xauth fonts-dejavu-core fonts-liberation2 libx11-dev libxtst-dev
-    time bc dpkg-dev file lintian
+    time bc dpkg-dev file lintian locales libc-l10n
     gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
 "
 
@@ -22,3 +22,8 @@ $SUDO apt-get update
 # apt-get install leaves packages that are already there as they are.
 # shellcheck disable=SC2086
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $PACKAGES
+
+# One test binary runs the window under a German desktop's locale.
+if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+    $SUDO localedef -i de_DE -c -f UTF-8 de_DE.UTF-8
+fi

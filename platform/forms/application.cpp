@@ -11,6 +11,7 @@
 #include <QTextBoundaryFinder>
 #include <QThread>
 
+#include <clocale>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -66,6 +67,15 @@ TApplication::TApplication(int &argc, char **argv)
     : QApplication(argc, argv)
     , title_(QCoreApplication::applicationName().toStdString())
 {
+    // QApplication has set the C library to the user's locale. The program's
+    // texts are English and UTF-8, and so must be the system's reasons put into
+    // them (strerror follows LC_MESSAGES, in the locale's own character set, as
+    // quillon-render's never do); and FFmpeg and the encoders it loads print and
+    // read numbers through the C library, with the decimal point the movie's
+    // files must hold. Qt's own QLocale, which shows numbers to the user, keeps
+    // the user's locale.
+    std::setlocale(LC_MESSAGES, "C");
+    std::setlocale(LC_NUMERIC, "C");
     {
         std::lock_guard lock(g_appMutex);
         g_application = this;

@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -93,6 +94,18 @@ void WriteWav(const std::string &path, int sampleRate, int channels, double seco
                           8000 * std::sin(2 * M_PI * 440.0 * (c + 1) * (i - quiet) / sampleRate))));
 }
 
+namespace {
+
+// With a point whatever the locale (std::to_string follows LC_NUMERIC).
+std::string Decimal(double value)
+{
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc() ? std::string(text, end) : std::string("0");
+}
+
+} // namespace
+
 void MakeTone(const std::string &path, double seconds, int sampleRate, int channels,
               const std::string &codec)
 {
@@ -103,7 +116,7 @@ void MakeTone(const std::string &path, double seconds, int sampleRate, int chann
                                      "lavfi",
                                      "-i",
                                      "sine=frequency=440:sample_rate=" + std::to_string(sampleRate)
-                                         + ":duration=" + std::to_string(seconds),
+                                         + ":duration=" + Decimal(seconds),
                                      "-ac",
                                      std::to_string(channels)};
     if (!codec.empty())

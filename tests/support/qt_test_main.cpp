@@ -1,5 +1,6 @@
 // main() of the tests that need Qt widgets: one forms::TApplication for the
-// whole run, on the offscreen platform unless another one is asked for.
+// whole run, on the offscreen platform unless another one is asked for, in
+// the C locale.
 #include "platform/forms/application.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,11 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The C locale, whatever the desktop's: the window shows numbers with the
+    // locale's decimal point (forms_locale_tests runs under a German one).
+    // Qt takes LANGUAGE before any locale but C itself.
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    ::unsetenv("LANGUAGE");
     forms::TApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
