@@ -489,8 +489,8 @@ TEST_F(QuillonRender, HelpAndVersionOfBothProgramsNeedNoDisplay)
     for (const char *option : {"--version", "--help"}) {
         run = RunProgram(
             "/bin/sh",
-            {"-c", std::string("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb ")
-                       + QUILLON_PROGRAM + " " + option},
+            {"-c", std::string("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '")
+                       + QUILLON_PROGRAM + "' " + option},
             dir.path());
         EXPECT_EQ(run.status, 0) << option << ": " << run.err;
         EXPECT_EQ(run.err, "") << option;
@@ -502,8 +502,8 @@ TEST_F(QuillonRender, HelpAndVersionOfBothProgramsNeedNoDisplay)
     // Without them the window program says it has no display, and does not
     // abort.
     run = RunProgram("/bin/sh",
-                     {"-c", std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ")
-                                + QUILLON_PROGRAM},
+                     {"-c", std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '")
+                                + QUILLON_PROGRAM + "'"},
                      dir.path());
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(run.err.starts_with("quillon: no display to show the window on")) << run.err;
@@ -517,9 +517,9 @@ TEST_F(QuillonRender, WhatCannotReachStandardOutputFailsTheRun)
     MakeFolder(dir.file("out"));
     for (const std::string &args :
          {std::string("--version"), std::string("--list-compressors"),
-          "--interval 1 --output-folder " + dir.file("out") + " " + dir.file("a.jpg")}) {
+          "--interval 1 --output-folder '" + dir.file("out") + "' '" + dir.file("a.jpg") + "'"}) {
         const Outcome run = RunProgram(
-            "/bin/sh", {"-c", std::string(QUILLON_RENDER) + " " + args + " > /dev/full"},
+            "/bin/sh", {"-c", "'" + std::string(QUILLON_RENDER) + "' " + args + " > /dev/full"},
             dir.path());
         EXPECT_EQ(run.status, 1) << args;
         EXPECT_NE(run.err.find("quillon-render: cannot write standard output: No space left "
@@ -530,9 +530,9 @@ TEST_F(QuillonRender, WhatCannotReachStandardOutputFailsTheRun)
     EXPECT_GT(mediatest::ProbeAvi(dir.file("out/photo_video.avi")).video()->frames, 0);
     // The window's program and the frame server's host answer --help and
     // --version the same way.
-    for (const std::string &line :
-         {std::string(QUILLON_PROGRAM) + " --help", std::string(QUILLON_PROGRAM) + " --version",
-          std::string(BRINDLE_HOST) + " --help"}) {
+    for (const std::string &line : {"'" + std::string(QUILLON_PROGRAM) + "' --help",
+                                    "'" + std::string(QUILLON_PROGRAM) + "' --version",
+                                    "'" + std::string(BRINDLE_HOST) + "' --help"}) {
         const Outcome run = RunProgram("/bin/sh", {"-c", line + " > /dev/full"}, dir.path());
         EXPECT_EQ(run.status, 1) << line;
         EXPECT_NE(run.err.find("cannot write standard output: No space left on device\n"),
@@ -550,8 +550,8 @@ TEST_F(QuillonRender, TheWindowTakesWhatFollowsTheDoubleDashAsNames)
 {
     const MeasuredOutcome run
         = RunProgramWithin("/bin/sh",
-                           {"-c", std::string("QT_QPA_PLATFORM=offscreen exec ") + QUILLON_PROGRAM
-                                      + " -- -platform x.jpg"},
+                           {"-c", std::string("QT_QPA_PLATFORM=offscreen exec '") + QUILLON_PROGRAM
+                                      + "' -- -platform x.jpg"},
                            dir.path(), 3);
     EXPECT_TRUE(run.timedOut) << "status " << run.status << ": " << run.err;
 }
