@@ -1,7 +1,5 @@
 // The window under a German desktop's locale, which scripts/install-deps.sh
-// generates.
-#include "platform/forms/application.h"
-
+// generates (the test main is built with QUILLON_TEST_LOCALE="de_DE.UTF-8").
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -9,7 +7,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 // The system's reasons that go into the window's English texts stay English
@@ -25,15 +22,4 @@ TEST(Locale, TheSystemsReasonsAndTheLibrariesNumbersAreTheCLocales)
     EXPECT_STREQ(text, "2.5");
     EXPECT_EQ(std::strtod("2.5", nullptr), 2.5);
     EXPECT_EQ(QLocale().decimalPoint(), QStringLiteral(","));
-}
-
-int main(int argc, char **argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
-    ::unsetenv("LANGUAGE");
-    forms::TApplication app(argc, argv);
-    return RUN_ALL_TESTS();
 }
