@@ -23,7 +23,13 @@ $SUDO apt-get update
 # shellcheck disable=SC2086
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $PACKAGES
 
-# One test binary runs the window under a German desktop's locale.
+# One test binary runs the window under a German desktop's locale. It is named
+# in /etc/locale.gen, so that an upgrade of the locales package, which makes
+# the locales again from that list, keeps it.
+$SUDO sed -i 's/^# *de_DE.UTF-8 UTF-8$/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+if ! grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'de_DE.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen > /dev/null
+fi
 if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
-    $SUDO localedef -i de_DE -c -f UTF-8 de_DE.UTF-8
+    $SUDO locale-gen
 fi

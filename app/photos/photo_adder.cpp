@@ -2,6 +2,7 @@
 
 #include "platform/forms/errors.h"
 
+#include <QLocale>
 #include <QString>
 
 #include <cstdio>
@@ -19,7 +20,8 @@ std::string SizeText(std::int64_t bytes)
         std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1e3);
     else
         std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
+    // With the desktop's decimal sign, as the window's other numbers.
+    return QString::fromLatin1(text).replace(QChar('.'), QLocale().decimalPoint()).toStdString();
 }
 
 } // namespace

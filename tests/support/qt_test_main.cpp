@@ -17,7 +17,7 @@ int main(int argc, char **argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // The C locale, whatever the desktop's: the window shows numbers with the
-    // locale's decimal point (forms_locale_tests runs under a German one).
+    // locale's decimal point (window_locale_tests runs under a German one).
     // Qt takes LANGUAGE before any locale but C itself.
     ::setenv("LC_ALL", QUILLON_TEST_LOCALE, 1);
     ::unsetenv("LANGUAGE");

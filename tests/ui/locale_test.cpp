@@ -1,5 +1,7 @@
 // The window under a German desktop's locale, which scripts/install-deps.sh
 // generates (the test main is built with QUILLON_TEST_LOCALE="de_DE.UTF-8").
+#include "app/photos/photo_adder.h"
+
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -22,4 +24,8 @@ TEST(Locale, TheSystemsReasonsAndTheLibrariesNumbersAreTheCLocales)
     EXPECT_STREQ(text, "2.5");
     EXPECT_EQ(std::strtod("2.5", nullptr), 2.5);
     EXPECT_EQ(QLocale().decimalPoint(), QStringLiteral(","));
+    quillon::ThumbLoader::Result photo;
+    photo.Path = "/photos/a.jpg";
+    photo.FileBytes = 1'500'000;
+    EXPECT_EQ(quillon::TPhotoAdder::TooltipText(photo), "a.jpg\n1,5 MB");
 }
