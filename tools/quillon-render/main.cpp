@@ -131,10 +131,10 @@ std::string absolute(const std::string &path)
         return path;
     std::string cwd(256, '\0');
     while (!::getcwd(cwd.data(), cwd.size())) {
-        if (errno != ERANGE)
+        if (const int error = errno; error != ERANGE)
             throw NoCurrentFolder{"Cannot use \"" + path
                                   + "\": the current folder cannot be found: "
-                                  + std::strerror(errno)};
+                                  + std::strerror(error)};
         cwd.resize(cwd.size() * 2);
     }
     cwd.resize(std::strlen(cwd.c_str()));
@@ -156,7 +156,7 @@ Options parse(int argc, char **argv)
         std::string given = value(i, name);
         if (given.empty())
             throw UsageError{name + " needs a path, not an empty one"};
-        return absolute(given);
+        return given; // made absolute once all are read (--help first)
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -255,6 +255,11 @@ Options parse(int argc, char **argv)
     // As for the paths of the options: "$PHOTOS" with PHOTOS unset names nothing.
     if (std::find(options.inputs.begin(), options.inputs.end(), "") != options.inputs.end())
         throw UsageError{"a photo or folder needs a name, not an empty one"};
+    for (std::string *given : {&options.outputFolder, &options.jobFolder, &options.show})
+        if (!given->empty())
+            *given = absolute(*given);
+    for (std::string &sound : options.sounds)
+        sound = absolute(sound);
     return options;
 }
 
