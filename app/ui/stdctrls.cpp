@@ -1,6 +1,7 @@
 #include "app/ui/stdctrls.h"
 
 #include "platform/forms/application.h"
+#include "platform/forms/graphics.h"
 #include "platform/forms/sysutils.h"
 #include "platform/win32/files.h"
 
@@ -302,7 +303,24 @@ void AddPreview(QFileDialog &dialog, bool upright)
                 reader.setScaledSize(size.scaled(preview->size() - QSize(8, 8), Qt::KeepAspectRatio)
                                          .boundedTo(size));
             }
-            const QImage image = reader.read();
+            QImage image = reader.read();
+            // Bitmaps that Qt's reader does not take but the photo list does
+            // (the 56-byte header) are read as the list reads them.
+            if (image.isNull()
+                && QFileInfo(path).suffix().compare(QStringLiteral("bmp"), Qt::CaseInsensitive)
+                       == 0) {
+                try {
+                    forms::TBitmap bitmap;
+                    bitmap.LoadFromFile(QFile::encodeName(path).toStdString());
+                    const QImage &whole = bitmap.Image();
+                    image = whole.scaled(
+                        whole.size()
+                            .scaled(preview->size() - QSize(8, 8), Qt::KeepAspectRatio)
+                            .boundedTo(whole.size()),
+                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                } catch (const std::exception &) {
+                }
+            }
             if (image.isNull())
                 preview->setText(QFileInfo(path).isFile() ? QStringLiteral("(no preview)")
                                                           : QString());

@@ -137,11 +137,13 @@ void WriteJpegWithExif(const std::string &path, int width, int height, const Pix
 
 } // namespace
 
-void WriteBmp24(const std::string &path, int width, int height, const PixelFn &pixel)
+void WriteBmp24(const std::string &path, int width, int height, const PixelFn &pixel,
+                std::uint32_t headerBytes)
 {
     const int stride = (width * 3 + 3) & ~3;
     const std::uint32_t imageSize = static_cast<std::uint32_t>(stride) * height;
-    std::vector<std::uint8_t> out(54 + imageSize, 0);
+    const std::uint32_t offset = 14 + headerBytes;
+    std::vector<std::uint8_t> out(offset + imageSize, 0);
     auto put16 = [&](std::size_t at, std::uint32_t v) {
         out[at] = v & 0xFF;
         out[at + 1] = (v >> 8) & 0xFF;
@@ -152,16 +154,16 @@ void WriteBmp24(const std::string &path, int width, int height, const PixelFn &p
     };
     out[0] = 'B';
     out[1] = 'M';
-    put32(2, 54 + imageSize);
-    put32(10, 54);
-    put32(14, 40);
+    put32(2, offset + imageSize);
+    put32(10, offset);
+    put32(14, headerBytes);
     put32(18, static_cast<std::uint32_t>(width));
     put32(22, static_cast<std::uint32_t>(height));
     put16(26, 1);
     put16(28, 24);
     put32(34, imageSize);
     for (int y = 0; y < height; ++y) {
-        std::uint8_t *row = out.data() + 54 + static_cast<std::size_t>(height - 1 - y) * stride;
+        std::uint8_t *row = out.data() + offset + static_cast<std::size_t>(height - 1 - y) * stride;
         for (int x = 0; x < width; ++x) {
             Rgb c = pixel(x, y);
             row[x * 3] = c.b;

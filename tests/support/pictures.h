@@ -34,8 +34,10 @@ void WriteOrientedJpeg(const std::string &path, int width, int height, const Pix
 PixelFn Quadrants(int width, int height);
 inline constexpr Rgb kQuadrantColours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
 
-// 24-bit, bottom-up, rows padded to 4 bytes.
-void WriteBmp24(const std::string &path, int width, int height, const PixelFn &pixel);
+// 24-bit, bottom-up, rows padded to 4 bytes; with a header of 40 bytes, or of
+// 56 (the masks, all 0, after the 40 bytes).
+void WriteBmp24(const std::string &path, int width, int height, const PixelFn &pixel,
+                std::uint32_t headerBytes = 40);
 
 // A smooth, photo-like pattern that differs from seed to seed.
 PixelFn Gradient(int seed = 0);

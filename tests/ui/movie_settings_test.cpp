@@ -165,9 +165,9 @@ TEST_F(MovieSettings, ChoicesMadeInTheDialogReachTheJobFilesAndTheMovie)
     EXPECT_EQ(info.video()->frames, 30 * (2 * 2 - 1));
 }
 
-TEST_F(MovieSettings, TheAddPhotosPreviewFollowsTheUprightChoice)
+TEST_F(MovieSettings, TheAddPhotosPreviewFollowsTheUprightChoiceAndReadsBitmapsAsTheList)
 {
-    const std::string side = dir.file("side.jpg");
+    std::string side = dir.file("side.jpg");
     testsupport::WriteOrientedJpeg(side, 60, 40, testsupport::Gradient(1), 6);
     auto previewOf = [&] {
         QSize shown;
@@ -185,4 +185,7 @@ TEST_F(MovieSettings, TheAddPhotosPreviewFollowsTheUprightChoice)
     stored.autoRotate = false;
     form->pnl3_grpMovie->SetOptions(stored);
     EXPECT_EQ(previewOf(), QSize(40, 60));
+    // A bitmap that Qt's reader refuses and the photo list takes (the 56-byte header).
+    testsupport::WriteBmp24(side = dir.file("side.bmp"), 60, 40, testsupport::Gradient(1), 56);
+    EXPECT_EQ(previewOf(), QSize(60, 40));
 }
