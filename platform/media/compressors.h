@@ -77,9 +77,12 @@ CompressorSettings ReadCompressorSettings(const CompressorEntry &entry);
 // alone. The settings file's path is taken as it is now.
 void SetEncodeEveryFrameForAll(bool on);
 
-// Writes the entry's settings, creating the folder and the file when missing.
-// False when they cannot be written (errno tells why).
-bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings);
+// Writes the entry's settings, creating the folder and the file when missing;
+// with `before` (what a dialog showed), only those that differ from it, so that
+// what another program saved meanwhile stays. False when they cannot be
+// written (errno tells why).
+bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings,
+                             const CompressorSettings *before = nullptr);
 
 // A FourCC as its four characters ("DX50"); "" for 0.
 std::string FourccText(std::uint32_t fourcc);

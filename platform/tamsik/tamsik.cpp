@@ -83,10 +83,13 @@ BOOL Configure(HWND window, int index)
     if (index < 0 || static_cast<std::size_t>(index) >= category.size())
         return FALSE;
     const media::CompressorEntry &entry = category[static_cast<std::size_t>(index)];
-    tamsik::SettingsDialog dialog(entry, media::ReadCompressorSettings(entry), OwnerOf(window));
+    const media::CompressorSettings shown = media::ReadCompressorSettings(entry);
+    tamsik::SettingsDialog dialog(entry, shown, OwnerOf(window));
     if (dialog.exec() != QDialog::Accepted)
         return TRUE;
-    return media::WriteCompressorSettings(entry, dialog.Settings()) ? TRUE : FALSE;
+    // Only what was changed here: another window may have saved the others
+    // while this dialog was open.
+    return media::WriteCompressorSettings(entry, dialog.Settings(), &shown) ? TRUE : FALSE;
 }
 
 } // namespace

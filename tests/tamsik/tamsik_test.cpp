@@ -188,6 +188,22 @@ TEST_F(TamsikTest, ConfirmedSettingsReachTheSettingsFileThatTheRendererReads)
     EXPECT_TRUE(setCompressorProperty(handle, 0));
     EXPECT_EQ(shownQuality, 40);
     EXPECT_EQ(media::ReadCompressorSettings(entry).quality, 40);
+
+    // Another window saves a quality while this dialog is open, where only the
+    // key frame interval is changed: both changes stay.
+    WhenTheDialogOpens(
+        [&](QDialog *dialog) {
+            media::CompressorSettings other = media::ReadCompressorSettings(entry);
+            other.quality = 70;
+            ASSERT_TRUE(media::WriteCompressorSettings(entry, other));
+            dialog->findChild<QSpinBox *>(QStringLiteral("keyFrameInterval"))->setValue(25);
+        },
+        true);
+    EXPECT_TRUE(setCompressorProperty(handle, 0));
+    saved = media::ReadCompressorSettings(entry);
+    EXPECT_EQ(saved.quality, 70);
+    EXPECT_EQ(saved.keyFrameInterval, 25);
+    EXPECT_TRUE(saved.encodeEveryFrame);
 }
 
 TEST_F(TamsikTest, SettingsThatCannotBeSavedAreAFailure)

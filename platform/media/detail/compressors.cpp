@@ -170,7 +170,8 @@ void SetEncodeEveryFrameForAll(bool on)
                                          CompressorSettingsPath());
 }
 
-bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings)
+bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSettings &settings,
+                             const CompressorSettings *before)
 {
     const std::string path = CompressorSettingsPath();
     const std::string folder = path.substr(0, path.rfind('/'));
@@ -184,16 +185,19 @@ bool WriteCompressorSettings(const CompressorEntry &entry, const CompressorSetti
     for (int tries = 0; tries < 300 && turn.TryLock(folder) == win32::FolderLock::Result::Busy;
          ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const std::string quality = std::to_string(std::clamp(settings.quality, 0, 100));
-    const std::string interval
-        = std::to_string(std::clamp(settings.keyFrameInterval, 1, kMaxKeyFrameInterval));
+    const auto quality = [](const CompressorSettings &s) { return std::clamp(s.quality, 0, 100); };
+    const auto interval = [](const CompressorSettings &s) {
+        return std::clamp(s.keyFrameInterval, 1, kMaxKeyFrameInterval);
+    };
+    std::vector<win32::ProfileKey> keys;
+    if (!before || quality(*before) != quality(settings))
+        keys.push_back({"Quality", std::to_string(quality(settings))});
+    if (!before || interval(*before) != interval(settings))
+        keys.push_back({"KeyFrameInterval", std::to_string(interval(settings))});
+    if (!before || before->encodeEveryFrame != settings.encodeEveryFrame)
+        keys.push_back({"EncodeEveryFrame", settings.encodeEveryFrame ? "1" : "0"});
     // In one write, so that a failure leaves the old settings whole.
-    return win32::WritePrivateProfileKeysA(
-        entry.key,
-        {{"Quality", quality},
-         {"KeyFrameInterval", interval},
-         {"EncodeEveryFrame", settings.encodeEveryFrame ? "1" : "0"}},
-        path);
+    return win32::WritePrivateProfileKeysA(entry.key, keys, path);
 }
 
 const char *ContainerName(Container container)
