@@ -370,11 +370,18 @@ void TPhotoRow::AutoScroll()
     if (!LevelWithRow(global))
         return;
     const int x = viewport->mapFromGlobal(global).x();
+    // Within the edge a step at a time; the further past it the pointer goes,
+    // the faster, up to the view's width a step, so that a photo goes from the
+    // end of a long row to its start in seconds.
+    const auto step = [&](int beyond) {
+        return std::min(kAutoScrollStep + std::max(beyond, 0) * kAutoScrollStep / 8,
+                        std::max(viewport->width(), kAutoScrollStep));
+    };
     QScrollBar *bar = FForm.pnl1_ScrollBox->horizontalScrollBar();
     if (x < kAutoScrollEdge)
-        bar->setValue(bar->value() - kAutoScrollStep);
+        bar->setValue(bar->value() - step(-x));
     else if (x > viewport->width() - kAutoScrollEdge)
-        bar->setValue(bar->value() + kAutoScrollStep);
+        bar->setValue(bar->value() + step(x - viewport->width()));
     else
         return;
     DragTo(global);

@@ -10,6 +10,7 @@
 #include "qtwidgets.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -222,6 +223,24 @@ TEST_F(PhotoRow, DraggingAThumbnailPutsItsPhotoWhereItIsDropped)
     Click(Thumb(3), {20, 20});
     EXPECT_EQ(List(), p);
     EXPECT_EQ(Selected(), 3);
+}
+
+// Held past the row's end, a dragged photo scrolls the row the faster the
+// further past: at the edge it took minutes to carry a photo along a long row.
+TEST_F(PhotoRow, ADragHeldPastTheRowsEndScrollsTheFasterTheFurtherPast)
+{
+    AddFiles(Photos(40));
+    Bar()->setValue(0);
+    QWidget *viewport = form->pnl1_ScrollBox->viewport();
+    const QPoint past(viewport->width() + 300, viewport->height() / 2);
+    testsupport::Press(Thumb(0), {20, 20});
+    testsupport::MoveTo(Thumb(0), {40, 22});
+    QCursor::setPos(viewport->mapToGlobal(past));
+    testsupport::MoveTo(viewport, past);
+    // The first steps: a few of the 16 pixels taken at the edge would be less.
+    QTRY_VERIFY(Bar()->value() > 0);
+    EXPECT_GE(Bar()->value(), 300);
+    testsupport::Release(viewport, past);
 }
 
 TEST_F(PhotoRow, TheRowShowsWhatItHolds)
