@@ -71,6 +71,12 @@ QImage::Format qtFormat(TPixelFormat format)
     }
 }
 
+std::uint32_t le32(const std::uint8_t *h, int at)
+{
+    return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16))
+           | (static_cast<std::uint32_t>(h[at + 3]) << 24);
+}
+
 // What a bitmap's header claims, as far as it is needed before Qt reads it.
 struct Claim
 {
@@ -86,22 +92,18 @@ struct Claim
 bool readClaim(const std::uint8_t *h, long long fileSize, Claim &claim)
 {
     auto le16 = [h](int at) { return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8)); };
-    auto le32 = [h](int at) {
-        return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16))
-               | (static_cast<std::uint32_t>(h[at + 3]) << 24);
-    };
     if (fileSize < 26 || h[0] != 'B' || h[1] != 'M')
         return false;
-    claim.offset = le32(10);
-    const std::uint32_t dib = le32(14);
+    claim.offset = le32(h, 10);
+    const std::uint32_t dib = le32(h, 14);
     if (dib == 12) {
         claim.width = le16(18);
         claim.height = le16(20);
         claim.bits = le16(24);
     } else if (dib >= 40 && fileSize >= 34) {
-        claim.compression = le32(30);
-        claim.width = static_cast<std::int32_t>(le32(18));
-        claim.height = static_cast<std::int32_t>(le32(22));
+        claim.compression = le32(h, 30);
+        claim.width = static_cast<std::int32_t>(le32(h, 18));
+        claim.height = static_cast<std::int32_t>(le32(h, 22));
         claim.bits = le16(28);
         if (claim.height < 0)
             claim.height = -claim.height; // rows stored top-down
@@ -192,12 +194,6 @@ protected:
 private:
     static constexpr std::size_t kPatchedEnd = 18; // the file header and the header's size
     static constexpr std::uint32_t kBitFields = 3;
-
-    static std::uint32_t le32(const std::uint8_t *h, int at)
-    {
-        return static_cast<std::uint32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16))
-               | (static_cast<std::uint32_t>(h[at + 3]) << 24);
-    }
 
     void setLe32(int at, std::uint32_t value)
     {

@@ -415,10 +415,6 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
     return true;
 }
 
-} // namespace
-
-namespace {
-
 int run(int argc, char **argv)
 {
     // A movie must never take the number of a closed standard stream.
