@@ -48,4 +48,25 @@ done
 test -s "$root/usr/share/doc/quillon/copyright"
 test "$(env -u DISPLAY "$root/usr/bin/quillon-render" --version)" = "quillon-render $version"
 test "$(env -u DISPLAY QT_QPA_PLATFORM=xcb "$root/usr/bin/quillon" --version)" = "quillon $version"
+
+# A host of one's own, built against the package's header and pkg-config file
+# alone, serves the same frames as the package's brindle-host.
+here=$(cd "$(dirname "$0")" && pwd)
+export TMPDIR="$scratch/tmp"
+job="$TMPDIR/quillon-$(id -u)"
+mkdir -p "$job"
+printf '[Temp]\nOutputWidth=64\nOutputHeight=48\nInterval=1\n' >"$job/param.ini"
+printf '%s\n' "$here/../../samples/city.jpg" "$here/../../samples/forest.jpg" \
+    >"$job/pelloryfilelist.txt"
+flags=$(PKG_CONFIG_PATH="$root/usr/lib/$libdir/pkgconfig" \
+    pkg-config --define-variable=prefix="$root/usr" --cflags --libs brindle)
+# shellcheck disable=SC2086 # the flags are words
+c++ -std=c++20 -o "$scratch/own_host" "$here/own_host.cpp" $flags
+served=$(LD_LIBRARY_PATH="$root/usr/lib/$libdir" "$scratch/own_host" 64 48)
+"$root/usr/bin/brindle-host" "$scratch/show.y4m"
+# 4:2:0 frames of 64 x 48, each after its FRAME line, behind the header line
+bytes=$(($(stat -c %s "$scratch/show.y4m") - $(head -n 1 "$scratch/show.y4m" | wc -c)))
+frames=$((bytes / (6 + 64 * 48 * 3 / 2)))
+{ test "$frames" -eq 60 && test "$served" = "frames 60 lit 60 error 0"; } ||
+    { echo "own host: $served; brindle-host: $frames frames"; exit 1; }
 echo "package ok"
