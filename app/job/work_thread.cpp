@@ -30,6 +30,9 @@ void TPhoto2VideoThread::Execute()
 
     int result = -1;
     if (JobInfo.OutputFolder.empty()) {
+        // Nothing renders: the job folder is free before the box, which may
+        // stay open for long.
+        JobFolderLock.Release();
         MessageText
             = MissingOutputFolderMessage(RequestedOutputFolder, JobInfo.OutputFolderProblem);
         Synchronize([this] { ShowMessageText(); });

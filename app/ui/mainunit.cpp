@@ -773,6 +773,9 @@ void TMainForm::pnl3_btnGoClick(QObject *)
         return;
     }
     if (!HasDivXCompressor()) {
+        // Another run need not wait while the question is open; the folder is
+        // taken again after it, and may have been taken meanwhile.
+        jobFolderLock.Release();
         if (win32::MessageBoxA(
                 FHandle,
                 "DivX 5.0 codec isn' t detected in your computer, download and install it now?",
@@ -780,6 +783,10 @@ void TMainForm::pnl3_btnGoClick(QObject *)
             == win32::IDYES)
             win32::ShellExecuteA(FHandle, "open", DivXDownloadPage, nullptr, nullptr,
                                  win32::SW_SHOWMAXIMIZED);
+        if (!TryLockJobFolder(jobFolderLock)) {
+            ShowMessage(FHandle, JobFolderBusyText);
+            return;
+        }
     }
 
     // The Go button does not take the focus, so the interval box may still hold a

@@ -359,8 +359,18 @@ TEST_F(Conversion, DownloadQuestionWhenNoCompressorIsTheOneThatIsPreferred)
     boxes.answer = [](const testsupport::RecordedBox &box) {
         return box.caption == "Confirm" ? win32::IDNO : win32::IDOK;
     };
+    // The question holds no run of another process up.
+    std::vector<win32::FolderLock::Result> whileAsked;
+    boxes.onBox = [&](const testsupport::RecordedBox &box) {
+        if (box.caption != "Confirm")
+            return;
+        win32::FolderLock probe;
+        whileAsked.push_back(probe.TryLock(GetTempDirectory()));
+    };
     Go();
     ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(whileAsked, std::vector<win32::FolderLock::Result>{win32::FolderLock::Result::Taken});
+    boxes.onBox = {};
     auto all = boxes.boxes();
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0].caption, "Confirm");
@@ -383,6 +393,21 @@ TEST_F(Conversion, DownloadQuestionWhenNoCompressorIsTheOneThatIsPreferred)
     EXPECT_EQ(page.show, win32::SW_SHOWMAXIMIZED);
     EXPECT_EQ(page.owner, form->Handle());
     EXPECT_EQ(boxes.texts().size(), 3u);
+
+    // A run that another process starts while the question is open keeps
+    // the folder: this one then starts nothing.
+    win32::FolderLock other;
+    boxes.clear();
+    boxes.answer = [](const testsupport::RecordedBox &) { return win32::IDNO; };
+    boxes.onBox = [&](const testsupport::RecordedBox &box) {
+        if (box.caption == "Confirm")
+            other.TryLock(GetTempDirectory());
+    };
+    ::unlink(Temp("pelloryfilelist.txt").c_str());
+    Go();
+    EXPECT_EQ(boxes.texts().back(), JobFolderBusyText);
+    EXPECT_FALSE(form->RunActive());
+    EXPECT_FALSE(Exists(Temp("pelloryfilelist.txt")));
 }
 
 TEST_F(Conversion, IntervalOutOfBoundsIsBroughtWithinThemAndText)
@@ -465,8 +490,17 @@ TEST_F(Conversion, AnOutputFolderThatCannotBeMadeEndsTheRunWithoutAMovieElsewher
     AddFiles({Jpeg("a.jpg")});
     const std::string strayMovie = std::filesystem::current_path() / "photo_video.avi";
     const bool strayBefore = Exists(strayMovie);
+    // Nothing renders: the box does not hold the job folder either.
+    std::vector<win32::FolderLock::Result> whileShown;
+    boxes.onBox = [&](const testsupport::RecordedBox &box) {
+        if (box.text.find("Cannot create") != 0)
+            return;
+        win32::FolderLock probe;
+        whileShown.push_back(probe.TryLock(GetTempDirectory()));
+    };
     Go();
     ASSERT_TRUE(WaitForRun());
+    EXPECT_EQ(whileShown, std::vector<win32::FolderLock::Result>{win32::FolderLock::Result::Taken});
     EXPECT_EQ(form->JobInfo().OutputFolder, "");
     EXPECT_EQ(boxes.texts(),
               (std::vector<std::string>{"Cannot create the output folder \"" + folder
