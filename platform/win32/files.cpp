@@ -784,9 +784,22 @@ Staged stageContent(const std::string &named, const std::string &text, unsigned 
     };
     if (named.empty())
         return fail(ENOENT);
-    const std::optional<std::string> written = WrittenFile(named, reason);
-    if (!written)
+    // Another user's link on the way to the folder would choose where the
+    // text lands, as one at the name itself would.
+    auto foreignLinkTo = [](const std::string &file) {
+        const std::string folder = besideNames(file).folder;
+        return ForeignLinkOnTheWay(folder.empty() ? "." : folder);
+    };
+    std::optional<std::string> link = foreignLinkTo(named);
+    const std::optional<std::string> written = link ? std::nullopt : WrittenFile(named, reason);
+    if (!link && !written)
         return Staged::Failed;
+    if (!link && *written != named)
+        link = foreignLinkTo(*written);
+    if (link) {
+        const std::string why = ForeignLinkReason(*link);
+        return fail(ELOOP, why.c_str());
+    }
     path = *written;
     struct stat st
     {};

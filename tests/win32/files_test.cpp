@@ -541,6 +541,21 @@ TEST(Files, OnlyTheUsersOwnLinkInAFolderOfTheirsIsWrittenThrough)
     EXPECT_TRUE(ReplaceFileContent(open, "sticky"));
     EXPECT_EQ(testsupport::ReadFile(real), "sticky");
     EXPECT_EQ(ListFolder(dir.file("shows"))->size(), 2u);
+
+    // Nor is another user's link to a folder on the way followed, whether it
+    // is on the way to the name or to where the user's own link leads.
+    const std::string box = link("../shows", "open/box");
+    ASSERT_EQ(::lchown(box.c_str(), 65534, 65534), 0);
+    link("../open/box/real.qshow", "desk/via.qshow");
+    for (const std::string &refused : {box + "/real.qshow", dir.file("desk/via.qshow")}) {
+        reason.clear();
+        EXPECT_FALSE(ReplaceFileContent(refused, "planted", &reason)) << refused;
+        EXPECT_EQ(errno, ELOOP) << refused;
+        EXPECT_EQ(reason, "it leads through \"" + box + "\", a link that another user made")
+            << refused;
+    }
+    EXPECT_EQ(testsupport::ReadFile(real), "sticky");
+    EXPECT_EQ(ListFolder(dir.file("shows"))->size(), 2u);
 }
 
 // A long write's folder is the one it was made in: a folder renamed or
