@@ -212,13 +212,6 @@ std::string MissingOutputFolderMessage(const std::string &folder, const std::str
     return text;
 }
 
-std::string CompletedMessage(const TWorkThreadInfo &job)
-{
-    if (job.Movie.container == MovieOptions::Container::Avi)
-        return ConversionCompletedText;
-    return std::string(ConversionCompletedText) + "\n\nThe movie is \"" + MoviePath(job) + "\".";
-}
-
 std::string MoviePath(const TWorkThreadInfo &job)
 {
     return job.OutputFolder + "photo_video." + ContainerExtension(job.Movie.container);

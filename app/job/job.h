@@ -114,10 +114,6 @@ inline constexpr const char *ConversionCompletedText = "Video File Generation Co
 // What a run stopped on request says instead.
 inline constexpr const char *ConversionStoppedText = "The movie was not made: stopped.";
 
-// The outcome box of a completed run: ConversionCompletedText, naming the movie
-// file too when it is not the usual "photo_video.avi".
-std::string CompletedMessage(const TWorkThreadInfo &job);
-
 // What a run says instead of rendering when its output folder could not be
 // made (the movie would otherwise land in whatever folder the program runs in),
 // with the reason when one is known.

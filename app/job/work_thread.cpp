@@ -46,12 +46,10 @@ void TPhoto2VideoThread::Execute()
         result = RenderMovie(Window.Handle(), JobInfo, Window.StopRequest());
     }
     JobFolderLock.Release();
-    // The record is read no more from here on: once the window hears that the
-    // run is over, a new Go may fill it in again while this thread still shows
-    // its outcome.
+    // The record is read no more from here on (the outcome names Movie, taken
+    // above): once the window hears that the run is over, a new Go may fill it
+    // in again while this thread still shows its outcome.
     Completed = result >= 0;
-    const std::string completedText = Completed ? CompletedMessage(JobInfo) : std::string();
-
     Synchronize([this] { Window.ConversionFinished(); });
     if (result == MURELINE_STOPPED) {
         // The user asked for it: the status line is answer enough.
@@ -61,8 +59,6 @@ void TPhoto2VideoThread::Execute()
     }
     MessageText = result < 0 ? ConversionFailedText : ConversionCompletedText;
     Synchronize([this] { ShowStatusText(); });
-    if (Completed)
-        MessageText = completedText;
     Synchronize([this] { ShowMessageText(); });
 }
 

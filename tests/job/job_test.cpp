@@ -108,7 +108,6 @@ TEST_F(Prepare, WritesEverythingAndFillsTheRecord)
 
     NormaliseOutputFolder(job);
     EXPECT_EQ(job.OutputFolder, dir.file("out/My Movie/"));
-    EXPECT_EQ(MoviePath(job), dir.file("out/My Movie/photo_video.avi"));
 }
 
 TEST_F(Prepare, SoundFileIsTakenOnlyWhenItExists)
@@ -270,8 +269,7 @@ TEST_F(Prepare, MovieChoicesReachTheJobFilesAndADefaultRunTakesThemBack)
               BuildScript(settings.photos, 0, 0, "3", settings.movie));
     EXPECT_EQ(job.Movie.framesPerSecond, 30);
     NormaliseOutputFolder(job);
-    EXPECT_EQ(CompletedMessage(job), "Video File Generation Compeleted.\n\nThe movie is \""
-                                         + dir.file("out/My Movie/photo_video.mp4") + "\".");
+    EXPECT_EQ(MoviePath(job), dir.file("out/My Movie/photo_video.mp4"));
 
     // The next run with the defaults leaves the files as a default run writes them.
     JobSettings plain = settings;
@@ -280,7 +278,6 @@ TEST_F(Prepare, MovieChoicesReachTheJobFilesAndADefaultRunTakesThemBack)
     EXPECT_EQ(ReadFile(dir.job("param.ini")),
               "[Temp]\r\nOutputWidth=720\r\nOutputHeight=480\r\nInterval=3\r\n");
     EXPECT_EQ(ReadFile(dir.job("temp.avs")), BuildScript(settings.photos, 0, 0, "3"));
-    EXPECT_EQ(CompletedMessage(job), "Video File Generation Compeleted.");
 }
 
 TEST(MovieChoices, WordsAndSizesRoundTripAndRefuseWhatIsNotOnOffer)
