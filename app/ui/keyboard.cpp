@@ -72,6 +72,14 @@ TKeyboard::TKeyboard(TMainForm &Form, TShowCommands &Shows)
         widget->installEventFilter(this);
         FActions[widget] = action;
     }
+    // The plain buttons take Space themselves; Enter, and the ring, as the
+    // picture controls.
+    for (QAbstractButton *button : std::initializer_list<QAbstractButton *>{
+             f.btnSelectMusic, f.SpeedButton3, f.butBrowse, f.Button3, f.pnl3_grpMovie->btnSettings,
+             f.Stop().btnStop}) {
+        button->installEventFilter(this);
+        FActions[button] = [button] { button->click(); };
+    }
 
     // What a screen reader says for the controls whose look carries no text of
     // their own (pictures) or whose caption is a label beside them.

@@ -233,6 +233,17 @@ TEST_F(Keys, SpaceAndEnterClickThePictureButtonsAndARingShowsTheFocus)
 
     form->edtInterval->setFocus(Qt::TabFocusReason);
     EXPECT_FALSE(ring->isVisible()); // the edit box shows its own focus
+
+    // The plain buttons too: Enter presses them once, as Space does, and the
+    // ring shows them.
+    form->edtOutputPath->setText(QString::fromStdString(dir.path()));
+    form->butBrowse->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(ring->isVisible());
+    const std::size_t asked = shell.requests().size();
+    QTest::keyClick(form->butBrowse, Qt::Key_Return);
+    QTest::keyClick(form->butBrowse, Qt::Key_Space);
+    ASSERT_EQ(shell.requests().size(), asked + 2);
+    EXPECT_EQ(shell.requests().back().file, dir.path());
 }
 
 TEST_F(Keys, TheOutputViewShowsTheMoviesLength)
