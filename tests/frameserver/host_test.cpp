@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -355,6 +356,46 @@ TEST_F(Host, AStopSignalKeepsTheEarlierFileAndLeavesNoNewOne)
         EXPECT_EQ(testsupport::ExitStatus(waitStatus), 128 + signal);
         EXPECT_EQ(testsupport::ReadFile(file), "the earlier show");
         EXPECT_EQ(newFile(), "") << signal;
+    }
+
+    // A FIFO: TERM while the host waits for a reader is a stop, not a failure
+    // to create; then a reader that keeps it open but reads nothing, with the
+    // host held in the first frame's write (larger than the FIFO's buffer).
+    const std::string fifo = job.folder() + "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string errFile = job.folder() + "host.err";
+    for (const bool reader : {false, true}) {
+        const int held = reader ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        const pid_t pid = testsupport::StartProgram(BRINDLE_HOST, {fifo}, "/dev/null", errFile);
+        const std::string wchanFile = "/proc/" + std::to_string(pid) + "/wchan";
+        // Until the host waits in the FIFO's open, as this kernel names it, or
+        // the FIFO has filled (what it holds stays the same for 0.1 s); ten
+        // seconds at most.
+        for (int i = 0, queued = 0, before = -1; i < 1000; ++i) {
+            const std::string wchan = reader ? "" : testsupport::ReadFile(wchanFile);
+            if (reader && i % 10 == 0 && ::ioctl(held, FIONREAD, &queued) == 0 && queued > 0
+                && std::exchange(before, queued) == queued)
+                break;
+            if (!reader && (wchan == "wait_for_partner" || wchan == "fifo_open"))
+                break;
+            ::usleep(10000);
+        }
+        ::kill(pid, SIGTERM);
+        int waitStatus = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 500 && ended == 0; ++i) {
+            ::usleep(10000);
+            ended = ::waitpid(pid, &waitStatus, WNOHANG);
+        }
+        if (ended == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &waitStatus, 0);
+        }
+        EXPECT_EQ(ended, pid) << "still running 5 s after TERM, reader " << reader;
+        EXPECT_EQ(testsupport::ExitStatus(waitStatus), 128 + SIGTERM) << reader;
+        EXPECT_EQ(testsupport::ReadFile(errFile), "") << reader;
+        if (held >= 0)
+            ::close(held);
     }
 }
 

@@ -241,9 +241,10 @@ std::string PngName(const std::string &folder, long long frame)
 // Serves every frame of one pass of the show that InitEffectManager started.
 // A reader that closes the pipe early (the player was shut) ends the show
 // quietly; any other write failure is an error, and so is a frame the library
-// had no memory to draw. A job with no frame to serve is an empty stream, and
-// said so.
-int Serve(const Exports &brindle, HDC dc, std::FILE *out, const std::string &outputName,
+// had no memory to draw. A stop signal ends it too, even within a frame that a
+// stalled reader does not take. A job with no frame to serve is an empty
+// stream, and said so.
+int Serve(const Exports &brindle, HDC dc, int out, const std::string &outputName,
           const Options &options, const std::string &jobFolder, int interval)
 {
     win32::DCBits frame;
@@ -406,14 +407,18 @@ int Run(const Options &options)
     OutputFile file;
     const std::string problem = toStdout ? std::string() : file.open(options.output, true);
     int status = kExitFailure;
-    if (!problem.empty()) {
+    if (!problem.empty() && stopSignal) {
+        // A FIFO's open that waited for a reader, ended by the stop.
+        status = 128 + static_cast<int>(stopSignal);
+    } else if (!problem.empty()) {
         std::fprintf(stderr, "brindle-host: cannot create %s: %s\n", outputName.c_str(),
                      problem.c_str());
     } else {
-        std::FILE *out = toStdout ? stdout : file.stream();
+        // The stream is written to the descriptor itself, past stdio's buffer.
+        const int out = toStdout ? STDOUT_FILENO : ::fileno(file.stream());
         status = Serve(brindle, dc, out, outputName, resolved, folder,
                        params.GetInt("Temp", "Interval", brindle::kDefaultInterval));
-        const bool closed = toStdout ? std::fflush(out) == 0 : status != 0 || file.finish();
+        const bool closed = toStdout || status != 0 || file.finish();
         if (!closed && status == 0 && errno != EPIPE) {
             std::fprintf(stderr, "brindle-host: cannot write %s: %s\n", outputName.c_str(),
                          std::strerror(errno));

@@ -1,5 +1,11 @@
 #include "y4m.h"
 
+#include "tools/stop_signals.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
 namespace brindlehost {
 
 namespace {
@@ -22,7 +28,7 @@ std::uint8_t redDifferenceOf(int r, int g, int b)
 
 } // namespace
 
-Y4mWriter::Y4mWriter(std::FILE *out, int width, int height, int framesPerSecond)
+Y4mWriter::Y4mWriter(int out, int width, int height, int framesPerSecond)
     : out_(out)
     , width_(width)
     , height_(height)
@@ -35,10 +41,32 @@ std::string Y4mWriter::header() const
            + std::to_string(framesPerSecond_) + ":1 Ip A1:1 C420jpeg\n";
 }
 
+// A reader that keeps a pipe open but reads nothing holds a write to it for
+// as long as it likes. A stop signal (caught without SA_RESTART) ends such a
+// write early, with what was written so far or EINTR; the rest is then given
+// up, where stdio would write on and wait for the reader again.
+bool Y4mWriter::write(const std::uint8_t *bytes, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(out_, bytes, size);
+        if (written < 0 && errno != EINTR)
+            return false;
+        if (written > 0) {
+            bytes += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        if (size > 0 && toolsignals::stopSignal) {
+            errno = EINTR;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Y4mWriter::writeHeader()
 {
     const std::string text = header();
-    return std::fwrite(text.data(), 1, text.size(), out_) == text.size();
+    return write(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
 }
 
 bool Y4mWriter::writeFrame(const std::uint8_t *bgr, int stride)
@@ -49,8 +77,11 @@ bool Y4mWriter::writeFrame(const std::uint8_t *bgr, int stride)
     const int chromaHeight = (height_ + 1) / 2;
     const std::size_t lumaSize = static_cast<std::size_t>(width_) * height_;
     const std::size_t chromaSize = static_cast<std::size_t>(chromaWidth) * chromaHeight;
-    planes_.resize(lumaSize + 2 * chromaSize);
-    std::uint8_t *y = planes_.data();
+    static constexpr char kFrame[] = "FRAME\n";
+    constexpr std::size_t kFrameSize = sizeof kFrame - 1;
+    frame_.resize(kFrameSize + lumaSize + 2 * chromaSize);
+    std::memcpy(frame_.data(), kFrame, kFrameSize);
+    std::uint8_t *y = frame_.data() + kFrameSize;
     std::uint8_t *cb = y + lumaSize;
     std::uint8_t *cr = cb + chromaSize;
 
@@ -81,9 +112,7 @@ bool Y4mWriter::writeFrame(const std::uint8_t *bgr, int stride)
             cr[at] = redDifferenceOf(r, g, b);
         }
 
-    static constexpr char kFrame[] = "FRAME\n";
-    return std::fwrite(kFrame, 1, sizeof kFrame - 1, out_) == sizeof kFrame - 1
-           && std::fwrite(planes_.data(), 1, planes_.size(), out_) == planes_.size();
+    return write(frame_.data(), frame_.size());
 }
 
 } // namespace brindlehost
