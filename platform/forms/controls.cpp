@@ -334,6 +334,10 @@ void TImage::paintEvent(QPaintEvent *)
         return;
     }
     QPainter painter(this);
+    // On a scaled screen the picture is enlarged: evenly, not by repeating
+    // some of its rows and columns.
+    if (devicePixelRatioF() != 1.0)
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(0, 0, graphic->Image());
 }
 
