@@ -1,5 +1,6 @@
 #include "app/ui/preview.h"
 
+#include "app/job/app_define.h"
 #include "app/ui/MouseEffectImage.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/photo_row.h"
@@ -65,13 +66,23 @@ void TPreviewView::SetMessage(const QString &Text)
 
 void TPreviewView::SetFrameSize(QSize Size)
 {
-    FFrameSize = Size;
+    // The same pixel shape the movie file is given.
+    const SampleAspect sar = SampleAspectFor({Size.width(), Size.height()});
+    const long long width
+        = (static_cast<long long>(Size.width()) * sar.num * 2 + sar.den) / (2LL * sar.den);
+    FShownSize = QSize(static_cast<int>(std::max(1LL, width)), Size.height());
     updateGeometry();
 }
 
 QSize TPreviewView::sizeHint() const
 {
-    return FFrameSize;
+    return FShownSize;
+}
+
+QRect TPreviewView::PictureRect() const
+{
+    const QSize fit = FShownSize.scaled(size(), Qt::KeepAspectRatio);
+    return QRect(QPoint((width() - fit.width()) / 2, (height() - fit.height()) / 2), fit);
 }
 
 void TPreviewView::paintEvent(QPaintEvent *)
@@ -91,13 +102,12 @@ void TPreviewView::paintEvent(QPaintEvent *)
         return;
     const QImage image(FFrame->data(), FFrame->width(), FFrame->height(), FFrame->stride(),
                        QImage::Format_BGR888);
-    const QSize fit = image.size().scaled(size(), Qt::KeepAspectRatio);
-    const QPoint at((width() - fit.width()) / 2, (height() - fit.height()) / 2);
-    if (fit == image.size()) {
-        painter.drawImage(at, image);
+    const QRect at = PictureRect();
+    if (at.size() == image.size()) {
+        painter.drawImage(at.topLeft(), image);
     } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(QRect(at, fit), image);
+        painter.drawImage(at, image);
     }
     if (OnPainted)
         OnPainted(FNumber);
@@ -205,7 +215,7 @@ void TPreviewForm::Open(const JobSettings &Settings, int StartPhoto)
     View->SetMessage(QString());
     View->SetFrame(-1, nullptr);
     View->SetFrameSize(QSize(info.width, info.height));
-    View->setMinimumSize(QSize(info.width, info.height).boundedTo(QSize(352, 240)));
+    View->setMinimumSize(View->sizeHint().boundedTo(QSize(352, 240)));
     sldPosition->setRange(0, static_cast<int>(std::max<std::int64_t>(FFrameCount - 1, 0)));
     sldPosition->setPageStep(static_cast<int>(std::lround(FFps * 5)));
     sldPosition->setSingleStep(static_cast<int>(std::lround(FFps)));

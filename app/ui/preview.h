@@ -34,15 +34,19 @@ class TPreviewFrames;
 class TPreviewSound;
 
 // Shows one frame of the show, as large as the window allows without changing
-// its shape, on black.
+// the shape the movie shows it at, on black.
 class TPreviewView : public QWidget
 {
 public:
     explicit TPreviewView(QWidget *parent = nullptr);
 
     void SetFrame(std::int64_t Number, avs::PFrame Frame);
-    // The size of the show's frames: the view's natural size.
+    // The size of the show's frames, in pixels. The view's natural size is
+    // the size they show at: a television frame's pixels are not square, so
+    // its width is stretched to give the movie's 4:3.
     void SetFrameSize(QSize Size);
+    // Where the picture stands in the view.
+    QRect PictureRect() const;
     const avs::PFrame &Frame() const { return FFrame; }
     // A text shown in place of the pictures (why the show cannot play).
     void SetMessage(const QString &Text);
@@ -59,7 +63,7 @@ protected:
 private:
     avs::PFrame FFrame;
     std::int64_t FNumber = -1;
-    QSize FFrameSize{352, 240};
+    QSize FShownSize{352, 240}; // the frame's size on the screen, its pixels square
     QString FMessage;
 };
 

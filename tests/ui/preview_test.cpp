@@ -196,6 +196,36 @@ TEST_F(Preview, SpaceOnTheRowPlaysFromTheSelectedPhotoAndAnEmptyListIsRefused)
     EXPECT_LT(preview->Position(), 175);
 }
 
+// A television frame shows at 4:3 in the movie whatever its pixel count, and so
+// in the preview; a frame of square pixels keeps its own shape.
+TEST_F(Preview, ATelevisionFrameShowsAtTheMoviesShape)
+{
+    AddFiles({Jpeg("a.jpg", 96, 64, 1)});
+    testsupport::Click(form->pnl3_grpResolution->Button(1), {5, 8}); // NTSC Medium, 352 × 480
+    form->Preview().PreviewClick(nullptr);
+    TPreviewForm *preview = At(0);
+    ASSERT_NE(preview->View->Frame(), nullptr);
+    EXPECT_EQ(preview->View->Frame()->width(), 352);
+    EXPECT_EQ(preview->View->sizeHint(), QSize(640, 480));
+    preview->resize(900, 900);
+    QApplication::processEvents();
+    const QRect tv = preview->View->PictureRect();
+    EXPECT_NEAR(tv.width() * 3.0 / tv.height(), 4.0, 0.02) << tv.width() << "x" << tv.height();
+
+    preview->close();
+    MovieOptions options;
+    options.width = 1000;
+    options.height = 500;
+    form->pnl3_grpMovie->SetOptions(options);
+    form->Preview().PreviewClick(nullptr);
+    preview = At(0);
+    EXPECT_EQ(preview->View->sizeHint(), QSize(1000, 500));
+    preview->resize(700, 900);
+    QApplication::processEvents();
+    const QRect square = preview->View->PictureRect();
+    EXPECT_EQ(square.width(), 2 * square.height()) << square.width() << "x" << square.height();
+}
+
 // The preview's sound ends as the movie's does: cut where the pictures end with
 // a fade-out, kept whole, or repeated until they end; and it starts anywhere.
 TEST(PreviewSound, EndsCutKeptOrLoopedAndStartsAnywhere)
