@@ -1,5 +1,7 @@
 #include "app/photos/Thumbnail.h"
 
+#include "app/photos/photo_check.h"
+
 #include "platform/avs/avs.h"
 #include "platform/avs/picture.h"
 #include "platform/forms/errors.h"
@@ -371,27 +373,6 @@ forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth
     }
 }
 
-namespace {
-
-// From the last dot of the file name, dot included; empty when it has none.
-std::string ExtractFileExt(const std::string &path)
-{
-    const std::size_t pos = path.find_last_of("./");
-    if (pos == std::string::npos || path[pos] != '.')
-        return {};
-    return path.substr(pos);
-}
-
-std::string LowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return text;
-}
-
-} // namespace
-
 // The photo list reads a bitmap exactly when the movie can.
 static_assert(forms::TBitmap::kMaxSide == avs::picture::kMaxSide
               && forms::TBitmap::kMaxPixels == avs::picture::kMaxPixels);
@@ -400,8 +381,8 @@ PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
                                   const std::atomic<bool> *stop)
 {
     PhotoThumbnail made;
-    const std::string extension = LowerCase(ExtractFileExt(path));
-    if (extension == ".jpg") {
+    const TPhotoKind kind = PhotoKindOf(path);
+    if (kind == TPhotoKind::Jpeg) {
         made.Bitmap = MakeJpegThumbnail(path, ThumbBoxWidth, ThumbBoxHeight, Upright,
                                         &made.PictureWidth, &made.PictureHeight, stop);
         return made;
@@ -411,7 +392,7 @@ PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
     // that whole pictures of every kind share (given back after `work`).
     jpeg::WholePictureShare share;
     forms::TBitmap work;
-    if (extension == ".bmp") {
+    if (kind == TPhotoKind::Bitmap) {
         try {
             if (const long long pixels = avs::picture::CheckClaimedSize(path); pixels > 0)
                 share.take(static_cast<std::size_t>(pixels) * 4);
@@ -428,7 +409,7 @@ PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
 
 bool JpegIsTurned(const std::string &path)
 {
-    if (LowerCase(ExtractFileExt(path)) != ".jpg")
+    if (PhotoKindOf(path) != TPhotoKind::Jpeg)
         return false;
     try {
         return jpeg::Decoder(path).header().orientation != 1;

@@ -192,17 +192,49 @@ std::optional<int> NameIndex(const std::string &value, const char *const *names,
     return std::nullopt;
 }
 
-// The number of a "<prefix><n>" key, such as "Photo12".
-std::optional<unsigned long long> KeyNumber(std::string_view key, std::string_view prefix)
+// The number of a "<prefix><n>" key, such as "Photo12"; nullopt for another
+// key. `tooLarge`, when given, says whether the key is one but its number does
+// not fit.
+std::optional<unsigned long long> KeyNumber(std::string_view key, std::string_view prefix,
+                                            bool *tooLarge = nullptr)
 {
+    if (tooLarge)
+        *tooLarge = false;
     if (key.size() <= prefix.size() || !SameName(key.substr(0, prefix.size()), prefix))
         return std::nullopt;
     const std::string_view digits = key.substr(prefix.size());
     unsigned long long number = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    if (error != std::errc() || end != digits.data() + digits.size())
+    if (end != digits.data() + digits.size())
+        return std::nullopt;
+    if (error == std::errc::result_out_of_range && tooLarge)
+        *tooLarge = true;
+    if (error != std::errc())
         return std::nullopt;
     return number;
+}
+
+std::string TooLargeText(const std::string &key, const std::string &value)
+{
+    return key + "=" + value + " (a number too large)";
+}
+
+// An interval as the file gives it, a whole number, brought within bounds as
+// leaving the box does: also one too large (or too far below zero) for a
+// number of the framework.
+std::optional<int> IntervalFromText(const std::string &text)
+{
+    constexpr int kFewest = 1, kMost = 65536;
+    if (const auto interval = forms::TryStrToInt(text))
+        return std::clamp(*interval, kFewest, kMost);
+    std::string_view digits(text);
+    const bool below = digits.starts_with('-');
+    if (below || digits.starts_with('+'))
+        digits.remove_prefix(1);
+    if (digits.empty()
+        || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return below ? kFewest : kMost;
 }
 
 void ReadSettings(const win32::ProfileSection &section, const std::optional<std::string> &folder,
@@ -212,6 +244,7 @@ void ReadSettings(const win32::ProfileSection &section, const std::optional<std:
     std::set<std::string> seen;                           // in lower case, as SameName compares
     std::map<unsigned long long, std::string> moreSounds; // the first of each number counts
     for (const auto &entry : section.keys) {
+        bool tooLarge = false; // a "SoundFile<n>" whose number does not fit
         const std::string &key = entry.first;
         const std::string &value = entry.second;
         // The first of duplicate keys counts, as in every profile file.
@@ -231,9 +264,8 @@ void ReadSettings(const win32::ProfileSection &section, const std::optional<std:
             else
                 leaveOut();
         } else if (SameName(key, "Interval")) {
-            // Out of bounds is brought within them, as leaving the box does.
-            if (auto interval = forms::TryStrToInt(value))
-                show.Interval = std::clamp(*interval, 1, 65536);
+            if (auto interval = IntervalFromText(value))
+                show.Interval = *interval;
             else
                 leaveOut();
         } else if (value.find('\0') != std::string::npos) {
@@ -254,10 +286,15 @@ void ReadSettings(const win32::ProfileSection &section, const std::optional<std:
         } else if (SameName(key, "Compressor")) {
             if (!value.empty())
                 show.Compressor = value;
-        } else if (const auto number = KeyNumber(key, "SoundFile"); number && *number >= 2) {
+        } else if (const auto number = KeyNumber(key, "SoundFile", &tooLarge);
+                   number && *number >= 2) {
             if (value.empty())
                 continue;
-            if (auto path = Resolved(folder, value))
+            if (moreSounds.contains(*number))
+                // Said, or the next save would drop the track unseen.
+                reading.LeftOut.push_back(key + "=" + value
+                                          + " (another sound track has that number)");
+            else if (auto path = Resolved(folder, value))
                 moreSounds.emplace(*number, std::move(*path));
             else
                 reading.LeftOut.push_back(NoFolderText(key, value));
@@ -275,7 +312,7 @@ void ReadSettings(const win32::ProfileSection &section, const std::optional<std:
             else
                 leaveOut();
         } else if (SameName(key, "Fit")) {
-            if (const auto fit = FitFromWord(value))
+            if (const auto fit = FitFromWord(Lowered(value)))
                 show.Fit = *fit;
             else
                 leaveOut();
@@ -285,16 +322,19 @@ void ReadSettings(const win32::ProfileSection &section, const std::optional<std:
             else
                 leaveOut();
         } else if (SameName(key, "Container")) {
-            if (const auto container = ContainerFromWord(value))
+            if (const auto container = ContainerFromWord(Lowered(value)))
                 show.Container = *container;
             else
                 leaveOut();
         } else if (SameName(key, "SoundEnd")) {
-            if (const auto end = SoundEndFromWord(value))
+            if (const auto end = SoundEndFromWord(Lowered(value)))
                 show.SoundEnd = *end;
             else
                 leaveOut();
         } else {
+            // Kept and written back all the same.
+            if (tooLarge && !value.empty())
+                reading.LeftOut.push_back(TooLargeText(key, value));
             show.Kept.push_back({section.name, key, value});
         }
     }
@@ -314,7 +354,8 @@ void ReadPhotos(const win32::ProfileSection &section, const std::optional<std::s
     TShow &show = reading.Show;
     std::map<unsigned long long, std::string> photos; // the first of each number counts
     for (const auto &[key, value] : section.keys) {
-        if (const auto number = KeyNumber(key, "Photo")) {
+        bool tooLarge = false;
+        if (const auto number = KeyNumber(key, "Photo", &tooLarge)) {
             if (value.find('\0') != std::string::npos)
                 reading.LeftOut.push_back(key + " (a name with a NUL byte)");
             else if (value.empty())
@@ -327,6 +368,9 @@ void ReadPhotos(const win32::ProfileSection &section, const std::optional<std::s
             else
                 reading.LeftOut.push_back(NoFolderText(key, value));
         } else {
+            // Kept and written back all the same.
+            if (tooLarge && !value.empty())
+                reading.LeftOut.push_back(TooLargeText(key, value));
             show.Kept.push_back({section.name, key, value});
         }
     }
@@ -344,10 +388,12 @@ std::string ShowPhotoProblem(const std::string &photo, bool *gone)
     if (gone)
         *gone = missing;
     if (missing)
-        // A folder on the way that this user may not enter hides the photo
-        // without its being gone.
-        return errno == EACCES ? std::string("it cannot be read: ") + std::strerror(errno)
-                               : "it is gone";
+        // Only a name that leads nowhere is gone. A folder on the way that
+        // this user may not enter, a name too long to open or a loop of links
+        // hides the photo without its being gone.
+        return errno == ENOENT || errno == ENOTDIR
+                   ? "it is gone"
+                   : std::string("it cannot be read: ") + std::strerror(errno);
     if (S_ISDIR(st.st_mode))
         return "it is a folder";
     if (!S_ISREG(st.st_mode))

@@ -121,6 +121,27 @@ TEST_F(ShowFile, AFileEditedByHandOrByALaterVersionIsReadAsFarAsItCanBe)
         << text;
     EXPECT_EQ(ReadShow(again).Show.Kept.size(), s.Kept.size());
 
+    // Values are matched without regard to case as keys are; an interval too
+    // large for a number is brought within bounds as 70000 is; a second track
+    // under a number already given, and a photo whose number does not fit,
+    // are named (the latter kept for the next save).
+    WriteFile(show, "[Show]\nFit=BLUR\nContainer=MKV\nSoundEnd=Loop\nInterval=99999999999\n"
+                    "SoundFile=a.wav\nSoundFile2=b.wav\nSoundFile02=c.wav\n"
+                    "[Photos]\nPhoto1=a.jpg\nPhoto99999999999999999999=b.jpg\n");
+    const TShowReading edited = ReadShow(show);
+    EXPECT_EQ(edited.Show.Fit, MovieOptions::Fit::Blur);
+    EXPECT_EQ(edited.Show.Container, MovieOptions::Container::Matroska);
+    EXPECT_EQ(edited.Show.SoundEnd, MovieOptions::SoundEnd::Loop);
+    EXPECT_EQ(edited.Show.Interval, 65536);
+    EXPECT_EQ(edited.Show.MoreSoundFiles, std::vector<std::string>{dir.file("shows/b.wav")});
+    EXPECT_EQ(edited.Show.Photos, std::vector<std::string>{dir.file("shows/a.jpg")});
+    EXPECT_EQ(edited.Show.Kept.size(), 1u);
+    EXPECT_EQ(edited.LeftOut,
+              (std::vector<std::string>{"SoundFile02=c.wav (another sound track has that number)",
+                                        "Photo99999999999999999999=b.jpg (a number too large)"}));
+    WriteFile(show, "[Show]\nInterval=-99999999999\n");
+    EXPECT_EQ(ReadShow(show).Show.Interval, 1);
+
     // An editor that marks UTF-8 files with a byte order mark.
     WriteFile(show, "\xEF\xBB\xBF[Show]\r\nStandard=PAL\r\n");
     EXPECT_EQ(ReadShow(show).Show.Standard, 1);
@@ -221,6 +242,27 @@ TEST_F(ShowFile, WhatIsNoShowIsNotRead)
 
     // A show that cannot be written says why.
     EXPECT_THROW(WriteShow(dir.file("no such folder/trip.qshow"), TShow()), forms::EFCreateError);
+}
+
+// Only a name that leads nowhere is gone; one that cannot be opened for
+// another reason is named with that reason.
+TEST_F(ShowFile, APhotoIsGoneOnlyWhenItsNameLeadsNowhere)
+{
+    WriteFile(dir.file("file.jpg"), "x");
+    ASSERT_EQ(::symlink("loop.jpg", dir.file("loop.jpg").c_str()), 0);
+    const std::string tooLong = dir.file(std::string(5000, 'a') + ".jpg");
+    for (const auto &[photo, problem] :
+         {std::pair{dir.file("missing.jpg"), std::string("it is gone")},
+          std::pair{dir.file("file.jpg/x.jpg"), std::string("it is gone")},
+          std::pair{tooLong, std::string("it cannot be read: File name too long")},
+          std::pair{dir.file("loop.jpg"),
+                    std::string("it cannot be read: Too many levels of symbolic links")},
+          std::pair{dir.file("file.jpg"), std::string()}}) {
+        bool gone = false;
+        EXPECT_EQ(ShowPhotoProblem(photo, &gone), problem) << photo.substr(0, 100);
+        // Kept in the show for the next save all the same: only the reason differs.
+        EXPECT_EQ(gone, !problem.empty()) << photo.substr(0, 100);
+    }
 }
 
 TEST_F(ShowFile, TheLeftOutMessageListsADozenAndCountsTheRest)

@@ -1,4 +1,5 @@
 #include "app/photos/Thumbnail.h"
+#include "app/photos/photo_check.h"
 
 #include "pictures.h"
 #include "testsupport.h"
@@ -457,6 +458,63 @@ TEST_F(JpegThumbnails, DamagedAndMissingFilesRaiseClearErrors)
     } catch (const forms::EInvalidGraphic &e) {
         EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
     }
+}
+
+// The headless tool leaves out of a show the photos that the list leaves out,
+// without making thumbnails: the same verdict for damage anywhere in a file
+// (the data decoded to its smallest scale reads as much of it), and for a
+// JPEG the same words.
+TEST_F(JpegThumbnails, TheCheckWithoutThumbnailsRefusesWhatTheListRefuses)
+{
+    const std::string good = dir.file("good.JPG");
+    testsupport::WriteJpeg(good, 300, 200, testsupport::Gradient());
+    const std::string bytes = testsupport::ReadFile(good);
+    testsupport::WriteJpeg(dir.file("progressive.jpg"), 333, 777, testsupport::Gradient(1),
+                           testsupport::JpegKind::Progressive);
+    const std::string progressive = testsupport::ReadFile(dir.file("progressive.jpg"));
+    testsupport::WriteFile(dir.file("cut.jpg"), bytes.substr(0, bytes.size() * 3 / 4));
+    testsupport::WriteFile(dir.file("cut progressive.jpg"),
+                           progressive.substr(0, progressive.size() - 40));
+    std::string marked = bytes;
+    marked.replace(marked.size() - 300, 2, "\xFF\xD3"); // a restart marker inside the data
+    testsupport::WriteFile(dir.file("marked.jpg"), marked);
+    testsupport::WriteFile(dir.file("text.jpg"), "not a picture at all");
+    testsupport::WriteBmp24(dir.file("good.bmp"), 40, 30, testsupport::Gradient(2));
+    const std::string bitmap = testsupport::ReadFile(dir.file("good.bmp"));
+    testsupport::WriteFile(dir.file("cut.bmp"), bitmap.substr(0, bitmap.size() - 100));
+    testsupport::WriteFile(dir.file("png.jpg"), "\x89PNG\r\n\x1A\n" + bitmap);
+    testsupport::WriteFile(dir.file("jpeg.bmp"), bytes);
+    testsupport::WriteFile(dir.file("text.png"), "read by the movie, not the list");
+
+    const std::vector<std::string> photos = {good,
+                                             dir.file("progressive.jpg"),
+                                             dir.file("cut.jpg"),
+                                             dir.file("cut progressive.jpg"),
+                                             dir.file("marked.jpg"),
+                                             dir.file("text.jpg"),
+                                             dir.file("good.bmp"),
+                                             dir.file("cut.bmp"),
+                                             dir.file("png.jpg"),
+                                             dir.file("jpeg.bmp"),
+                                             dir.file("text.png")};
+    const std::vector<std::string> refusals = PhotoListRefusals(photos, true, 3);
+    ASSERT_EQ(refusals.size(), photos.size());
+    int refused = 0;
+    for (std::size_t i = 0; i < photos.size(); ++i) {
+        std::string listed;
+        try {
+            MakePhotoThumbnail(photos[i]);
+        } catch (const forms::EInvalidGraphic &e) {
+            listed = e.what();
+        }
+        EXPECT_EQ(refusals[i], PhotoListRefusal(photos[i])) << photos[i];
+        if (PhotoKindOf(photos[i]) == TPhotoKind::Jpeg)
+            EXPECT_EQ(refusals[i], listed) << photos[i];
+        else
+            EXPECT_EQ(refusals[i].empty(), listed.empty()) << photos[i] << ": " << listed;
+        refused += !listed.empty();
+    }
+    EXPECT_EQ(refused, 7);
 }
 
 TEST_F(JpegThumbnails, TurnedPhotosGiveTheThumbnailOfTheirUprightPicture)

@@ -372,15 +372,26 @@ TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
               "[Show]\r\nStandard=PAL\r\nResolution=Low\r\nInterval=3\r\nOutputFolder=out\r\n"
               "Compressor=No Such Codec\r\nFrameRate=30\r\n[Photos]\r\nPhoto1=a.jpg\r\n"
               "Photo2=gone.jpg\r\n"
-              "Photo3=b.bmp\r\nPhoto4=out\r\nPhoto5=/dev/null\r\n");
+              "Photo3=b.bmp\r\nPhoto4=out\r\nPhoto5=/dev/null\r\nPhoto6=bmp.jpg\r\n"
+              "Photo7=text.jpg\r\n");
     MakeFolder(dir.file("out"));
+    // Pictures the movie would read (a bitmap under a JPEG's name) or fail
+    // on, that the window's list cannot read.
+    WriteBmp24(dir.file("bmp.jpg"), 40, 30, Gradient(3));
+    WriteFile(dir.file("text.jpg"), "not a picture");
     Outcome run = render({"--show", dir.file("trip.qshow"), "--interval", "1"});
     ASSERT_EQ(run.status, 0) << run.err;
     // What the window leaves out of the list, for the reasons it gives.
+    auto unread = [&](const std::string &name, const std::string &start) {
+        return dir.file(name) + ": Cannot read the picture \"" + dir.file(name)
+               + "\": Not a JPEG file: starts with " + start + "\n";
+    };
     EXPECT_TRUE(run.err.starts_with("The show \"trip.qshow\" was opened without:\n"
                                     "Compressor=No Such Codec (not on this machine)\n"
                                     + dir.file("gone.jpg") + ": it is gone\n" + dir.file("out")
-                                    + ": it is a folder\n/dev/null: it is not a plain file\n"))
+                                    + ": it is a folder\n/dev/null: it is not a plain file\n"
+                                    + unread("bmp.jpg", "0x42 0x4d")
+                                    + unread("text.jpg", "0x6e 0x6f")))
         << run.err;
     EXPECT_EQ(ReadFile(quillon::GetTempDirectory() + "pelloryfilelist.txt"),
               dir.file("a.jpg") + "\r\n" + dir.file("b.bmp") + "\r\n");
@@ -394,6 +405,20 @@ TEST_F(QuillonRender, AShowRendersWithTheCommandLineTakingPlaceOfItsSettings)
     run = render({"--show", dir.file("missing.qshow")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Cannot open the show \"missing.qshow\": No such file or directory\n");
+
+    // A container that cannot carry the compressor is the show's mistake when
+    // both are its own, not one of the command line.
+    WriteFile(dir.file("webm.qshow"), "[Show]\r\nContainer=webm\r\nCompressor=DivX? 5 compatible "
+                                      "MPEG-4 Codec\r\n[Photos]\r\nPhoto1=a.jpg\r\n");
+    run = render({"--show", dir.file("webm.qshow")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.starts_with(
+        "The show \"webm.qshow\" cannot be rendered: Container=webm, Compressor=DivX? 5 "
+        "compatible MPEG-4 Codec: WebM movies cannot carry the video compressor \""))
+        << run.err;
+    run = render({"--show", dir.file("webm.qshow"), "--container", "webm"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("quillon-render: WebM movies cannot carry")) << run.err;
 }
 
 // A show whose sound file is gone still makes its movie, as the window does,

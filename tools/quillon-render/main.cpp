@@ -6,6 +6,7 @@
 #include "app/job/job.h"
 #include "app/job/render.h"
 #include "app/photos/folder_scan.h"
+#include "app/photos/photo_check.h"
 #include "app/photos/show_file.h"
 #include "platform/forms/errors.h"
 #include "platform/forms/sysutils.h"
@@ -123,6 +124,9 @@ struct Options
     std::vector<std::string> inputs;
     std::string show;
     std::set<std::string> given; // the options named on the command line
+    // The show's settings that the movie's container and compressor were taken
+    // from, as "Key=value"; none when the command line chose them.
+    std::vector<std::string> showCarriage;
 };
 
 std::string absolute(const std::string &path)
@@ -388,26 +392,44 @@ bool takeShow(Options &options, const std::vector<std::string> &compressors)
         options.movie.fit = *show.Fit;
     if (open("--no-auto-rotate") && show.AutoRotate)
         options.movie.autoRotate = *show.AutoRotate;
-    if (open("--container") && show.Container)
+    const bool carriageOpen = open("--container") && open("--compressor");
+    if (open("--container") && show.Container) {
         options.movie.container = *show.Container;
+        if (carriageOpen)
+            options.showCarriage.push_back(std::string("Container=")
+                                           + quillon::ContainerExtension(*show.Container));
+    }
     if (open("--sound-end") && show.SoundEnd)
         options.movie.soundEnd = *show.SoundEnd;
     if (open("--output-folder") && show.OutputFolder)
         options.outputFolder = *show.OutputFolder;
     if (open("--compressor") && show.Compressor) {
         const auto named = std::find(compressors.begin(), compressors.end(), *show.Compressor);
-        if (named != compressors.end())
+        if (named != compressors.end()) {
             options.compressor = std::to_string(named - compressors.begin());
-        else
+            if (carriageOpen)
+                options.showCarriage.push_back("Compressor=" + *show.Compressor);
+        } else
             leftOut.push_back("Compressor=" + *show.Compressor + " (not on this machine)");
     }
     if (options.inputs.empty()) {
-        // Left out as the window leaves them out of the list.
+        // Left out as the window leaves them out of the list, and named in the
+        // same order: first those that are gone, folders or devices, then
+        // those that the list cannot read (a damaged JPEG, a PNG named .jpg).
+        std::vector<std::string> there;
         for (const std::string &photo : show.Photos) {
             if (const std::string problem = quillon::ShowPhotoProblem(photo); problem.empty())
-                options.inputs.push_back(photo);
+                there.push_back(photo);
             else
                 leftOut.push_back(photo + ": " + problem);
+        }
+        const std::vector<std::string> refusals
+            = quillon::PhotoListRefusals(there, options.movie.autoRotate);
+        for (std::size_t i = 0; i < there.size(); ++i) {
+            if (refusals[i].empty())
+                options.inputs.push_back(there[i]);
+            else
+                leftOut.push_back(there[i] + ": " + refusals[i]);
         }
     }
     if (!leftOut.empty())
@@ -449,8 +471,19 @@ int run(int argc, char **argv)
             if (std::string refusal
                 = media::ContainerRefusal(static_cast<media::Container>(options.movie.container),
                                           category[settings.compressorIndex]);
-                !refusal.empty())
+                !refusal.empty()) {
+                if (!options.showCarriage.empty()) {
+                    // The show's own values, not a mistake on the command line.
+                    std::string values;
+                    for (const std::string &value : options.showCarriage)
+                        values += (values.empty() ? "" : ", ") + value;
+                    std::fprintf(stderr, "The show \"%s\" cannot be rendered: %s: %s\n",
+                                 options.show.substr(options.show.rfind('/') + 1).c_str(),
+                                 values.c_str(), refusal.c_str());
+                    return 1;
+                }
                 throw UsageError{refusal};
+            }
     } catch (const UsageError &e) {
         std::fprintf(stderr, "quillon-render: %s\n", e.reason.c_str());
         return 2;
