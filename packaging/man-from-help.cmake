@@ -8,6 +8,15 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_
 if(NOT status EQUAL 0 OR help STREQUAL "")
     message(FATAL_ERROR "${PROGRAM} --help failed: ${status}")
 endif()
+# SYNOPSIS: the help's usage lines, the first and those under it that name the
+# program again.
+string(REGEX MATCH "[Uu]sage: [^\n]*(\n +${NAME} [^\n]*)*" usage "${help}")
+string(REGEX REPLACE "^[Uu]sage: " "" usage "${usage}")
+string(REGEX REPLACE "\n +" "\n" usage "${usage}")
+string(REPLACE "\\" "\\e" usage "${usage}")
+string(REPLACE "-" "\\-" usage "${usage}")
+string(REPLACE "\n" "\n.br\n" usage "${usage}")
+string(REPLACE "-" "\\-" STATUS "${STATUS}")
 # roff: a backslash is written \e; a line may not start with a dot or a quote.
 string(REPLACE "\\" "\\e" help "${help}")
 string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
@@ -25,11 +34,15 @@ file(WRITE ${OUT}.tmp
 ".TH ${NAME} 1 \"\" \"${NAME} ${VERSION}\" \"User Commands\"
 .SH NAME
 ${NAME} \\- ${SUMMARY}
+.SH SYNOPSIS
+${usage}
 .SH DESCRIPTION
 The text that \\fB${NAME} \\-\\-help\\fR prints:
 .PP
 .nf
 ${help}.fi
+.SH EXIT STATUS
+${STATUS}
 .SH SEE ALSO
 ${others}
 ")

@@ -43,7 +43,11 @@ readelf -l "$root/usr/bin/quillon-render" | grep -q 'GNU_RELRO'
 nm -D "$root/usr/bin/quillon-render" | grep -q ' U __stack_chk_fail'
 nm -D "$root/usr/lib/$libdir/libbrindle.so.1" | grep -qE ' U __[a-z]+_chk(@|$)'
 for page in quillon quillon-render brindle-host; do
-    test -s "$root/usr/share/man/man1/$page.1.gz"
+    # The synopsis is the help's usage, and the exit status is told.
+    man=$(gzip -dc "$root/usr/share/man/man1/$page.1.gz")
+    printf '%s\n' "$man" | grep -A1 -x '\.SH SYNOPSIS' | tail -n 1 |
+        grep -q "^$(printf '%s' "$page" | sed 's/-/\\\\-/g') "
+    printf '%s\n' "$man" | grep -A1 -x '\.SH EXIT STATUS' | tail -n 1 | grep -q '^0 '
 done
 test -s "$root/usr/share/doc/quillon/copyright"
 test "$(env -u DISPLAY "$root/usr/bin/quillon-render" --version)" = "quillon-render $version"
