@@ -158,10 +158,13 @@ bool TKeyboard::eventFilter(QObject *watched, QEvent *event)
         const auto action = FActions.find(watched);
         if (action == FActions.end())
             return false;
-        const int key = static_cast<QKeyEvent *>(event)->key();
+        const auto *press = static_cast<QKeyEvent *>(event);
+        const int key = press->key();
         if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter)
             return false;
-        action->second();
+        // A key held down presses once, as a button's own Space does.
+        if (!press->isAutoRepeat())
+            action->second();
         return true;
     }
     case QEvent::Move:

@@ -244,6 +244,12 @@ TEST_F(Keys, SpaceAndEnterClickThePictureButtonsAndARingShowsTheFocus)
     QTest::keyClick(form->butBrowse, Qt::Key_Space);
     ASSERT_EQ(shell.requests().size(), asked + 2);
     EXPECT_EQ(shell.requests().back().file, dir.path());
+    // Held down, the key presses once.
+    for (const int key : {Qt::Key_Space, Qt::Key_Return}) {
+        QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(form->butBrowse, &repeat);
+    }
+    EXPECT_EQ(shell.requests().size(), asked + 2);
 }
 
 TEST_F(Keys, TheOutputViewShowsTheMoviesLength)
