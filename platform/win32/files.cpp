@@ -334,9 +334,10 @@ int createBeside(int dirFd, const std::string &path, unsigned mode, std::string 
 // it needs past the old end, so that a full disk fails the write while every
 // old byte is still there; only then is the old text overwritten, and a
 // shorter one cut to its length.
-bool rewriteInPlace(const std::string &path, const std::string &text)
+bool rewriteInPlace(int dirFd, const std::string &leaf, const std::string &text)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd
+        = ::openat(dirFd, leaf.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st
@@ -765,16 +766,19 @@ namespace {
 
 // What the first step of a replacement came to.
 enum class Staged {
-    Written, // the text stands complete in `temporary`, beside `path`
-    InPlace, // no new file can be made beside the user's own file `path` (errno)
+    Written, // the text stands complete in the new file, beside the file
+    InPlace, // no new file can be made beside the user's own file (errno)
     Failed,  // errno and `reason` tell why
 };
 
 // The first step of replacing the file `named` by `text`: the checks, and the
-// text written to a new file beside the file that the name leads to (`path`).
-// Nothing takes a name yet.
+// text written to a new file beside the file that the name leads to. The
+// folder is opened once, along the way without another user's link, and
+// everything after happens in it: a folder of someone else's on the way
+// that becomes a link meanwhile cannot steer the text elsewhere. Nothing
+// takes a name yet.
 Staged stageContent(const std::string &named, const std::string &text, unsigned mode,
-                    std::string *reason, std::string &path, std::string &temporary)
+                    std::string *reason, StagedFile &file)
 {
     auto fail = [reason](int error, const char *why = nullptr) {
         if (reason)
@@ -782,28 +786,32 @@ Staged stageContent(const std::string &named, const std::string &text, unsigned 
         errno = error;
         return Staged::Failed;
     };
+    auto foreign = [&fail](const std::string &link) {
+        const std::string why = ForeignLinkReason(link);
+        return fail(ELOOP, why.c_str());
+    };
     if (named.empty())
         return fail(ENOENT);
-    // Another user's link on the way to the folder would choose where the
-    // text lands, as one at the name itself would.
-    auto foreignLinkTo = [](const std::string &file) {
-        const std::string folder = besideNames(file).folder;
-        return ForeignLinkOnTheWay(folder.empty() ? "." : folder);
-    };
-    std::optional<std::string> link = foreignLinkTo(named);
-    const std::optional<std::string> written = link ? std::nullopt : WrittenFile(named, reason);
-    if (!link && !written)
+    // Another user's link on the way to the name would choose which of the
+    // user's own links (followed below) leads the text on.
+    const std::string namedFolder = besideNames(named).folder;
+    if (const auto link = ForeignLinkOnTheWay(namedFolder.empty() ? "." : namedFolder))
+        return foreign(*link);
+    const std::optional<std::string> written = WrittenFile(named, reason);
+    if (!written)
         return Staged::Failed;
-    if (!link && *written != named)
-        link = foreignLinkTo(*written);
-    if (link) {
-        const std::string why = ForeignLinkReason(*link);
-        return fail(ELOOP, why.c_str());
-    }
-    path = *written;
+    file.path = *written;
+    if (file.path.back() == '/')
+        return fail(EISDIR);
+    const std::string folder = besideNames(file.path).folder;
+    std::string link;
+    file.dirFd = OpenFolderAvoidingForeignLinks(folder.empty() ? "." : folder, &link);
+    if (file.dirFd < 0)
+        return link.empty() ? fail(errno) : foreign(link);
+    file.leaf = file.path.substr(folder.size());
     struct stat st
     {};
-    const bool existed = ::lstat(path.c_str(), &st) == 0;
+    const bool existed = ::fstatat(file.dirFd, file.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!existed && errno != ENOENT)
         return fail(errno);
     if (existed) {
@@ -816,14 +824,14 @@ Staged stageContent(const std::string &named, const std::string &text, unsigned 
         if (isReadOnly(st))
             return fail(EACCES);
         // EACCES, or EROFS for a file system mounted read-only.
-        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        if (::faccessat(file.dirFd, file.leaf.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
             return fail(errno);
     }
-    const int fd
-        = createBeside(AT_FDCWD, path, modeBeside(mode, existed ? &st : nullptr), &temporary);
+    std::string temporary;
+    const int fd = createBeside(file.dirFd, file.path, modeBeside(mode, existed ? &st : nullptr),
+                                &temporary);
     if (fd < 0) {
         const int error = errno;
-        temporary.clear();
         if (existed && st.st_uid == ::geteuid()
             && (error == EACCES || error == EPERM || error == EROFS)) {
             errno = error;
@@ -831,6 +839,8 @@ Staged stageContent(const std::string &named, const std::string &text, unsigned 
         }
         return fail(error);
     }
+    file.temporary = temporary;
+    file.newLeaf = temporary.substr(folder.size());
     if (existed)
         takeModeOf(fd, st);
     // On the disk before it takes the name: a machine that stops just after
@@ -838,41 +848,63 @@ Staged stageContent(const std::string &named, const std::string &text, unsigned 
     const bool ok = writeAllAt(fd, text, 0) && ::fsync(fd) == 0;
     if (!closeKeepingError(fd, ok)) {
         const int error = errno;
-        ::unlink(temporary.c_str());
-        temporary.clear();
+        file.discard();
         return fail(error);
     }
     return Staged::Written;
 }
 
-// The second step: the new file takes the name, or is removed; errno tells why
-// it did not.
-bool commitStaged(const std::string &path, const std::string &temporary)
+} // namespace
+
+void StagedFile::discard()
 {
-    if (::rename(temporary.c_str(), path.c_str()) == 0)
+    if (!newLeaf.empty())
+        ::unlinkat(dirFd, newLeaf.c_str(), 0);
+    newLeaf.clear();
+    temporary.clear();
+}
+
+bool StagedFile::commit()
+{
+    if (::renameat(dirFd, newLeaf.c_str(), dirFd, leaf.c_str()) == 0) {
+        newLeaf.clear();
+        temporary.clear();
         return true;
+    }
     const int error = errno;
-    ::unlink(temporary.c_str());
+    discard();
     errno = error;
     return false;
 }
 
-} // namespace
+StagedFile::~StagedFile()
+{
+    discard();
+    if (dirFd >= 0)
+        ::close(dirFd);
+}
+
+StagedFile::StagedFile(StagedFile &&other) noexcept
+    : path(std::move(other.path))
+    , temporary(std::move(other.temporary))
+    , dirFd(std::exchange(other.dirFd, -1))
+    , leaf(std::move(other.leaf))
+    , newLeaf(std::exchange(other.newLeaf, {}))
+{}
 
 BOOL ReplaceFileContent(const std::string &named, const std::string &text, std::string *reason,
                         unsigned mode)
 {
-    std::string path;
-    std::string temporary;
-    switch (stageContent(named, text, mode, reason, path, temporary)) {
+    StagedFile file;
+    switch (stageContent(named, text, mode, reason, file)) {
     case Staged::Failed:
         return FALSE;
     case Staged::InPlace:
-        if (rewriteInPlace(path, text))
+        if (rewriteInPlace(file.dirFd, file.leaf, text))
             return TRUE;
         break;
     case Staged::Written:
-        if (commitStaged(path, temporary))
+        if (file.commit())
             return TRUE;
         break;
     }
@@ -895,8 +927,8 @@ BOOL FileReplacementGroup::Add(const std::string &path, const std::string &text,
         errno = ECANCELED;
         return FALSE;
     }
-    NewFile file;
-    const Staged staged = stageContent(path, text, mode, reason, file.path, file.temporary);
+    StagedFile file;
+    const Staged staged = stageContent(path, text, mode, reason, file);
     if (staged == Staged::Written) {
         files_.push_back(std::move(file));
         return TRUE;
@@ -930,26 +962,20 @@ BOOL FileReplacementGroup::Commit(std::size_t *failed, std::string *reason)
     for (std::size_t i = 0; i < files_.size(); ++i) {
         struct stat st
         {};
-        if (::lstat(files_[i].path.c_str(), &st) == 0 && !mayRemove(st))
+        if (::fstatat(files_[i].dirFd, files_[i].leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && !mayRemove(st))
             return fail(i);
     }
-    for (std::size_t i = 0; i < files_.size(); ++i) {
-        NewFile &file = files_[i];
-        const bool moved = commitStaged(file.path, file.temporary);
-        file.temporary.clear();
-        if (!moved)
+    for (std::size_t i = 0; i < files_.size(); ++i)
+        if (!files_[i].commit())
             return fail(i);
-    }
     files_.clear();
     return TRUE;
 }
 
 void FileReplacementGroup::Discard()
 {
-    for (const NewFile &file : files_)
-        if (!file.temporary.empty())
-            ::unlink(file.temporary.c_str());
-    files_.clear();
+    files_.clear(); // each removes its new file
 }
 
 void KeepStandardStreamsOpen()

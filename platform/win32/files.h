@@ -204,6 +204,27 @@ QUILLON_WIN32_API std::optional<std::string> WrittenFile(const std::string &path
 QUILLON_WIN32_API BOOL ReplaceFileContent(const std::string &path, const std::string &text,
                                           std::string *reason = nullptr, unsigned mode = 0600);
 
+// A new file written complete beside the file it is to replace, in the folder
+// held open as `dirFd`; removed unless commit() gives it the file's name.
+struct QUILLON_WIN32_API StagedFile
+{
+    StagedFile() = default;
+    ~StagedFile();
+    StagedFile(StagedFile &&other) noexcept;
+    StagedFile &operator=(StagedFile &&) = delete;
+
+    // Renames the new file to `leaf` in the folder; false with errno set, the
+    // new file then removed.
+    bool commit();
+    void discard();
+
+    std::string path;      // the file it replaces, WrittenFile's answer
+    std::string temporary; // the new file's path ("" when there is none)
+    int dirFd = -1;        // the folder of both
+    std::string leaf;      // the file's name in it
+    std::string newLeaf;   // the new file's
+};
+
 // Several files replaced together, as ReplaceFileContent replaces one: every
 // new text is written completely, beside its file, before the first file
 // takes its new content, so a write that fails (a full disk) leaves every file
@@ -235,12 +256,7 @@ public:
     void Discard();
 
 private:
-    struct NewFile
-    {
-        std::string path; // the file it replaces, WrittenFile's answer
-        std::string temporary;
-    };
-    std::vector<NewFile> files_;
+    std::vector<StagedFile> files_;
     bool broken_ = false;
 };
 
