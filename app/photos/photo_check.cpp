@@ -50,7 +50,12 @@ std::string Refusal(const std::string &path, bool Upright)
             if (av_log_get_level() == AV_LOG_INFO)
                 av_log_set_level(AV_LOG_QUIET);
         });
-        avs::picture::CheckClaimedSize(path);
+        // Read whole, as the list reads it: it waits for its share of the
+        // budget that whole pictures share, so that several checks at once
+        // hold no more than the list's thumbnail makers would.
+        jpeg::WholePictureShare share;
+        if (const long long pixels = avs::picture::CheckClaimedSize(path); pixels > 0)
+            share.take(static_cast<std::size_t>(pixels) * 4);
         const avs::picture::Info info = avs::picture::ReadInfo(path, false);
         // The list's reader takes a bitmap and nothing else under that name.
         if (info.format != avs::picture::Format::Bmp)
