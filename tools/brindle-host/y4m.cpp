@@ -48,6 +48,13 @@ std::string Y4mWriter::header() const
 bool Y4mWriter::write(const std::uint8_t *bytes, std::size_t size)
 {
     while (size > 0) {
+        // A signal that came since the last write is seen before the next one
+        // can wait on the reader (only one that lands in between the two goes
+        // unseen until the reader reads or a second signal comes).
+        if (toolsignals::stopSignal) {
+            errno = EINTR;
+            return false;
+        }
         const ssize_t written = ::write(out_, bytes, size);
         if (written < 0 && errno != EINTR)
             return false;
