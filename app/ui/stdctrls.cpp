@@ -1,8 +1,10 @@
 #include "app/ui/stdctrls.h"
+#include "app/photos/photo_check.h"
 
 #include "platform/forms/application.h"
 #include "platform/forms/graphics.h"
 #include "platform/forms/sysutils.h"
+#include "platform/jpeg/jpeg.h"
 #include "platform/win32/files.h"
 
 #include <QApplication>
@@ -24,6 +26,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace quillon {
@@ -278,6 +281,36 @@ TOpenDialog::TOpenDialog(QWidget *owner)
 namespace {
 
 // Shows the picture under the cursor of the dialog, shrunk to fit.
+// The picture fitted into `box`, its shape kept, never enlarged.
+QImage Fitted(const QImage &whole, QSize box)
+{
+    const QSize fit = whole.size().scaled(box, Qt::KeepAspectRatio).boundedTo(whole.size());
+    return fit == whole.size() ? whole
+                               : whole.scaled(fit, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// Decoded at the smallest DCT scale that still fills the box, upright as the
+// list turns it when asked.
+QImage PreviewOfJpeg(const std::string &path, bool upright, QSize box)
+{
+    jpeg::Decoder decoder(path);
+    decoder.setUpright(upright);
+    const QSize whole(decoder.outputWidth(), decoder.outputHeight());
+    const QSize fit = whole.scaled(box, Qt::KeepAspectRatio).boundedTo(whole);
+    decoder.setMinimumOutputSize(std::max(fit.width(), 1), std::max(fit.height(), 1));
+    const jpeg::Image decoded = decoder.decodeImage();
+    const QImage image(decoded.pixels.data(), decoded.width, decoded.height, decoded.stride,
+                       QImage::Format_BGR888);
+    return Fitted(image.copy(), box);
+}
+
+QImage PreviewOfBitmap(const std::string &path, QSize box)
+{
+    forms::TBitmap bitmap;
+    bitmap.LoadFromFile(path);
+    return Fitted(bitmap.Image(), box);
+}
+
 void AddPreview(QFileDialog &dialog, bool upright)
 {
     auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
@@ -296,30 +329,34 @@ void AddPreview(QFileDialog &dialog, bool upright)
             const int fd = win32::OpenInputFile(QFile::encodeName(path).toStdString());
             if (fd >= 0 && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
                 ::close(fd);
-            QImageReader reader(&file);
-            reader.setAutoTransform(upright);
-            const QSize size = reader.size();
-            if (size.isValid()) {
-                reader.setScaledSize(size.scaled(preview->size() - QSize(8, 8), Qt::KeepAspectRatio)
-                                         .boundedTo(size));
-            }
-            QImage image = reader.read();
-            // Bitmaps that Qt's reader does not take but the photo list does
-            // (the 56-byte header) are read as the list reads them.
-            if (image.isNull()
-                && QFileInfo(path).suffix().compare(QStringLiteral("bmp"), Qt::CaseInsensitive)
-                       == 0) {
-                try {
-                    forms::TBitmap bitmap;
-                    bitmap.LoadFromFile(QFile::encodeName(path).toStdString());
-                    const QImage &whole = bitmap.Image();
-                    image = whole.scaled(
-                        whole.size()
-                            .scaled(preview->size() - QSize(8, 8), Qt::KeepAspectRatio)
-                            .boundedTo(whole.size()),
-                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-                } catch (const std::exception &) {
+            const QSize box = preview->size() - QSize(8, 8);
+            const std::string name = QFile::encodeName(path).toStdString();
+            QImage image;
+            try {
+                if (!file.isOpen())
+                    throw std::runtime_error("not a plain file that can be read");
+                // A JPEG or a bitmap as the list, the movie and the frame
+                // server read it (their orientation rules, their colours);
+                // any other picture through Qt.
+                switch (quillon::PhotoKindOf(name)) {
+                case quillon::TPhotoKind::Jpeg:
+                    image = PreviewOfJpeg(name, upright, box);
+                    break;
+                case quillon::TPhotoKind::Bitmap:
+                    image = PreviewOfBitmap(name, box);
+                    break;
+                case quillon::TPhotoKind::Unread: {
+                    QImageReader reader(&file);
+                    reader.setAutoTransform(upright);
+                    const QSize size = reader.size();
+                    if (size.isValid())
+                        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).boundedTo(size));
+                    image = reader.read();
+                    break;
                 }
+                }
+            } catch (const std::exception &) {
+                image = QImage();
             }
             if (image.isNull())
                 preview->setText(QFileInfo(path).isFile() ? QStringLiteral("(no preview)")

@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <cstring>
 
 using namespace quillon;
 using namespace windowtest;
@@ -188,4 +189,14 @@ TEST_F(MovieSettings, TheAddPhotosPreviewFollowsTheUprightChoiceAndReadsBitmapsA
     // A bitmap that Qt's reader refuses and the photo list takes (the 56-byte header).
     testsupport::WriteBmp24(side = dir.file("side.bmp"), 60, 40, testsupport::Gradient(1), 56);
     EXPECT_EQ(previewOf(), QSize(60, 40));
+    // One whose rows run top-down (a negative height), which Qt's reader
+    // cannot size: fitted into the preview as any other.
+    testsupport::WriteBmp24(side = dir.file("down.bmp"), 300, 200, testsupport::Gradient(1));
+    {
+        std::string bytes = testsupport::ReadFile(side);
+        const std::int32_t down = -200;
+        std::memcpy(bytes.data() + 22, &down, 4);
+        testsupport::WriteFile(side, bytes);
+    }
+    EXPECT_EQ(previewOf(), QSize(300, 200).scaled(QSize(172, 142), Qt::KeepAspectRatio));
 }
