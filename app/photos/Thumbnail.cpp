@@ -51,20 +51,24 @@ struct Spans
 };
 
 // One target pixel: the (slightly low) average of its block of n source pixels
-// from the block's channel sums.
+// from the block's channel sums, by a reciprocal and a shift. The 16-bit
+// reciprocal 65535 div n is within one level of the mean up to 256 pixels a
+// block; beyond that its truncation darkens the thumbnail more the larger the
+// photo (by 2 % at 12 megapixels, 8 % at 50 and up to half at 250), so larger
+// blocks take a 32-bit reciprocal, which, like the 16-bit one on small blocks,
+// gives the mean rounded down and a uniform v as v - 1.
 void Average(std::uint32_t b, std::uint32_t g, std::uint32_t r, std::uint32_t n, std::uint8_t *out)
 {
-    if (n <= 65535) {
+    if (n <= 256) {
         const std::uint32_t d = 65535 / n;
         out[0] = static_cast<std::uint8_t>((b * d) >> 16);
         out[1] = static_cast<std::uint8_t>((g * d) >> 16);
         out[2] = static_cast<std::uint8_t>((r * d) >> 16);
     } else {
-        // 65535 div n would be 0 and the block black: a picture of more than
-        // 65535 source pixels per thumbnail pixel takes the mean.
-        out[0] = static_cast<std::uint8_t>(b / n);
-        out[1] = static_cast<std::uint8_t>(g / n);
-        out[2] = static_cast<std::uint8_t>(r / n);
+        const std::uint64_t d = 0xFFFFFFFFu / n;
+        out[0] = static_cast<std::uint8_t>((b * d) >> 32);
+        out[1] = static_cast<std::uint8_t>((g * d) >> 32);
+        out[2] = static_cast<std::uint8_t>((r * d) >> 32);
     }
 }
 

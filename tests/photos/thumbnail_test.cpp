@@ -177,6 +177,24 @@ TEST(MakeThumbnail, FourThousandByOneHundredHasRowSpansOneOneTwo)
     EXPECT_EQ(Red(thumb, 0, 74), 127); // the last span ends at row 100
 }
 
+TEST(MakeThumbnail, LargePhotosAreNotDarkened)
+{
+    // Blocks of 40 x 40: 65535 div 1600 would read a uniform 200 as 195, and
+    // a photo of 50 megapixels 8 % darker; the mean rounded down gives 199 as
+    // for a small photo. A bright row in each block reads as its share.
+    const TBitmap source = Make24(4000, 3000, [](int, int y) {
+        const std::uint8_t v = y % 40 == 0 ? 255 : 200;
+        return Rgb{0, 200, v};
+    });
+    const TBitmap thumb = Shrink(source);
+    ASSERT_EQ(thumb.Width(), 100);
+    ASSERT_EQ(thumb.Height(), 75);
+    EXPECT_EQ(Green(thumb, 0, 0), 199);
+    EXPECT_EQ(Green(thumb, 50, 40), 199);
+    EXPECT_EQ(Blue(thumb, 0, 0), 201); // (255 + 39 * 200) / 40 = 201.375
+    EXPECT_EQ(Red(thumb, 99, 74), 0);
+}
+
 TEST(MakeThumbnail, SpansOfZeroWidthTakeTheColumnAtTheirPosition)
 {
     // 60 × 200: columns go 0.6 source columns per target column, so some spans
