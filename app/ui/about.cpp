@@ -3,6 +3,7 @@
 #include "app/job/app_define.h"
 #include "platform/win32/shell.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
 
 namespace quillon {
@@ -61,6 +62,13 @@ TAboutForm::TAboutForm(QWidget *owner)
     btnContinue->setDefault(true);
     connect(btnContinue, &QPushButton::clicked, this, &QDialog::accept);
 
+    // The address is reached by Tab after Continue, which keeps the focus the
+    // box opens with.
+    lblUrl->setFocusPolicy(Qt::TabFocus);
+    lblUrl->installEventFilter(this);
+    QWidget::setTabOrder(btnContinue, lblUrl);
+    btnContinue->setFocus();
+
     if (owner)
         move(owner->geometry().center() - rect().center());
 }
@@ -76,6 +84,32 @@ void TAboutForm::lblUrlClick(QObject *)
 {
     win32::ShellExecuteA(forms::HandleOf(this), nullptr, ApplicationInfo().Homepage.c_str(),
                          nullptr, nullptr, win32::SW_SHOWNORMAL);
+}
+
+bool TAboutForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != lblUrl)
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut: {
+        QFont font = lblUrl->font();
+        font.setUnderline(event->type() == QEvent::FocusIn);
+        lblUrl->setFont(font);
+        return false;
+    }
+    case QEvent::KeyPress: {
+        const auto *press = static_cast<QKeyEvent *>(event);
+        const int key = press->key();
+        if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        if (!press->isAutoRepeat())
+            lblUrlClick(lblUrl);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 void TAboutForm::showEvent(QShowEvent *event)

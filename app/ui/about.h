@@ -1,5 +1,6 @@
 // The about box: the version, the support contact and the homepage address,
-// which opens in the desktop's browser when clicked.
+// which opens in the desktop's browser when clicked, or when Space or Enter is
+// pressed on it (Tab reaches it; it is underlined while it has the focus).
 #pragma once
 
 #include "app/ui/stdctrls.h"
@@ -33,6 +34,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
 } // namespace quillon

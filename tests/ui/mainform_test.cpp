@@ -271,6 +271,7 @@ TEST_F(MainForm, AboutBoxShowsAndOpensTheHomepage)
         std::string url, version, caption;
         QSize size;
         bool modal = false;
+        bool keys = false;
     };
     auto openAbout = [&](Seen &seen) {
         WhenDialogOpens<TAboutForm>([&](TAboutForm *about) {
@@ -286,6 +287,15 @@ TEST_F(MainForm, AboutBoxShowsAndOpensTheHomepage)
             EXPECT_TRUE(about->btnContinue->isFlat());
             EXPECT_EQ(about->btnContinue->geometry(), QRect(208, 225, 73, 25));
             Click(about->lblUrl, {2, 2});
+            if (seen.keys) {
+                // Continue has the focus; Tab reaches the address, underlined,
+                // and Enter opens it.
+                EXPECT_EQ(QApplication::focusWidget(), about->btnContinue);
+                QTest::keyClick(about->btnContinue, Qt::Key_Tab);
+                EXPECT_EQ(QApplication::focusWidget(), about->lblUrl);
+                EXPECT_TRUE(about->lblUrl->font().underline());
+                QTest::keyClick(about->lblUrl, Qt::Key_Return);
+            }
             Click(about->btnContinue, {10, 10});
         });
         Click(form->lblAbout, {5, 5});
@@ -294,16 +304,19 @@ TEST_F(MainForm, AboutBoxShowsAndOpensTheHomepage)
     // Without config.ini: the built-in address.
     ReadApplicationInfo(dir.file("missing.ini"));
     Seen first;
+    first.keys = true;
     openAbout(first);
     EXPECT_EQ(first.url, DefaultHomepage);
     EXPECT_EQ(first.version, "Version 2.00 ");
     EXPECT_EQ(first.caption, "About");
     EXPECT_EQ(first.size, QSize(300, 266));
     EXPECT_TRUE(first.modal);
-    ASSERT_EQ(shell.requests().size(), 1u);
-    EXPECT_EQ(shell.requests()[0].file, DefaultHomepage);
-    EXPECT_EQ(shell.requests()[0].verb, "");
-    EXPECT_EQ(shell.requests()[0].show, win32::SW_SHOWNORMAL);
+    ASSERT_EQ(shell.requests().size(), 2u); // the click and the key
+    for (const auto &request : shell.requests()) {
+        EXPECT_EQ(request.file, DefaultHomepage);
+        EXPECT_EQ(request.verb, "");
+        EXPECT_EQ(request.show, win32::SW_SHOWNORMAL);
+    }
 
     // An empty Homepage leaves the design text and hands an empty address over.
     testsupport::WriteFile(dir.file("config.ini"), "[ApplicationInfo]\nHomepage=\n");
@@ -311,8 +324,8 @@ TEST_F(MainForm, AboutBoxShowsAndOpensTheHomepage)
     Seen second;
     openAbout(second);
     EXPECT_EQ(second.url, "SDFm");
-    ASSERT_EQ(shell.requests().size(), 2u);
-    EXPECT_EQ(shell.requests()[1].file, "");
+    ASSERT_EQ(shell.requests().size(), 3u);
+    EXPECT_EQ(shell.requests()[2].file, "");
     EXPECT_TRUE(form->isVisible());
 }
 
