@@ -14,6 +14,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <pthread.h>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -132,20 +133,21 @@ DWORD MachineFailure()
 
 // Decodes the photo and letterboxes it into the frame bitmap. A photo that
 // cannot be shown (missing, not a JPEG, damaged) leaves the frame black, so the
-// host still gets every frame of its slot.
-void FitPhoto(const std::string &path, const FrameBitmap &frame)
+// host still gets every frame of its slot. The machine's failure to read it
+// (memory, descriptors) is returned, and is the last error.
+DWORD FitPhoto(const std::string &path, const FrameBitmap &frame)
 {
     frame.fillBlack();
     const BgrView canvas = frame.view();
     if (!canvas.bits)
-        return;
+        return win32::ERROR_SUCCESS;
     try {
         jpeg::Decoder decoder(path);
         decoder.setUpright(state.autoRotate);
         const Placement at = Letterbox(decoder.outputWidth(), decoder.outputHeight(),
                                        state.outputWidth, state.outputHeight);
         if (at.width <= 0 || at.height <= 0)
-            return;
+            return win32::ERROR_SUCCESS;
         // libjpeg's DCT scaling shrinks a big photo by up to 8 while it decodes,
         // at a fraction of the cost; the scaler does the rest from a picture
         // still at least as large as the placement.
@@ -155,9 +157,12 @@ void FitPhoto(const std::string &path, const FrameBitmap &frame)
                     at);
     } catch (...) {
         frame.fillBlack();
-        if (const DWORD failure = MachineFailure(); failure != win32::ERROR_SUCCESS)
+        const DWORD failure = MachineFailure();
+        if (failure != win32::ERROR_SUCCESS)
             win32::SetLastError(failure);
+        return failure;
     }
+    return win32::ERROR_SUCCESS;
 }
 
 void Start()
@@ -221,10 +226,16 @@ std::int32_t ServeFrame(HDC hdc)
     }
     const std::int64_t photoIndex = state.frameCounter / framesPerPhoto;
     if (photoIndex != state.cachedPhotoIndex) {
-        if (state.frameBitmap)
-            FitPhoto(std::string((*state.photoList)[static_cast<std::size_t>(photoIndex)]),
-                     *state.frameBitmap);
-        state.cachedPhotoIndex = photoIndex;
+        // A photo the machine could not read is read again for the next frame
+        // (each black one says why), so that it shows once memory or
+        // descriptors are free again; a missing or damaged one is black for
+        // its slot.
+        const DWORD failure
+            = state.frameBitmap
+                  ? FitPhoto(std::string((*state.photoList)[static_cast<std::size_t>(photoIndex)]),
+                             *state.frameBitmap)
+                  : win32::ERROR_SUCCESS;
+        state.cachedPhotoIndex = failure == win32::ERROR_SUCCESS ? photoIndex : -1;
     }
     // A null or unknown host context is refused by BitBlt, never touched.
     if (state.frameBitmap)
@@ -234,12 +245,29 @@ std::int32_t ServeFrame(HDC hdc)
     return 1;
 }
 
+// A host may cancel its thread (pthread_cancel) while it is in a call: the
+// reads within are cancellation points, and the unwinding would meet the
+// calls' catch-alls, which must not swallow it (the process would abort), nor
+// leave the state half-made. Cancellation waits until the call is over.
+class NoCancellation
+{
+public:
+    NoCancellation() { ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_); }
+    ~NoCancellation() { ::pthread_setcancelstate(old_, nullptr); }
+    NoCancellation(const NoCancellation &) = delete;
+    NoCancellation &operator=(const NoCancellation &) = delete;
+
+private:
+    int old_ = PTHREAD_CANCEL_ENABLE;
+};
+
 } // namespace
 
 } // namespace brindle
 
 std::int32_t InitEffectManager()
 {
+    const brindle::NoCancellation noCancellation;
     win32::SetLastError(win32::ERROR_SUCCESS);
     const std::lock_guard guard(brindle::lock);
     try {
@@ -253,6 +281,7 @@ std::int32_t InitEffectManager()
 
 std::int32_t GetEffectBitmap(HDC hdc)
 {
+    const brindle::NoCancellation noCancellation;
     win32::SetLastError(win32::ERROR_SUCCESS);
     const std::lock_guard guard(brindle::lock);
     try {
@@ -270,6 +299,7 @@ std::int32_t GetEffectBitmap(HDC hdc)
 
 std::int32_t FreeEffectManager()
 {
+    const brindle::NoCancellation noCancellation;
     const std::lock_guard guard(brindle::lock);
     brindle::Release();
     return -1;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +67,11 @@ PhotoList LoadPhotoList(const std::string &path)
     const int fd = win32::OpenInputFile(path);
     if (fd < 0)
         return {};
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     struct stat st
     {};
     bool ok = ::fstat(fd, &st) == 0;
@@ -73,11 +79,14 @@ PhotoList LoadPhotoList(const std::string &path)
     // (a sparse one claims gigabytes for nothing) costs nothing; and no more
     // than the file held when it was opened, should it grow.
     const std::uint64_t size = ok ? static_cast<std::uint64_t>(st.st_size) : 0;
+    // The piece read at a time is on the heap: a host's thread may have a
+    // small stack (64 KiB is common).
+    constexpr std::size_t kPiece = 65536;
     std::string text;
-    char buffer[65536];
+    const std::unique_ptr<char[]> piece(new char[kPiece]);
+    char *buffer = piece.get();
     while (ok && text.size() < size) {
-        const ssize_t n
-            = ::read(fd, buffer, std::min<std::uint64_t>(sizeof buffer, size - text.size()));
+        const ssize_t n = ::read(fd, buffer, std::min<std::uint64_t>(kPiece, size - text.size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -91,7 +100,6 @@ PhotoList LoadPhotoList(const std::string &path)
             break;
         ok = text.size() <= std::numeric_limits<std::uint32_t>::max();
     }
-    ::close(fd);
     return ok ? PhotoList(std::move(text)) : PhotoList();
 }
 

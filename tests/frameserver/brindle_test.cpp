@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <atomic>
 #include <dlfcn.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
+#include <pthread.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -342,6 +345,88 @@ TEST_F(Brindle, CallsFromTwoThreadsAreServedOneAtATime)
     brindle.free();
 }
 
+TEST_F(Brindle, AHostsThreadMayHaveASmallStackOrBeCancelledInACall)
+{
+    // A photo of noise, read in many pieces: each read is a point where a
+    // cancellation is acted on.
+    job.writeParams(64, 48, 1);
+    job.writeList({job.folder() + "noise.jpg", job.folder() + "noise.jpg"});
+    testsupport::WriteJpeg(job.folder() + "noise.jpg", 2000, 1500, [](int x, int y) {
+        const auto v = static_cast<std::uint8_t>((x * 7919 + y * 104729) ^ (x * y));
+        return Rgb{v, static_cast<std::uint8_t>(v * 3), static_cast<std::uint8_t>(v + y)};
+    });
+    const auto inChild = [](const std::function<bool()> &body) {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(body() ? 0 : 1);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return status;
+    };
+    const auto onThread = [](std::size_t stack, void *(*run)(void *), void *arg) {
+        pthread_attr_t attr;
+        pthread_t thread;
+        ::pthread_attr_init(&attr);
+        ::pthread_attr_setstacksize(&attr, stack);
+        const bool made = ::pthread_create(&thread, &attr, run, arg) == 0;
+        ::pthread_attr_destroy(&attr);
+        return made ? std::optional<pthread_t>(thread) : std::nullopt;
+    };
+    using Library = decltype(brindle);
+
+#ifndef QUILLON_TEST_SANITIZED
+    // 64 KiB, as many libraries give their workers.
+    EXPECT_EQ(inChild([&] {
+                  const auto thread = onThread(
+                      64 * 1024,
+                      [](void *arg) -> void * {
+                          const auto &library = *static_cast<const Library *>(arg);
+                          Canvas canvas(64, 48);
+                          library.init();
+                          const bool lit = library.getBitmap(canvas.dc()) == 1
+                                           && canvas.at(32, 24).r + canvas.at(32, 24).g > 0;
+                          library.free();
+                          return lit ? arg : nullptr;
+                      },
+                      &brindle);
+                  void *result = nullptr;
+                  return thread && ::pthread_join(*thread, &result) == 0 && result;
+              }),
+              0);
+#endif
+
+    // A thread cancelled while it serves frames ends; the host goes on.
+    EXPECT_EQ(inChild([&] {
+                  for (int round = 0; round < 5; ++round) {
+                      const auto thread = onThread(
+                          8 << 20,
+                          [](void *arg) -> void * {
+                              const auto &library = *static_cast<const Library *>(arg);
+                              Canvas canvas(64, 48);
+                              for (;;) {
+                                  library.init();
+                                  while (library.getBitmap(canvas.dc()) == 1) {
+                                  }
+                                  library.free();
+                                  ::pthread_testcancel();
+                              }
+                          },
+                          &brindle);
+                      if (!thread)
+                          return false;
+                      std::this_thread::sleep_for(std::chrono::milliseconds(30 + 7 * round));
+                      ::pthread_cancel(*thread);
+                      void *result = nullptr;
+                      if (::pthread_join(*thread, &result) != 0 || result != PTHREAD_CANCELED)
+                          return false;
+                  }
+                  Canvas canvas(64, 48);
+                  brindle.init();
+                  return CountFrames(brindle, canvas.dc()) == 60;
+              }),
+              0);
+}
+
 TEST_F(Brindle, ASinglePhotoStaysHeldFromPassToPass)
 {
     job.writeParams(352, 240, 1);
@@ -652,16 +737,26 @@ TEST_F(Brindle, APhotoTheProcessCouldNotReadIsTheLastError)
                 // The photo's coefficients need 36 MB.
                 if (!LimitDataTo(10))
                     ::_exit(100);
-            } else {
+            }
+            std::vector<int> taken;
+            if (resource == RLIMIT_NOFILE) {
                 const rlimit files{64, 64};
                 if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
                     ::_exit(100);
-                while (::dup(0) >= 0) {
-                }
+                for (int fd; (fd = ::dup(0)) >= 0;)
+                    taken.push_back(fd);
             }
             win32::SetLastError(win32::ERROR_SUCCESS);
             const bool served = brindle.getBitmap(canvas.dc()) == 1;
-            ::_exit(served ? static_cast<int>(win32::GetLastError()) : 101);
+            const DWORD error = win32::GetLastError();
+            // With descriptors free again, the next frame shows the photo.
+            for (const int fd : taken)
+                ::close(fd);
+            if (!taken.empty()
+                && (brindle.getBitmap(canvas.dc()) != 1
+                    || win32::GetLastError() != win32::ERROR_SUCCESS || canvas.at(32, 24).b == 0))
+                ::_exit(102);
+            ::_exit(served ? static_cast<int>(error) : 101);
         }
         int waitStatus = 0;
         ::waitpid(child, &waitStatus, 0);
