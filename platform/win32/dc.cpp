@@ -28,7 +28,9 @@ struct Registry
 
 Registry &registry()
 {
-    static Registry instance;
+    // Never destroyed: a thread of the host may still draw into a device
+    // context while the process exits and runs the destructors of statics.
+    static Registry &instance = *new Registry;
     return instance;
 }
 
