@@ -1,20 +1,20 @@
 // A host of one's own, built from the installed files alone
 // (`c++ own_host.cpp $(pkg-config --cflags --libs brindle)`): it serves the
-// last job into a device context of the job's frame size, given as WIDTH
-// HEIGHT, and prints how many frames came and how many had a pixel that is not
-// black.
+// last job into a device context of the job's frame size, which it reads from
+// the job's param.ini and pins for the library, and prints the size, how many
+// frames came and how many had a pixel that is not black.
 #include "frameserver/brindle.h"
 #include "platform/win32/dc.h"
 #include "platform/win32/errors.h"
+#include "platform/win32/ini.h"
+#include "platform/win32/tempfolder.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <dlfcn.h>
+#include <string>
 
-int main(int argc, char **argv)
+int main()
 {
-    if (argc != 3)
-        return 2;
     void *library = dlopen(brindle::kLibraryName, RTLD_NOW);
     if (!library) {
         std::fprintf(stderr, "%s\n", dlerror());
@@ -28,8 +28,15 @@ int main(int argc, char **argv)
     if (!init || !next || !done)
         return 3;
 
-    const int width = std::atoi(argv[1]);
-    const int height = std::atoi(argv[2]);
+    // The library reads the same values: the file is pinned, so a job written
+    // meanwhile cannot give it another size.
+    const std::string folder = win32::GetTempPathA();
+    if (folder.empty())
+        return 4;
+    const win32::Profile params = win32::Profile::Read(folder + "param.ini");
+    win32::PinProfile(folder + "param.ini", params);
+    const int width = params.GetInt("Temp", "OutputWidth", 352);
+    const int height = params.GetInt("Temp", "OutputHeight", 240);
     HDC dc = win32::CreateMemoryDC(width, height);
     win32::DCBits bits;
     if (!dc || !win32::GetDCBits(dc, &bits))
@@ -51,6 +58,7 @@ int main(int argc, char **argv)
     const DWORD error = win32::GetLastError();
     done();
     win32::DeleteDC(dc);
-    std::printf("frames %ld lit %ld error %u\n", frames, lit, static_cast<unsigned>(error));
+    std::printf("%dx%d frames %ld lit %ld error %u\n", width, height, frames, lit,
+                static_cast<unsigned>(error));
     return 0;
 }
