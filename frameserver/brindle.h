@@ -29,7 +29,8 @@ BRINDLE_API std::int32_t InitEffectManager();
 // it returns 0 must do so between the two. A frame that memory ran out for is
 // black or not drawn, and the last error is then ERROR_NOT_ENOUGH_MEMORY; one
 // whose photo could not be opened for want of file descriptors is black with
-// ERROR_TOO_MANY_OPEN_FILES (else ERROR_SUCCESS).
+// ERROR_TOO_MANY_OPEN_FILES (else ERROR_SUCCESS); such a photo is tried again
+// for the next frame.
 BRINDLE_API std::int32_t GetEffectBitmap(HDC hdc);
 
 // Releases what InitEffectManager made. Always -1.
