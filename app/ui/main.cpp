@@ -6,6 +6,7 @@
 #include "app/ui/drop.h"
 #include "app/ui/mainunit.h"
 #include "app/ui/startup.h"
+#include "app/ui/stop_signals.h"
 #include "platform/forms/application.h"
 #include "platform/win32/files.h"
 #include "tools/standard_output.h"
@@ -128,9 +129,24 @@ int main(int argc, char **argv)
     for (int i = options + 1; i < argc; ++i)
         named.push_back(Absolute(argv[i]));
 
-    quillon::TMainForm form;
-    form.show();
-    if (!named.empty())
-        QTimer::singleShot(0, &form, [&form, named] { form.Drops().TakeNamed(named); });
-    return app.exec();
+    int status = 0;
+    int stopSignal = 0;
+    {
+        quillon::TMainForm form;
+        // exit, not quit: quit asks the window to close, which it refuses
+        // while a run is under way.
+        const quillon::TStopSignals stopSignals(form, [] { QCoreApplication::exit(0); });
+        form.show();
+        if (!named.empty())
+            QTimer::singleShot(0, &form, [&form, named] { form.Drops().TakeNamed(named); });
+        status = app.exec();
+        stopSignal = stopSignals.Signal();
+        // The window waits here for a run it stopped to take its file away.
+    }
+    if (stopSignal != 0) {
+        std::signal(stopSignal, SIG_DFL);
+        std::raise(stopSignal);
+        std::_Exit(128 + stopSignal);
+    }
+    return status;
 }

@@ -9,6 +9,7 @@
 #include "app/job/script_writer.h"
 #include "app/ui/startup.h"
 #include "app/ui/stop_command.h"
+#include "app/ui/stop_signals.h"
 #include "platform/forms/application.h"
 #include "platform/win32/files.h"
 
@@ -25,7 +26,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <csignal>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace quillon;
@@ -534,18 +537,29 @@ TEST_F(Conversion, StopAndEscapeEndARunAndKeepTheMovieBefore)
     ASSERT_FALSE(earlier.empty());
     EXPECT_FALSE(form->Stop().btnStop->isVisible());
 
-    // Long enough to be stopped half way, whichever way is taken.
+    // Long enough to be stopped half way, whichever way is taken: the button,
+    // Escape, or TERM (a logout), which then ends the program.
     form->edtInterval->SetText("65536");
-    for (const bool byKey : {false, true}) {
+    for (const std::string way : {"Stop", "Escape", "TERM"}) {
         boxes.clear();
         Go();
         ASSERT_TRUE(WaitUntil([&] { return form->ProgressConvert->isVisible(); }));
         EXPECT_TRUE(form->Stop().btnStop->isVisible());
-        if (byKey)
+        bool ended = false;
+        std::optional<TStopSignals> stopSignals;
+        if (way == "Escape") {
             QTest::keyClick(form.get(), Qt::Key_Escape);
-        else
+        } else if (way == "Stop") {
             Click(form->Stop().btnStop, {10, 10});
-        ASSERT_TRUE(WaitForRun()) << (byKey ? "Escape" : "Stop") << " did not stop the run";
+        } else {
+            stopSignals.emplace(*form, [&] { ended = true; });
+            std::raise(SIGTERM);
+        }
+        ASSERT_TRUE(WaitForRun()) << way << " did not stop the run";
+        if (stopSignals) {
+            EXPECT_TRUE(ended);
+            EXPECT_EQ(stopSignals->Signal(), SIGTERM);
+        }
         EXPECT_EQ(form->sb_status->Caption(), "The movie was not made: stopped.");
         EXPECT_FALSE(form->Stop().btnStop->isVisible());
         // The status line is answer enough: no box, no failure.
