@@ -141,6 +141,10 @@ int main(int argc, char **argv)
             QTimer::singleShot(0, &form, [&form, named] { form.Drops().TakeNamed(named); });
         status = app.exec();
         stopSignal = stopSignals.Signal();
+        // Asked again: a run may have started from a click that came with the
+        // signal.
+        if (stopSignal != 0)
+            form.EndRuns();
         // The window waits here for a run it stopped to take its file away.
     }
     if (stopSignal != 0) {

@@ -754,6 +754,8 @@ bool TMainForm::HasDivXCompressor() const
 
 void TMainForm::pnl3_btnGoClick(QObject *)
 {
+    if (FEnding)
+        return;
     // The list is not whole until the photos being added are in.
     if (FPhotoRow->RefuseWhileAdding())
         return;
@@ -793,6 +795,9 @@ void TMainForm::pnl3_btnGoClick(QObject *)
     // number its own focus-out would have brought within bounds.
     edtInterval->ApplyBounds();
 
+    // A question above may have waited while the program was told to end.
+    if (FEnding)
+        return;
     FTotalSeconds = PrepareConversion(CurrentJobSettings(), *FWorkThreadInfo);
 
     FStop->Arm();
@@ -816,6 +821,13 @@ JobSettings TMainForm::CurrentJobSettings() const
     settings.soundFile = BoxPath(edtSoundFile);
     settings.movie = pnl3_grpMovie->Options();
     return settings;
+}
+
+void TMainForm::EndRuns()
+{
+    FEnding = true;
+    if (RunActive())
+        FStop->StopClick();
 }
 
 void TMainForm::WorkerEnded()

@@ -159,6 +159,9 @@ public:
     const TWorkThreadInfo &JobInfo() const { return *FWorkThreadInfo; }
     // True while a run's worker thread exists, up to the end of its outcome box.
     bool RunActive() const { return FRunningWorkers > 0; }
+    // The program is ending (a stop signal came): a run under way is asked to
+    // stop and Go starts none.
+    void EndRuns();
 
     // The row of thumbnails as people use it: adding without holding up the
     // window, the keyboard, the wheel, dragging to reorder.
@@ -209,6 +212,7 @@ private:
     void FitCompressorToContainer();
 
     bool FConverting = false;
+    bool FEnding = false;
     TView FActiveView = PhotoView;
     std::unique_ptr<TWorkThreadInfo> FWorkThreadInfo;
     HWND FHandle = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/ui/mainunit.h"
 #include "app/ui/stop_command.h"
+#include "platform/win32/messagebox.h"
 
 #include <QSocketNotifier>
 
@@ -84,8 +85,20 @@ void TStopSignals::Came()
         if (::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == OnSignal)
             std::signal(signal, SIG_DFL);
     }
-    if (FForm.RunActive())
-        FForm.Stop().StopClick();
+    // Nobody is there to answer a box any more: each is answered as by its
+    // way out (No, Cancel, OK) without being shown, so that the program ends.
+    win32::SetMessageBoxHandler([](HWND, const std::string &, const std::string &, UINT type) {
+        switch (type & win32::MB_TYPEMASK) {
+        case win32::MB_YESNO:
+            return win32::IDNO;
+        case win32::MB_OKCANCEL:
+            return win32::IDCANCEL;
+        default:
+            return win32::IDOK;
+        }
+    });
+    win32::SetTaskDialogHandler([](const win32::TASKDIALOGCONFIG &) { return win32::IDOK; });
+    FForm.EndRuns();
     if (FEnd)
         FEnd();
 }

@@ -537,29 +537,18 @@ TEST_F(Conversion, StopAndEscapeEndARunAndKeepTheMovieBefore)
     ASSERT_FALSE(earlier.empty());
     EXPECT_FALSE(form->Stop().btnStop->isVisible());
 
-    // Long enough to be stopped half way, whichever way is taken: the button,
-    // Escape, or TERM (a logout), which then ends the program.
+    // Long enough to be stopped half way, whichever way is taken.
     form->edtInterval->SetText("65536");
-    for (const std::string way : {"Stop", "Escape", "TERM"}) {
+    for (const bool byKey : {false, true}) {
         boxes.clear();
         Go();
         ASSERT_TRUE(WaitUntil([&] { return form->ProgressConvert->isVisible(); }));
         EXPECT_TRUE(form->Stop().btnStop->isVisible());
-        bool ended = false;
-        std::optional<TStopSignals> stopSignals;
-        if (way == "Escape") {
+        if (byKey)
             QTest::keyClick(form.get(), Qt::Key_Escape);
-        } else if (way == "Stop") {
+        else
             Click(form->Stop().btnStop, {10, 10});
-        } else {
-            stopSignals.emplace(*form, [&] { ended = true; });
-            std::raise(SIGTERM);
-        }
-        ASSERT_TRUE(WaitForRun()) << way << " did not stop the run";
-        if (stopSignals) {
-            EXPECT_TRUE(ended);
-            EXPECT_EQ(stopSignals->Signal(), SIGTERM);
-        }
+        ASSERT_TRUE(WaitForRun()) << (byKey ? "Escape" : "Stop") << " did not stop the run";
         EXPECT_EQ(form->sb_status->Caption(), "The movie was not made: stopped.");
         EXPECT_FALSE(form->Stop().btnStop->isVisible());
         // The status line is answer enough: no box, no failure.
@@ -574,6 +563,41 @@ TEST_F(Conversion, StopAndEscapeEndARunAndKeepTheMovieBefore)
     Go();
     ASSERT_TRUE(WaitForRun());
     EXPECT_EQ(boxes.texts(), std::vector<std::string>{ConversionCompletedText});
+}
+
+TEST_F(Conversion, AStopSignalStopsTheRunAndLeavesNothingToWaitFor)
+{
+    // TERM (a logout): the run stops as by Stop, the earlier movie stays, no
+    // box is left for anybody to answer, and Go starts nothing more.
+    AddFiles({Jpeg("a.jpg"), Jpeg("b.jpg", 64, 48, 5)});
+    form->edtInterval->SetText("1");
+    Click(form->pnl3_grpResolution->Button(2), {5, 8});
+    Go();
+    ASSERT_TRUE(WaitForRun());
+    const std::string movie = dir.file("out/photo_video.avi");
+    const std::string earlier = ReadFile(movie);
+    form->edtInterval->SetText("65536");
+    boxes.clear();
+    Go();
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgressConvert->isVisible(); }));
+    bool ended = false;
+    const win32::TaskDialogHandler taskDialogs = win32::SetTaskDialogHandler({});
+    win32::SetTaskDialogHandler(taskDialogs);
+    {
+        const TStopSignals stopSignals(*form, [&] { ended = true; });
+        std::raise(SIGTERM);
+        ASSERT_TRUE(WaitForRun()) << "TERM did not stop the run";
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(stopSignals.Signal(), SIGTERM);
+    }
+    EXPECT_EQ(form->sb_status->Caption(), "The movie was not made: stopped.");
+    EXPECT_TRUE(ReadFile(movie) == earlier);
+    EXPECT_EQ(win32::ListFolder(dir.file("out"))->size(), 1u);
+    EXPECT_EQ(win32::MessageBoxA(nullptr, "Download it now?", "", win32::MB_YESNO), win32::IDNO);
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{});
+    form->pnl3_btnGoClick(nullptr);
+    EXPECT_FALSE(form->RunActive());
+    win32::SetTaskDialogHandler(taskDialogs);
 }
 
 TEST_F(Conversion, TheOutcomeNamesTheMovieAndPlaysItOrShowsItsFolder)
