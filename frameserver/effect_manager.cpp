@@ -248,7 +248,7 @@ std::int32_t ServeFrame(HDC hdc)
 // A host may cancel its thread (pthread_cancel) while it is in a call: the
 // reads within are cancellation points, and the unwinding would meet the
 // calls' catch-alls, which must not swallow it (the process would abort), nor
-// leave the state half-made. Cancellation waits until the call is over.
+// leave the state half-made. Cancellation waits until the work is done.
 class NoCancellation
 {
 public:
@@ -261,46 +261,64 @@ private:
     int old_ = PTHREAD_CANCEL_ENABLE;
 };
 
+// Runs an export's work with cancellation held off, then acts on one that came
+// meanwhile, out of the work and with the lock let go, so that a cancelled
+// thread still ends though its own loop has no cancellation point.
+template <class Work>
+std::int32_t Uncancelled(const Work &work)
+{
+    std::int32_t result = 0;
+    {
+        const NoCancellation noCancellation;
+        result = work();
+    }
+    ::pthread_testcancel();
+    return result;
+}
+
 } // namespace
 
 } // namespace brindle
 
 std::int32_t InitEffectManager()
 {
-    const brindle::NoCancellation noCancellation;
-    win32::SetLastError(win32::ERROR_SUCCESS);
-    const std::lock_guard guard(brindle::lock);
-    try {
-        brindle::Start();
-    } catch (const std::bad_alloc &) {
-        win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
-    } catch (...) {
-    }
-    return -1;
+    return brindle::Uncancelled([] {
+        win32::SetLastError(win32::ERROR_SUCCESS);
+        const std::lock_guard guard(brindle::lock);
+        try {
+            brindle::Start();
+        } catch (const std::bad_alloc &) {
+            win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
+        } catch (...) {
+        }
+        return -1;
+    });
 }
 
 std::int32_t GetEffectBitmap(HDC hdc)
 {
-    const brindle::NoCancellation noCancellation;
-    win32::SetLastError(win32::ERROR_SUCCESS);
-    const std::lock_guard guard(brindle::lock);
-    try {
-        return brindle::ServeFrame(hdc);
-    } catch (...) {
-        // Only the device context registry's lock or a copy of the photo's
-        // name can fail here; count the frame so that a host looping until 0
-        // still reaches the end.
-        if (brindle::OutOfMemory())
-            win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
-        ++brindle::state.frameCounter;
-        return 1;
-    }
+    return brindle::Uncancelled([hdc] {
+        win32::SetLastError(win32::ERROR_SUCCESS);
+        const std::lock_guard guard(brindle::lock);
+        try {
+            return brindle::ServeFrame(hdc);
+        } catch (...) {
+            // Only the device context registry's lock or a copy of the photo's
+            // name can fail here; count the frame so that a host looping until
+            // 0 still reaches the end.
+            if (brindle::OutOfMemory())
+                win32::SetLastError(win32::ERROR_NOT_ENOUGH_MEMORY);
+            ++brindle::state.frameCounter;
+            return 1;
+        }
+    });
 }
 
 std::int32_t FreeEffectManager()
 {
-    const brindle::NoCancellation noCancellation;
-    const std::lock_guard guard(brindle::lock);
-    brindle::Release();
-    return -1;
+    return brindle::Uncancelled([] {
+        const std::lock_guard guard(brindle::lock);
+        brindle::Release();
+        return -1;
+    });
 }
