@@ -29,6 +29,17 @@ void OnSignal(int signal)
     errno = saved;
 }
 
+// The signals caught here end the process again, as by default.
+void RestoreDefaults()
+{
+    for (const int signal : kSignals) {
+        struct sigaction now
+        {};
+        if (::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == OnSignal)
+            std::signal(signal, SIG_DFL);
+    }
+}
+
 } // namespace
 
 TStopSignals::TStopSignals(TMainForm &Form, std::function<void()> End)
@@ -60,12 +71,7 @@ TStopSignals::~TStopSignals()
 {
     if (gRead < 0)
         return;
-    for (const int signal : kSignals) {
-        struct sigaction now
-        {};
-        if (::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == OnSignal)
-            std::signal(signal, SIG_DFL);
-    }
+    RestoreDefaults();
     delete FNotifier;
     ::close(gRead);
     ::close(gWrite);
@@ -79,23 +85,11 @@ void TStopSignals::Came()
         return;
     FSignal = byte;
     // A second signal, should this end wait on something, ends the process.
-    for (const int signal : kSignals) {
-        struct sigaction now
-        {};
-        if (::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == OnSignal)
-            std::signal(signal, SIG_DFL);
-    }
+    RestoreDefaults();
     // Nobody is there to answer a box any more: each is answered as by its
     // way out (No, Cancel, OK) without being shown, so that the program ends.
     win32::SetMessageBoxHandler([](HWND, const std::string &, const std::string &, UINT type) {
-        switch (type & win32::MB_TYPEMASK) {
-        case win32::MB_YESNO:
-            return win32::IDNO;
-        case win32::MB_OKCANCEL:
-            return win32::IDCANCEL;
-        default:
-            return win32::IDOK;
-        }
+        return win32::EscapeButton(type);
     });
     win32::SetTaskDialogHandler([](const win32::TASKDIALOGCONFIG &) { return win32::IDOK; });
     FForm.EndRuns();

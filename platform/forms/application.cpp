@@ -346,14 +346,7 @@ int showBoxHere(HWND owner, const std::string &text, const std::string &caption,
         return win32::IDNO;
     default:
         // Closed without a button: what Escape would answer.
-        switch (type & win32::MB_TYPEMASK) {
-        case win32::MB_OKCANCEL:
-            return win32::IDCANCEL;
-        case win32::MB_YESNO:
-            return win32::IDNO;
-        default:
-            return win32::IDOK;
-        }
+        return win32::EscapeButton(type);
     }
 }
 

@@ -43,6 +43,18 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
     return previous;
 }
 
+int EscapeButton(UINT type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return IDCANCEL;
+    case MB_YESNO:
+        return IDNO;
+    default:
+        return IDOK;
+    }
+}
+
 int DefaultButton(UINT type)
 {
     const bool second = (type & MB_DEFBUTTON2) != 0;

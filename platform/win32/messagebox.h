@@ -35,6 +35,10 @@ QUILLON_WIN32_API MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handl
 // The button a box of this type answers when nobody can press one.
 QUILLON_WIN32_API int DefaultButton(UINT type);
 
+// The button a box of this type answers when it is closed without one (its
+// way out, as Escape): No, Cancel or OK.
+QUILLON_WIN32_API int EscapeButton(UINT type);
+
 // Null text or caption count as empty.
 QUILLON_WIN32_API int MessageBoxA(HWND owner, const char *text, const char *caption, UINT type);
 
