@@ -2,10 +2,10 @@
 // signal is noted on the GUI thread, a run under way is stopped as by Stop
 // (its unfinished movie goes and the earlier one stays), Go starts no other,
 // every message box from then on is answered unseen by its way out (No,
-// Cancel, OK), and `end` is called,
-// which in the program quits its event loops; the program then ends by that
-// signal. A second signal ends the process at once. A signal that was ignored
-// when the program started (nohup) stays ignored.
+// Cancel, OK), and `End` is called, which in the program quits its event
+// loops; the program then ends by that signal. A second signal ends the
+// process at once. A signal that was ignored when the program started (nohup)
+// stays ignored.
 #pragma once
 
 #include <QObject>
