@@ -143,6 +143,11 @@ struct Decoder::State
     bool created = false;
     bool started = false;
     bool upright = false;
+    // libjpeg calls the progress monitor before each piece of input it takes
+    // and each output row; a set flag leaves through the error's jump.
+    jpeg_progress_mgr progress{};
+    const std::atomic<bool> *stop = nullptr;
+    bool stopped = false;
 
     int orientation() const { return upright ? header.orientation : 1; }
     bool turned() const { return TurnsOnItsSide(orientation()); }
@@ -395,6 +400,24 @@ void Decoder::setUpright(bool upright)
     state_->upright = upright;
 }
 
+void Decoder::setStop(const std::atomic<bool> *stop)
+{
+    State &s = *state_;
+    s.stop = stop;
+    if (!stop) {
+        s.cinfo.progress = nullptr;
+        return;
+    }
+    s.progress.progress_monitor = [](j_common_ptr cinfo) {
+        auto &state = *static_cast<State *>(cinfo->client_data);
+        if (state.stop->load(std::memory_order_relaxed)) {
+            state.stopped = true;
+            std::longjmp(state.err.jump, 1);
+        }
+    };
+    s.cinfo.progress = &s.progress;
+}
+
 void Decoder::setMinimumOutputSize(int minWidth, int minHeight)
 {
     State &s = *state_;
@@ -501,8 +524,11 @@ void Decoder::decodeStored(const std::function<void(int y, const std::uint8_t *b
     std::vector<std::uint8_t> raw;
     std::vector<std::uint8_t> bgr;
     BudgetShare share(s.cinfo);
-    if (setjmp(s.err.jump))
+    if (setjmp(s.err.jump)) {
+        if (s.stopped)
+            throw Stopped();
         s.failDecoding();
+    }
     s.started = true;
     share.take(WholePictureBytes(s.cinfo));
     jpeg_start_decompress(&s.cinfo);

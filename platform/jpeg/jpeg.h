@@ -5,6 +5,7 @@
 // (YCbCr, greyscale, RGB, CMYK, YCCK).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +30,10 @@ public:
 private:
     int code_ = 0;
 };
+
+// What decode() raises when the stop flag given to setStop() was found set.
+struct Stopped
+{};
 
 struct Header
 {
@@ -93,6 +98,11 @@ public:
     // orientation tag says, and every size below (the output size and the
     // minimum asked for) is the upright one. Off until asked for.
     void setUpright(bool upright);
+
+    // With a flag given, decode() looks at it between every few rows of blocks
+    // that it reads, also while a progressive file's scans are taken in before
+    // the first row, and raises Stopped once it is set.
+    void setStop(const std::atomic<bool> *stop);
 
     // Asks for the smallest DCT-scaled size (1/8 steps) that is still at least
     // minWidth × minHeight; 0 × 0 (the default) decodes at full size.

@@ -304,3 +304,40 @@ TEST_F(Jpeg, ProgressiveDecodesShareOneMemoryBudget)
     ASSERT_EQ(jpeg::WholePictureBytesInUse(), 0u);
     EXPECT_EQ(jpeg::DecodeFile(dir.file("b.jpg")).height, 384);
 }
+
+// A progressive file is read whole before its first row: the stop is looked at
+// while it is read. Cut short, the file would fail at its end; stopped, it
+// never gets there.
+TEST_F(Jpeg, AStopEndsTheDecodeAlsoWhileAProgressiveFileIsRead)
+{
+    WriteJpeg(dir.file("p.jpg"), 512, 384, Gradient(), JpegKind::Progressive);
+    const std::string whole = ReadFile(dir.file("p.jpg"));
+    WriteFile(dir.file("cut.jpg"), whole.substr(0, whole.size() / 2));
+    std::atomic<bool> stop{true};
+    int rows = 0;
+    jpeg::Decoder cut(dir.file("cut.jpg"));
+    cut.setStop(&stop);
+    EXPECT_THROW(cut.decode([&](int, const std::uint8_t *) { ++rows; }), jpeg::Stopped);
+    EXPECT_EQ(rows, 0);
+    EXPECT_EQ(jpeg::WholePictureBytesInUse(), 0u);
+
+    // Set during a baseline decode, it ends it within a few rows.
+    WriteJpeg(dir.file("b.jpg"), 512, 384, Gradient());
+    stop = false;
+    jpeg::Decoder baseline(dir.file("b.jpg"));
+    baseline.setStop(&stop);
+    EXPECT_THROW(baseline.decode([&](int y, const std::uint8_t *) {
+        rows = y + 1;
+        stop = y == 9;
+    }),
+                 jpeg::Stopped);
+    EXPECT_GE(rows, 10);
+    EXPECT_LT(rows, 40);
+
+    jpeg::Decoder unset(dir.file("p.jpg"));
+    unset.setStop(&stop);
+    stop = false;
+    rows = 0;
+    unset.decode([&](int, const std::uint8_t *) { ++rows; });
+    EXPECT_EQ(rows, 384);
+}

@@ -476,6 +476,15 @@ TEST_F(JpegThumbnails, DamagedAndMissingFilesRaiseClearErrors)
     } catch (const forms::EInvalidGraphic &e) {
         EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
     }
+
+    // A list that is stopped (the window closing) does not wait for a large
+    // progressive photo to be read to its end, damaged or not.
+    testsupport::WriteJpeg(dir.file("p.jpg"), 400, 300, testsupport::Gradient(),
+                           testsupport::JpegKind::Progressive);
+    const std::string progressive = testsupport::ReadFile(dir.file("p.jpg"));
+    testsupport::WriteFile(cut, progressive.substr(0, progressive.size() / 2));
+    const std::atomic<bool> stop{true};
+    EXPECT_THROW(MakeJpegThumbnail(cut, 100, 75, true, nullptr, nullptr, &stop), ThumbnailStopped);
 }
 
 // The headless tool leaves out of a show the photos that the list leaves out,
