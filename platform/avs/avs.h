@@ -128,6 +128,33 @@ private:
     bool outer_;
 };
 
+// While one lives, a photo that its thread decodes gives up within a few rows
+// of blocks once the flag is set, raising Stopped (a JPEG also while its
+// progressive scans are read before the first row). Nothing is kept for the
+// request; with the flag clear, asked again, it is made.
+class StopOn
+{
+public:
+    explicit StopOn(const std::atomic<bool> *flag);
+    ~StopOn();
+    StopOn(const StopOn &) = delete;
+    StopOn &operator=(const StopOn &) = delete;
+
+    // The flag of the innermost one on this thread; none without one.
+    static const std::atomic<bool> *flag();
+
+private:
+    const std::atomic<bool> *outer_;
+};
+
+class Stopped : public Error
+{
+public:
+    Stopped()
+        : Error("The picture was not made: stopped")
+    {}
+};
+
 class Clip
 {
 public:

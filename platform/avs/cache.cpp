@@ -15,6 +15,7 @@ std::size_t frameBytes(const Frame &frame)
 }
 
 thread_local bool tNoWait = false;
+thread_local const std::atomic<bool> *tStopOn = nullptr;
 
 } // namespace
 
@@ -37,6 +38,22 @@ NoWait::~NoWait()
 bool NoWait::active()
 {
     return tNoWait;
+}
+
+StopOn::StopOn(const std::atomic<bool> *flag)
+    : outer_(tStopOn)
+{
+    tStopOn = flag;
+}
+
+StopOn::~StopOn()
+{
+    tStopOn = outer_;
+}
+
+const std::atomic<bool> *StopOn::flag()
+{
+    return tStopOn;
 }
 
 FrameCache::FrameCache(std::size_t budgetBytes)

@@ -286,6 +286,8 @@ public:
             throw Error(failure_);
         try {
             picture::Decode(path_, info_, minWidth, minHeight, sink);
+        } catch (const Stopped &) {
+            throw;
         } catch (const Error &e) {
             throw Error(std::string("ImageSource: ") + e.what());
         }

@@ -448,8 +448,11 @@ void decodeJpeg(const std::string &path, const Info &info, int minWidth, int min
             fail(path, "the picture changed since the script was opened");
         if (minWidth > 0 || minHeight > 0)
             decoder.setMinimumOutputSize(minWidth, minHeight);
+        decoder.setStop(StopOn::flag());
         sink.begin(decoder.outputWidth(), decoder.outputHeight());
         decoder.decode([&](int y, const std::uint8_t *bgr) { sink.row(y, bgr); });
+    } catch (const jpeg::Stopped &) {
+        throw Stopped();
     } catch (const jpeg::Error &e) {
         throw Error(e.what());
     }

@@ -431,6 +431,28 @@ TEST_F(Pictures, ThePictureIsReadWhenItsFirstFrameIsAskedFor)
               std::string::npos);
 }
 
+// A run that stops does not wait for a photo being decoded: a progressive
+// one is given up while its scans are read (this one would fail at its cut
+// end), and nothing is kept, so the photo is made when asked again.
+TEST_F(Pictures, AStopGivesUpThePhotoBeingDecoded)
+{
+    WriteJpeg(dir.file("p.jpg"), 400, 300, avstest::Photo(), JpegKind::Progressive);
+    const std::string whole = ReadFile(dir.file("p.jpg"));
+    WriteFile(dir.file("cut.jpg"), whole.substr(0, whole.size() / 2));
+    const avs::PClip cut = source("cut.jpg");
+    const avs::PClip photo = source("p.jpg");
+    std::atomic<bool> stop{true};
+    {
+        const avs::StopOn stopOn(&stop);
+        EXPECT_THROW(cut->GetFrame(0), avs::Stopped);
+        EXPECT_THROW(photo->GetFrame(0), avs::Stopped);
+        stop = false;
+        EXPECT_EQ(photo->GetFrame(0)->width(), 400);
+    }
+    EXPECT_EQ(avs::StopOn::flag(), nullptr);
+    EXPECT_NE(errorOfFrame(cut).find("Premature end"), std::string::npos);
+}
+
 TEST_F(Pictures, BrokenFilesGiveClearErrors)
 {
     WriteJpeg(dir.file("whole.jpg"), 200, 150, avstest::Photo());

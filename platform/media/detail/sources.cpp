@@ -8,6 +8,7 @@
 #include "platform/win32/files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -101,6 +102,7 @@ public:
             working_ = 0;
             stopped_ = false;
         }
+        stopFlag_ = false;
         startThread([this] { stream(); });
     }
 
@@ -172,6 +174,9 @@ private:
             std::lock_guard lock(fetchMutex_);
             stopped_ = true;
         }
+        // After stopped_, so that a photo given up for it is never delivered
+        // as a failure.
+        stopFlag_ = true;
         fetchCv_.notify_all();
     }
 
@@ -234,6 +239,8 @@ private:
     // could not be made) in its slot.
     void fetch()
     {
+        // A photo being decoded when the run stops is given up, not finished.
+        avs::StopOn stopOn(&stopFlag_);
         std::unique_lock lock(fetchMutex_);
         for (;;) {
             std::int64_t n = 0;
@@ -391,6 +398,7 @@ private:
     std::uint64_t epoch_ = 1; // counts the fetches that made something new
     int working_ = 0;         // fetchers making a frame
     bool stopped_ = false;
+    std::atomic<bool> stopFlag_{false}; // stopped_ for the decoders, read without the lock
 };
 
 class AudioSource final : public BaseFilter
