@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QImageReader>
@@ -25,8 +26,13 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 namespace quillon {
@@ -290,11 +296,13 @@ QImage Fitted(const QImage &whole, QSize box)
 }
 
 // Decoded at the smallest DCT scale that still fills the box, upright as the
-// list turns it when asked.
-QImage PreviewOfJpeg(const std::string &path, bool upright, QSize box)
+// list turns it when asked. Raises jpeg::Stopped once `stop` is set.
+QImage PreviewOfJpeg(const std::string &path, bool upright, QSize box,
+                     const std::atomic<bool> *stop)
 {
     jpeg::Decoder decoder(path);
     decoder.setUpright(upright);
+    decoder.setStop(stop);
     const QSize whole(decoder.outputWidth(), decoder.outputHeight());
     const QSize fit = whole.scaled(box, Qt::KeepAspectRatio).boundedTo(whole);
     decoder.setMinimumOutputSize(std::max(fit.width(), 1), std::max(fit.height(), 1));
@@ -311,6 +319,142 @@ QImage PreviewOfBitmap(const std::string &path, QSize box)
     return Fitted(bitmap.Image(), box);
 }
 
+// The picture of the file fitted into `box`; a null image when it has none
+// that can be shown.
+QImage PreviewOf(const QString &path, bool upright, QSize box, const std::atomic<bool> *stop)
+{
+    // Only a plain file is opened: pointing at a FIFO must not hang the dialog.
+    QFile file;
+    const int fd = win32::OpenInputFile(QFile::encodeName(path).toStdString());
+    if (fd >= 0 && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        ::close(fd);
+    if (!file.isOpen())
+        return {};
+    const std::string name = QFile::encodeName(path).toStdString();
+    try {
+        // A JPEG or a bitmap as the list, the movie and the frame server read
+        // it (their orientation rules, their colours); any other picture
+        // through Qt.
+        switch (quillon::PhotoKindOf(name)) {
+        case quillon::TPhotoKind::Jpeg:
+            return PreviewOfJpeg(name, upright, box, stop);
+        case quillon::TPhotoKind::Bitmap:
+            return PreviewOfBitmap(name, box);
+        case quillon::TPhotoKind::Unread: {
+            QImageReader reader(&file);
+            reader.setAutoTransform(upright);
+            const QSize size = reader.size();
+            if (size.isValid())
+                reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).boundedTo(size));
+            return reader.read();
+        }
+        }
+    } catch (const std::exception &) {
+    }
+    return {};
+}
+
+// Makes the dialog's previews on a thread of its own, so that a large photo (a
+// progressive JPEG is read whole whatever size it is shown at) does not hold up
+// the dialog; a file chosen meanwhile gives up the one being made and is made
+// next. A child of the preview label: it is gone, and its thread joined, before
+// the label.
+class TPreviewMaker : public QObject
+{
+public:
+    TPreviewMaker(QLabel *preview, bool upright)
+        : QObject(preview)
+        , FPreview(preview)
+        , FUpright(upright)
+        , FThread([this] { Run(); })
+    {}
+
+    ~TPreviewMaker() override
+    {
+        {
+            std::lock_guard lock(FMutex);
+            FEnding = true;
+            FStop = true;
+        }
+        FWake.notify_all();
+        FThread.join();
+    }
+
+    void Ask(const QString &path)
+    {
+        FPreview->clear();
+        const QSize box = FPreview->size() - QSize(8, 8);
+        {
+            std::lock_guard lock(FMutex);
+            FWanted = {path, box, ++FLatest};
+            FAsked = true;
+            FStop = true;
+        }
+        FWake.notify_all();
+    }
+
+private:
+    struct TWanted
+    {
+        QString Path;
+        QSize Box;
+        std::uint64_t Serial = 0;
+    };
+
+    void Run()
+    {
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            FWake.wait(lock, [&] { return FEnding || FAsked; });
+            if (FEnding)
+                return;
+            const TWanted wanted = FWanted;
+            FAsked = false;
+            FStop = false;
+            lock.unlock();
+            QImage image;
+            bool stopped = false;
+            try {
+                image = PreviewOf(wanted.Path, FUpright, wanted.Box, &FStop);
+            } catch (const jpeg::Stopped &) {
+                stopped = true;
+            } catch (...) {
+            }
+            lock.lock();
+            if (stopped || FEnding)
+                continue;
+            QMetaObject::invokeMethod(
+                this, [this, wanted, image] { Show(wanted, image); }, Qt::QueuedConnection);
+        }
+    }
+
+    // On the window's thread.
+    void Show(const TWanted &wanted, const QImage &image)
+    {
+        {
+            std::lock_guard lock(FMutex);
+            if (wanted.Serial != FLatest)
+                return;
+        }
+        if (image.isNull())
+            FPreview->setText(QFileInfo(wanted.Path).isFile() ? QStringLiteral("(no preview)")
+                                                              : QString());
+        else
+            FPreview->setPixmap(QPixmap::fromImage(image));
+    }
+
+    QLabel *const FPreview;
+    const bool FUpright;
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    TWanted FWanted;
+    std::uint64_t FLatest = 0;
+    bool FAsked = false;
+    bool FEnding = false;
+    std::atomic<bool> FStop{false};
+    std::thread FThread; // last: started once the rest is made
+};
+
 void AddPreview(QFileDialog &dialog, bool upright)
 {
     auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
@@ -322,48 +466,9 @@ void AddPreview(QFileDialog &dialog, bool upright)
     preview->setAlignment(Qt::AlignCenter);
     preview->setFrameShape(QFrame::StyledPanel);
     grid->addWidget(preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
-    QObject::connect(
-        &dialog, &QFileDialog::currentChanged, preview, [preview, upright](const QString &path) {
-            // Only a plain file is opened: pointing at a FIFO must not hang the dialog.
-            QFile file;
-            const int fd = win32::OpenInputFile(QFile::encodeName(path).toStdString());
-            if (fd >= 0 && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-                ::close(fd);
-            const QSize box = preview->size() - QSize(8, 8);
-            const std::string name = QFile::encodeName(path).toStdString();
-            QImage image;
-            try {
-                if (!file.isOpen())
-                    throw std::runtime_error("not a plain file that can be read");
-                // A JPEG or a bitmap as the list, the movie and the frame
-                // server read it (their orientation rules, their colours);
-                // any other picture through Qt.
-                switch (quillon::PhotoKindOf(name)) {
-                case quillon::TPhotoKind::Jpeg:
-                    image = PreviewOfJpeg(name, upright, box);
-                    break;
-                case quillon::TPhotoKind::Bitmap:
-                    image = PreviewOfBitmap(name, box);
-                    break;
-                case quillon::TPhotoKind::Unread: {
-                    QImageReader reader(&file);
-                    reader.setAutoTransform(upright);
-                    const QSize size = reader.size();
-                    if (size.isValid())
-                        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).boundedTo(size));
-                    image = reader.read();
-                    break;
-                }
-                }
-            } catch (const std::exception &) {
-                image = QImage();
-            }
-            if (image.isNull())
-                preview->setText(QFileInfo(path).isFile() ? QStringLiteral("(no preview)")
-                                                          : QString());
-            else
-                preview->setPixmap(QPixmap::fromImage(image));
-        });
+    auto *maker = new TPreviewMaker(preview, upright);
+    QObject::connect(&dialog, &QFileDialog::currentChanged, maker,
+                     [maker](const QString &path) { maker->Ask(path); });
 }
 
 } // namespace

@@ -170,12 +170,21 @@ TEST_F(MovieSettings, TheAddPhotosPreviewFollowsTheUprightChoiceAndReadsBitmapsA
 {
     std::string side = dir.file("side.jpg");
     testsupport::WriteOrientedJpeg(side, 60, 40, testsupport::Gradient(1), 6);
+    // Made beside the dialog, which never waits for it: a large photo is
+    // given up when another is chosen, and only the last one chosen shows.
+    testsupport::WriteJpeg(dir.file("large.jpg"), 4000, 3000, testsupport::Gradient(2),
+                           testsupport::JpegKind::Progressive);
     auto previewOf = [&] {
         QSize shown;
         WhenDialogOpens<QFileDialog>([&](QFileDialog *dialog) {
+            auto *preview = dialog->findChild<QLabel *>(QStringLiteral("preview"));
+            if (!preview)
+                return dialog->reject();
+            emit dialog->currentChanged(QString::fromStdString(dir.file("large.jpg")));
             emit dialog->currentChanged(QString::fromStdString(side));
-            if (auto *preview = dialog->findChild<QLabel *>(QStringLiteral("preview")))
-                shown = preview->pixmap().size();
+            EXPECT_TRUE(preview->pixmap().isNull());
+            EXPECT_TRUE(WaitUntil([&] { return !preview->pixmap().isNull(); }));
+            shown = preview->pixmap().size();
             dialog->reject();
         });
         form->pnl1_btnAddClick(nullptr);
