@@ -38,6 +38,9 @@
 
 #include <algorithm>
 #include <climits>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <memory>
 
 namespace quillon {
@@ -698,6 +701,12 @@ void TMainForm::pnl1_btnDelAllClick(QObject *)
     DeleteAllPhotos(*PhotoThumbPanel1);
     FShows->ForgetGonePhotos();
     FPhotoRow->KeepInView();
+#ifdef __GLIBC__
+    // The thumbnails were made on the loader's threads, in heaps of their own
+    // that the C library keeps when they are freed: 23 KB a photo, 45 MB for
+    // a list of 2,000 that the system would otherwise not get back.
+    ::malloc_trim(0);
+#endif
 }
 
 // The output settings

@@ -17,8 +17,10 @@
 #include <QWheelEvent>
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <regex>
+#include <unistd.h>
 
 using namespace quillon;
 using namespace windowtest;
@@ -264,3 +266,31 @@ TEST_F(PhotoRow, TheRowShowsWhatItHolds)
     // The tooltip tells the photo's file name and size.
     EXPECT_EQ(Thumb(0)->toolTip().toStdString(), "one.bmp\n8 \u00d7 6 pixels, 198 bytes");
 }
+
+#ifndef QUILLON_TEST_SANITIZED
+// The thumbnails are made on other threads, whose heaps the C library keeps
+// when they are freed: Remove All gives their memory back to the system.
+TEST_F(PhotoRow, RemoveAllGivesTheThumbnailsMemoryBack)
+{
+    const auto resident = [] {
+        long pages = 0, rss = 0;
+        std::FILE *statm = std::fopen("/proc/self/statm", "r");
+        EXPECT_NE(statm, nullptr);
+        if (statm) {
+            EXPECT_EQ(std::fscanf(statm, "%ld %ld", &pages, &rss), 2);
+            std::fclose(statm);
+        }
+        return rss * ::sysconf(_SC_PAGESIZE);
+    };
+    constexpr int kPhotos = 2000;
+    const std::vector<std::string> photos(kPhotos, Jpeg("photo.jpg", 400, 300, 1));
+    ASSERT_TRUE(form->PhotoRow().Append([&] { return photos; }, [] {}));
+    WaitForAdd();
+    ASSERT_EQ(form->PhotoThumbPanel1->ThumbItems()->Count(), kPhotos);
+    const long listed = resident();
+    form->pnl1_btnDelAllClick(nullptr);
+    constexpr long kThumbnailBytes = 100L * 75 * 3 * kPhotos;
+    EXPECT_GT(listed - resident(), kThumbnailBytes / 2)
+        << "listed " << listed << " bytes, now " << resident();
+}
+#endif
