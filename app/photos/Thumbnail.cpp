@@ -357,11 +357,19 @@ forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth
             // hold the whole picture to turn it.
             decoder.setUpright(false);
             TurnedShrinker shrinker(width, height, BoxWidth, BoxHeight, jpeg::TurnOf(orientation));
-            decoder.decode([&](int y, const std::uint8_t *bgr) { shrinker.addStoredRow(y, bgr); });
+            decoder.decode([&](int y, const std::uint8_t *bgr) {
+                if (stop && stop->load(std::memory_order_relaxed))
+                    throw ThumbnailStopped();
+                shrinker.addStoredRow(y, bgr);
+            });
             return shrinker.take();
         }
         BoxShrinker shrinker(width, height, BoxWidth, BoxHeight);
-        decoder.decode([&](int, const std::uint8_t *bgr) { shrinker.addRow<3>(bgr); });
+        decoder.decode([&](int, const std::uint8_t *bgr) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                throw ThumbnailStopped();
+            shrinker.addRow<3>(bgr);
+        });
         return shrinker.take();
     } catch (const jpeg::Stopped &) {
         throw ThumbnailStopped();

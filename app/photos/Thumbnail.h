@@ -28,8 +28,8 @@ void MakeThumbnail(const forms::TBitmap &Source, forms::TBitmap &Dest, std::uint
 // Raises forms::EInvalidGraphic naming the file and the reason when it cannot
 // be opened or decoded, or is larger than the movie reads (with the movie's
 // reason).
-// With `stop` given, a decode that finds it set ends with ThumbnailStopped
-// within a few rows of blocks, also while a progressive file's scans are read.
+// With `stop` given, a decode that finds it set ends with ThumbnailStopped at
+// its next row, or while a progressive file's scans are read before the first.
 forms::TBitmap MakeJpegThumbnail(const std::string &path, std::uint16_t BoxWidth,
                                  std::uint16_t BoxHeight, bool Upright = true,
                                  int *pictureWidth = nullptr, int *pictureHeight = nullptr,

@@ -128,10 +128,10 @@ private:
     bool outer_;
 };
 
-// While one lives, a photo that its thread decodes gives up within a few rows
-// of blocks once the flag is set, raising Stopped (a JPEG also while its
-// progressive scans are read before the first row). Nothing is kept for the
-// request; with the flag clear, asked again, it is made.
+// While one lives, a progressive JPEG that its thread decodes (read whole
+// before its first row) is given up once the flag is set, raising Stopped.
+// Nothing is kept for the request; with the flag clear, asked again, it is
+// made.
 class StopOn
 {
 public:

@@ -99,9 +99,10 @@ public:
     // minimum asked for) is the upright one. Off until asked for.
     void setUpright(bool upright);
 
-    // With a flag given, decode() looks at it between every few rows of blocks
-    // that it reads, also while a progressive file's scans are taken in before
-    // the first row, and raises Stopped once it is set.
+    // With a flag given, decode() of a progressive file looks at it while the
+    // file's scans are taken in before the first row and between rows, and
+    // raises Stopped once it is set. A baseline file delivers its rows as they
+    // are read; its caller may give it up between them.
     void setStop(const std::atomic<bool> *stop);
 
     // Asks for the smallest DCT-scaled size (1/8 steps) that is still at least
