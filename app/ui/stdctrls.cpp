@@ -319,8 +319,9 @@ QImage PreviewOfBitmap(const std::string &path, QSize box)
     return Fitted(bitmap.Image(), box);
 }
 
-// The picture of the file fitted into `box`; a null image when it has none
-// that can be shown.
+// The picture of the file fitted into `box`; a null image for a file that is
+// not plain or that no reader takes. Raises what the readers raise, and
+// jpeg::Stopped once `stop` is set.
 QImage PreviewOf(const QString &path, bool upright, QSize box, const std::atomic<bool> *stop)
 {
     // Only a plain file is opened: pointing at a FIFO must not hang the dialog.
@@ -331,27 +332,22 @@ QImage PreviewOf(const QString &path, bool upright, QSize box, const std::atomic
     if (!file.isOpen())
         return {};
     const std::string name = QFile::encodeName(path).toStdString();
-    try {
-        // A JPEG or a bitmap as the list, the movie and the frame server read
-        // it (their orientation rules, their colours); any other picture
-        // through Qt.
-        switch (quillon::PhotoKindOf(name)) {
-        case quillon::TPhotoKind::Jpeg:
-            return PreviewOfJpeg(name, upright, box, stop);
-        case quillon::TPhotoKind::Bitmap:
-            return PreviewOfBitmap(name, box);
-        case quillon::TPhotoKind::Unread: {
-            QImageReader reader(&file);
-            reader.setAutoTransform(upright);
-            const QSize size = reader.size();
-            if (size.isValid())
-                reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).boundedTo(size));
-            return reader.read();
-        }
-        }
-    } catch (const std::exception &) {
+    // A JPEG or a bitmap as the list, the movie and the frame server read it
+    // (their orientation rules, their colours); any other picture through Qt.
+    switch (quillon::PhotoKindOf(name)) {
+    case quillon::TPhotoKind::Jpeg:
+        return PreviewOfJpeg(name, upright, box, stop);
+    case quillon::TPhotoKind::Bitmap:
+        return PreviewOfBitmap(name, box);
+    case quillon::TPhotoKind::Unread:
+        break;
     }
-    return {};
+    QImageReader reader(&file);
+    reader.setAutoTransform(upright);
+    const QSize size = reader.size();
+    if (size.isValid())
+        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).boundedTo(size));
+    return reader.read();
 }
 
 // Makes the dialog's previews on a thread of its own, so that a large photo (a
@@ -412,17 +408,16 @@ private:
             FAsked = false;
             FStop = false;
             lock.unlock();
+            // A file that cannot be read has no preview; one given up is no
+            // longer the latest, which Show drops.
             QImage image;
-            bool stopped = false;
             try {
                 image = PreviewOf(wanted.Path, FUpright, wanted.Box, &FStop);
-            } catch (const jpeg::Stopped &) {
-                stopped = true;
             } catch (...) {
             }
             lock.lock();
-            if (stopped || FEnding)
-                continue;
+            if (FEnding)
+                return;
             QMetaObject::invokeMethod(
                 this, [this, wanted, image] { Show(wanted, image); }, Qt::QueuedConnection);
         }
