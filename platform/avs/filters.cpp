@@ -3,6 +3,7 @@
 #include "platform/avs/filter_base.h"
 
 #include "platform/avs/kernels.h"
+#include "platform/avs/large_memory.h"
 #include "platform/avs/picture.h"
 
 #include <algorithm>
@@ -31,20 +32,19 @@ class AlignedBuffer
 {
 public:
     AlignedBuffer() = default;
-    ~AlignedBuffer() { std::free(data_); }
+    ~AlignedBuffer() { FreeLarge(data_); }
     AlignedBuffer(const AlignedBuffer &) = delete;
     AlignedBuffer &operator=(const AlignedBuffer &) = delete;
 
     std::uint8_t *reserve(std::size_t bytes)
     {
         if (bytes > size_) {
-            std::free(data_);
+            FreeLarge(data_);
             data_ = nullptr;
             size_ = 0;
-            void *p = std::aligned_alloc(64, (bytes + 63) / 64 * 64);
-            if (!p)
+            data_ = AllocateLarge(bytes);
+            if (!data_)
                 throw std::bad_alloc();
-            data_ = static_cast<std::uint8_t *>(p);
             size_ = bytes;
         }
         return data_;

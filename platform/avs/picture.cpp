@@ -2,6 +2,7 @@
 
 #include "platform/avs/avs.h"
 #include "platform/avs/demuxers.h"
+#include "platform/avs/large_memory.h"
 #include "platform/jpeg/jpeg.h"
 #include "platform/win32/bitmap_masks.h"
 #include "platform/win32/files.h"
@@ -39,6 +40,14 @@ constexpr long long kMaxFileBytes = 1LL << 30;
 [[noreturn]] void fail(const std::string &path, const std::string &reason)
 {
     throw Error("Cannot read the picture \"" + path + "\": " + reason);
+}
+
+// Raises Stopped once the thread's stop flag is set.
+void ThrowIfStopped()
+{
+    if (const std::atomic<bool> *stop = StopOn::flag();
+        stop && stop->load(std::memory_order_relaxed))
+        throw Stopped();
 }
 
 std::string avError(int code)
@@ -79,10 +88,31 @@ public:
     std::vector<std::uint8_t> readPrefix(std::size_t count)
     {
         std::vector<std::uint8_t> bytes(count);
+        bytes.resize(readUpTo(bytes.data(), count, false));
+        return bytes;
+    }
+
+    // The whole file; with `mayStop`, given up once the thread's stop flag is set.
+    std::vector<std::uint8_t> readAll(bool mayStop)
+    {
+        checkWholeSize();
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size_));
+        bytes.resize(readUpTo(bytes.data(), bytes.size(), mayStop));
+        return bytes;
+    }
+
+    // Up to `count` bytes from the start into `into`, a few megabytes at a
+    // time, with a look at the thread's stop flag between them when `mayStop`;
+    // fewer only when the file is shorter.
+    std::size_t readUpTo(std::uint8_t *into, std::size_t count, bool mayStop)
+    {
+        constexpr std::size_t kPiece = 8u << 20;
         std::size_t got = 0;
         while (got < count) {
+            if (mayStop)
+                ThrowIfStopped();
             const ssize_t n
-                = ::pread(fd_, bytes.data() + got, count - got, static_cast<off_t>(got));
+                = ::pread(fd_, into + got, std::min(count - got, kPiece), static_cast<off_t>(got));
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -92,15 +122,13 @@ public:
                 break;
             got += static_cast<std::size_t>(n);
         }
-        bytes.resize(got);
-        return bytes;
+        return got;
     }
 
-    std::vector<std::uint8_t> readAll()
+    void checkWholeSize() const
     {
         if (size_ > kMaxFileBytes)
             fail(path_, "the file is too large");
-        return readPrefix(static_cast<std::size_t>(size_));
     }
 
 private:
@@ -175,6 +203,9 @@ struct MemoryInput
 int readPacket(void *opaque, std::uint8_t *buf, int bufSize)
 {
     auto *in = static_cast<MemoryInput *>(opaque);
+    if (const std::atomic<bool> *stop = StopOn::flag();
+        stop && stop->load(std::memory_order_relaxed))
+        return AVERROR_EXIT;
     const std::int64_t left = in->size - in->pos;
     if (left <= 0)
         return AVERROR_EOF;
@@ -267,6 +298,7 @@ void convertInStrips(const std::string &path, SwsContext *convert, AVFrame *fram
     out->format = AV_PIX_FMT_BGR24;
     out->linesize[0] = stride;
     for (int top = 0; top < height; top += rows) {
+        ThrowIfStopped();
         const int count = std::min(rows, height - top);
         // The scaler writes row y at data[0] + y * linesize: this strip's first
         // row is to land at the start of the buffer.
@@ -306,104 +338,221 @@ struct PictureShare
             const std::size_t bits = static_cast<std::size_t>(av_get_padded_bits_per_pixel(format));
             self->share.take(pixels * bits / 8 + (self->handedOver ? pixels * 3 : 0));
         }
-        return avcodec_default_get_buffer2(ctx, frame, flags);
+        return largeBuffer(ctx, frame) ? 0 : avcodec_default_get_buffer2(ctx, frame, flags);
+    }
+
+    // A large picture in a block of its own (see AllocateLarge), cleared as the
+    // decoders' own buffers are: a run-length bitmap leaves the pixels it skips
+    // as they were. False for a small picture, or one this cannot lay out.
+    static bool largeBuffer(AVCodecContext *ctx, AVFrame *frame)
+    {
+        const auto format = static_cast<AVPixelFormat>(frame->format);
+        const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
+        if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL) || frame->width <= 0
+            || frame->height <= 0)
+            return false;
+        int width = frame->width;
+        int height = frame->height;
+        int align[AV_NUM_DATA_POINTERS] = {};
+        avcodec_align_dimensions2(ctx, &width, &height, align);
+        int linesize[4] = {};
+        if (av_image_fill_linesizes(linesize, format, width) < 0)
+            return false;
+        ptrdiff_t strides[4] = {};
+        for (int i = 0; i < 4; ++i) {
+            linesize[i] = FFALIGN(linesize[i], 64);
+            strides[i] = linesize[i];
+        }
+        std::size_t planes[4] = {};
+        if (av_image_fill_plane_sizes(planes, format, height, strides) < 0)
+            return false;
+        std::size_t total = 0;
+        for (const std::size_t size : planes)
+            total += FFALIGN(size, 64);
+        constexpr std::size_t kSmall = std::size_t{8} << 20;
+        constexpr std::size_t kOverread = 256; // what vector code may read past the end
+        if (total < kSmall)
+            return false;
+        std::uint8_t *block = AllocateLarge(total + kOverread);
+        if (!block)
+            return false;
+        std::memset(block, 0, total + kOverread);
+        AVBufferRef *buffer = av_buffer_create(
+            block, total + kOverread, [](void *, std::uint8_t *data) { FreeLarge(data); }, nullptr,
+            0);
+        if (!buffer) {
+            FreeLarge(block);
+            return false;
+        }
+        frame->buf[0] = buffer;
+        std::uint8_t *at = block;
+        for (int i = 0; i < 4; ++i) {
+            frame->linesize[i] = linesize[i];
+            frame->data[i] = planes[i] ? at : nullptr;
+            at += FFALIGN(planes[i], 64);
+        }
+        frame->extended_data = frame->data;
+        return true;
     }
 };
 
-// Decodes the first picture of the file with whichever FFmpeg image decoder its
-// content asks for. The file name plays no part, so a '%' in it is only a '%'.
-// With `sizeOnly` the sink is told the size and gets no rows.
-void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool sizeOnly = false)
+// The decoder, with one thread (so no frame threads: FFmpeg would warn about
+// the callback) and the picture's memory drawn from `share`.
+std::unique_ptr<AVCodecContext, CodecDeleter> openDecoder(const std::string &path,
+                                                          const AVCodec *codec,
+                                                          const AVCodecParameters *par,
+                                                          PictureShare &share)
 {
-    const std::vector<std::uint8_t> bytes = file.readAll();
-    MemoryInput input{bytes.data(), static_cast<std::int64_t>(bytes.size())};
-
-    constexpr int kIoBuffer = 64 * 1024;
-    auto *ioBuffer = static_cast<std::uint8_t *>(av_malloc(kIoBuffer));
-    if (!ioBuffer)
-        fail(path, "out of memory");
-    std::unique_ptr<AVIOContext, IoDeleter> io(
-        avio_alloc_context(ioBuffer, kIoBuffer, 0, &input, readPacket, nullptr, seekPacket));
-    if (!io) {
-        av_free(ioBuffer);
-        fail(path, "out of memory");
-    }
-
-    AVFormatContext *rawFormat = avformat_alloc_context();
-    if (!rawFormat)
-        fail(path, "out of memory");
-    rawFormat->pb = io.get();
-    rawFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
-    if (int rc = OpenInputAlone(&rawFormat, ""); rc < 0)
-        fail(path, avError(rc)); // and the context is freed
-    std::unique_ptr<AVFormatContext, FormatDeleter> format(rawFormat);
-
-    int streamIndex = -1;
-    for (unsigned i = 0; i < format->nb_streams; ++i)
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            streamIndex = static_cast<int>(i);
-            break;
-        }
-    if (streamIndex < 0)
-        fail(path, "it is not a picture");
-    const AVCodecParameters *par = format->streams[streamIndex]->codecpar;
-    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
     if (!codec)
         fail(path, "there is no decoder for its type");
-    // Given back after the codec context, and the frames it pools, are freed.
-    PictureShare share;
-    share.handedOver = !sizeOnly;
     std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
     if (!ctx)
         fail(path, "out of memory");
-    if (int rc = avcodec_parameters_to_context(ctx.get(), par); rc < 0)
-        fail(path, avError(rc));
+    if (par)
+        if (int rc = avcodec_parameters_to_context(ctx.get(), par); rc < 0)
+            fail(path, avError(rc));
     ctx->max_pixels = kMaxPixels;
     ctx->opaque = &share;
     ctx->get_buffer2 = PictureShare::getBuffer;
-    // One thread, so no frame threads: FFmpeg would warn about the callback.
     ctx->thread_count = 1;
     ctx->thread_type = 0;
     if (int rc = avcodec_open2(ctx.get(), codec, nullptr); rc < 0)
         fail(path, avError(rc));
+    return ctx;
+}
 
+// A bitmap whose header was read is one picture, the whole file: read straight
+// into a packet of its own, it goes to the decoder as it is, where the demuxer
+// would pass it through a parser a few kilobytes at a time and copy it twice
+// more. Its declared file size is made the file's own, which the photo list's
+// reader and most others ignore; the decoder would refuse a picture that
+// declares 0 there.
+std::unique_ptr<AVPacket, PacketDeleter> wholeBitmap(const std::string &path, File &file)
+{
+    file.checkWholeSize();
+    const auto size = static_cast<std::size_t>(file.size());
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-    if (!packet || !frame)
+    std::uint8_t *block = packet ? AllocateLarge(size + AV_INPUT_BUFFER_PADDING_SIZE) : nullptr;
+    if (block)
+        packet->buf = av_buffer_create(
+            block, size + AV_INPUT_BUFFER_PADDING_SIZE,
+            [](void *, std::uint8_t *data) { FreeLarge(data); }, nullptr, 0);
+    if (!packet || !packet->buf) {
+        FreeLarge(block);
         fail(path, "out of memory");
+    }
+    const std::size_t got = file.readUpTo(block, size, true);
+    std::memset(block + got, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    packet->data = block;
+    packet->size = static_cast<int>(got);
+    if (got >= 6)
+        for (int i = 0; i < 4; ++i)
+            packet->data[2 + i] = static_cast<std::uint8_t>(got >> (8 * i));
+    return packet;
+}
 
+// Decodes the first picture of the file with whichever FFmpeg image decoder its
+// content asks for. The file name plays no part, so a '%' in it is only a '%'.
+// With `sizeOnly` the sink is told the size and gets no rows.
+void decodeWithFfmpeg(const std::string &path, File &file, Format format, Sink &sink,
+                      bool sizeOnly = false)
+{
+    // Given back after the codec context, and the frames it pools, are freed.
+    PictureShare share;
+    share.handedOver = !sizeOnly;
+    std::unique_ptr<AVCodecContext, CodecDeleter> ctx;
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    if (!frame)
+        fail(path, "out of memory");
     bool got = false;
-    bool flushed = false;
     int lastError = 0;
-    while (!got) {
-        int rc = avcodec_receive_frame(ctx.get(), frame.get());
-        if (rc == 0) {
-            got = true;
-            break;
-        }
-        if (rc == AVERROR_EOF)
-            break;
-        if (rc != AVERROR(EAGAIN))
+
+    if (format == Format::Bmp) {
+        std::unique_ptr<AVPacket, PacketDeleter> packet = wholeBitmap(path, file);
+        ctx = openDecoder(path, avcodec_find_decoder(AV_CODEC_ID_BMP), nullptr, share);
+        int rc = avcodec_send_packet(ctx.get(), packet.get());
+        if (rc < 0 && rc != AVERROR(EAGAIN))
+            lastError = rc;
+        packet.reset();
+        avcodec_send_packet(ctx.get(), nullptr);
+        rc = avcodec_receive_frame(ctx.get(), frame.get());
+        got = rc == 0;
+        if (!got && rc != AVERROR_EOF && rc != AVERROR(EAGAIN))
             fail(path, avError(rc));
-        if (flushed)
-            break;
-        rc = av_read_frame(format.get(), packet.get());
-        if (rc == AVERROR_EOF) {
-            avcodec_send_packet(ctx.get(), nullptr);
-            flushed = true;
-            continue;
+    } else {
+        const std::vector<std::uint8_t> bytes = file.readAll(!sizeOnly);
+        MemoryInput input{bytes.data(), static_cast<std::int64_t>(bytes.size())};
+
+        constexpr int kIoBuffer = 64 * 1024;
+        auto *ioBuffer = static_cast<std::uint8_t *>(av_malloc(kIoBuffer));
+        if (!ioBuffer)
+            fail(path, "out of memory");
+        std::unique_ptr<AVIOContext, IoDeleter> io(
+            avio_alloc_context(ioBuffer, kIoBuffer, 0, &input, readPacket, nullptr, seekPacket));
+        if (!io) {
+            av_free(ioBuffer);
+            fail(path, "out of memory");
         }
-        if (rc < 0)
-            fail(path, avError(rc));
-        if (packet->stream_index == streamIndex) {
-            rc = avcodec_send_packet(ctx.get(), packet.get());
-            if (rc < 0 && rc != AVERROR(EAGAIN))
-                lastError = rc;
+
+        AVFormatContext *rawFormat = avformat_alloc_context();
+        if (!rawFormat)
+            fail(path, "out of memory");
+        rawFormat->pb = io.get();
+        rawFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
+        if (int rc = OpenInputAlone(&rawFormat, ""); rc < 0) {
+            ThrowIfStopped();
+            fail(path, avError(rc)); // and the context is freed
         }
-        av_packet_unref(packet.get());
+        std::unique_ptr<AVFormatContext, FormatDeleter> demuxer(rawFormat);
+
+        int streamIndex = -1;
+        for (unsigned i = 0; i < demuxer->nb_streams; ++i)
+            if (demuxer->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+                streamIndex = static_cast<int>(i);
+                break;
+            }
+        if (streamIndex < 0)
+            fail(path, "it is not a picture");
+        const AVCodecParameters *par = demuxer->streams[streamIndex]->codecpar;
+        ctx = openDecoder(path, avcodec_find_decoder(par->codec_id), par, share);
+
+        std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+        if (!packet)
+            fail(path, "out of memory");
+        bool flushed = false;
+        while (!got) {
+            int rc = avcodec_receive_frame(ctx.get(), frame.get());
+            if (rc == 0) {
+                got = true;
+                break;
+            }
+            if (rc == AVERROR_EOF)
+                break;
+            if (rc != AVERROR(EAGAIN))
+                fail(path, avError(rc));
+            if (flushed)
+                break;
+            rc = av_read_frame(demuxer.get(), packet.get());
+            if (rc == AVERROR_EOF) {
+                avcodec_send_packet(ctx.get(), nullptr);
+                flushed = true;
+                continue;
+            }
+            if (rc < 0) {
+                ThrowIfStopped();
+                fail(path, avError(rc));
+            }
+            if (packet->stream_index == streamIndex) {
+                rc = avcodec_send_packet(ctx.get(), packet.get());
+                if (rc < 0 && rc != AVERROR(EAGAIN))
+                    lastError = rc;
+            }
+            av_packet_unref(packet.get());
+        }
     }
     if (!got)
         fail(path, lastError ? avError(lastError) : "it holds no picture");
+    ThrowIfStopped();
 
     const int width = frame->width;
     const int height = frame->height;
@@ -413,8 +562,11 @@ void decodeWithFfmpeg(const std::string &path, File &file, Sink &sink, bool size
         return;
 
     if (frame->format == AV_PIX_FMT_BGR24) {
-        for (int y = 0; y < height; ++y)
+        for (int y = 0; y < height; ++y) {
+            if (y % 256 == 0)
+                ThrowIfStopped();
             sink.row(y, frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0]);
+        }
         return;
     }
     std::unique_ptr<SwsContext, SwsDeleter> convert(sws_getContext(
@@ -516,7 +668,7 @@ Info ReadInfo(const std::string &path, bool upright)
     // Decoding is the only sure way to learn the size of the other types.
     info.format = Format::Other;
     SizeOnly size;
-    decodeWithFfmpeg(path, file, size, true);
+    decodeWithFfmpeg(path, file, info.format, size, true);
     info.width = size.width;
     info.height = size.height;
     return info;
@@ -551,7 +703,7 @@ void Decode(const std::string &path, const Info &info, int minWidth, int minHeig
         const Info &info_;
         Sink &inner_;
     } checked(path, info, sink);
-    decodeWithFfmpeg(path, file, checked);
+    decodeWithFfmpeg(path, file, info.format, checked);
 }
 
 } // namespace avs::picture

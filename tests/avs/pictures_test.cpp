@@ -272,6 +272,36 @@ TEST_F(Pictures, BmpOfEveryBitDepthAndLayout)
     expectBlocks("32v5.bmp");
     run("ffmpeg -v error -y -i " + in + " -pix_fmt bgra " + dir.file("32.bmp"));
     expectBlocks("32.bmp");
+    // The declared file size is not the file's: other readers, the photo list's
+    // among them, pay it no heed.
+    for (const std::uint32_t declared : {0u, 100u, 1u << 30}) {
+        std::string bmp = ReadFile(in);
+        std::memcpy(&bmp[2], &declared, 4);
+        WriteFile(dir.file("size.bmp"), bmp);
+        expectBlocks("size.bmp");
+    }
+}
+
+// A bitmap of tens of megabytes is read into blocks of its own, in pieces that
+// a stop comes between.
+TEST_F(Pictures, ALargeBitmapIsReadWholeAndAStopGivesItUp)
+{
+    constexpr int kWidth = 3000, kHeight = 3000;
+    WriteBmp24(dir.file("24.bmp"), kWidth, kHeight, Quadrants(kWidth, kHeight));
+    run("convert " + dir.file("24.bmp") + " -type palette BMP3:" + dir.file("8.bmp"));
+    for (const char *name : {"24.bmp", "8.bmp"}) {
+        SCOPED_TRACE(name);
+        const avs::PFrame f = source(name)->GetFrame(0);
+        const int at[4][2] = {{0, 0}, {kWidth - 1, 0}, {0, kHeight - 1}, {kWidth - 1, kHeight - 1}};
+        for (int q = 0; q < 4; ++q) {
+            const Bgr got = PixelAt(*f, at[q][0], at[q][1]);
+            const Rgb want = kQuadrantColours[q];
+            EXPECT_TRUE(got.r == want.r && got.g == want.g && got.b == want.b) << q;
+        }
+    }
+    std::atomic<bool> stop{true};
+    const avs::StopOn stopOn(&stop);
+    EXPECT_THROW(source("24.bmp")->GetFrame(0), avs::Stopped);
 }
 
 // 16 bits with masks in blue-green-red order, and 10 bits a channel at 32:
