@@ -406,7 +406,11 @@ PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright,
         } catch (const avs::Error &e) {
             throw forms::EInvalidGraphic(e.what());
         }
-        work.LoadFromFile(path);
+        try {
+            work.LoadFromFile(path, stop);
+        } catch (const forms::ELoadStopped &) {
+            throw ThumbnailStopped();
+        }
     }
     made.PictureWidth = work.Width();
     made.PictureHeight = work.Height();

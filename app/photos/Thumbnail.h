@@ -57,7 +57,7 @@ struct PhotoThumbnail
 // each shrunk into the ThumbBox; any other extension gives an empty thumbnail.
 // Raises forms::EInvalidGraphic when the file cannot be read or its header
 // claims a size larger than the movie reads (the movie's reason then), ThumbnailStopped
-// when `stop` is set during a JPEG decode.
+// when `stop` is set while the file is read.
 PhotoThumbnail MakePhotoThumbnail(const std::string &path, bool Upright = true,
                                   const std::atomic<bool> *stop = nullptr);
 

@@ -312,16 +312,16 @@ QImage PreviewOfJpeg(const std::string &path, bool upright, QSize box,
     return Fitted(image.copy(), box);
 }
 
-QImage PreviewOfBitmap(const std::string &path, QSize box)
+QImage PreviewOfBitmap(const std::string &path, QSize box, const std::atomic<bool> *stop)
 {
     forms::TBitmap bitmap;
-    bitmap.LoadFromFile(path);
+    bitmap.LoadFromFile(path, stop);
     return Fitted(bitmap.Image(), box);
 }
 
 // The picture of the file fitted into `box`; a null image for a file that is
 // not plain or that no reader takes. Raises what the readers raise, and
-// jpeg::Stopped once `stop` is set.
+// jpeg::Stopped or forms::ELoadStopped once `stop` is set.
 QImage PreviewOf(const QString &path, bool upright, QSize box, const std::atomic<bool> *stop)
 {
     // Only a plain file is opened: pointing at a FIFO must not hang the dialog.
@@ -338,7 +338,7 @@ QImage PreviewOf(const QString &path, bool upright, QSize box, const std::atomic
     case quillon::TPhotoKind::Jpeg:
         return PreviewOfJpeg(name, upright, box, stop);
     case quillon::TPhotoKind::Bitmap:
-        return PreviewOfBitmap(name, box);
+        return PreviewOfBitmap(name, box, stop);
     case quillon::TPhotoKind::Unread:
         break;
     }

@@ -3,8 +3,8 @@
 #include "platform/avs/filter_base.h"
 
 #include "platform/avs/kernels.h"
-#include "platform/avs/large_memory.h"
 #include "platform/avs/picture.h"
+#include "platform/win32/large_memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,17 +32,17 @@ class AlignedBuffer
 {
 public:
     AlignedBuffer() = default;
-    ~AlignedBuffer() { FreeLarge(data_); }
+    ~AlignedBuffer() { win32::FreeLarge(data_); }
     AlignedBuffer(const AlignedBuffer &) = delete;
     AlignedBuffer &operator=(const AlignedBuffer &) = delete;
 
     std::uint8_t *reserve(std::size_t bytes)
     {
         if (bytes > size_) {
-            FreeLarge(data_);
+            win32::FreeLarge(data_);
             data_ = nullptr;
             size_ = 0;
-            data_ = AllocateLarge(bytes);
+            data_ = win32::AllocateLarge(bytes);
             if (!data_)
                 throw std::bad_alloc();
             size_ = bytes;

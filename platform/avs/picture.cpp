@@ -2,10 +2,10 @@
 
 #include "platform/avs/avs.h"
 #include "platform/avs/demuxers.h"
-#include "platform/avs/large_memory.h"
 #include "platform/jpeg/jpeg.h"
 #include "platform/win32/bitmap_masks.h"
 #include "platform/win32/files.h"
+#include "platform/win32/large_memory.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -373,15 +373,14 @@ struct PictureShare
         constexpr std::size_t kOverread = 256; // what vector code may read past the end
         if (total < kSmall)
             return false;
-        std::uint8_t *block = AllocateLarge(total + kOverread);
+        std::uint8_t *block = win32::AllocateLarge(total + kOverread);
         if (!block)
             return false;
-        std::memset(block, 0, total + kOverread);
         AVBufferRef *buffer = av_buffer_create(
-            block, total + kOverread, [](void *, std::uint8_t *data) { FreeLarge(data); }, nullptr,
-            0);
+            block, total + kOverread, [](void *, std::uint8_t *data) { win32::FreeLarge(data); },
+            nullptr, 0);
         if (!buffer) {
-            FreeLarge(block);
+            win32::FreeLarge(block);
             return false;
         }
         frame->buf[0] = buffer;
@@ -432,17 +431,17 @@ std::unique_ptr<AVPacket, PacketDeleter> wholeBitmap(const std::string &path, Fi
     file.checkWholeSize();
     const auto size = static_cast<std::size_t>(file.size());
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    std::uint8_t *block = packet ? AllocateLarge(size + AV_INPUT_BUFFER_PADDING_SIZE) : nullptr;
+    std::uint8_t *block
+        = packet ? win32::AllocateLarge(size + AV_INPUT_BUFFER_PADDING_SIZE) : nullptr;
     if (block)
         packet->buf = av_buffer_create(
             block, size + AV_INPUT_BUFFER_PADDING_SIZE,
-            [](void *, std::uint8_t *data) { FreeLarge(data); }, nullptr, 0);
+            [](void *, std::uint8_t *data) { win32::FreeLarge(data); }, nullptr, 0);
     if (!packet || !packet->buf) {
-        FreeLarge(block);
+        win32::FreeLarge(block);
         fail(path, "out of memory");
     }
     const std::size_t got = file.readUpTo(block, size, true);
-    std::memset(block + got, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     packet->data = block;
     packet->size = static_cast<int>(got);
     if (got >= 6)

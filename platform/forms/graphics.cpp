@@ -4,6 +4,7 @@
 
 #include "platform/win32/bitmap_masks.h"
 #include "platform/win32/files.h"
+#include "platform/win32/large_memory.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -139,6 +140,56 @@ bool storedPixelsFit(const Claim &c, long long fileSize)
 // the longer header (the alpha mask, which the movie leaves out as well) is cut
 // from the stream, so that a colour table follows at once. The pixels' offset
 // and the file's size move by the bytes cut.
+// Another device's bytes, until a stop flag is set: then reads fail, and the
+// reader reading through it gives up.
+class StoppableView final : public QIODevice
+{
+public:
+    StoppableView(QIODevice &inner, const std::atomic<bool> &stop)
+        : inner_(inner)
+        , stop_(stop)
+    {}
+
+    bool isSequential() const override { return inner_.isSequential(); }
+    qint64 size() const override { return inner_.size(); }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        if (stop_.load(std::memory_order_relaxed) || !inner_.seek(pos()))
+            return -1;
+        return inner_.read(data, max);
+    }
+
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QIODevice &inner_;
+    const std::atomic<bool> &stop_;
+};
+
+// A black picture to read into. One of several megabytes lives in a block of
+// its own (see win32::AllocateLarge), black without being written, its pages
+// filled as the reader reaches them.
+QImage BlankImage(QSize size, QImage::Format format)
+{
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    const qsizetype bytesPerLine = (static_cast<qsizetype>(size.width()) * depth + 31) / 32 * 4;
+    const std::size_t bytes = static_cast<std::size_t>(bytesPerLine) * size.height();
+    constexpr std::size_t kLarge = std::size_t{8} << 20;
+    if (bytes < kLarge) {
+        QImage image(size, format);
+        if (!image.isNull())
+            image.fill(0);
+        return image;
+    }
+    std::uint8_t *block = win32::AllocateLarge(bytes);
+    if (!block)
+        return {};
+    return QImage(block, size.width(), size.height(), bytesPerLine, format, win32::FreeLarge,
+                  block);
+}
+
 class InfoHeaderView final : public QIODevice
 {
 public:
@@ -283,7 +334,7 @@ void TBitmap::SetSize(int width, int height)
     image_ = std::move(resized);
 }
 
-void TBitmap::LoadFromFile(const std::string &path)
+void TBitmap::LoadFromFile(const std::string &path, const std::atomic<bool> *stop)
 {
     // QImageReader only says "Unable to read image data" for a missing file; the
     // system's own reason is worth more to the user. Qt reads the file opened
@@ -331,6 +382,13 @@ void TBitmap::LoadFromFile(const std::string &path)
             throw EInvalidGraphic::forFile(path, view->errorString().toStdString());
         source = &*view;
     }
+    std::optional<StoppableView> stoppable;
+    if (stop) {
+        stoppable.emplace(*source, *stop);
+        if (!stoppable->open(QIODevice::ReadOnly))
+            throw EInvalidGraphic::forFile(path, stoppable->errorString().toStdString());
+        source = &*stoppable;
+    }
     QImageReader reader(source, "bmp");
     reader.setDecideFormatFromContent(false);
     // Qt's reader leaves the pixels that a run-length coded bitmap skips as
@@ -346,13 +404,14 @@ void TBitmap::LoadFromFile(const std::string &path)
     const QSize size = reader.size();
     const QImage::Format format = reader.imageFormat();
     if (size.width() > 0 && size.height() > 0 && format != QImage::Format_Invalid) {
-        image = QImage(size, format);
+        image = BlankImage(size, format);
         if (image.isNull())
             throw EInvalidGraphic::forFile(path, "there is not enough memory to read it");
-        image.fill(0);
     }
     if (!reader.read(&image))
         image = QImage();
+    if (stop && stop->load(std::memory_order_relaxed))
+        throw ELoadStopped();
     if (image.isNull()) {
         const std::string reason = reader.error() == QImageReader::InvalidDataError
                                            || reader.error() == QImageReader::UnknownError

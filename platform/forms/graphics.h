@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QImage>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +35,10 @@ TColor QColorToColor(const QColor &color);
 
 enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
 
+// TBitmap::LoadFromFile gave up the file because its stop flag was set.
+struct ELoadStopped
+{};
+
 class TBitmap
 {
 public:
@@ -58,8 +63,9 @@ public:
 
     // Reads a Windows bitmap file. Raises EInvalidGraphic with the reason when
     // the file cannot be opened or is not a readable bitmap, or is larger than
-    // the limits below.
-    void LoadFromFile(const std::string &path);
+    // the limits below; with `stop` given, ELoadStopped once it is set (the
+    // file is read a few kilobytes at a time, and looked at between them).
+    void LoadFromFile(const std::string &path, const std::atomic<bool> *stop = nullptr);
 
     // The largest bitmap that LoadFromFile reads: the limits of the movie's own
     // picture reader. A header that claims more is refused before anything is

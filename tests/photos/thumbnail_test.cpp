@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <functional>
 #include <set>
 #include <thread>
@@ -284,32 +285,34 @@ std::string Rle8Bitmap(int width, int height, const std::string &runs)
 
 // A run-length coded bitmap may skip pixels (a "delta") or end before its last
 // row: those are colour 0, not whatever the memory the picture was read into
-// held before.
+// held before; also in a picture of several megabytes, read into a block of
+// its own.
 TEST(BitmapFiles, PixelsThatARunLengthBitmapSkipsAreColourZero)
 {
     testsupport::TempDir dir;
-    const int width = 64, height = 8;
     // The bottom row: 2 pixels, 48 skipped, 14 pixels; then the end, the
     // other rows never written.
     const std::string rle("\x02\x01\x00\x02\x30\x00\x0e\x01\x00\x00\x00\x01", 12);
-    testsupport::WriteFile(dir.file("rle8.bmp"), Rle8Bitmap(width, height, rle));
-    for (int round = 0; round < 3; ++round) {
-        // Memory of the picture's size, just given back dirty.
-        void *dirty = std::malloc(static_cast<std::size_t>(width) * height);
-        std::memset(dirty, 0x5a, static_cast<std::size_t>(width) * height);
-        std::free(dirty);
-        TBitmap bitmap;
-        bitmap.LoadFromFile(dir.file("rle8.bmp"));
-        const QImage &image = bitmap.Image();
-        ASSERT_EQ(image.size(), QSize(width, height));
-        const int bottom = height - 1;
-        for (const int x : {2, 30, 49})
-            EXPECT_EQ(image.pixel(x, bottom), QColor(Qt::red).rgb()) << x;
-        EXPECT_EQ(image.pixel(1, bottom), QColor(Qt::blue).rgb());
-        EXPECT_EQ(image.pixel(50, bottom), QColor(Qt::blue).rgb());
-        for (const int y : {0, 3, bottom - 1})
-            EXPECT_EQ(image.pixel(7, y), QColor(Qt::red).rgb()) << y;
-    }
+    for (const auto &[width, height, rounds] : {std::tuple{64, 8, 3}, std::tuple{4201, 2100, 1}})
+        for (int round = 0; round < rounds; ++round) {
+            SCOPED_TRACE(width);
+            testsupport::WriteFile(dir.file("rle8.bmp"), Rle8Bitmap(width, height, rle));
+            // Memory of the picture's size, just given back dirty.
+            void *dirty = std::malloc(static_cast<std::size_t>(width) * height);
+            std::memset(dirty, 0x5a, static_cast<std::size_t>(width) * height);
+            std::free(dirty);
+            TBitmap bitmap;
+            bitmap.LoadFromFile(dir.file("rle8.bmp"));
+            const QImage &image = bitmap.Image();
+            ASSERT_EQ(image.size(), QSize(width, height));
+            const int bottom = height - 1;
+            for (const int x : {2, 30, 49})
+                EXPECT_EQ(image.pixel(x, bottom), QColor(Qt::red).rgb()) << x;
+            EXPECT_EQ(image.pixel(1, bottom), QColor(Qt::blue).rgb());
+            EXPECT_EQ(image.pixel(50, bottom), QColor(Qt::blue).rgb());
+            for (const int y : {0, 3, bottom - 1})
+                EXPECT_EQ(image.pixel(7, y), QColor(Qt::red).rgb()) << y;
+        }
 }
 
 // Some image editors save bitmaps with the 56-byte header (the 40 bytes, then
@@ -392,6 +395,18 @@ TEST(BitmapFiles, LargeBitmapsAreReadUpToTheMoviesLimits)
                                 + "\": it is too large (20000 x 20000 pixels)")
                                    .c_str());
     }
+}
+
+// The list stops (the window closes) without waiting for a large bitmap being
+// read.
+TEST(BitmapFiles, AStopGivesUpABitmapBeingRead)
+{
+    testsupport::TempDir dir;
+    testsupport::WriteBmp24(dir.file("photo.bmp"), 1600, 1200, testsupport::Gradient());
+    std::atomic<bool> stop{true};
+    EXPECT_THROW(MakePhotoThumbnail(dir.file("photo.bmp"), true, &stop), ThumbnailStopped);
+    stop = false;
+    EXPECT_EQ(MakePhotoThumbnail(dir.file("photo.bmp"), true, &stop).PictureWidth, 1600);
 }
 
 // Bitmaps are read whole, so their thumbnails wait for a share of the budget
