@@ -43,7 +43,7 @@ constexpr long long kMaxFileBytes = 1LL << 30;
 }
 
 // Raises Stopped once the thread's stop flag is set.
-void ThrowIfStopped()
+void throwIfStopped()
 {
     if (const std::atomic<bool> *stop = StopOn::flag();
         stop && stop->load(std::memory_order_relaxed))
@@ -110,7 +110,7 @@ public:
         std::size_t got = 0;
         while (got < count) {
             if (mayStop)
-                ThrowIfStopped();
+                throwIfStopped();
             const ssize_t n
                 = ::pread(fd_, into + got, std::min(count - got, kPiece), static_cast<off_t>(got));
             if (n < 0) {
@@ -298,7 +298,7 @@ void convertInStrips(const std::string &path, SwsContext *convert, AVFrame *fram
     out->format = AV_PIX_FMT_BGR24;
     out->linesize[0] = stride;
     for (int top = 0; top < height; top += rows) {
-        ThrowIfStopped();
+        throwIfStopped();
         const int count = std::min(rows, height - top);
         // The scaler writes row y at data[0] + y * linesize: this strip's first
         // row is to land at the start of the buffer.
@@ -499,7 +499,7 @@ void decodeWithFfmpeg(const std::string &path, File &file, Format format, Sink &
         rawFormat->pb = io.get();
         rawFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
         if (int rc = OpenInputAlone(&rawFormat, ""); rc < 0) {
-            ThrowIfStopped();
+            throwIfStopped();
             fail(path, avError(rc)); // and the context is freed
         }
         std::unique_ptr<AVFormatContext, FormatDeleter> demuxer(rawFormat);
@@ -538,7 +538,7 @@ void decodeWithFfmpeg(const std::string &path, File &file, Format format, Sink &
                 continue;
             }
             if (rc < 0) {
-                ThrowIfStopped();
+                throwIfStopped();
                 fail(path, avError(rc));
             }
             if (packet->stream_index == streamIndex) {
@@ -551,7 +551,7 @@ void decodeWithFfmpeg(const std::string &path, File &file, Format format, Sink &
     }
     if (!got)
         fail(path, lastError ? avError(lastError) : "it holds no picture");
-    ThrowIfStopped();
+    throwIfStopped();
 
     const int width = frame->width;
     const int height = frame->height;
@@ -563,7 +563,7 @@ void decodeWithFfmpeg(const std::string &path, File &file, Format format, Sink &
     if (frame->format == AV_PIX_FMT_BGR24) {
         for (int y = 0; y < height; ++y) {
             if (y % 256 == 0)
-                ThrowIfStopped();
+                throwIfStopped();
             sink.row(y, frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0]);
         }
         return;

@@ -132,14 +132,6 @@ bool storedPixelsFit(const Claim &c, long long fileSize)
     return room >= 0 && c.height - 1 <= room / stride;
 }
 
-// Qt's reader takes the bitmap headers of 12, 40, 64, 108 and 124 bytes, not
-// the 56-byte one (the 40 bytes, then the red, green, blue and alpha masks)
-// that some image editors write and the movie reads. This shows Qt such a file
-// as the 40-byte bitmap it extends: the red, green and blue masks of a
-// bitmap with masks stand where they follow a 40-byte header, and the rest of
-// the longer header (the alpha mask, which the movie leaves out as well) is cut
-// from the stream, so that a colour table follows at once. The pixels' offset
-// and the file's size move by the bytes cut.
 // Another device's bytes, until a stop flag is set: then reads fail, and the
 // reader reading through it gives up.
 class StoppableView final : public QIODevice
@@ -190,6 +182,14 @@ QImage BlankImage(QSize size, QImage::Format format)
                   block);
 }
 
+// Qt's reader takes the bitmap headers of 12, 40, 64, 108 and 124 bytes, not
+// the 56-byte one (the 40 bytes, then the red, green, blue and alpha masks)
+// that some image editors write and the movie reads. This shows Qt such a file
+// as the 40-byte bitmap it extends: the red, green and blue masks of a
+// bitmap with masks stand where they follow a 40-byte header, and the rest of
+// the longer header (the alpha mask, which the movie leaves out as well) is cut
+// from the stream, so that a colour table follows at once. The pixels' offset
+// and the file's size move by the bytes cut.
 class InfoHeaderView final : public QIODevice
 {
 public:
