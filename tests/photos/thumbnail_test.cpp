@@ -18,10 +18,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <tuple>
 #include <functional>
 #include <set>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace quillon;
