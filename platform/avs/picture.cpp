@@ -42,11 +42,16 @@ constexpr long long kMaxFileBytes = 1LL << 30;
     throw Error("Cannot read the picture \"" + path + "\": " + reason);
 }
 
-// Raises Stopped once the thread's stop flag is set.
+// Whether the thread's stop flag is set.
+bool stopped()
+{
+    const std::atomic<bool> *stop = StopOn::flag();
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
 void throwIfStopped()
 {
-    if (const std::atomic<bool> *stop = StopOn::flag();
-        stop && stop->load(std::memory_order_relaxed))
+    if (stopped())
         throw Stopped();
 }
 
@@ -203,8 +208,7 @@ struct MemoryInput
 int readPacket(void *opaque, std::uint8_t *buf, int bufSize)
 {
     auto *in = static_cast<MemoryInput *>(opaque);
-    if (const std::atomic<bool> *stop = StopOn::flag();
-        stop && stop->load(std::memory_order_relaxed))
+    if (stopped())
         return AVERROR_EXIT;
     const std::int64_t left = in->size - in->pos;
     if (left <= 0)
@@ -369,9 +373,8 @@ struct PictureShare
         std::size_t total = 0;
         for (const std::size_t size : planes)
             total += FFALIGN(size, 64);
-        constexpr std::size_t kSmall = std::size_t{8} << 20;
         constexpr std::size_t kOverread = 256; // what vector code may read past the end
-        if (total < kSmall)
+        if (total < win32::kLargeBlock)
             return false;
         std::uint8_t *block = win32::AllocateLarge(total + kOverread);
         if (!block)

@@ -168,8 +168,7 @@ QImage BlankImage(QSize size, QImage::Format format)
     const int depth = QImage::toPixelFormat(format).bitsPerPixel();
     const qsizetype bytesPerLine = (static_cast<qsizetype>(size.width()) * depth + 31) / 32 * 4;
     const std::size_t bytes = static_cast<std::size_t>(bytesPerLine) * size.height();
-    constexpr std::size_t kLarge = std::size_t{8} << 20;
-    if (bytes < kLarge) {
+    if (bytes < win32::kLargeBlock) {
         QImage image(size, format);
         if (!image.isNull())
             image.fill(0);

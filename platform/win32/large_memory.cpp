@@ -10,8 +10,6 @@ namespace win32 {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-// Below this a block is left to the allocator as any other.
-constexpr std::size_t kLarge = 4 * kHugePage;
 
 // What precedes each block: how it was made, and how much was mapped.
 struct alignas(64) Header
@@ -33,7 +31,7 @@ std::uint8_t *AllocateLarge(std::size_t bytes)
     const std::size_t whole = sizeof(Header) + bytes;
     void *start = nullptr;
     std::size_t mapped = 0;
-    if (whole < kLarge) {
+    if (whole < kLargeBlock) {
         start = std::aligned_alloc(alignof(Header), roundUp(whole, alignof(Header)));
         if (!start)
             return nullptr;

@@ -12,6 +12,10 @@
 
 namespace win32 {
 
+// From this size on a block is mapped fresh from the kernel; smaller ones are
+// left to the allocator, and callers keep their usual buffers for them.
+inline constexpr std::size_t kLargeBlock = std::size_t{8} << 20;
+
 // At least `bytes` bytes, cleared, on a 64-byte boundary; nullptr when there
 // is no memory. Freed with FreeLarge.
 QUILLON_WIN32_API std::uint8_t *AllocateLarge(std::size_t bytes);
