@@ -127,6 +127,15 @@ EOF2
     echo "  quillon-render takes $(ratio "$quillon_s" "$floor")x the floor (target <= 1.15)"
     echo "  of which start-up (quillon-render --version: loading the libraries, one core)" \
         "$startup_s s; the floor leaves it out"
+    # The floor ratio as the product of three factors: the render's own extra
+    # work (on one core, where nothing waits for another core), what running on
+    # all the cores adds to the processor time, and the cores left idle.
+    echo "  that is: on 1 core its processor time is" \
+        "$(ratio "$one_cpu" "($decode_cpu + $encode_cpu)")x the floor's (start-up, resizing," \
+        "blending, converting, the multiplexer, the coded repeats); on $cores cores" \
+        "$(ratio "$quillon_cpu" "$one_cpu")x that; and its wall time is" \
+        "$(ratio "$cores * $quillon_s" "$quillon_cpu")x that processor time over $cores cores" \
+        "(the cores' idle time)"
     echo "  encoding every frame takes $(ratio "$every_s" "$quillon_s")x the time and" \
         "$(ratio "$every_cpu" "$quillon_cpu")x the processor time of writing held frames as repeats"
     echo "  on $cores cores quillon-render is $(ratio "$one_s" "$quillon_s")x as fast as on 1" \
